@@ -1,0 +1,25 @@
+#pragma once
+
+#include <optional>
+#include <span>
+
+#include "cli/arguments.h"
+#include "engine/byte_sink.h"
+#include "platform/file.h"
+
+namespace vorpex::cli {
+
+struct Files {
+  platform::File input;
+  platform::File output;
+};
+
+// Opens the input, then the output. Writes the failure message and returns the exit status when a
+// file cannot be opened, or when the output is the input itself (which is then left untouched).
+std::optional<int> open_files(const Arguments& arguments, Files& files, ByteSink& console);
+
+// The whole run: banner, command line, files, conversion, closing, final message. `args` excludes
+// the program name. Returns the exit status.
+int run(std::span<const char* const> args, ByteSink& console);
+
+}  // namespace vorpex::cli

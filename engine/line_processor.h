@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "engine/byte_sink.h"
+#include "engine/line_source.h"
+#include "engine/output_buffer.h"
+#include "engine/tokenizer.h"
+
+namespace vorpex {
+
+// How a run of the line processor ended.
+enum class Outcome {
+  Done,          // the whole input was converted
+  UnknownToken,  // a character that begins no token stopped the run; the message is in the output
+  WriteFailed,   // the output sink refused bytes; the run stopped
+};
+
+struct ProcessResult {
+  Outcome outcome = Outcome::Done;
+  std::int64_t line_number = 0;  // the last line read
+};
+
+// True when `text` is the whole word REM, in any case. Upper-cases `text` in place.
+bool is_rem_keyword(std::span<char> text);
+
+// Converts the input line by line into the compacted output, token by token, with no look-ahead
+// beyond the current token.
+class LineProcessor {
+ public:
+  // `warnings` receives the tokenizer's unbalanced-quote messages; it may be null.
+  explicit LineProcessor(ByteSink& output, ByteSink* warnings = nullptr,
+                         std::size_t output_buffer_size = OutputBuffer::kDefaultCapacity)
+      : output_(output, output_buffer_size), tokenizer_(warnings) {}
+
+  // Runs the whole input through the token loop and flushes the output.
+  ProcessResult process_input(LineSource& input);
+
+ private:
+  // Per-line state, reset at the start of every line.
+  struct LineState {
+    std::size_t token_count = 0;  // passes of the token loop completed on this line
+    TokenKind previous_kind = TokenKind::Delimiter;
+    bool leading_number = false;  // the last number handled was the line's first token
+  };
+
+  // Returns false when the line stopped the run on a token that begins nothing.
+  bool process_line(char* text);
+  void handle_delimiter();
+  void handle_word();
+  void write_blank_if_joined() {
+    if (line_.previous_kind != TokenKind::Delimiter) output_.put(' ');
+  }
+
+  OutputBuffer output_;
+  Tokenizer tokenizer_;
+  std::int64_t line_number_ = 0;
+  LineState line_;
+};
+
+}  // namespace vorpex

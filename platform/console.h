@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "engine/byte_sink.h"
+
+namespace vorpex::platform {
+
+// The console as a text stream: every LF written to it is preceded by a CR, so a message ending in
+// "\n" ends in CR LF, and a CR LF inside a message arrives as CR CR LF. Bytes are collected and
+// handed to the underlying sink by flush(), or when the buffer is full.
+class Console : public ByteSink {
+ public:
+  explicit Console(ByteSink& out) : out_(out) {}
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
+  ~Console() override { flush(); }
+
+  bool write(std::string_view text) override;
+  bool flush();
+
+ private:
+  static constexpr std::size_t kFlushSize = 16 * 1024;
+  ByteSink& out_;
+  std::string pending_;
+  bool failed_ = false;
+};
+
+}  // namespace vorpex::platform

@@ -1,0 +1,11 @@
+#pragma once
+
+namespace vorpex::platform {
+
+// The error number shown for a file that could not be opened: 2 when the file, or a directory on
+// its path, does not exist or the name is not valid; 5 when access is refused (a protected or
+// read-only file, a file held by another program, a path that names a directory). Other errors
+// keep the platform's number.
+int open_error_number(int error);
+
+}  // namespace vorpex::platform

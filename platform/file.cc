@@ -1,0 +1,82 @@
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace vorpex::platform {
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = other.release();
+  }
+  return *this;
+}
+
+int File::close() {
+  if (fd_ < 0) return 0;
+  const int result = ::close(release());
+  // After an interrupted close the descriptor is gone on this platform: no retry.
+  return result == 0 || errno == EINTR ? 0 : errno;
+}
+
+bool FdSink::write(std::string_view bytes) {
+  if (error_ != 0) return false;
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error_ = errno;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+OpenResult open_for_reading(const std::string& path) {
+  OpenResult result;
+  result.file = File(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!result.file.is_open()) {
+    result.error = errno;
+    return result;
+  }
+  struct stat st {};
+  if (::fstat(result.file.fd(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    result.file.close();
+    result.error = EISDIR;
+  }
+  return result;
+}
+
+OpenResult open_for_writing(const std::string& path, int input_fd, bool& same_as_input) {
+  same_as_input = false;
+  OpenResult result;
+  result.file = File(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+  if (!result.file.is_open()) {
+    result.error = errno;
+    return result;
+  }
+  struct stat out {};
+  struct stat in {};
+  if (::fstat(result.file.fd(), &out) != 0 || ::fstat(input_fd, &in) != 0) {
+    result.error = errno;
+    result.file.close();
+    return result;
+  }
+  if (out.st_dev == in.st_dev && out.st_ino == in.st_ino) {
+    same_as_input = true;
+    result.file.close();
+    return result;
+  }
+  if (S_ISREG(out.st_mode) && ::ftruncate(result.file.fd(), 0) != 0) {
+    result.error = errno;
+    result.file.close();
+  }
+  return result;
+}
+
+}  // namespace vorpex::platform

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "engine/byte_sink.h"
+
+namespace vorpex::platform {
+
+// A file descriptor owned for its lifetime; closed by close() or the destructor.
+class File {
+ public:
+  File() = default;
+  explicit File(int fd) : fd_(fd) {}
+  File(File&& other) noexcept : fd_(other.release()) {}
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File() { close(); }
+
+  int fd() const { return fd_; }
+  bool is_open() const { return fd_ >= 0; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  // Closes the descriptor; returns 0, or the error number when closing reported a failure.
+  int close();
+
+ private:
+  int fd_ = -1;
+};
+
+// Writes every byte to a descriptor, retrying short and interrupted writes; keeps the first error.
+class FdSink : public ByteSink {
+ public:
+  explicit FdSink(int fd) : fd_(fd) {}
+  bool write(std::string_view bytes) override;
+  int error() const { return error_; }
+
+ private:
+  int fd_;
+  int error_ = 0;
+};
+
+// The outcome of opening a file: the open descriptor, or the error number that the failure left.
+struct OpenResult {
+  File file;
+  int error = 0;
+};
+
+// Opens an existing file for reading. A directory is refused with EISDIR.
+OpenResult open_for_reading(const std::string& path);
+
+// Opens a file for writing in binary mode, creating it when missing. A regular file is truncated
+// only once it is known not to be the input (the same device and inode as `input_fd`), so the
+// input is never harmed: when it is the input, `same_as_input` is set and no file is returned.
+OpenResult open_for_writing(const std::string& path, int input_fd, bool& same_as_input);
+
+}  // namespace vorpex::platform

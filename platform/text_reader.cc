@@ -1,0 +1,80 @@
+#include "platform/text_reader.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace vorpex::platform {
+
+namespace {
+
+constexpr char kEndOfText = '\x1a';
+
+// Removes every CR from [first, last) and returns the new end.
+char* remove_cr(char* first, char* last) {
+  char* cr = static_cast<char*>(std::memchr(first, '\r', static_cast<std::size_t>(last - first)));
+  return cr == nullptr ? last : std::remove(cr, last, '\r');
+}
+
+}  // namespace
+
+TextReader::TextReader(int fd, std::size_t block_size)
+    : fd_(fd), block_size_(std::max<std::size_t>(block_size, 1)), buffer_(block_size_ + 1) {}
+
+bool TextReader::next_line(std::span<char>& line) {
+  for (;;) {
+    char* base = buffer_.data();
+    char* first = base + begin_;
+    const std::size_t pending = end_ - begin_;
+    void* lf = std::memchr(first + scanned_, '\n', pending - scanned_);
+    if (lf != nullptr || (at_end_ && pending > 0)) {
+      char* last = lf != nullptr ? static_cast<char*>(lf) : base + end_;
+      begin_ = static_cast<std::size_t>(last - base) + (lf != nullptr ? 1 : 0);
+      scanned_ = 0;
+      last = remove_cr(first, last);
+      *last = '\0';  // over the LF, or in the spare byte
+      line = {first, static_cast<std::size_t>(last - first)};
+      return true;
+    }
+    scanned_ = pending;
+    if (at_end_ || !fill()) return false;
+  }
+}
+
+bool TextReader::fill() {
+  // Keep the unconsumed bytes, moved to the front; grow when they fill the buffer.
+  const std::size_t pending = end_ - begin_;
+  if (begin_ > 0) {
+    std::memmove(buffer_.data(), buffer_.data() + begin_, pending);
+    begin_ = 0;
+    end_ = pending;
+  }
+  if (buffer_.size() - 1 - end_ < std::max<std::size_t>(block_size_ / 2, 1)) {
+    buffer_.resize(std::max(buffer_.size() * 2, end_ + block_size_ + 1));
+  }
+  ssize_t n;
+  do {
+    n = ::read(fd_, buffer_.data() + end_, buffer_.size() - 1 - end_);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    error_ = errno;
+    at_end_ = true;
+    begin_ = end_ = 0;  // the partly read line is dropped
+    return false;
+  }
+  if (n == 0) {
+    at_end_ = true;
+    return pending > 0;
+  }
+  char* fresh = buffer_.data() + end_;
+  if (void* eot = std::memchr(fresh, kEndOfText, static_cast<std::size_t>(n))) {
+    n = static_cast<char*>(eot) - fresh;
+    at_end_ = true;
+  }
+  end_ += static_cast<std::size_t>(n);
+  return true;
+}
+
+}  // namespace vorpex::platform

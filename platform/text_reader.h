@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "engine/line_source.h"
+
+namespace vorpex::platform {
+
+// Reads a file descriptor as text, in large blocks: every CR byte is removed wherever it stands,
+// the byte 0x1A ends the input, and lines end at LF. A line of any length is delivered whole; the
+// buffer grows only when a line longer than it arrives.
+class TextReader : public LineSource {
+ public:
+  static constexpr std::size_t kBlockSize = 128 * 1024;
+
+  // Does not take ownership of `fd`.
+  explicit TextReader(int fd, std::size_t block_size = kBlockSize);
+
+  bool next_line(std::span<char>& line) override;
+
+  // After next_line() returned false: whether reading failed, and the error number.
+  bool failed() const { return error_ != 0; }
+  int error() const { return error_; }
+
+ private:
+  // Reads more bytes after the unconsumed ones; returns false at the end of input or on error.
+  bool fill();
+
+  int fd_;
+  std::size_t block_size_;
+  std::vector<char> buffer_;  // one spare byte past `end_` always holds the line's NUL
+  std::size_t begin_ = 0;     // the first unconsumed byte
+  std::size_t end_ = 0;       // one past the last byte read
+  std::size_t scanned_ = 0;   // bytes from `begin_` known to hold no LF
+  bool at_end_ = false;
+  int error_ = 0;
+};
+
+}  // namespace vorpex::platform

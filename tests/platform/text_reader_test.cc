@@ -1,0 +1,77 @@
+#include "platform/text_reader.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace vorpex::platform {
+namespace {
+
+// Reads all lines of `content` through a TextReader with the given block size.
+std::vector<std::string> read_lines(const std::string& content, std::size_t block_size) {
+  std::FILE* file = std::tmpfile();
+  EXPECT_NE(file, nullptr);
+  EXPECT_EQ(std::fwrite(content.data(), 1, content.size(), file), content.size());
+  std::fflush(file);
+  std::rewind(file);
+  TextReader reader(fileno(file), block_size);
+  std::vector<std::string> lines;
+  std::span<char> line;
+  while (reader.next_line(line)) {
+    EXPECT_EQ(line.data()[line.size()], '\0');
+    lines.emplace_back(line.data(), line.size());
+  }
+  EXPECT_FALSE(reader.failed());
+  std::fclose(file);
+  return lines;
+}
+
+struct Case {
+  std::string content;
+  std::vector<std::string> lines;
+};
+
+TEST(TextReaderTest, ReadsLinesInTextMode) {
+  const std::string long_line(10000, 'x');
+  const std::vector<Case> cases = {
+      {"", {}},
+      {"A\r\nB\r\n", {"A", "B"}},
+      {"A\nB", {"A", "B"}},
+      {"A\rB\r\r\n\r", {"AB", ""}},
+      {"\n\n", {"", ""}},
+      {"A\x1a"
+       "B\nC",
+       {"A"}},
+      {"X\n\x1a\n", {"X"}},
+      {"\x1a", {}},
+      {std::string("A\0B\nC", 5), {std::string("A\0B", 3), "C"}},
+      {long_line + "\r\n" + long_line, {long_line, long_line}},
+      {"a\n" + long_line + "\nb\n", {"a", long_line, "b"}},
+  };
+  for (std::size_t block : {1, 2, 3, 7, 64, 128 * 1024}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(::testing::Message() << "block " << block << ": " << c.content.substr(0, 20));
+      EXPECT_EQ(read_lines(c.content, block), c.lines);
+    }
+  }
+}
+
+TEST(TextReaderTest, ReportsReadErrors) {
+  const int fd = ::open("/", O_RDONLY);  // reading a directory fails
+  ASSERT_GE(fd, 0);
+  TextReader reader(fd);
+  std::span<char> line;
+  EXPECT_FALSE(reader.next_line(line));
+  EXPECT_TRUE(reader.failed());
+  EXPECT_EQ(reader.error(), EISDIR);
+  EXPECT_FALSE(reader.next_line(line));
+  ::close(fd);
+}
+
+}  // namespace
+}  // namespace vorpex::platform

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 namespace vorpex::char_class {
@@ -52,6 +53,11 @@ inline constexpr std::array<char, 256> kUpper = [] {
 
 inline constexpr char to_upper(char c) {
   return kUpper[static_cast<unsigned char>(c)];
+}
+
+inline void to_upper_in_place(std::span<char> text) {
+  for (char& c : text)
+    c = to_upper(c);
 }
 
 }  // namespace vorpex::char_class

@@ -9,24 +9,18 @@ namespace {
 
 constexpr std::string_view kLineBreak = "\r\n";
 
-// Upper-cases `text` in place and compares it with `keyword` (given in upper case).
-bool is_keyword(std::span<char> text, std::string_view keyword) {
-  for (char& c : text)
-    c = char_class::to_upper(c);
-  return std::string_view(text.data(), text.size()) == keyword;
-}
-
 }  // namespace
 
 bool is_rem_keyword(std::span<char> text) {
-  return is_keyword(text, "REM");
+  char_class::to_upper_in_place(text);
+  return std::string_view(text.data(), text.size()) == "REM";
 }
 
 ProcessResult LineProcessor::process_input(LineSource& input) {
   ProcessResult result;
   std::span<char> line;
   while (input.next_line(line)) {
-    ++line_number_;
+    line_.start_line();
     if (!process_line(line.data())) {
       result.outcome = Outcome::UnknownToken;
       break;
@@ -34,12 +28,11 @@ ProcessResult LineProcessor::process_input(LineSource& input) {
     if (output_.failed()) break;
   }
   if (!output_.flush()) result.outcome = Outcome::WriteFailed;
-  result.line_number = line_number_;
+  result.line_number = line_.line_number;
   return result;
 }
 
 bool LineProcessor::process_line(char* text) {
-  line_ = LineState{};
   tokenizer_.set_line(text);
   do {
     switch (tokenizer_.next_token()) {
@@ -48,7 +41,7 @@ bool LineProcessor::process_line(char* text) {
         break;
       case TokenKind::Number:
         write_blank_if_joined();
-        line_.leading_number = line_.token_count == 0;
+        line_.note_number();
         output_.put(tokenizer_.token_view());
         break;
       case TokenKind::Word:
@@ -61,7 +54,7 @@ bool LineProcessor::process_line(char* text) {
         output_.put('"');
         break;
       case TokenKind::None:
-        write_line_message(output_, "UNKNOWN ERROR! LINE: ", line_number_);
+        write_line_message(output_, "UNKNOWN ERROR! LINE: ", line_.line_number);
         return false;
     }
     line_.previous_kind = tokenizer_.kind();
@@ -103,6 +96,7 @@ void LineProcessor::handle_word() {
     tokenizer_.finish_line();
     return;
   }
+  if (define_.handle_word(tokenizer_, line_, output_)) return;
   output_.put(tokenizer_.token_view());
 }
 

@@ -6,7 +6,9 @@
 #include <string_view>
 
 #include "engine/byte_sink.h"
+#include "engine/define_directive.h"
 #include "engine/line_source.h"
+#include "engine/line_state.h"
 #include "engine/output_buffer.h"
 #include "engine/tokenizer.h"
 
@@ -39,14 +41,10 @@ class LineProcessor {
   // Runs the whole input through the token loop and flushes the output.
   ProcessResult process_input(LineSource& input);
 
- private:
-  // Per-line state, reset at the start of every line.
-  struct LineState {
-    std::size_t token_count = 0;  // passes of the token loop completed on this line
-    TokenKind previous_kind = TokenKind::Delimiter;
-    bool leading_number = false;  // the last number handled was the line's first token
-  };
+  // The constants defined so far; they stay defined across calls of process_input.
+  SymbolTable& symbols() { return define_.symbols(); }
 
+ private:
   // Returns false when the line stopped the run on a token that begins nothing.
   bool process_line(char* text);
   void handle_delimiter();
@@ -57,7 +55,7 @@ class LineProcessor {
 
   OutputBuffer output_;
   Tokenizer tokenizer_;
-  std::int64_t line_number_ = 0;
+  DefineDirective define_;
   LineState line_;
 };
 

@@ -105,6 +105,42 @@ TEST(LineProcessorTest, LongLinesAndTokensAreKeptWhole) {
   EXPECT_EQ(convert({line}, 16).output, expected);
 }
 
+TEST(LineProcessorTest, DefinedNamesAreReplacedByTheirValues) {
+  const std::vector<Case> cases = {
+      {{"DEFINE MAX = 100", "FOR I = 1 TO MAX"}, "FOR I=1 TO 100\r\n"},
+      {{"define out = print", "out X"}, "PRINT X\r\n"},
+      {{"DEFINE A = B", "DEFINE B = 7", "PRINT A B"}, "PRINT B 7\r\n"},
+      {{"DEFINE N = 5", "N", "PRINT"}, "5 PRINT\r\n"},
+      {{"DEFINE N = 5", "N PRINT N", "X"}, "5 PRINT 5\r\nX\r\n"},
+      {{"DEFINE W = GO", "W", "X"}, "GO\r\nX\r\n"},
+      {{"DEFINE N = 5", "10 N", "X"}, "10 5\r\nX\r\n"},
+      {{"DEFINE N = 5", "N 'c", "X"}, "5 X\r\n"},
+      {{"DEFINE X = 1234567890", "PRINT X"}, "PRINT 1234567890\r\n"},
+      {{"DEFINE X = 1 junk", "PRINT X"}, "PRINT 1\r\n"},
+      {{"PRINT 1 DEFINE X = 2", "X Y"}, "PRINT 1 2 Y\r\n"},
+      {{"DEFINE X 5 6"}, "\r\nPREPROCESSOR ERROR: '=' EXPECTED... LINE: 1\r\n 6\r\n"},
+      {{"DEFINE 'hello world"}, "HELLO WORLD\r\n"},
+      {{"DEFINE A = 1", "DEFINE a = 2", "PRINT A"},
+       "\r\nPREPROCESSOR ERROR: EXISTING SYMBOL OR TABLE IS FULL... LINE: 2\r\nPRINT 1\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines.front());
+    const Conversion run = convert(c.lines);
+    EXPECT_EQ(run.output, c.output);
+    EXPECT_EQ(run.result.outcome, Outcome::Done);
+  }
+}
+
+TEST(LineProcessorTest, TheThousandAndFirstDefinitionIsRefused) {
+  std::vector<std::string> lines;
+  for (int i = 0; i <= 1000; ++i)
+    lines.push_back("DEFINE S" + std::to_string(i) + " = " + std::to_string(i));
+  lines.push_back("S999 S1000");
+  EXPECT_EQ(
+      convert(lines).output,
+      "\r\nPREPROCESSOR ERROR: EXISTING SYMBOL OR TABLE IS FULL... LINE: 1001\r\n999 S1000\r\n");
+}
+
 TEST(LineProcessorTest, WriteFailureStopsTheRun) {
   testing::StringSink output;
   output.refuse = true;

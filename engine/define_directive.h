@@ -1,0 +1,33 @@
+#pragma once
+
+#include <span>
+
+#include "engine/line_state.h"
+#include "engine/output_buffer.h"
+#include "engine/symbol_table.h"
+#include "engine/tokenizer.h"
+
+namespace vorpex {
+
+// True when `text` is the whole word DEFINE, in any case. Upper-cases `text` in place.
+bool is_define_keyword(std::span<char> text);
+
+// The DEFINE directive and the substitution of defined names, for the line processor's words.
+class DefineDirective {
+ public:
+  // Handles the current Word token, upper-cased already: runs the directive when the word is
+  // DEFINE, writes the value when the word is a defined name. Returns false when the word is
+  // neither, and the caller writes it.
+  bool handle_word(Tokenizer& tokenizer, LineState& line, OutputBuffer& out);
+
+  SymbolTable& symbols() { return symbols_; }
+
+ private:
+  // Reads «name = value» after DEFINE. Its tokens are never written. When the directive stops
+  // early, the token that stopped it stays the current token, and the line goes on from there.
+  void run_directive(Tokenizer& tokenizer, const LineState& line, OutputBuffer& out);
+
+  SymbolTable symbols_;
+};
+
+}  // namespace vorpex

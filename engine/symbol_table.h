@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace vorpex {
+
+// One defined constant: its name and its value, both stored upper-cased and whole.
+struct SymbolEntry {
+  std::string name;
+  std::string value;
+};
+
+// The constants declared so far, for the rest of the run. Rows are only ever added, in order, up
+// to kCapacity of them; a name can be defined once. Names are indexed, so a lookup costs the same
+// however many rows are in use.
+class SymbolTable {
+ public:
+  static constexpr std::size_t kCapacity = 1000;
+
+  SymbolTable() { clear_symbols(); }
+  SymbolTable(const SymbolTable&) = delete;
+  SymbolTable& operator=(const SymbolTable&) = delete;
+
+  // Empties the table.
+  void clear_symbols();
+
+  // Upper-cases `name` in place and looks it up; on a match sets found_value() and returns true,
+  // otherwise returns false and leaves found_value() as it was.
+  bool find_symbol(std::span<char> name);
+  // The same for a name that is upper-case already.
+  bool find_upper(std::string_view name);
+
+  // Upper-cases `name` and `value` in place and adds them as a new row. Returns false, and changes
+  // nothing else, when the name exists already or every row is in use.
+  bool add_symbol(std::span<char> name, std::span<char> value);
+
+  // The value of the row matched by the last successful lookup; valid for the table's lifetime.
+  std::string_view found_value() const { return found_value_; }
+  std::size_t size() const { return rows_.size(); }
+
+ private:
+  std::vector<SymbolEntry> rows_;  // capacity reserved up front, so rows never move
+  std::unordered_map<std::string_view, std::size_t> index_;  // name -> row; views into rows_
+  std::string_view found_value_;
+};
+
+}  // namespace vorpex

@@ -1,0 +1,93 @@
+#include "engine/symbol_table.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace vorpex {
+namespace {
+
+// The table changes its arguments in place, as the line processor's buffers allow.
+bool add(SymbolTable& table, std::string name, std::string value) {
+  return table.add_symbol(name, value);
+}
+bool find(SymbolTable& table, std::string name) {
+  return table.find_symbol(name);
+}
+
+TEST(SymbolTableTest, MatchesNamesInAnyCase) {
+  SymbolTable table;
+  EXPECT_FALSE(find(table, "MAX"));
+  ASSERT_TRUE(add(table, "max", "100"));
+  for (const char* name : {"MAX", "Max", "max"}) {
+    EXPECT_TRUE(find(table, name)) << name;
+    EXPECT_EQ(table.found_value(), "100");
+  }
+  EXPECT_FALSE(find(table, "MA"));
+  EXPECT_FALSE(find(table, "MAXI"));
+}
+
+TEST(SymbolTableTest, UpperCasesArgumentsInPlace) {
+  SymbolTable table;
+  std::string name = "out";
+  std::string value = "print";
+  ASSERT_TRUE(table.add_symbol(name, value));
+  EXPECT_EQ(name, "OUT");
+  EXPECT_EQ(value, "PRINT");
+  std::string lookup = "Out";
+  ASSERT_TRUE(table.find_symbol(lookup));
+  EXPECT_EQ(lookup, "OUT");
+  EXPECT_EQ(table.found_value(), "PRINT");
+}
+
+TEST(SymbolTableTest, KeepsTheFirstDefinition) {
+  SymbolTable table;
+  ASSERT_TRUE(add(table, "A", "1"));
+  EXPECT_FALSE(add(table, "a", "2"));
+  ASSERT_TRUE(find(table, "A"));
+  EXPECT_EQ(table.found_value(), "1");
+  EXPECT_EQ(table.size(), 1u);
+}
+
+TEST(SymbolTableTest, FailedLookupKeepsTheLastFoundValue) {
+  SymbolTable table;
+  ASSERT_TRUE(add(table, "A", "1"));
+  ASSERT_TRUE(find(table, "A"));
+  EXPECT_FALSE(find(table, "B"));
+  EXPECT_EQ(table.found_value(), "1");
+}
+
+TEST(SymbolTableTest, HoldsAThousandRowsAndValuesStayValid) {
+  SymbolTable table;
+  ASSERT_TRUE(add(table, "S0", "V0"));
+  ASSERT_TRUE(find(table, "S0"));
+  const std::string_view first = table.found_value();
+  for (int i = 1; i < 1000; ++i) {
+    ASSERT_TRUE(add(table, "S" + std::to_string(i), "V" + std::to_string(i))) << i;
+  }
+  EXPECT_FALSE(add(table, "EXTRA", "1"));
+  EXPECT_FALSE(find(table, "EXTRA"));
+  EXPECT_EQ(first, "V0");  // rows never move
+  for (int i = 0; i < 1000; i += 111) {
+    ASSERT_TRUE(find(table, "s" + std::to_string(i)));
+    EXPECT_EQ(table.found_value(), "V" + std::to_string(i));
+  }
+  table.clear_symbols();
+  EXPECT_FALSE(find(table, "S0"));
+  EXPECT_TRUE(add(table, "S0", "again"));
+}
+
+TEST(SymbolTableTest, KeepsLongNamesAndValuesWhole) {
+  SymbolTable table;
+  const std::string name(10000, 'N');
+  ASSERT_TRUE(add(table, name, "1234567890"));
+  ASSERT_TRUE(add(table, name.substr(0, 31), "x"));  // a prefix is another name
+  ASSERT_TRUE(find(table, name));
+  EXPECT_EQ(table.found_value(), "1234567890");
+  ASSERT_TRUE(add(table, "V", std::string(5000, 'v')));
+  ASSERT_TRUE(find(table, "V"));
+  EXPECT_EQ(table.found_value(), std::string(5000, 'V'));
+}
+
+}  // namespace
+}  // namespace vorpex

@@ -16,13 +16,13 @@ bool is_define_keyword(std::span<char> text) {
   return std::string_view(text.data(), text.size()) == kDefine;
 }
 
-bool DefineDirective::handle_word(Tokenizer& tokenizer, LineState& line, OutputBuffer& out) {
-  const std::string_view word = tokenizer.token_view();
-  if (word == kDefine) {
+bool DefineDirective::handle_word(Tokenizer& tokenizer, std::span<char> word, LineState& line,
+                                  OutputBuffer& out) {
+  if (word.size() == kDefine.size() && is_define_keyword(word)) {
     run_directive(tokenizer, line, out);
     return true;
   }
-  if (!symbols_.find_upper(word)) return false;
+  if (symbols_.size() == 0 || !symbols_.find_symbol(word)) return false;
   const std::string_view value = symbols_.found_value();
   if (!value.empty() && char_class::has(value.front(), char_class::kDigit)) line.note_number();
   out.put(value);

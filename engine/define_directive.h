@@ -15,10 +15,10 @@ bool is_define_keyword(std::span<char> text);
 // The DEFINE directive and the substitution of defined names, for the line processor's words.
 class DefineDirective {
  public:
-  // Handles the current Word token, upper-cased already: runs the directive when the word is
-  // DEFINE, writes the value when the word is a defined name. Returns false when the word is
-  // neither, and the caller writes it.
-  bool handle_word(Tokenizer& tokenizer, LineState& line, OutputBuffer& out);
+  // Handles the current Word token, given as `word` (upper-cased in place when needed): runs the
+  // directive when the word is DEFINE; writes the value when the word is a defined name. Returns
+  // false, having written nothing, when the word is neither.
+  bool handle_word(Tokenizer& tokenizer, std::span<char> word, LineState& line, OutputBuffer& out);
 
   SymbolTable& symbols() { return symbols_; }
 

@@ -21,7 +21,7 @@ ProcessResult LineProcessor::process_input(LineSource& input) {
   std::span<char> line;
   while (input.next_line(line)) {
     line_.start_line();
-    if (!process_line(line.data())) {
+    if (!process_line(line)) {
       result.outcome = Outcome::UnknownToken;
       break;
     }
@@ -32,23 +32,31 @@ ProcessResult LineProcessor::process_input(LineSource& input) {
   return result;
 }
 
-bool LineProcessor::process_line(char* text) {
-  tokenizer_.set_line(text);
+bool LineProcessor::process_line(std::span<char> text) {
+  tokenizer_.set_line(text.data());
+  const char* const line_end = text.data() + text.size();
   do {
-    switch (tokenizer_.next_token()) {
+    // A Number, Word or String that follows another one is written after a blank. A Number or
+    // Word is copied into the output as it is read, after the blank, so the room reserved is the
+    // rest of the line and one byte; what counts is committed by its handling.
+    const bool blank = line_.previous_kind != TokenKind::Delimiter;
+    char* const out = output_.reserve(static_cast<std::size_t>(line_end - tokenizer_.cursor()) + 1);
+    *out = ' ';
+    char* const copy = out + (blank ? 1 : 0);
+    switch (tokenizer_.next_token_copying(copy)) {
       case TokenKind::Delimiter:
         handle_delimiter();
         break;
       case TokenKind::Number:
-        write_blank_if_joined();
+        output_.commit(copy + tokenizer_.token_text().size());
         line_.note_number();
-        output_.put(tokenizer_.token_view());
         break;
       case TokenKind::Word:
-        handle_word();
+        output_.commit(copy);  // the blank, whatever the word turns out to be
+        handle_word({copy, tokenizer_.token_text().size()});
         break;
       case TokenKind::String:
-        write_blank_if_joined();
+        output_.commit(copy);
         output_.put('"');
         output_.put(tokenizer_.token_view());
         output_.put('"');
@@ -88,16 +96,14 @@ void LineProcessor::handle_delimiter() {
   }
 }
 
-void LineProcessor::handle_word() {
-  write_blank_if_joined();
-  const std::span<char> text = tokenizer_.token_text();
-  if (is_rem_keyword(text)) {
+void LineProcessor::handle_word(std::span<char> word) {
+  if (word.size() == 3 && is_rem_keyword(word)) {
     // The rest of the line goes, with its line break.
     tokenizer_.finish_line();
     return;
   }
-  if (define_.handle_word(tokenizer_, line_, output_)) return;
-  output_.put(tokenizer_.token_view());
+  if (define_.handle_word(tokenizer_, word, line_, output_)) return;
+  output_.commit(word.data() + word.size());
 }
 
 }  // namespace vorpex

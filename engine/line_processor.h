@@ -46,12 +46,10 @@ class LineProcessor {
 
  private:
   // Returns false when the line stopped the run on a token that begins nothing.
-  bool process_line(char* text);
+  bool process_line(std::span<char> text);
   void handle_delimiter();
-  void handle_word();
-  void write_blank_if_joined() {
-    if (line_.previous_kind != TokenKind::Delimiter) output_.put(' ');
-  }
+  // `word` is the Word's upper-cased copy at the end of the output, after its blank.
+  void handle_word(std::span<char> word);
 
   OutputBuffer output_;
   Tokenizer tokenizer_;

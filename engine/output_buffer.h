@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -9,53 +10,70 @@
 
 namespace vorpex {
 
-// Collects output bytes in one fixed buffer and hands them to the sink in large blocks. After the
-// sink fails once, further bytes are dropped and failed() stays true.
+// Collects output bytes in one buffer and hands them to the sink in large blocks. The buffer grows
+// only when a single piece of output is larger than it, which a piece no longer than its line
+// keeps bounded by the longest line. After the sink fails once, further bytes are dropped and
+// failed() stays true.
 class OutputBuffer {
  public:
   static constexpr std::size_t kDefaultCapacity = 256 * 1024;
 
   explicit OutputBuffer(ByteSink& sink, std::size_t capacity = kDefaultCapacity)
-      : sink_(sink), data_(std::make_unique<char[]>(capacity)), capacity_(capacity) {}
+      : sink_(sink),
+        data_(std::make_unique<char[]>(std::max<std::size_t>(capacity, 1))),
+        pos_(data_.get()),
+        end_(data_.get() + std::max<std::size_t>(capacity, 1)) {}
   OutputBuffer(const OutputBuffer&) = delete;
   OutputBuffer& operator=(const OutputBuffer&) = delete;
   ~OutputBuffer() = default;  // the owner flushes; a destructor cannot report a failure
 
   void put(char c) {
-    if (size_ == capacity_) flush();
-    data_[size_++] = c;
+    if (pos_ == end_) flush();
+    *pos_++ = c;
   }
 
   void put(std::string_view bytes) {
-    if (bytes.size() > capacity_ - size_) {
-      flush();
-      if (bytes.size() > capacity_) {
-        write_through(bytes);
-        return;
-      }
-    }
-    std::memcpy(data_.get() + size_, bytes.data(), bytes.size());
-    size_ += bytes.size();
+    char* out = reserve(bytes.size());
+    std::memcpy(out, bytes.data(), bytes.size());
+    commit(out + bytes.size());
   }
+
+  // Returns room for at least `n` bytes at the end of the output; what is written there counts
+  // once commit() is given its end. The buffer grows when `n` exceeds it, so the room can hold the
+  // rest of a line of any length.
+  char* reserve(std::size_t n) {
+    if (static_cast<std::size_t>(end_ - pos_) < n) make_room(n);
+    return pos_;
+  }
+  void commit(char* end) { pos_ = end; }
 
   // Hands the buffered bytes to the sink; returns false once any write has failed.
   bool flush() {
-    if (size_ > 0) write_through({data_.get(), size_});
-    size_ = 0;
+    char* const begin = data_.get();
+    if (pos_ != begin && !failed_ &&
+        !sink_.write({begin, static_cast<std::size_t>(pos_ - begin)})) {
+      failed_ = true;
+    }
+    pos_ = begin;
     return !failed_;
   }
 
   bool failed() const { return failed_; }
 
  private:
-  void write_through(std::string_view bytes) {
-    if (!failed_ && !sink_.write(bytes)) failed_ = true;
+  void make_room(std::size_t n) {
+    flush();
+    if (static_cast<std::size_t>(end_ - pos_) < n) {
+      data_ = std::make_unique<char[]>(n);
+      pos_ = data_.get();
+      end_ = pos_ + n;
+    }
   }
 
   ByteSink& sink_;
   std::unique_ptr<char[]> data_;
-  std::size_t capacity_;
-  std::size_t size_ = 0;
+  char* pos_;  // the next free byte
+  char* end_;  // one past the buffer
   bool failed_ = false;
 };
 

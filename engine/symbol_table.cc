@@ -14,12 +14,7 @@ void SymbolTable::clear_symbols() {
 
 bool SymbolTable::find_symbol(std::span<char> name) {
   char_class::to_upper_in_place(name);
-  return find_upper({name.data(), name.size()});
-}
-
-bool SymbolTable::find_upper(std::string_view name) {
-  if (rows_.empty()) return false;
-  const auto it = index_.find(name);
+  const auto it = index_.find(std::string_view(name.data(), name.size()));
   if (it == index_.end()) return false;
   found_value_ = rows_[it->second].value;
   return true;

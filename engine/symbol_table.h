@@ -32,8 +32,6 @@ class SymbolTable {
   // Upper-cases `name` in place and looks it up; on a match sets found_value() and returns true,
   // otherwise returns false and leaves found_value() as it was.
   bool find_symbol(std::span<char> name);
-  // The same for a name that is upper-case already.
-  bool find_upper(std::string_view name);
 
   // Upper-cases `name` and `value` in place and adds them as a new row. Returns false, and changes
   // nothing else, when the name exists already or every row is in use.

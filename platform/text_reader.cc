@@ -15,7 +15,9 @@ constexpr char kEndOfText = '\x1a';
 // Removes every CR from [first, last) and returns the new end.
 char* remove_cr(char* first, char* last) {
   char* cr = static_cast<char*>(std::memchr(first, '\r', static_cast<std::size_t>(last - first)));
-  return cr == nullptr ? last : std::remove(cr, last, '\r');
+  if (cr == nullptr) return last;
+  if (cr + 1 == last) return cr;  // the usual CR LF line end
+  return std::remove(cr, last, '\r');
 }
 
 }  // namespace

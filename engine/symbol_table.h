@@ -1,10 +1,11 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace vorpex {
@@ -16,8 +17,8 @@ struct SymbolEntry {
 };
 
 // The constants declared so far, for the rest of the run. Rows are only ever added, in order, up
-// to kCapacity of them; a name can be defined once. Names are indexed, so a lookup costs the same
-// however many rows are in use.
+// to kCapacity of them; a name can be defined once. Names are indexed by an open-addressing hash
+// table at most half full, so a lookup costs the same however many rows are in use.
 class SymbolTable {
  public:
   static constexpr std::size_t kCapacity = 1000;
@@ -42,8 +43,13 @@ class SymbolTable {
   std::size_t size() const { return rows_.size(); }
 
  private:
-  std::vector<SymbolEntry> rows_;  // capacity reserved up front, so rows never move
-  std::unordered_map<std::string_view, std::size_t> index_;  // name -> row; views into rows_
+  static constexpr std::size_t kSlots = 2048;  // a power of two, at least twice kCapacity
+
+  // The slot that holds `name`, or the empty slot where it would go.
+  std::size_t slot_of(std::string_view name) const;
+
+  std::vector<SymbolEntry> rows_;              // capacity reserved up front: rows never move
+  std::array<std::uint16_t, kSlots> slots_{};  // row number + 1; 0 marks an empty slot
   std::string_view found_value_;
 };
 

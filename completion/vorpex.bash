@@ -1,0 +1,36 @@
+# bash completion for vorpex                                  -*- shell-script -*-
+#
+# vorpex -i InpFileName -o OutFileName: after -i or -o (or any argument whose second character is
+# i or o, such as -input) a file name is completed; elsewhere the options are offered.
+
+_vorpex() {
+  local cur=${COMP_WORDS[COMP_CWORD]}
+  local i word expect_file=0
+
+  # Walk the words before the cursor: the word after -i or -o is a file name, taken as it is even
+  # when it begins with '-', so it never opens a new option.
+  for ((i = 1; i < COMP_CWORD; i++)); do
+    word=${COMP_WORDS[i]}
+    if ((expect_file)); then
+      expect_file=0
+    elif [[ $word == -[io]* ]]; then
+      expect_file=1
+    fi
+  done
+
+  COMPREPLY=()
+  if ((expect_file)); then
+    if declare -F _filedir >/dev/null; then
+      _filedir
+    else
+      compopt -o filenames 2>/dev/null
+      mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+    fi
+    return 0
+  fi
+  mapfile -t COMPREPLY < <(compgen -W '-i -o -h' -- "$cur")
+  return 0
+}
+complete -F _vorpex vorpex
+
+# ex: filetype=sh

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The manual page renders without a single warning, names the project's version and has its
+# sections. Usage: check_manpage.sh groff|man PAGE VERSION
+set -euo pipefail
+tool=$1 page=$2 version=$3
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+grep -q "^\.TH VORPEX 1 [0-9-]* \"vorpex $version\"" "$page" ||
+  fail "the .TH line does not name vorpex $version: $(grep '^\.TH' "$page")"
+
+case $tool in
+  groff)
+    warnings=$(groff -man -ww -z "$page" 2>&1) || fail "groff failed: $warnings"
+    [ -z "$warnings" ] || fail $'groff -man -ww -z:\n'"$warnings"
+    text=$(groff -man -Tascii -P-cbou "$page" 2>/dev/null)
+    ;;
+  man)
+    for width in 80 65; do
+      warnings=$(MANPAGER=cat PAGER=cat MANWIDTH=$width man --warnings -l "$page" 2>&1 >/dev/null) ||
+        fail "man failed: $warnings"
+      [ -z "$warnings" ] || fail $'man --warnings -l (width '"$width"$'):\n'"$warnings"
+    done
+    text=$(MANPAGER=cat PAGER=cat MANWIDTH=80 man -l "$page")
+    ;;
+  *) fail "unknown tool $tool" ;;
+esac
+
+for section in NAME SYNOPSIS DESCRIPTION OPTIONS "THE DEFINE DIRECTIVE" DIAGNOSTICS \
+  "EXIT STATUS" NOTES EXAMPLES; do
+  grep -qx "$section" <<<"$text" || fail "the rendered page has no $section section"
+done
+echo "$tool renders $page without warnings"

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# `cmake --install` into a fresh prefix gives exactly the binary, the manual page and the bash
+# completion, and the installed binary runs.
+# Usage: check_install.sh CMAKE BUILD_DIR SOURCE_DIR WORK_DIR
+set -euo pipefail
+cmake=$1 build=$2 source=$3 work=$4
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+rm -rf "$work"
+mkdir -p "$work"
+prefix=$work/prefix
+"$cmake" --install "$build" --prefix "$prefix" >"$work/install.log"
+
+expected=$'bin/vorpex\nshare/bash-completion/completions/vorpex\nshare/man/man1/vorpex.1'
+actual=$(cd "$prefix" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort)
+[ "$actual" = "$expected" ] || fail $'installed files:\n'"$actual"$'\nexpected:\n'"$expected"
+
+[ -x "$prefix/bin/vorpex" ] || fail "bin/vorpex is not executable"
+cmp -s "$prefix/share/man/man1/vorpex.1" "$source/man/vorpex.1" ||
+  fail "the installed manual page differs from man/vorpex.1"
+cmp -s "$prefix/share/bash-completion/completions/vorpex" "$source/completion/vorpex.bash" ||
+  fail "the installed completion differs from completion/vorpex.bash"
+
+status=0
+usage=$("$prefix/bin/vorpex" -h a b c) || status=$?
+[ "$status" -eq 0 ] || fail "installed vorpex -h a b c: status $status"
+[[ $usage == *"vorpex -i InpFileName -o OutFileName"* ]] ||
+  fail "installed vorpex -h a b c printed: $usage"
+
+if command -v man >/dev/null; then
+  page=$(MANPAGER=cat PAGER=cat MANWIDTH=80 man -l "$prefix/share/man/man1/vorpex.1")
+  [[ $page == *"VORPEX(1)"* && $page == *"DEFINE name = value"* ]] ||
+    fail "man -l does not show the installed page"
+fi
+echo "installed: $(echo "$actual" | tr '\n' ' ')"

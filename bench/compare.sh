@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# Times vorpex against plain text tools on generated BASIC sources and prints Markdown.
+#
+#   bench/compare.sh
+#
+# Builds the Release binaries in build-release/, generates a deterministic realistic source of
+# 64 MiB (also with 50 and 1000 DEFINE lines on top of the same body) and one of 1 MiB in a
+# temporary folder, then runs every command once untimed (a warm-up that also brings the inputs
+# into the page cache) and RUNS times more. The runs are interleaved, one round of all commands
+# after another, so that other load on the machine falls on all of them alike. It reports the
+# median and the best wall time, the median CPU time (user + system), the throughput over the
+# input file, the time as a multiple of vorpex's and the peak resident set size. Every command
+# writes its output to a file.
+#
+# Settings (environment): RUNS (default 5), SIZE (64M), SMALL (1M), BUILD_DIR (build-release).
+set -euo pipefail
+export LC_ALL=C
+cd "$(dirname "$0")/.."
+
+RUNS=${RUNS:-5}
+SIZE=${SIZE:-64M}
+SMALL=${SMALL:-1M}
+BUILD_DIR=${BUILD_DIR:-build-release}
+
+need=()
+[ -x /usr/bin/time ] || need+=(time)
+command -v cpp >/dev/null || need+=(cpp)
+if [ ${#need[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "compare.sh needs: ${need[*]} (apt-get install ${need[*]})" >&2
+    exit 1
+  fi
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
+fi
+
+echo "Building the Release binaries in $BUILD_DIR ..." >&2
+cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DVORPEX_BUILD_TESTS=OFF \
+  -DVORPEX_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build "$BUILD_DIR" -j"$(nproc)" --target vorpex vorpex_gen >/dev/null
+vorpex=$PWD/$BUILD_DIR/vorpex
+gen=$PWD/$BUILD_DIR/vorpex_gen
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+big=$tmp/big.bas
+small=$tmp/small.bas
+out=$tmp/out
+echo "Generating the sources ..." >&2
+"$gen" -s "$SIZE" -o "$big"
+"$gen" -s "$SIZE" -d 50 -o "$tmp/big-50.bas"
+"$gen" -s "$SIZE" -d 1000 -o "$tmp/big-1000.bas"
+"$gen" -s "$SMALL" -o "$small"
+
+# The commands, by key: how they are shown, whether they may fail (cpp complains about BASIC), the
+# standard input and output, and the command line. Each writes to $out.
+keys=(vorpex cat tr-delete tr-upper cpp vorpex-small vorpex-50 vorpex-1000)
+declare -A shown may_fail stdin stdout command input
+add() {
+  shown[$1]=$2 may_fail[$1]=$3 stdin[$1]=$4 stdout[$1]=$5 input[$1]=$6
+  shift 6
+  command[$1]=$(printf '%q ' "${@:2}")
+}
+add vorpex "vorpex -i in -o out" 0 /dev/null /dev/null "$big" vorpex "$vorpex" -i "$big" -o "$out"
+add cat "cat in > out" 0 /dev/null "$out" "$big" cat cat "$big"
+add tr-delete "tr -d ' \\t' < in > out" 0 "$big" "$out" "$big" tr-delete tr -d ' \t'
+add tr-upper "tr a-z A-Z < in > out" 0 "$big" "$out" "$big" tr-upper tr a-z A-Z
+add cpp "cpp -P -traditional in > out" 1 /dev/null "$out" "$big" cpp cpp -P -traditional "$big"
+add vorpex-small "" 0 /dev/null /dev/null "$small" vorpex-small "$vorpex" -i "$small" -o "$out"
+add vorpex-50 "" 0 /dev/null /dev/null "$tmp/big-50.bas" vorpex-50 \
+  "$vorpex" -i "$tmp/big-50.bas" -o "$out"
+add vorpex-1000 "" 0 /dev/null /dev/null "$tmp/big-1000.bas" vorpex-1000 \
+  "$vorpex" -i "$tmp/big-1000.bas" -o "$out"
+
+# run_once KEY: runs the command of KEY once, after removing the output file; appends its wall
+# and CPU seconds to walls[KEY] and cpus[KEY] and keeps its largest peak RSS (KiB) in rss[KEY].
+declare -A walls cpus rss
+run_once() {
+  local key=$1 status=0 t0 t1 times
+  rm -f "$out"
+  t0=$EPOCHREALTIME
+  eval "/usr/bin/time -f '%U %S %M' -o \"\$tmp/time\" ${command[$key]}" \
+    <"${stdin[$key]}" >"${stdout[$key]}" 2>/dev/null || status=$?
+  t1=$EPOCHREALTIME
+  if [ "$status" -ne 0 ] && [ "${may_fail[$key]}" -ne 1 ]; then
+    echo "compare.sh: '${command[$key]}' failed with status $status" >&2
+    exit 1
+  fi
+  read -r -a times < <(tail -n 1 "$tmp/time")
+  walls[$key]+="$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", b - a }') "
+  cpus[$key]+="$(awk -v u="${times[0]}" -v s="${times[1]}" 'BEGIN { printf "%.2f", u + s }') "
+  if ((times[2] > ${rss[$key]:-0})); then rss[$key]=${times[2]}; fi
+}
+
+# median VALUES / best VALUES: of a blank-separated list.
+median() { tr ' ' '\n' <<<"$1" | grep . | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+best() { tr ' ' '\n' <<<"$1" | grep . | sort -g | head -n 1; }
+mbps() { awk -v bytes="$1" -v s="$2" 'BEGIN { printf "%.1f", bytes / 1e6 / s }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+echo "Timing: a warm-up round, then $RUNS rounds of ${#keys[@]} commands ..." >&2
+for key in "${keys[@]}"; do
+  run_once "$key"
+done
+walls=() cpus=() rss=()
+for ((round = 1; round <= RUNS; round++)); do
+  for key in "${keys[@]}"; do
+    run_once "$key"
+  done
+done
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+
+declare -A med best_wall med_cpu bytes
+for key in "${keys[@]}"; do
+  med[$key]=$(median "${walls[$key]}")
+  best_wall[$key]=$(best "${walls[$key]}")
+  med_cpu[$key]=$(median "${cpus[$key]}")
+  bytes[$key]=$(stat -c %s "${input[$key]}")
+done
+
+cpu_model=$(grep -m1 '^model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
+echo "Machine: $(nproc) CPUs, ${cpu_model:-unknown CPU}, Linux $(uname -r)," \
+  "$(g++ --version | head -n 1); load average $load_before before and $load_after after the run."
+echo
+echo "Input: a generated realistic source of ${bytes[vorpex]} bytes (\`vorpex_gen -s $SIZE\`);" \
+  "$RUNS interleaved runs after a warm-up; MB/s is 10^6 bytes of input per second of median" \
+  "wall time."
+echo
+echo "| tool | command | median s | best s | median CPU s | MB/s | time ÷ vorpex | peak RSS KiB |"
+echo "| --- | --- | ---: | ---: | ---: | ---: | ---: | ---: |"
+for key in vorpex cat tr-delete tr-upper cpp; do
+  printf '| %s | `%s` | %.3f | %.3f | %.2f | %s | %s | %s |\n' "${key%%-*}" "${shown[$key]}" \
+    "${med[$key]}" "${best_wall[$key]}" "${med_cpu[$key]}" "$(mbps "${bytes[$key]}" "${med[$key]}")" \
+    "$(ratio "${med[$key]}" "${med[vorpex]}")" "${rss[$key]}"
+done
+echo
+rates=() best_rates=()
+for key in vorpex vorpex-50 vorpex-1000; do
+  rates+=("$(mbps "${bytes[$key]}" "${med[$key]}")")
+  best_rates+=("$(mbps "${bytes[$key]}" "${best_wall[$key]}")")
+done
+echo "- vorpex on the same ${SIZE} body with 0 / 50 / 1000 defined symbols:" \
+  "${rates[0]} / ${rates[1]} / ${rates[2]} MB/s (best runs: ${best_rates[0]} / ${best_rates[1]} /" \
+  "${best_rates[2]}); 1000 vs 50 symbols: $(ratio "${rates[2]}" "${rates[1]}") of the throughput" \
+  "($(ratio "${best_rates[2]}" "${best_rates[1]}") for the best runs)."
+echo "- vorpex peak RSS: ${rss[vorpex-small]} KiB on the ${SMALL} source (${bytes[vorpex-small]}" \
+  "bytes, $(mbps "${bytes[vorpex-small]}" "${med[vorpex-small]}") MB/s), ${rss[vorpex]} KiB on the" \
+  "${SIZE} source."

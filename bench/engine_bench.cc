@@ -1,0 +1,201 @@
+// vorpex_bench: the engine's throughput on generated sources held in memory, with no file I/O.
+//
+// Bytes per second count the bytes of the source file (CR LF line ends included); the engine is
+// handed the text a text-mode read gives (CRs removed), split on LF by BufferLineSource, and writes
+// into a sink that only counts. Each source is generated once, checked to convert without any
+// error, and copied afresh (untimed) before each pass, because the engine upper-cases in place.
+//
+// Extra flag: --vorpex_source_size=SIZE (default 4M): the size of each generated body.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "bench/memory_line_source.h"
+#include "bench/source_generator.h"
+#include "engine/line_processor.h"
+#include "engine/tokenizer.h"
+
+namespace {
+
+using vorpex::bench::Mix;
+
+std::uint64_t g_source_size = std::uint64_t{4} << 20;
+
+struct Source {
+  std::string text;  // as a text-mode read gives it: no CR
+  std::string work;  // the copy a pass may change
+  std::size_t file_bytes = 0;
+  std::size_t lines = 0;
+  std::size_t output_bytes = 0;
+
+  // Restores the working copy.
+  void reset() { std::memcpy(work.data(), text.data(), text.size()); }
+};
+
+// A sink that keeps what it is given, for the one checking pass.
+class KeepingSink : public vorpex::ByteSink {
+ public:
+  bool write(std::string_view bytes) override {
+    text.append(bytes);
+    return true;
+  }
+  std::string text;
+};
+
+[[noreturn]] void fail(const char* what, Mix mix, std::size_t defines) {
+  const std::string_view name = vorpex::bench::mix_name(mix);
+  std::fprintf(stderr, "vorpex_bench: the %.*s source with %zu definitions %s\n",
+               static_cast<int>(name.size()), name.data(), defines, what);
+  std::exit(1);
+}
+
+// The generated source for a mix and a number of definitions, checked once.
+Source& source_for(Mix mix, std::size_t defines) {
+  static std::map<std::pair<Mix, std::size_t>, Source> cache;
+  auto [it, fresh] = cache.try_emplace({mix, defines});
+  Source& source = it->second;
+  if (!fresh) return source;
+
+  vorpex::bench::SourceOptions options;
+  options.body_size = g_source_size;
+  options.mix = mix;
+  options.defines = defines;
+  const std::string file = vorpex::bench::generate_source(options);
+  source.file_bytes = file.size();
+  source.text = vorpex::bench::to_text_mode(file);
+  source.work = source.text;
+  for (char c : source.text)
+    source.lines += c == '\n' ? 1 : 0;
+
+  KeepingSink output;
+  KeepingSink warnings;
+  vorpex::LineProcessor processor(output, &warnings);
+  vorpex::bench::BufferLineSource lines(source.work);
+  const vorpex::ProcessResult result = processor.process_input(lines);
+  if (result.outcome != vorpex::Outcome::Done) fail("stops the conversion", mix, defines);
+  if (!warnings.text.empty()) fail("has an unbalanced quote", mix, defines);
+  if (output.text.find("ERROR") != std::string::npos) fail("gives an error message", mix, defines);
+  if (processor.symbols().size() != defines) fail("defines a wrong number of names", mix, defines);
+  source.output_bytes = output.text.size();
+  source.reset();
+  return source;
+}
+
+void report(benchmark::State& state, const Source& source) {
+  const auto passes = static_cast<std::int64_t>(state.iterations());
+  state.SetBytesProcessed(passes * static_cast<std::int64_t>(source.file_bytes));
+  state.counters["lines"] =
+      benchmark::Counter(static_cast<double>(passes * source.lines), benchmark::Counter::kIsRate);
+  state.counters["out/in"] =
+      static_cast<double>(source.output_bytes) / static_cast<double>(source.file_bytes);
+}
+
+// The whole conversion: tokenizer, line processor, symbol lookups, output buffer.
+void BM_Convert(benchmark::State& state, Mix mix, std::size_t defines) {
+  Source& source = source_for(mix, defines);
+  vorpex::bench::CountingSink sink;
+  for (auto _ : state) {
+    state.PauseTiming();
+    source.reset();
+    state.ResumeTiming();
+    vorpex::LineProcessor processor(sink);
+    vorpex::bench::BufferLineSource lines(source.work);
+    const vorpex::ProcessResult result = processor.process_input(lines);
+    benchmark::DoNotOptimize(result);
+  }
+  report(state, source);
+}
+
+// Only splitting the text into lines: the part of every pass that is this harness, not the engine.
+void BM_SplitLines(benchmark::State& state, Mix mix) {
+  Source& source = source_for(mix, 0);
+  for (auto _ : state) {
+    state.PauseTiming();
+    source.reset();
+    state.ResumeTiming();
+    vorpex::bench::BufferLineSource lines(source.work);
+    std::span<char> line;
+    while (lines.next_line(line))
+      benchmark::DoNotOptimize(line.data());
+  }
+  report(state, source);
+}
+
+// True for the word REM in any case, which ends the line for the line processor.
+bool is_rem(std::string_view word) {
+  return word.size() == 3 && (word[0] | 0x20) == 'r' && (word[1] | 0x20) == 'e' &&
+         (word[2] | 0x20) == 'm';
+}
+
+// Only the tokenizer: every token the line processor would ask for (up to the end of the line, an
+// apostrophe or REM), nothing written.
+void BM_Tokenize(benchmark::State& state, Mix mix) {
+  Source& source = source_for(mix, 0);
+  for (auto _ : state) {
+    state.PauseTiming();
+    source.reset();
+    state.ResumeTiming();
+    vorpex::bench::BufferLineSource lines(source.work);
+    vorpex::Tokenizer tokenizer;
+    std::span<char> line;
+    std::size_t tokens = 0;
+    while (lines.next_line(line)) {
+      tokenizer.set_line(line.data());
+      for (;;) {
+        const vorpex::TokenKind kind = tokenizer.next_token();
+        ++tokens;
+        if (kind == vorpex::TokenKind::None || tokenizer.at_line_end()) break;
+        if (kind == vorpex::TokenKind::Delimiter && tokenizer.delimiter_char() == '\'') break;
+        if (kind == vorpex::TokenKind::Word && is_rem(tokenizer.token_view())) break;
+      }
+    }
+    benchmark::DoNotOptimize(tokens);
+  }
+  report(state, source);
+}
+
+BENCHMARK_CAPTURE(BM_Convert, realistic, Mix::Realistic, 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Convert, comments, Mix::CommentHeavy, 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Convert, strings, Mix::StringHeavy, 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Convert, realistic_50_defines, Mix::Realistic, 50)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Convert, realistic_1000_defines, Mix::Realistic, 1000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Tokenize, realistic, Mix::Realistic)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SplitLines, realistic, Mix::Realistic)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Takes out the flags of this program before Google Benchmark sees the rest.
+  constexpr std::string_view kSizeFlag = "--vorpex_source_size=";
+  std::vector<char*> args;
+  for (int i = 0; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg.starts_with(kSizeFlag)) {
+      const auto size = vorpex::bench::parse_size(arg.substr(kSizeFlag.size()));
+      if (!size || *size == 0) {
+        std::fprintf(stderr, "vorpex_bench: bad size in %s\n", argv[i]);
+        return 2;
+      }
+      g_source_size = *size;
+    } else {
+      args.push_back(argv[i]);
+    }
+  }
+  int count = static_cast<int>(args.size());
+  args.push_back(nullptr);
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 2;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,33 @@
+# Runs vorpex_gen for each mix with 1000 definitions, converts the result with vorpex, and fails
+# unless every conversion succeeds without a message in the output or on the console.
+# Needs -DGEN=<vorpex_gen> -DVORPEX=<vorpex> -DWORK=<a scratch folder>.
+file(MAKE_DIRECTORY "${WORK}")
+foreach(mix realistic comments strings)
+  set(source "${WORK}/${mix}.bas")
+  set(output "${WORK}/${mix}.out")
+  execute_process(COMMAND "${GEN}" -s 512K -m ${mix} -d 1000 -o "${source}"
+                  RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "vorpex_gen -m ${mix} failed: ${status}")
+  endif()
+  file(SIZE "${source}" source_size)
+  if(source_size LESS 524288)
+    message(FATAL_ERROR "vorpex_gen -m ${mix} wrote only ${source_size} bytes")
+  endif()
+  execute_process(COMMAND "${VORPEX}" -i "${source}" -o "${output}"
+                  RESULT_VARIABLE status OUTPUT_VARIABLE console)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "vorpex on the ${mix} source ended with ${status}:\n${console}")
+  endif()
+  if(NOT console MATCHES "Convert success!" OR console MATCHES "UNBALANCED")
+    message(FATAL_ERROR "vorpex on the ${mix} source:\n${console}")
+  endif()
+  file(STRINGS "${output}" errors REGEX "ERROR")
+  if(errors)
+    message(FATAL_ERROR "vorpex on the ${mix} source wrote: ${errors}")
+  endif()
+  file(SIZE "${output}" output_size)
+  if(output_size EQUAL 0 OR NOT output_size LESS source_size)
+    message(FATAL_ERROR "the ${mix} output has ${output_size} bytes for ${source_size}")
+  endif()
+endforeach()

@@ -15,6 +15,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -58,9 +59,9 @@ class KeepingSink : public vorpex::ByteSink {
 }
 
 // The generated source for a mix and a number of definitions, checked once.
-Source& source_for(Mix mix, std::size_t defines) {
-  static std::map<std::pair<Mix, std::size_t>, Source> cache;
-  auto [it, fresh] = cache.try_emplace({mix, defines});
+Source& source_for(Mix mix, std::size_t defines, std::size_t used = vorpex::bench::kMaxDefines) {
+  static std::map<std::tuple<Mix, std::size_t, std::size_t>, Source> cache;
+  auto [it, fresh] = cache.try_emplace({mix, defines, used});
   Source& source = it->second;
   if (!fresh) return source;
 
@@ -68,6 +69,7 @@ Source& source_for(Mix mix, std::size_t defines) {
   options.body_size = g_source_size;
   options.mix = mix;
   options.defines = defines;
+  options.used = used;
   const std::string file = vorpex::bench::generate_source(options);
   source.file_bytes = file.size();
   source.text = vorpex::bench::to_text_mode(file);
@@ -99,8 +101,9 @@ void report(benchmark::State& state, const Source& source) {
 }
 
 // The whole conversion: tokenizer, line processor, symbol lookups, output buffer.
-void BM_Convert(benchmark::State& state, Mix mix, std::size_t defines) {
-  Source& source = source_for(mix, defines);
+void BM_Convert(benchmark::State& state, Mix mix, std::size_t defines,
+                std::size_t used = vorpex::bench::kMaxDefines) {
+  Source& source = source_for(mix, defines, used);
   vorpex::bench::CountingSink sink;
   for (auto _ : state) {
     state.PauseTiming();
@@ -168,6 +171,11 @@ BENCHMARK_CAPTURE(BM_Convert, strings, Mix::StringHeavy, 0)->Unit(benchmark::kMi
 BENCHMARK_CAPTURE(BM_Convert, realistic_50_defines, Mix::Realistic, 50)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Convert, realistic_1000_defines, Mix::Realistic, 1000)
+    ->Unit(benchmark::kMillisecond);
+// The same body for both, using only names that both define: only the size of the table differs.
+BENCHMARK_CAPTURE(BM_Convert, realistic_50_defines_50_used, Mix::Realistic, 50, 50)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Convert, realistic_1000_defines_50_used, Mix::Realistic, 1000, 50)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Tokenize, realistic, Mix::Realistic)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_SplitLines, realistic, Mix::Realistic)->Unit(benchmark::kMillisecond);

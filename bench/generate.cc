@@ -11,11 +11,12 @@
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: vorpex_gen [-s SIZE] [-m realistic|comments|strings] [-d DEFINES] [-r SEED] "
-    "[-o FILE]\n"
+    "usage: vorpex_gen [-s SIZE] [-m realistic|comments|strings] [-d DEFINES] [-u USED] "
+    "[-r SEED] [-o FILE]\n"
     "  -s SIZE     bytes of the body, at least (suffix K, M or G for KiB, MiB, GiB); default 1M\n"
     "  -m MIX      realistic (default), comments (comment-heavy) or strings (string-heavy)\n"
     "  -d DEFINES  DEFINE lines at the top, 0 to 1000; the body is the same for every count\n"
+    "  -u USED     the body uses only the first USED constant names, 1 to 1000 (default 1000)\n"
     "  -r SEED     the PRNG seed, a decimal number; the default gives the reference sources\n"
     "  -o FILE     the file to write; standard output when missing or -\n";
 
@@ -37,7 +38,7 @@ int main(int argc, char** argv) {
       std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
       return 0;
     }
-    if (arg.size() != 2 || arg[0] != '-' || std::string_view("smdro").find(arg[1]) == arg.npos) {
+    if (arg.size() != 2 || arg[0] != '-' || std::string_view("smduro").find(arg[1]) == arg.npos) {
       return usage_error("unknown option: ", arg);
     }
     if (i + 1 >= argc) return usage_error("missing value for ", arg);
@@ -61,6 +62,14 @@ int main(int argc, char** argv) {
           return usage_error("DEFINES must be 0 to 1000: ", value);
         }
         options.defines = static_cast<std::size_t>(*count);
+        break;
+      }
+      case 'u': {
+        const auto count = vorpex::bench::parse_size(value);
+        if (!count || *count == 0 || *count > vorpex::bench::kMaxDefines) {
+          return usage_error("USED must be 1 to 1000: ", value);
+        }
+        options.used = static_cast<std::size_t>(*count);
         break;
       }
       case 'r': {

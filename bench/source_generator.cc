@@ -1,5 +1,6 @@
 #include "bench/source_generator.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <set>
@@ -671,8 +672,9 @@ const std::string& SourceGenerator::string_variable() {
 const std::string& SourceGenerator::constant() {
   // Half of the uses go to the first 50 names, the rest to any of the 1000: with 50 definitions
   // about half of the uses are substituted, with 1000 all of them, and the body stays the same.
-  if (rng_.chance(50)) return constants_[rng_.below(50)];
-  return constants_[rng_.below(constants_.size())];
+  const std::size_t used = std::clamp<std::size_t>(options_.used, 1, constants_.size());
+  if (rng_.chance(50)) return constants_[rng_.below(std::min<std::size_t>(50, used))];
+  return constants_[rng_.below(used)];
 }
 
 std::string generate_source(const SourceOptions& options) {

@@ -63,6 +63,10 @@ struct SourceOptions {
   // constant names whatever their number, so the body is byte for byte the same for 0, 50 or 1000
   // definitions: only how many of its names are defined changes.
   std::size_t defines = 0;
+  // The body's constant names come from the first `used` names of the pool (at most kMaxDefines).
+  // With `used` no larger than the smaller of two `defines`, both bodies are the same and every
+  // name they use is defined: only the size of the table differs.
+  std::size_t used = kMaxDefines;
   std::uint64_t seed = kDefaultSeed;
 };
 

@@ -22,7 +22,8 @@ bool DefineDirective::handle_word(Tokenizer& tokenizer, std::span<char> word, Li
     run_directive(tokenizer, line, out);
     return true;
   }
-  if (symbols_.size() == 0 || !symbols_.find_symbol(word)) return false;
+  // The word was upper-cased as it was copied.
+  if (symbols_.size() == 0 || !symbols_.find_upper({word.data(), word.size()})) return false;
   const std::string_view value = symbols_.found_value();
   if (!value.empty() && char_class::has(value.front(), char_class::kDigit)) line.note_number();
   out.put(value);

@@ -15,9 +15,9 @@ bool is_define_keyword(std::span<char> text);
 // The DEFINE directive and the substitution of defined names, for the line processor's words.
 class DefineDirective {
  public:
-  // Handles the current Word token, given as `word` (upper-cased in place when needed): runs the
-  // directive when the word is DEFINE; writes the value when the word is a defined name. Returns
-  // false, having written nothing, when the word is neither.
+  // Handles the current Word token, given upper-cased as `word`: runs the directive when the word
+  // is DEFINE; writes the value when the word is a defined name. Returns false, having written
+  // nothing, when the word is neither.
   bool handle_word(Tokenizer& tokenizer, std::span<char> word, LineState& line, OutputBuffer& out);
 
   SymbolTable& symbols() { return symbols_; }

@@ -33,9 +33,16 @@ class OutputBuffer {
   }
 
   void put(std::string_view bytes) {
-    char* out = reserve(bytes.size());
-    std::memcpy(out, bytes.data(), bytes.size());
-    commit(out + bytes.size());
+    const std::size_t n = bytes.size();
+    char* out = reserve(n);
+    if (n <= kShortPiece) {
+      // Most pieces are a few bytes: a plain loop costs less than a call.
+      for (std::size_t i = 0; i < n; ++i)
+        out[i] = bytes[i];
+    } else {
+      std::memcpy(out, bytes.data(), n);
+    }
+    commit(out + n);
   }
 
   // Returns room for at least `n` bytes at the end of the output; what is written there counts
@@ -61,6 +68,8 @@ class OutputBuffer {
   bool failed() const { return failed_; }
 
  private:
+  static constexpr std::size_t kShortPiece = 16;
+
   void make_room(std::size_t n) {
     flush();
     if (static_cast<std::size_t>(end_ - pos_) < n) {

@@ -33,6 +33,8 @@ class SymbolTable {
   // Upper-cases `name` in place and looks it up; on a match sets found_value() and returns true,
   // otherwise returns false and leaves found_value() as it was.
   bool find_symbol(std::span<char> name);
+  // The same for a name that is upper-case already; the name is not changed.
+  bool find_upper(std::string_view name);
 
   // Upper-cases `name` and `value` in place and adds them as a new row. Returns false, and changes
   // nothing else, when the name exists already or every row is in use.
@@ -43,13 +45,18 @@ class SymbolTable {
   std::size_t size() const { return rows_.size(); }
 
  private:
-  static constexpr std::size_t kSlots = 2048;  // a power of two, at least twice kCapacity
+  static constexpr std::size_t kSlots = 4096;  // a power of two, at least twice kCapacity
+
+  struct Slot {
+    std::uint32_t hash = 0;  // of the name, so most mismatches are told without reading the row
+    std::uint16_t row = 0;   // row number + 1; 0 marks an empty slot
+  };
 
   // The slot that holds `name`, or the empty slot where it would go.
-  std::size_t slot_of(std::string_view name) const;
+  std::size_t slot_of(std::string_view name, std::uint32_t hash) const;
 
-  std::vector<SymbolEntry> rows_;              // capacity reserved up front: rows never move
-  std::array<std::uint16_t, kSlots> slots_{};  // row number + 1; 0 marks an empty slot
+  std::vector<SymbolEntry> rows_;  // capacity reserved up front: rows never move
+  std::array<Slot, kSlots> slots_{};
   std::string_view found_value_;
 };
 

@@ -49,11 +49,14 @@ echo "Generating the sources ..." >&2
 "$gen" -s "$SIZE" -o "$big"
 "$gen" -s "$SIZE" -d 50 -o "$tmp/big-50.bas"
 "$gen" -s "$SIZE" -d 1000 -o "$tmp/big-1000.bas"
+# The same body for both, using only names that both define: only the size of the table differs.
+"$gen" -s "$SIZE" -d 50 -u 50 -o "$tmp/big-50u.bas"
+"$gen" -s "$SIZE" -d 1000 -u 50 -o "$tmp/big-1000u.bas"
 "$gen" -s "$SMALL" -o "$small"
 
 # The commands, by key: how they are shown, whether they may fail (cpp complains about BASIC), the
 # standard input and output, and the command line. Each writes to $out.
-keys=(vorpex cat tr-delete tr-upper cpp vorpex-small vorpex-50 vorpex-1000)
+keys=(vorpex cat tr-delete tr-upper cpp vorpex-small vorpex-50 vorpex-1000 vorpex-50u vorpex-1000u)
 declare -A shown may_fail stdin stdout command input
 add() {
   shown[$1]=$2 may_fail[$1]=$3 stdin[$1]=$4 stdout[$1]=$5 input[$1]=$6
@@ -70,6 +73,10 @@ add vorpex-50 "" 0 /dev/null /dev/null "$tmp/big-50.bas" vorpex-50 \
   "$vorpex" -i "$tmp/big-50.bas" -o "$out"
 add vorpex-1000 "" 0 /dev/null /dev/null "$tmp/big-1000.bas" vorpex-1000 \
   "$vorpex" -i "$tmp/big-1000.bas" -o "$out"
+add vorpex-50u "" 0 /dev/null /dev/null "$tmp/big-50u.bas" vorpex-50u \
+  "$vorpex" -i "$tmp/big-50u.bas" -o "$out"
+add vorpex-1000u "" 0 /dev/null /dev/null "$tmp/big-1000u.bas" vorpex-1000u \
+  "$vorpex" -i "$tmp/big-1000u.bas" -o "$out"
 
 # run_once KEY: runs the command of KEY once, after removing the output file; appends its wall
 # and CPU seconds to walls[KEY] and cpus[KEY] and keeps its largest peak RSS (KiB) in rss[KEY].
@@ -143,6 +150,10 @@ echo "- vorpex on the same ${SIZE} body with 0 / 50 / 1000 defined symbols:" \
   "${rates[0]} / ${rates[1]} / ${rates[2]} MB/s (best runs: ${best_rates[0]} / ${best_rates[1]} /" \
   "${best_rates[2]}); 1000 vs 50 symbols: $(ratio "${rates[2]}" "${rates[1]}") of the throughput" \
   "($(ratio "${best_rates[2]}" "${best_rates[1]}") for the best runs)."
+echo "- the same ${SIZE} body using only 50 names, with those 50 or with 1000 defined:" \
+  "$(mbps "${bytes[vorpex-50u]}" "${med[vorpex-50u]}") / $(mbps "${bytes[vorpex-1000u]}" "${med[vorpex-1000u]}") MB/s;" \
+  "1000 vs 50 symbols: $(ratio "$(mbps "${bytes[vorpex-1000u]}" "${med[vorpex-1000u]}")" "$(mbps "${bytes[vorpex-50u]}" "${med[vorpex-50u]}")")" \
+  "of the throughput."
 echo "- vorpex peak RSS: ${rss[vorpex-small]} KiB on the ${SMALL} source (${bytes[vorpex-small]}" \
   "bytes, $(mbps "${bytes[vorpex-small]}" "${med[vorpex-small]}") MB/s), ${rss[vorpex]} KiB on the" \
   "${SIZE} source."

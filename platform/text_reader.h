@@ -23,6 +23,8 @@ class TextReader : public LineSource {
   // After next_line() returned false: whether reading failed, and the error number.
   bool failed() const { return error_ != 0; }
   int error() const { return error_; }
+  // The bytes the line buffer holds now: the block size, or more after a longer line arrived.
+  std::size_t buffer_capacity() const { return buffer_.size(); }
 
  private:
   // Reads more bytes after the unconsumed ones; returns false at the end of input or on error.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -92,8 +93,10 @@ RunResult Sandbox::run(const std::vector<std::string>& args,
   result.console = drain(out[0]);
   ::close(out[0]);
   int wstatus = 0;
-  while (::waitpid(pid, &wstatus, 0) < 0)
-    check(errno == EINTR, "waitpid");
+  struct rusage usage {};
+  while (::wait4(pid, &wstatus, 0, &usage) < 0)
+    check(errno == EINTR, "wait4");
+  result.max_rss_kib = usage.ru_maxrss;
   result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
   check(::lseek(::fileno(err), 0, SEEK_SET) == 0, "lseek");
   result.errors = drain(::fileno(err));

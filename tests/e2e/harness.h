@@ -20,6 +20,9 @@ struct RunResult {
   std::string errors;                 // standard error, byte for byte
   int status = -1;                    // exit status, or 128 + signal number when killed
   std::optional<std::string> output;  // bytes of the output file; nullopt when it does not exist
+  // The child's peak resident memory in KiB (wait4's ru_maxrss). A forked child starts with the
+  // test's own resident pages counted, so a test that measures this keeps its own memory small.
+  long max_rss_kib = 0;
 };
 
 // A fresh temporary directory, removed with everything in it on destruction.

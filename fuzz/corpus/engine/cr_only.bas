@@ -1,0 +1,1 @@
+ABC10PRINT X

@@ -1,0 +1,4 @@
+PRINT X
+10
+PRINT Y
+

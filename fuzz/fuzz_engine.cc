@@ -1,0 +1,198 @@
+// Converts arbitrary bytes as a whole input file: the bytes go through the real text-mode reader
+// (from a memory file) into a fresh line processor, and every conversion is checked against
+// properties that hold for any input. A broken property aborts, so libFuzzer keeps the input.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "engine/line_processor.h"
+#include "platform/text_reader.h"
+#include "tests/support/memory_io.h"
+
+namespace {
+
+using vorpex::Outcome;
+using vorpex::platform::TextReader;
+
+constexpr std::string_view kQuoteWarning = "\r\nUNBALANCED QUOTE!\r\n";
+
+[[noreturn]] void violated(const char* property) {
+  std::fprintf(stderr, "fuzz_engine: property violated: %s\n", property);
+  std::abort();
+}
+
+void require(bool ok, const char* property) {
+  if (!ok) violated(property);
+}
+
+// The input file: one memory file, rewritten for every conversion.
+int input_fd() {
+  static const int fd = memfd_create("fuzz_engine_input", MFD_CLOEXEC);
+  require(fd >= 0, "memfd_create");
+  return fd;
+}
+
+void store_input(std::string_view bytes) {
+  const int fd = input_fd();
+  require(ftruncate(fd, 0) == 0, "ftruncate");
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n =
+        pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+    require(n > 0, "pwrite");
+    done += static_cast<std::size_t>(n);
+  }
+  require(lseek(fd, 0, SEEK_SET) == 0, "lseek");
+}
+
+struct Conversion {
+  std::string output;
+  std::string warnings;
+  Outcome outcome = Outcome::Done;
+  std::int64_t line_number = 0;
+  std::size_t reader_capacity = 0;
+
+  bool same_bytes(const Conversion& other) const {
+    return output == other.output && warnings == other.warnings && outcome == other.outcome;
+  }
+  bool same_result(const Conversion& other) const {
+    return same_bytes(other) && line_number == other.line_number;
+  }
+};
+
+// How the bytes are moved: the reader's block size and the output buffer's size.
+struct Buffers {
+  std::size_t block = TextReader::kBlockSize;
+  std::size_t output = vorpex::OutputBuffer::kDefaultCapacity;
+};
+
+Conversion convert(std::string_view input, Buffers buffers, bool refuse_output = false) {
+  store_input(input);
+  vorpex::testing::StringSink output;
+  vorpex::testing::StringSink warnings;
+  output.refuse = refuse_output;
+  TextReader reader(input_fd(), buffers.block);
+  vorpex::LineProcessor processor(output, &warnings, buffers.output);
+  const vorpex::ProcessResult result = processor.process_input(reader);
+  require(!reader.failed(), "reading the memory file failed");
+  return {std::move(output.text), std::move(warnings.text), result.outcome, result.line_number,
+          reader.buffer_capacity()};
+}
+
+// The input as the text-mode reader sees it: nothing from the first 0x1A on.
+std::string_view effective_text(std::string_view input) {
+  return input.substr(0, input.find('\x1a'));
+}
+
+// The longest run of bytes without LF, CR bytes included: the most the reader ever holds of one
+// line.
+std::size_t longest_line(std::string_view text) {
+  std::size_t longest = 0;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t lf = text.find('\n', start);
+    const std::size_t end = lf == std::string_view::npos ? text.size() : lf;
+    longest = std::max(longest, end - start);
+    if (lf == std::string_view::npos) return longest;
+    start = lf + 1;
+  }
+}
+
+// The reader grows its buffer only while a line does not fit: doubling, or one block past the
+// line. So it never holds more than about twice the longest line plus one block.
+void check_memory(const Conversion& c, std::string_view text, std::size_t block_size) {
+  require(c.reader_capacity <= 2 * longest_line(text) + block_size + 3,
+          "the reader holds more than the longest line needs");
+}
+
+void check_output(const Conversion& c, std::string_view input) {
+  require(c.outcome == Outcome::Done || c.outcome == Outcome::UnknownToken,
+          "a memory sink never fails, so the run ends done or on an unknown token");
+  const std::string& out = c.output;
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    switch (out[i]) {
+      case '\n':
+        require(i > 0 && out[i - 1] == '\r', "every LF in the output follows a CR");
+        break;
+      case '\r':
+        require(i + 1 < out.size() && out[i + 1] == '\n',
+                "every CR in the output comes before an LF");
+        break;
+      case '\0':
+        violated("a NUL ends a line, so it never reaches the output");
+      case '\x1a':
+        violated("0x1A ends the input, so it never reaches the output");
+      default:
+        break;
+    }
+  }
+  const std::string_view text = effective_text(input);
+  const auto lines = static_cast<std::int64_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+  require(c.line_number >= 0 && c.line_number <= lines, "the line number counts the input's lines");
+  if (c.outcome == Outcome::UnknownToken) {
+    const std::string message =
+        "\r\nUNKNOWN ERROR! LINE: " + std::to_string(c.line_number) + "\r\n";
+    require(c.line_number > 0 && out.size() >= message.size() &&
+                out.compare(out.size() - message.size(), message.size(), message) == 0,
+            "a stopped run ends its output with the message for the line it stopped on");
+  }
+  const auto quotes = static_cast<std::size_t>(std::count(text.begin(), text.end(), '"'));
+  require(c.warnings.size() % kQuoteWarning.size() == 0 &&
+              c.warnings.size() / kQuoteWarning.size() <= quotes,
+          "warnings are whole unbalanced-quote messages, at most one per quote");
+  for (std::size_t i = 0; i < c.warnings.size(); i += kQuoteWarning.size()) {
+    require(std::string_view(c.warnings).substr(i, kQuoteWarning.size()) == kQuoteWarning,
+            "warnings are whole unbalanced-quote messages");
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  const std::string_view text = effective_text(input);
+
+  // Once as the program runs.
+  const Conversion first = convert(input, Buffers{});
+  check_output(first, input);
+  check_memory(first, text, TextReader::kBlockSize);
+
+  // The rest with small buffers: lines cross block boundaries, the reader grows, the output is
+  // handed on in many pieces. None of that may change the result. Blocks stay around a tenth of
+  // the input at most, so a long input is not read a byte at a time.
+  const std::size_t seed = std::hash<std::string_view>{}(input);
+  const Buffers small{1 + seed % (16 + size / 8), 1 + (seed >> 16) % 64};
+  const Conversion blocked = convert(input, small);
+  require(blocked.same_result(first), "the result does not depend on the buffer sizes");
+  check_memory(blocked, text, small.block);
+  require(convert(input, small).same_result(blocked),
+          "converting the same input twice gives the same result");
+
+  // The text-mode rules: nothing after 0x1A counts, and every CR is dropped wherever it stands.
+  if (text.size() != input.size()) {
+    require(convert(text, small).same_result(first),
+            "the bytes after 0x1A do not change the result");
+  }
+  if (text.find('\r') != std::string_view::npos) {
+    std::string without_cr(text);
+    without_cr.erase(std::remove(without_cr.begin(), without_cr.end(), '\r'), without_cr.end());
+    // A last line of CR bytes alone still counts as an (empty) line, which shows in no output.
+    require(convert(without_cr, small).same_bytes(first),
+            "CR bytes in the input do not change the result");
+  }
+
+  // An output that refuses every byte: the run reports the failure exactly when there was
+  // something to write.
+  const Conversion refused = convert(input, small, true);
+  require(refused.outcome == (first.output.empty() ? first.outcome : Outcome::WriteFailed),
+          "a refused output is reported as a failed write");
+  return 0;
+}

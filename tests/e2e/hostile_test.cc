@@ -1,0 +1,559 @@
+// Hostile files and command lines through the real binary: files that cannot be opened or written,
+// an output that names the input, huge lines and tokens, odd bytes, and runs killed midway. Each
+// run must end with its documented message and status, change no file but its output, and keep
+// its memory bounded by the longest line.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <malloc.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "harness.h"
+
+namespace vorpex_e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sanitizer runtimes map shadow memory and keep freed blocks in quarantine, so the memory limits
+// are checked only in plain builds.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kMeasuresMemory = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kMeasuresMemory = false;
+#else
+constexpr bool kMeasuresMemory = true;
+#endif
+#else
+constexpr bool kMeasuresMemory = true;
+#endif
+
+constexpr long kMiB = 1024;  // in KiB, the unit of ru_maxrss
+
+std::string upper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+std::string echo_in(const std::string& path) {
+  return "input file: " + path + "\r\n";
+}
+std::string echo_out(const std::string& path) {
+  return "output file: " + path + "\r\n";
+}
+std::string echo_both(const std::string& in, const std::string& out) {
+  return echo_in(in) + echo_out(out);
+}
+std::string cannot_open(const std::string& path, int error) {
+  return "Could not open file: " + path + ", error: " + std::to_string(error);
+}
+std::string same_file(const std::string& path) {
+  return "Input and output are the same file: " + path + "\r\n";
+}
+
+// FNV-1a over a file's bytes, read in blocks; nullopt when it cannot be read.
+std::optional<std::uint64_t> file_hash(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  std::uint64_t hash = 0xcbf29ce484222325u;
+  std::vector<char> block(64 * 1024);
+  while (file) {
+    file.read(block.data(), static_cast<std::streamsize>(block.size()));
+    for (std::streamsize i = 0; i < file.gcount(); ++i) {
+      hash =
+          (hash ^ static_cast<unsigned char>(block[static_cast<std::size_t>(i)])) * 0x100000001b3u;
+    }
+  }
+  return hash;
+}
+
+// Everything about a directory entry that a run could change: kind, mode, inode, link count,
+// size, modification time, and the bytes of a file (up to 1 MiB; a larger one is told by its size
+// and time) or the target of a symbolic link. A directory's modification time changes when an
+// entry is created or removed in it, even a temporary one.
+std::string describe(const fs::path& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return "missing";
+  std::ostringstream out;
+  out << "mode " << std::oct << st.st_mode << std::dec << ", inode " << st.st_ino << ", links "
+      << st.st_nlink << ", size " << st.st_size << ", mtime " << st.st_mtim.tv_sec << "."
+      << st.st_mtim.tv_nsec;
+  if (S_ISLNK(st.st_mode)) out << ", target " << fs::read_symlink(path).string();
+  if (S_ISREG(st.st_mode) && st.st_size <= 1024 * 1024) {
+    out << ", hash " << file_hash(path).value_or(0);
+  }
+  return out.str();
+}
+
+// Every entry under the sandbox, by relative path ("." is the sandbox itself); symbolic links are
+// described, not followed.
+using Snapshot = std::map<std::string, std::string>;
+
+Snapshot snapshot(const Sandbox& sandbox) {
+  Snapshot entries{{".", describe(sandbox.dir())}};
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(sandbox.dir())) {
+    entries[fs::relative(entry.path(), sandbox.dir()).string()] = describe(entry.path());
+  }
+  return entries;
+}
+
+// Every entry but those in `changes` is exactly as it was.
+void expect_unchanged_except(const Snapshot& before, const Snapshot& after,
+                             const std::set<std::string>& changes) {
+  std::set<std::string> names;
+  for (const auto& [name, state] : before)
+    names.insert(name);
+  for (const auto& [name, state] : after)
+    names.insert(name);
+  for (const std::string& name : names) {
+    if (changes.contains(name)) continue;
+    const auto was = before.find(name);
+    const auto is = after.find(name);
+    EXPECT_EQ(was == before.end() ? "missing" : was->second,
+              is == after.end() ? "missing" : is->second)
+        << "entry " << name << " changed";
+  }
+}
+
+// ---- Files and command lines that must fail, or succeed, without touching anything else.
+
+const std::string kSource = "print x\n";
+const std::string kConverted = "PRINT X\r\n";
+const std::string kLongComponent = repeat("c", 300);  // longer than any file name may be
+
+void populate(const Sandbox& sandbox) {
+  const fs::path& dir = sandbox.dir();
+  sandbox.write("prog.bas", kSource);
+  sandbox.write("old.bas", "old\n");
+  sandbox.write("bad.bas", "print x\n:\n");
+  sandbox.write("dir/inner.bas", kSource);
+  sandbox.write("readonly.bas", "old\n");
+  fs::create_directory(dir / "readonly_dir");
+  fs::create_symlink("prog.bas", dir / "link.bas");
+  fs::create_symlink("link.bas", dir / "link_to_link.bas");
+  fs::create_symlink("old.bas", dir / "link_to_old.bas");
+  fs::create_symlink("dir", dir / "link_to_dir");
+  fs::create_symlink("nodir/x.bas", dir / "dangling.bas");
+  fs::create_hard_link(dir / "prog.bas", dir / "hard.bas");
+  fs::permissions(dir / "readonly.bas", fs::perms::owner_read | fs::perms::group_read);
+  fs::permissions(dir / "readonly_dir", fs::perms::owner_read | fs::perms::owner_exec);
+}
+
+struct HostileCase {
+  std::string name;
+  std::vector<std::string> args;
+  std::string console;  // everything after the banner
+  int status;
+  std::set<std::string> changes;  // the entries the run may change: its output, and "." or the
+                                  // directory that gets a new entry
+  std::string written;            // the output file to check, if any
+  std::string written_bytes;
+  bool needs_file_modes = false;  // root ignores file modes
+};
+
+void PrintTo(const HostileCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+HostileCase refused(std::string name, std::string in, std::string out, std::string console) {
+  return {std::move(name), {"-i", in, "-o", out}, echo_both(in, out) + console, 1, {}, "", ""};
+}
+
+const std::vector<HostileCase> kHostileCases = {
+    // The output cannot be written or opened: nothing at all changes.
+    refused("OutputDeviceFull", "prog.bas", "/dev/full",
+            "Could not write file: /dev/full, error: 28\r\n"),
+    refused("OutputInMissingDirectory", "prog.bas", "nodir/out.bas",
+            cannot_open("nodir/out.bas", 2)),
+    refused("OutputThroughRegularFile", "prog.bas", "old.bas/out.bas",
+            cannot_open("old.bas/out.bas", 2)),
+    refused("OutputThroughDanglingLink", "prog.bas", "dangling.bas",
+            cannot_open("dangling.bas", 2)),
+    refused("OutputNameTooLong", "prog.bas", kLongComponent, cannot_open(kLongComponent, 2)),
+    refused("OutputEmptyName", "prog.bas", "", cannot_open("", 2)),
+    refused("OutputIsDirectory", "prog.bas", "dir", cannot_open("dir", 5)),
+    refused("OutputIsLinkToDirectory", "prog.bas", "link_to_dir", cannot_open("link_to_dir", 5)),
+    refused("OutputIsCurrentDirectory", "prog.bas", ".", cannot_open(".", 5)),
+    // The input cannot be opened: the output is not even created.
+    refused("InputThroughRegularFile", "prog.bas/x.bas", "out.bas",
+            cannot_open("prog.bas/x.bas", 2)),
+    refused("InputThroughDanglingLink", "dangling.bas", "out.bas", cannot_open("dangling.bas", 2)),
+    refused("InputIsDirectory", "dir", "out.bas", cannot_open("dir", 5)),
+    refused("InputIsLinkToDirectory", "link_to_dir", "out.bas", cannot_open("link_to_dir", 5)),
+    refused("InputIsDirectoryOutputExists", "dir", "old.bas", cannot_open("dir", 5)),
+    // The output names the input: neither is touched, not even its modification time.
+    refused("SameFile", "prog.bas", "prog.bas", same_file("prog.bas")),
+    refused("SameFileDotPath", "prog.bas", "./prog.bas", same_file("./prog.bas")),
+    refused("SameFileThroughLinkedDirectory", "prog.bas", "link_to_dir/../prog.bas",
+            same_file("link_to_dir/../prog.bas")),
+    refused("SameFileThroughProc", "prog.bas", "/proc/self/cwd/prog.bas",
+            same_file("/proc/self/cwd/prog.bas")),
+    refused("OutputIsLinkToInput", "prog.bas", "link.bas", same_file("link.bas")),
+    refused("OutputIsLinkToLinkToInput", "prog.bas", "link_to_link.bas",
+            same_file("link_to_link.bas")),
+    refused("InputIsLinkToOutput", "link_to_link.bas", "prog.bas", same_file("prog.bas")),
+    refused("OutputIsHardLinkOfInput", "prog.bas", "hard.bas", same_file("hard.bas")),
+    refused("LinkAndHardLink", "link.bas", "hard.bas", same_file("hard.bas")),
+    refused("SameFileInSubdirectory", "dir/inner.bas", "link_to_dir/inner.bas",
+            same_file("link_to_dir/inner.bas")),
+    // Access refused by file modes.
+    {"OutputReadOnly",
+     {"-i", "prog.bas", "-o", "readonly.bas"},
+     echo_both("prog.bas", "readonly.bas") + cannot_open("readonly.bas", 5),
+     1,
+     {},
+     "",
+     "",
+     true},
+    {"OutputInReadOnlyDirectory",
+     {"-i", "prog.bas", "-o", "readonly_dir/out.bas"},
+     echo_both("prog.bas", "readonly_dir/out.bas") + cannot_open("readonly_dir/out.bas", 5),
+     1,
+     {},
+     "",
+     "",
+     true},
+    // Runs that write: only the output changes, and the directory it is created in.
+    {"ConvertCreatesOnlyTheOutput",
+     {"-i", "prog.bas", "-o", "out.bas"},
+     echo_both("prog.bas", "out.bas") + kSuccess,
+     0,
+     {".", "out.bas"},
+     "out.bas",
+     kConverted},
+    {"ConvertThroughInputLink",
+     {"-i", "link_to_link.bas", "-o", "out.bas"},
+     echo_both("link_to_link.bas", "out.bas") + kSuccess,
+     0,
+     {".", "out.bas"},
+     "out.bas",
+     kConverted},
+    {"OverwriteThroughLink",
+     {"-i", "prog.bas", "-o", "link_to_old.bas"},
+     echo_both("prog.bas", "link_to_old.bas") + kSuccess,
+     0,
+     {"old.bas"},
+     "old.bas",
+     kConverted},
+    {"OutputInSubdirectory",
+     {"-i", "prog.bas", "-o", "link_to_dir/new.bas"},
+     echo_both("prog.bas", "link_to_dir/new.bas") + kSuccess,
+     0,
+     {"dir", "dir/new.bas"},
+     "dir/new.bas",
+     kConverted},
+    {"StoppedRunKeepsItsOutputOnly",
+     {"-i", "bad.bas", "-o", "old.bas"},
+     echo_both("bad.bas", "old.bas"),
+     1,
+     {"old.bas"},
+     "old.bas",
+     kConverted + unknown_error(2)},
+    // Reading fails at once (this file has nothing mapped at offset 0): the output stays empty.
+    {"InputReadFails",
+     {"-i", "/proc/self/mem", "-o", "out.bas"},
+     echo_both("/proc/self/mem", "out.bas") + "Could not read file: /proc/self/mem, error: 5\r\n",
+     1,
+     {".", "out.bas"},
+     "out.bas",
+     ""},
+    {"DeviceOutput",
+     {"-i", "prog.bas", "-o", "/dev/null"},
+     echo_both("prog.bas", "/dev/null") + kSuccess,
+     0,
+     {},
+     "",
+     ""},
+};
+
+class HostileTest : public testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileTest, MessageStatusAndNothingElseChanged) {
+  const HostileCase& c = GetParam();
+  if (c.needs_file_modes && ::geteuid() == 0) GTEST_SKIP() << "file modes do not restrict root";
+  Sandbox sandbox;
+  populate(sandbox);
+  const Snapshot before = snapshot(sandbox);
+  const RunResult r = sandbox.run(c.args);
+  EXPECT_EQ(r.console, kBanner + c.console);
+  EXPECT_EQ(r.status, c.status);
+  EXPECT_EQ(r.errors, "");
+  expect_unchanged_except(before, snapshot(sandbox), c.changes);
+  if (!c.written.empty()) {
+    EXPECT_EQ(sandbox.read(c.written), c.written_bytes);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Vorpex, HostileTest, testing::ValuesIn(kHostileCases),
+                         [](const testing::TestParamInfo<HostileCase>& info) {
+                           return info.param.name;
+                         });
+
+// ---- Huge lines and tokens and odd bytes: the exact output, with memory bounded by the longest
+// line.
+
+// The test process's own resident anonymous memory in KiB. A forked child starts out with it
+// counted in its peak, so it must stay well below the limits measured.
+long own_anonymous_kib() {
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  long value = 0;
+  while (status >> key) {
+    if (key == "RssAnon:" && status >> value) return value;
+    status.ignore(1 << 20, '\n');
+  }
+  return 0;
+}
+
+struct LargeCase {
+  std::string name;
+  std::function<std::string()> input;   // generated when the case runs, so no test holds them all
+  std::function<std::string()> output;  // the output file's bytes
+  std::string console;                  // after the file names
+  int status;
+  long max_rss_kib;
+};
+
+void PrintTo(const LargeCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+// Where two long byte strings first differ, instead of printing them whole.
+testing::AssertionResult same_bytes(const std::optional<std::string>& actual,
+                                    const std::string& expected) {
+  if (!actual) return testing::AssertionFailure() << "no output file";
+  if (*actual == expected) return testing::AssertionSuccess();
+  std::size_t i = 0;
+  while (i < actual->size() && i < expected.size() && (*actual)[i] == expected[i])
+    ++i;
+  return testing::AssertionFailure()
+         << "output of " << actual->size() << " bytes, expected " << expected.size()
+         << "; first difference at byte " << i << ": got \"" << actual->substr(i, 40)
+         << "\", expected \"" << expected.substr(i, 40) << "\"";
+}
+
+std::string high_bytes() {
+  std::string bytes;
+  for (int c = 0x80; c <= 0xff; ++c)
+    bytes.push_back(static_cast<char>(c));
+  return bytes;
+}
+
+constexpr int kTenMiBPieces = 10 * 1024 * 1024 / 16;
+const std::string kDefineName = repeat("Nm_", 3414);     // 10 KiB and more
+const std::string kDefineValue = repeat("vaL9", 2560);   // 10 KiB
+const std::string kDefineNumber = repeat("1234", 2560);  // 10 KiB of digits
+
+// 1001 directives with long names and values; the last finds the table full.
+std::string long_name(int i) {
+  return "n" + std::to_string(i) + repeat("_", 500);
+}
+std::string long_value(int i) {
+  return "v" + std::to_string(i) + repeat("w", 500);
+}
+std::string thousand_and_one_defines() {
+  std::string text;
+  for (int i = 0; i <= 1000; ++i)
+    text += "DEFINE " + long_name(i) + " = " + long_value(i) + "\n";
+  return text + "print " + long_name(0) + " " + long_name(999) + " " + long_name(1000) + "\n";
+}
+
+const std::vector<LargeCase> kLargeCases = {
+    {"TenMiBLine", [] { return repeat("a = \"b c\" + 12 ; ", kTenMiBPieces) + "\n"; },
+     [] { return repeat("A=\"b c\"+12;", kTenMiBPieces) + "\r\n"; }, kSuccess, 0, 64 * kMiB},
+    {"OneMiBWord", [] { return "print " + repeat("xy9_", 256 * 1024) + " x\n"; },
+     [] { return "PRINT " + repeat("XY9_", 256 * 1024) + " X\r\n"; }, kSuccess, 0, 8 * kMiB},
+    {"HundredKiBString",
+     [] { return "print \"" + repeat("a 'b' REM : ", 100 * 1024 / 12) + "\" ; x\n"; },
+     [] { return "PRINT \"" + repeat("a 'b' REM : ", 100 * 1024 / 12) + "\";X\r\n"; }, kSuccess, 0,
+     8 * kMiB},
+    {"HundredKiBUnclosedString",
+     [] { return "print \"" + repeat("a 'b' REM : ", 100 * 1024 / 12) + "\nx\n"; },
+     [] { return "PRINT \"" + repeat("a 'b' REM : ", 100 * 1024 / 12) + "\"\r\nX\r\n"; },
+     "\r\r\nUNBALANCED QUOTE!\r\r\n" + kSuccess, 0, 8 * kMiB},
+    {"TenKiBDefineNameAndValue",
+     [] {
+       return "DEFINE " + kDefineName + " = " + kDefineValue + "\nprint " + kDefineName + "\n";
+     },
+     [] { return "PRINT " + upper(kDefineValue) + "\r\n"; }, kSuccess, 0, 8 * kMiB},
+    {"TenKiBDefineNumberJoinsLikeLabel",
+     [] { return "define " + kDefineName + " = " + kDefineNumber + "\n" + kDefineName + "\nx\n"; },
+     [] { return kDefineNumber + " X\r\n"; }, kSuccess, 0, 8 * kMiB},
+    {"ThousandAndOneDefines", thousand_and_one_defines,
+     [] {
+       return "\r\nPREPROCESSOR ERROR: EXISTING SYMBOL OR TABLE IS FULL... LINE: 1001\r\n" +
+              upper("PRINT " + long_value(0) + " " + long_value(999) + " " + long_name(1000)) +
+              "\r\n";
+     },
+     kSuccess, 0, 8 * kMiB},
+    {"NulBytes", [] { return std::string(1024 * 1024, '\0'); }, [] { return std::string(); },
+     kSuccess, 0, 8 * kMiB},
+    {"NulBytesOnManyLines", [] { return repeat(std::string(63, '\0') + "\n", 16 * 1024) + "x"; },
+     [] { return std::string("X\r\n"); }, kSuccess, 0, 8 * kMiB},
+    {"HighBytes", [] { return repeat(high_bytes(), 8 * 1024); }, [] { return unknown_error(1); },
+     "", 1, 8 * kMiB},
+    {"HighBytesInsideWords",
+     [] { return repeat(std::string("a") + high_bytes() + "\n", 8 * 1024); },
+     [] { return repeat(std::string("A") + high_bytes() + "\r\n", 8 * 1024); }, kSuccess, 0,
+     8 * kMiB},
+    // With CR-only line ends the whole file is one line, the CR bytes dropped.
+    {"CrOnlyLineEnds", [] { return repeat("print x\r", 100 * 1000); },
+     [] { return "PRINT" + repeat(" XPRINT", 100 * 1000 - 1) + " X\r\n"; }, kSuccess, 0, 8 * kMiB},
+    // Memory does not grow with the number of lines.
+    {"ThirtyTwoMiBOfShortLines", [] { return repeat("  FOR I = 1 TO 5   ' each led\n", 1 << 20); },
+     [] { return repeat("FOR I=1 TO 5\r\n", 1 << 20); }, kSuccess, 0, 8 * kMiB},
+};
+
+class LargeInputTest : public testing::TestWithParam<LargeCase> {};
+
+TEST_P(LargeInputTest, ExactOutputInBoundedMemory) {
+  const LargeCase& c = GetParam();
+  Sandbox sandbox;
+  sandbox.write("in.bas", c.input());
+  if (kMeasuresMemory) {
+    ::malloc_trim(0);  // hand the input's memory back before the child copies this process
+    ASSERT_LT(own_anonymous_kib(), c.max_rss_kib / 2) << "the test process holds too much memory";
+  }
+  const RunResult r = sandbox.run({"-i", "in.bas", "-o", "out.bas"});
+  EXPECT_EQ(r.console, kConvertHead + c.console);
+  EXPECT_EQ(r.status, c.status);
+  EXPECT_EQ(r.errors, "");
+  EXPECT_TRUE(same_bytes(r.output, c.output()));
+  if (kMeasuresMemory) {
+    EXPECT_LT(r.max_rss_kib, c.max_rss_kib) << "peak resident memory in KiB";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Vorpex, LargeInputTest, testing::ValuesIn(kLargeCases),
+                         [](const testing::TestParamInfo<LargeCase>& info) {
+                           return info.param.name;
+                         });
+
+// ---- Runs started by hand: killed midway, or with standard streams closed.
+
+// Starts vorpex in the sandbox without waiting for it. Standard input, output and error go to
+// /dev/null; with `close_input_and_output`, standard input and output are closed instead, so the
+// files that vorpex opens get descriptors 0 and 1.
+pid_t start(const Sandbox& sandbox, std::vector<std::string> args,
+            bool close_input_and_output = false) {
+  args.insert(args.begin(), VORPEX_BINARY);
+  std::vector<char*> argv;
+  for (std::string& arg : args)
+    argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(null, 1) < 0 || ::dup2(null, 2) < 0 ||
+        ::chdir(sandbox.dir().c_str()) != 0) {
+      ::_exit(126);
+    }
+    if (null > 2) ::close(null);
+    if (close_input_and_output) {
+      ::close(0);
+      ::close(1);
+    }
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+// Waits for the child; returns its exit status, or 128 + the signal that ended it.
+int wait_for(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(InterruptedRunTest, KilledRunLeavesTheInputIntact) {
+  Sandbox sandbox;
+  sandbox.write("in.bas", repeat("10 PRINT \"Led: \"; I ' each led\n  DELAY pause\n", 1 << 19));
+  sandbox.write("old.bas", "old\n");
+  const std::optional<std::uint64_t> input_hash = file_hash(sandbox.dir() / "in.bas");
+  ASSERT_TRUE(input_hash);
+  int killed = 0;
+  for (int delay_us : {0, 500, 2000, 5000, 10000, 20000, 50000}) {
+    SCOPED_TRACE(testing::Message() << "killed after " << delay_us << " us");
+    for (const std::string output : {"out.bas", "old.bas"}) {
+      const Snapshot before = snapshot(sandbox);
+      const pid_t pid = start(sandbox, {"-i", "in.bas", "-o", output});
+      ASSERT_GT(pid, 0);
+      std::this_thread::sleep_for(std::chrono::microseconds(delay_us));
+      ::kill(pid, SIGKILL);
+      if (wait_for(pid) == 128 + SIGKILL) ++killed;
+      EXPECT_EQ(file_hash(sandbox.dir() / "in.bas"), input_hash);
+      const std::set<std::string> changes = output == "out.bas"
+                                                ? std::set<std::string>{".", "out.bas"}
+                                                : std::set<std::string>{output};
+      expect_unchanged_except(before, snapshot(sandbox), changes);
+    }
+  }
+  EXPECT_GT(killed, 0) << "every run ended before it could be killed";
+}
+
+// Console messages never land in the output file, even when the output file gets the standard
+// output's descriptor because standard input and output were closed (`vorpex ... <&- >&-`).
+// DISABLED: the console keeps writing to descriptor 1 while the output file holds it, so once more
+// than 16 KiB of messages (here the unbalanced-quote warnings) are pending mid-run, the banner,
+// the file names and the warnings are written into the output file. Enable once vorpex makes sure
+// descriptors 0-2 are open before it opens any file.
+TEST(ClosedStreamsTest, DISABLED_ConsoleNeverWritesIntoTheOutput) {
+  Sandbox sandbox;
+  sandbox.write("in.bas", repeat("print \"x\n", 2000));
+  wait_for(start(sandbox, {"-i", "in.bas", "-o", "out.bas"}, true));
+  EXPECT_TRUE(same_bytes(sandbox.read("out.bas"), repeat("PRINT \"x\"\r\n", 2000)));
+  EXPECT_EQ(sandbox.read("in.bas"), repeat("print \"x\n", 2000));
+}
+
+// The disk fills up midway: with a file-size limit of 64 KiB (and SIGXFSZ ignored, as the child
+// inherits both), writing fails with EFBIG after the output's first 64 KiB.
+TEST(WriteFailureTest, OutputFailingMidwayIsReported) {
+  constexpr std::size_t kLimit = 64 * 1024;
+  Sandbox sandbox;
+  sandbox.write("in.bas", repeat("print x\n", 100 * 1000));
+  sandbox.write("old.bas", "old\n");
+  const Snapshot before = snapshot(sandbox);
+
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit limited = saved;
+  limited.rlim_cur = kLimit;
+  const auto saved_handler = ::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+  const RunResult r = sandbox.run({"-i", "in.bas", "-o", "out.bas"});
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, saved_handler);
+
+  EXPECT_EQ(r.console, kConvertHead + "Could not write file: out.bas, error: 27\r\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.errors, "");
+  EXPECT_TRUE(same_bytes(r.output, repeat("PRINT X\r\n", 100 * 1000).substr(0, kLimit)));
+  expect_unchanged_except(before, snapshot(sandbox), {".", "out.bas"});
+}
+
+}  // namespace
+}  // namespace vorpex_e2e

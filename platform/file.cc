@@ -8,6 +8,16 @@
 
 namespace vorpex::platform {
 
+void guard_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // open() takes the lowest free number, which is `fd`; if /dev/null cannot be opened there is
+    // nothing better to do than go on.
+    const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened > 2) ::close(opened);
+  }
+}
+
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     close();

@@ -7,6 +7,10 @@
 
 namespace vorpex::platform {
 
+// Opens /dev/null on any of the standard descriptors 0, 1 and 2 that is closed, so that a file
+// opened later never takes one of their numbers: the console would write into it.
+void guard_standard_descriptors();
+
 // A file descriptor owned for its lifetime; closed by close() or the destructor.
 class File {
  public:

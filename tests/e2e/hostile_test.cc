@@ -517,11 +517,8 @@ TEST(InterruptedRunTest, KilledRunLeavesTheInputIntact) {
 
 // Console messages never land in the output file, even when the output file gets the standard
 // output's descriptor because standard input and output were closed (`vorpex ... <&- >&-`).
-// DISABLED: the console keeps writing to descriptor 1 while the output file holds it, so once more
-// than 16 KiB of messages (here the unbalanced-quote warnings) are pending mid-run, the banner,
-// the file names and the warnings are written into the output file. Enable once vorpex makes sure
-// descriptors 0-2 are open before it opens any file.
-TEST(ClosedStreamsTest, DISABLED_ConsoleNeverWritesIntoTheOutput) {
+// More than 16 KiB of unbalanced-quote warnings make the console write mid-run.
+TEST(ClosedStreamsTest, ConsoleNeverWritesIntoTheOutput) {
   Sandbox sandbox;
   sandbox.write("in.bas", repeat("print \"x\n", 2000));
   wait_for(start(sandbox, {"-i", "in.bas", "-o", "out.bas"}, true));

@@ -14,6 +14,9 @@ bool add(SymbolTable& table, std::string name, std::string value) {
 bool find(SymbolTable& table, std::string name) {
   return table.find_symbol(name);
 }
+std::string numbered(std::string prefix, int i) {
+  return prefix.append(std::to_string(i));
+}
 
 TEST(SymbolTableTest, MatchesNamesInAnyCase) {
   SymbolTable table;
@@ -63,14 +66,14 @@ TEST(SymbolTableTest, HoldsAThousandRowsAndValuesStayValid) {
   ASSERT_TRUE(find(table, "S0"));
   const std::string_view first = table.found_value();
   for (int i = 1; i < 1000; ++i) {
-    ASSERT_TRUE(add(table, "S" + std::to_string(i), "V" + std::to_string(i))) << i;
+    ASSERT_TRUE(add(table, numbered("S", i), numbered("V", i))) << i;
   }
   EXPECT_FALSE(add(table, "EXTRA", "1"));
   EXPECT_FALSE(find(table, "EXTRA"));
   EXPECT_EQ(first, "V0");  // rows never move
   for (int i = 0; i < 1000; i += 111) {
-    ASSERT_TRUE(find(table, "s" + std::to_string(i)));
-    EXPECT_EQ(table.found_value(), "V" + std::to_string(i));
+    ASSERT_TRUE(find(table, numbered("s", i)));
+    EXPECT_EQ(table.found_value(), numbered("V", i));
   }
   table.clear_symbols();
   EXPECT_FALSE(find(table, "S0"));

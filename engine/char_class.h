@@ -60,4 +60,12 @@ inline void to_upper_in_place(std::span<char> text) {
     c = to_upper(c);
 }
 
+// True when `text` is the whole of `keyword` (given in upper case), in any case. A text of the
+// keyword's length is upper-cased in place.
+inline bool is_keyword(std::span<char> text, std::string_view keyword) {
+  if (text.size() != keyword.size()) return false;
+  to_upper_in_place(text);
+  return std::string_view(text.data(), text.size()) == keyword;
+}
+
 }  // namespace vorpex::char_class

@@ -5,20 +5,13 @@
 
 namespace vorpex {
 
-namespace {
-
-constexpr std::string_view kDefine = "DEFINE";
-
-}  // namespace
-
 bool is_define_keyword(std::span<char> text) {
-  char_class::to_upper_in_place(text);
-  return std::string_view(text.data(), text.size()) == kDefine;
+  return char_class::is_keyword(text, "DEFINE");
 }
 
 bool DefineDirective::handle_word(Tokenizer& tokenizer, std::span<char> word, LineState& line,
                                   OutputBuffer& out) {
-  if (word.size() == kDefine.size() && is_define_keyword(word)) {
+  if (is_define_keyword(word)) {
     run_directive(tokenizer, line, out);
     return true;
   }

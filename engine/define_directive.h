@@ -9,7 +9,7 @@
 
 namespace vorpex {
 
-// True when `text` is the whole word DEFINE, in any case. Upper-cases `text` in place.
+// True when `text` is the whole word DEFINE, in any case; a six-byte text is upper-cased in place.
 bool is_define_keyword(std::span<char> text);
 
 // The DEFINE directive and the substitution of defined names, for the line processor's words.

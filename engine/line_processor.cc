@@ -12,8 +12,7 @@ constexpr std::string_view kLineBreak = "\r\n";
 }  // namespace
 
 bool is_rem_keyword(std::span<char> text) {
-  char_class::to_upper_in_place(text);
-  return std::string_view(text.data(), text.size()) == "REM";
+  return char_class::is_keyword(text, "REM");
 }
 
 ProcessResult LineProcessor::process_input(LineSource& input) {
@@ -97,7 +96,7 @@ void LineProcessor::handle_delimiter() {
 }
 
 void LineProcessor::handle_word(std::span<char> word) {
-  if (word.size() == 3 && is_rem_keyword(word)) {
+  if (is_rem_keyword(word)) {
     // The rest of the line goes, with its line break.
     tokenizer_.finish_line();
     return;

@@ -26,7 +26,7 @@ struct ProcessResult {
   std::int64_t line_number = 0;  // the last line read
 };
 
-// True when `text` is the whole word REM, in any case. Upper-cases `text` in place.
+// True when `text` is the whole word REM, in any case; a three-byte text is upper-cased in place.
 bool is_rem_keyword(std::span<char> text);
 
 // Converts the input line by line into the compacted output, token by token, with no look-ahead

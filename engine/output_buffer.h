@@ -11,9 +11,9 @@
 namespace vorpex {
 
 // Collects output bytes in one buffer and hands them to the sink in large blocks. The buffer grows
-// only when a single piece of output is larger than it, which a piece no longer than its line
-// keeps bounded by the longest line. After the sink fails once, further bytes are dropped and
-// failed() stays true.
+// only when more room is reserved at once than it holds: the rest of a line, or a piece of output
+// no longer than a line, so its size is bounded by the longest line. After the sink fails once,
+// further bytes are dropped and failed() stays true.
 class OutputBuffer {
  public:
   static constexpr std::size_t kDefaultCapacity = 256 * 1024;

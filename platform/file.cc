@@ -77,7 +77,8 @@ OpenResult open_for_writing(const std::string& path, int input_fd, bool& same_as
     result.file.close();
     return result;
   }
-  if (out.st_dev == in.st_dev && out.st_ino == in.st_ino) {
+  // Writing over the input would destroy it; a device such as /dev/null has nothing to lose.
+  if (S_ISREG(out.st_mode) && out.st_dev == in.st_dev && out.st_ino == in.st_ino) {
     same_as_input = true;
     result.file.close();
     return result;

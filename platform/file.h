@@ -60,6 +60,7 @@ OpenResult open_for_reading(const std::string& path);
 // Opens a file for writing in binary mode, creating it when missing. A regular file is truncated
 // only once it is known not to be the input (the same device and inode as `input_fd`), so the
 // input is never harmed: when it is the input, `same_as_input` is set and no file is returned.
+// Other files (devices, pipes) are written as they are.
 OpenResult open_for_writing(const std::string& path, int input_fd, bool& same_as_input);
 
 }  // namespace vorpex::platform

@@ -219,6 +219,12 @@ const std::vector<CliCase> kCliCases = {
      echo_in("hard.bas") + echo_out("prog.bas") + same_file("prog.bas"),
      1,
      {}},
+    // A device is no file to protect: reading and writing /dev/null converts nothing.
+    {"NullDeviceBothWays",
+     {"-i", "/dev/null", "-o", "/dev/null"},
+     echo_in("/dev/null") + echo_out("/dev/null") + kSuccess,
+     0,
+     {}},
     // Writing fails.
     {"OutputDeviceFull",
      {"-i", "prog.bas", "-o", "/dev/full"},

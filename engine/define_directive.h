@@ -20,6 +20,10 @@ class DefineDirective {
   // nothing, when the word is neither.
   bool handle_word(Tokenizer& tokenizer, std::span<char> word, LineState& line, OutputBuffer& out);
 
+  // False when handle_word() is sure to leave `word` alone: it is not DEFINE and no name is
+  // defined.
+  bool may_handle(std::span<char> word) const { return symbols_.size() != 0 || word.size() == 6; }
+
   SymbolTable& symbols() { return symbols_; }
 
  private:

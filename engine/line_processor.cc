@@ -17,77 +17,82 @@ bool is_rem_keyword(std::span<char> text) {
 
 ProcessResult LineProcessor::process_input(LineSource& input) {
   ProcessResult result;
-  std::span<char> line;
-  while (input.next_line(line)) {
-    line_.start_line();
-    if (!process_line(line)) {
+  Tokenizer tokenizer(warnings_);
+  LineState line;
+  line.line_number = line_number_;
+  std::span<char> text;
+  while (input.next_line(text)) {
+    line.start_line();
+    if (!process_line(text, tokenizer, line)) {
       result.outcome = Outcome::UnknownToken;
       break;
     }
     if (output_.failed()) break;
   }
   if (!output_.flush()) result.outcome = Outcome::WriteFailed;
-  result.line_number = line_.line_number;
+  line_number_ = line.line_number;
+  result.line_number = line.line_number;
   return result;
 }
 
-bool LineProcessor::process_line(std::span<char> text) {
-  tokenizer_.set_line(text.data());
+inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokenizer,
+                                        LineState& line) {
+  tokenizer.set_line(text.data());
   const char* const line_end = text.data() + text.size();
   do {
     // A Number, Word or String that follows another one is written after a blank. A Number or
     // Word is copied into the output as it is read, after the blank, so the room reserved is the
     // rest of the line and one byte; what counts is committed by its handling.
-    const bool blank = line_.previous_kind != TokenKind::Delimiter;
-    char* const out = output_.reserve(static_cast<std::size_t>(line_end - tokenizer_.cursor()) + 1);
+    const bool blank = line.previous_kind != TokenKind::Delimiter;
+    char* const out = output_.reserve(static_cast<std::size_t>(line_end - tokenizer.cursor()) + 1);
     *out = ' ';
     char* const copy = out + (blank ? 1 : 0);
-    switch (tokenizer_.next_token_copying(copy)) {
+    switch (tokenizer.next_token_copying(copy)) {
       case TokenKind::Delimiter:
-        handle_delimiter();
+        handle_delimiter(tokenizer, line);
         break;
       case TokenKind::Number:
-        output_.commit(copy + tokenizer_.token_text().size());
-        line_.note_number();
+        output_.commit(copy + tokenizer.token_text().size());
+        line.note_number();
         break;
       case TokenKind::Word:
         output_.commit(copy);  // the blank, whatever the word turns out to be
-        handle_word({copy, tokenizer_.token_text().size()});
+        handle_word({copy, tokenizer.token_text().size()}, tokenizer, line);
         break;
       case TokenKind::String:
         output_.commit(copy);
         output_.put('"');
-        output_.put(tokenizer_.token_view());
+        output_.put(tokenizer.token_view());
         output_.put('"');
         break;
       case TokenKind::None:
-        write_line_message(output_, "UNKNOWN ERROR! LINE: ", line_.line_number);
+        write_line_message(output_, "UNKNOWN ERROR! LINE: ", line.line_number);
         return false;
     }
-    line_.previous_kind = tokenizer_.kind();
-    ++line_.token_count;
-  } while (!tokenizer_.at_line_end());
+    line.previous_kind = tokenizer.kind();
+    ++line.token_count;
+  } while (!tokenizer.at_line_end());
   return true;
 }
 
-void LineProcessor::handle_delimiter() {
-  const char c = tokenizer_.delimiter_char();
+inline void LineProcessor::handle_delimiter(Tokenizer& tokenizer, const LineState& line) {
+  const char c = tokenizer.delimiter_char();
   if (c == '\'') {
     // The rest of the line is a comment. A line that began with a number joins the next output
     // line, so it gets a blank instead of the line break.
-    if (line_.token_count > 0) {
-      if (line_.leading_number) {
+    if (line.token_count > 0) {
+      if (line.leading_number) {
         output_.put(' ');
       } else {
         output_.put(kLineBreak);
       }
     }
-    tokenizer_.finish_line();
+    tokenizer.finish_line();
   } else if (c != '\0') {
     output_.put(c);
-  } else if (line_.token_count > 0) {
+  } else if (line.token_count > 0) {
     // The end of the line. A line that holds only its leading number joins the next output line.
-    if (line_.leading_number && line_.token_count == 1) {
+    if (line.leading_number && line.token_count == 1) {
       output_.put(' ');
     } else {
       output_.put(kLineBreak);
@@ -95,13 +100,22 @@ void LineProcessor::handle_delimiter() {
   }
 }
 
-void LineProcessor::handle_word(std::span<char> word) {
+inline void LineProcessor::handle_word(std::span<char> word, Tokenizer& tokenizer,
+                                       LineState& line) {
   if (is_rem_keyword(word)) {
     // The rest of the line goes, with its line break.
-    tokenizer_.finish_line();
+    tokenizer.finish_line();
     return;
   }
-  if (define_.handle_word(tokenizer_, word, line_, output_)) return;
+  if (define_.may_handle(word)) {
+    // The directive works on copies, so that the loop's own tokenizer and state never leave it.
+    Tokenizer directive_tokenizer = tokenizer;
+    LineState directive_line = line;
+    const bool handled = define_.handle_word(directive_tokenizer, word, directive_line, output_);
+    tokenizer = directive_tokenizer;
+    line = directive_line;
+    if (handled) return;
+  }
   output_.commit(word.data() + word.size());
 }
 

@@ -36,7 +36,7 @@ class LineProcessor {
   // `warnings` receives the tokenizer's unbalanced-quote messages; it may be null.
   explicit LineProcessor(ByteSink& output, ByteSink* warnings = nullptr,
                          std::size_t output_buffer_size = OutputBuffer::kDefaultCapacity)
-      : output_(output, output_buffer_size), tokenizer_(warnings) {}
+      : output_(output, output_buffer_size), warnings_(warnings) {}
 
   // Runs the whole input through the token loop and flushes the output.
   ProcessResult process_input(LineSource& input);
@@ -46,15 +46,17 @@ class LineProcessor {
 
  private:
   // Returns false when the line stopped the run on a token that begins nothing.
-  bool process_line(std::span<char> text);
-  void handle_delimiter();
+  // The line's tokenizer and state are the line loop's own locals, which the compiler keeps in
+  // registers; the handlers take them by reference and are inlined into the loop.
+  bool process_line(std::span<char> text, Tokenizer& tokenizer, LineState& line);
+  void handle_delimiter(Tokenizer& tokenizer, const LineState& line);
   // `word` is the Word's upper-cased copy at the end of the output, after its blank.
-  void handle_word(std::span<char> word);
+  void handle_word(std::span<char> word, Tokenizer& tokenizer, LineState& line);
 
   OutputBuffer output_;
-  Tokenizer tokenizer_;
+  ByteSink* warnings_;
   DefineDirective define_;
-  LineState line_;
+  std::int64_t line_number_ = 0;  // lines read so far, over every call of process_input
 };
 
 }  // namespace vorpex

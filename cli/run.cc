@@ -52,7 +52,7 @@ std::optional<int> open_files(const Arguments& arguments, Files& files, ByteSink
   return std::nullopt;
 }
 
-int run(std::span<const char* const> args, ByteSink& console) {
+int run(std::span<const char* const> args, platform::Console& console) {
   console.write(kBanner);
   if (args.size() < 4) {
     print_usage(console);
@@ -62,6 +62,7 @@ int run(std::span<const char* const> args, ByteSink& console) {
   if (std::optional<int> status = parse_arguments(args, arguments, console)) return *status;
   Files files;
   if (std::optional<int> status = open_files(arguments, files, console)) return *status;
+  console.flush();  // the banner and the file names show while a long conversion runs
 
   platform::TextReader reader(files.input.fd());
   platform::FdSink output(files.output.fd());

@@ -5,6 +5,7 @@
 
 #include "cli/arguments.h"
 #include "engine/byte_sink.h"
+#include "platform/console.h"
 #include "platform/file.h"
 
 namespace vorpex::cli {
@@ -19,7 +20,8 @@ struct Files {
 std::optional<int> open_files(const Arguments& arguments, Files& files, ByteSink& console);
 
 // The whole run: banner, command line, files, conversion, closing, final message. `args` excludes
-// the program name. Returns the exit status.
-int run(std::span<const char* const> args, ByteSink& console);
+// the program name. The messages so far are on the console before the conversion starts. Returns
+// the exit status.
+int run(std::span<const char* const> args, platform::Console& console);
 
 }  // namespace vorpex::cli

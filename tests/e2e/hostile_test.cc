@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -524,6 +525,46 @@ TEST(ClosedStreamsTest, ConsoleNeverWritesIntoTheOutput) {
   wait_for(start(sandbox, {"-i", "in.bas", "-o", "out.bas"}, true));
   EXPECT_TRUE(same_bytes(sandbox.read("out.bas"), repeat("PRINT \"x\"\r\n", 2000)));
   EXPECT_EQ(sandbox.read("in.bas"), repeat("print \"x\n", 2000));
+}
+
+// The banner and the file names are on the console before the conversion starts, not only when
+// it ends: the input is a FIFO that stays empty until the test has read them.
+TEST(ConsoleTimingTest, FileNamesShowBeforeTheConversion) {
+  Sandbox sandbox;
+  ASSERT_EQ(::mkfifo((sandbox.dir() / "in.bas").c_str(), 0600), 0);
+  int console[2];
+  ASSERT_EQ(::pipe(console), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::dup2(console[1], 1) < 0 || ::chdir(sandbox.dir().c_str()) != 0) ::_exit(126);
+    ::close(console[0]);
+    ::execl(VORPEX_BINARY, VORPEX_BINARY, "-i", "in.bas", "-o", "out.bas", nullptr);
+    ::_exit(127);
+  }
+  ::close(console[1]);
+  const int fifo = ::open((sandbox.dir() / "in.bas").c_str(), O_WRONLY);  // waits for vorpex
+  ASSERT_GE(fifo, 0);
+
+  std::string shown;
+  while (shown.size() < kConvertHead.size()) {
+    pollfd ready{console[0], POLLIN, 0};
+    ASSERT_EQ(::poll(&ready, 1, 10000), 1) << "the console shows nothing before the input comes";
+    char buffer[256];
+    const ssize_t n = ::read(console[0], buffer, sizeof buffer);
+    ASSERT_GT(n, 0);
+    shown.append(buffer, static_cast<std::size_t>(n));
+  }
+  EXPECT_EQ(shown, kConvertHead);
+
+  ASSERT_EQ(::write(fifo, "print x\n", 8), 8);
+  ::close(fifo);
+  char buffer[256];
+  for (ssize_t n; (n = ::read(console[0], buffer, sizeof buffer)) > 0;)
+    shown.append(buffer, static_cast<std::size_t>(n));
+  ::close(console[0]);
+  EXPECT_EQ(wait_for(pid), 0);
+  EXPECT_EQ(shown, kConvertHead + kSuccess);
+  EXPECT_EQ(sandbox.read("out.bas"), "PRINT X\r\n");
 }
 
 // The disk fills up midway: with a file-size limit of 64 KiB (and SIGXFSZ ignored, as the child

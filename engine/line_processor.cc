@@ -1,5 +1,7 @@
 #include "engine/line_processor.h"
 
+#include <cassert>
+
 #include "engine/char_class.h"
 #include "engine/messages.h"
 
@@ -39,12 +41,22 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
                                         LineState& line) {
   tokenizer.set_line(text.data());
   const char* const line_end = text.data() + text.size();
+  // No token writes more than twice the bytes it takes from the line (a blank and a one-byte word,
+  // an operator, a comment's line break, a closed string with its quotes and blank), an unclosed
+  // empty string writes one byte more, and the line end two bytes: room for twice the rest of the
+  // line and four bytes holds the line's own output, so the loop writes without checking. Only the
+  // DEFINE handler writes text from elsewhere (a value, a message); room is reserved again after.
+  const auto reserve_rest = [&] {
+    output_.reserve(2 * static_cast<std::size_t>(line_end - tokenizer.cursor()) + 4);
+  };
+  reserve_rest();
   do {
     // A Number, Word or String that follows another one is written after a blank. A Number or
-    // Word is copied into the output as it is read, after the blank, so the room reserved is the
-    // rest of the line and one byte; what counts is committed by its handling.
+    // Word is copied into the output as it is read, after the blank; what counts is committed by
+    // its handling.
     const bool blank = line.previous_kind != TokenKind::Delimiter;
-    char* const out = output_.reserve(static_cast<std::size_t>(line_end - tokenizer.cursor()) + 1);
+    char* const out = output_.position();
+    assert(output_.room() > static_cast<std::size_t>(line_end - tokenizer.cursor()));
     *out = ' ';
     char* const copy = out + (blank ? 1 : 0);
     switch (tokenizer.next_token_copying(copy)) {
@@ -57,7 +69,7 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
         break;
       case TokenKind::Word:
         output_.commit(copy);  // the blank, whatever the word turns out to be
-        handle_word({copy, tokenizer.token_text().size()}, tokenizer, line);
+        if (handle_word({copy, tokenizer.token_text().size()}, tokenizer, line)) reserve_rest();
         break;
       case TokenKind::String:
         output_.commit(copy);
@@ -100,12 +112,12 @@ inline void LineProcessor::handle_delimiter(Tokenizer& tokenizer, const LineStat
   }
 }
 
-inline void LineProcessor::handle_word(std::span<char> word, Tokenizer& tokenizer,
+inline bool LineProcessor::handle_word(std::span<char> word, Tokenizer& tokenizer,
                                        LineState& line) {
   if (is_rem_keyword(word)) {
     // The rest of the line goes, with its line break.
     tokenizer.finish_line();
-    return;
+    return false;
   }
   if (define_.may_handle(word)) {
     // The directive works on copies, so that the loop's own tokenizer and state never leave it.
@@ -114,9 +126,10 @@ inline void LineProcessor::handle_word(std::span<char> word, Tokenizer& tokenize
     const bool handled = define_.handle_word(directive_tokenizer, word, directive_line, output_);
     tokenizer = directive_tokenizer;
     line = directive_line;
-    if (handled) return;
+    if (handled) return true;
   }
   output_.commit(word.data() + word.size());
+  return false;
 }
 
 }  // namespace vorpex

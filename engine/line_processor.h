@@ -50,8 +50,9 @@ class LineProcessor {
   // registers; the handlers take them by reference and are inlined into the loop.
   bool process_line(std::span<char> text, Tokenizer& tokenizer, LineState& line);
   void handle_delimiter(Tokenizer& tokenizer, const LineState& line);
-  // `word` is the Word's upper-cased copy at the end of the output, after its blank.
-  void handle_word(std::span<char> word, Tokenizer& tokenizer, LineState& line);
+  // `word` is the Word's upper-cased copy at the end of the output, after its blank. Returns true
+  // when the DEFINE handler took the word, having written what it needed.
+  bool handle_word(std::span<char> word, Tokenizer& tokenizer, LineState& line);
 
   OutputBuffer output_;
   ByteSink* warnings_;

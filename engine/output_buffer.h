@@ -53,6 +53,9 @@ class OutputBuffer {
     return pos_;
   }
   void commit(char* end) { pos_ = end; }
+  // Where the next byte goes, and how many bytes fit before the buffer is full.
+  char* position() const { return pos_; }
+  std::size_t room() const { return static_cast<std::size_t>(end_ - pos_); }
 
   // Hands the buffered bytes to the sink; returns false once any write has failed.
   bool flush() {

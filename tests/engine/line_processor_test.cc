@@ -141,6 +141,36 @@ TEST(LineProcessorTest, TheThousandAndFirstDefinitionIsRefused) {
       "\r\nPREPROCESSOR ERROR: EXISTING SYMBOL OR TABLE IS FULL... LINE: 1001\r\n999 S1000\r\n");
 }
 
+TEST(LineProcessorTest, OutputIsTheSameWhateverTheBufferSize) {
+  // Lines whose output outgrows their input: empty strings after a number, an unclosed empty
+  // string, long substituted values, messages.
+  const std::vector<std::string> lines = {
+      "1 \"\"\"\"\"\"\"\"\"\"\"\"",
+      "x \"",
+      "\"a\"\"",
+      "\"\"\"",
+      "\"\" 1 \"\" a \"",
+      "DEFINE V = " + std::string(300, 'v'),
+      "V V V V V V V V V V",
+      "1 V",
+      "DEFINE X 5 6",
+      "DEFINE A = \"s\" ' x",
+      "a'b",
+      "10",
+      "10 ' c",
+      std::string(1000, 'w') + " " + std::string(1000, '7'),
+      "PRINT X :",
+  };
+  const Conversion reference = convert(lines, OutputBuffer::kDefaultCapacity);
+  EXPECT_EQ(reference.result.outcome, Outcome::UnknownToken);
+  for (std::size_t size : {1, 2, 7, 64, 1000}) {
+    SCOPED_TRACE(size);
+    const Conversion run = convert(lines, size);
+    EXPECT_EQ(run.output, reference.output);
+    EXPECT_EQ(run.result.outcome, reference.result.outcome);
+  }
+}
+
 TEST(LineProcessorTest, WriteFailureStopsTheRun) {
   testing::StringSink output;
   output.refuse = true;

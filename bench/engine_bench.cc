@@ -132,12 +132,6 @@ void BM_SplitLines(benchmark::State& state, Mix mix) {
   report(state, source);
 }
 
-// True for the word REM in any case, which ends the line for the line processor.
-bool is_rem(std::string_view word) {
-  return word.size() == 3 && (word[0] | 0x20) == 'r' && (word[1] | 0x20) == 'e' &&
-         (word[2] | 0x20) == 'm';
-}
-
 // Only the tokenizer: every token the line processor would ask for (up to the end of the line, an
 // apostrophe or REM), nothing written.
 void BM_Tokenize(benchmark::State& state, Mix mix) {
@@ -157,7 +151,8 @@ void BM_Tokenize(benchmark::State& state, Mix mix) {
         ++tokens;
         if (kind == vorpex::TokenKind::None || tokenizer.at_line_end()) break;
         if (kind == vorpex::TokenKind::Delimiter && tokenizer.delimiter_char() == '\'') break;
-        if (kind == vorpex::TokenKind::Word && is_rem(tokenizer.token_view())) break;
+        if (kind == vorpex::TokenKind::Word && vorpex::is_rem_keyword(tokenizer.token_text()))
+          break;
       }
     }
     benchmark::DoNotOptimize(tokens);

@@ -16,7 +16,7 @@ bool DefineDirective::handle_word(Tokenizer& tokenizer, std::span<char> word, Li
     return true;
   }
   // The word was upper-cased as it was copied.
-  if (symbols_.size() == 0 || !symbols_.find_upper({word.data(), word.size()})) return false;
+  if (!symbols_.find_upper({word.data(), word.size()})) return false;
   const std::string_view value = symbols_.found_value();
   if (!value.empty() && char_class::has(value.front(), char_class::kDigit)) line.note_number();
   out.put(value);

@@ -160,6 +160,56 @@ void BM_Tokenize(benchmark::State& state, Mix mix) {
   report(state, source);
 }
 
+// A family of 936 names that share a part: «AA_SPEED» to «Z9_SPEED» (shared suffix) or
+// «SPEED_AA» to «SPEED_Z9» (shared prefix), all defined, then a body of assignments that use them.
+// Both bodies are the same but for the names, so the two run alike only if the table spreads both
+// families over its slots.
+std::string& family_source(bool shared_suffix) {
+  static std::map<bool, std::string> cache;
+  auto [it, fresh] = cache.try_emplace(shared_suffix);
+  if (!fresh) return it->second;
+  std::vector<std::string> names;
+  constexpr std::string_view kSecond = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  for (char first = 'A'; first <= 'Z'; ++first) {
+    for (char second : kSecond) {
+      const std::string pair{first, second};
+      names.push_back(shared_suffix ? pair + "_SPEED" : "SPEED_" + pair);
+    }
+  }
+  std::string& text = it->second;
+  for (const std::string& name : names)
+    text += "DEFINE " + name + " = " + std::to_string(text.size() % 997) + "\n";
+  vorpex::bench::SplitMix64 rng(vorpex::bench::kDefaultSeed);
+  const auto pick = [&]() -> const std::string& {
+    return names[rng.below(static_cast<std::uint32_t>(names.size()))];
+  };
+  const std::size_t size = static_cast<std::size_t>(g_source_size);
+  for (std::uint32_t line = 10; text.size() < size; line += 10) {
+    text += std::to_string(line) + " LET X = " + pick() + " + " + pick() + " * " + pick() + "\n";
+  }
+  return text;
+}
+
+void BM_NameFamily(benchmark::State& state, bool shared_suffix) {
+  const std::string& text = family_source(shared_suffix);
+  std::string work = text;
+  vorpex::bench::CountingSink sink;
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::memcpy(work.data(), text.data(), text.size());
+    state.ResumeTiming();
+    vorpex::LineProcessor processor(sink);
+    vorpex::bench::BufferLineSource lines(work);
+    const vorpex::ProcessResult result = processor.process_input(lines);
+    if (result.outcome != vorpex::Outcome::Done || processor.symbols().size() != 936) {
+      state.SkipWithError("the name family does not convert cleanly");
+      break;
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(text.size()));
+}
+
 BENCHMARK_CAPTURE(BM_Convert, realistic, Mix::Realistic, 0)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Convert, comments, Mix::CommentHeavy, 0)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Convert, strings, Mix::StringHeavy, 0)->Unit(benchmark::kMillisecond);
@@ -172,6 +222,9 @@ BENCHMARK_CAPTURE(BM_Convert, realistic_50_defines_50_used, Mix::Realistic, 50, 
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Convert, realistic_1000_defines_50_used, Mix::Realistic, 1000, 50)
     ->Unit(benchmark::kMillisecond);
+// Names that differ only in their first bytes must not pile up on one slot of the table.
+BENCHMARK_CAPTURE(BM_NameFamily, speed_xx, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_NameFamily, xx_speed, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Tokenize, realistic, Mix::Realistic)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_SplitLines, realistic, Mix::Realistic)->Unit(benchmark::kMillisecond);
 

@@ -1,27 +1,37 @@
 #include "engine/symbol_table.h"
 
+#include <algorithm>
+
 #include "engine/char_class.h"
 
 namespace vorpex {
 
 namespace {
 
-// Gathers the name eight bytes at a time and mixes each group with a multiplication: cheap for the
-// short names of a program, and well spread over the slots.
+// Gathers the name eight bytes at a time and mixes each group in with a multiplication; the high
+// half of each product is folded back into the low half, so every byte of the name reaches every
+// bit of the slot number (names that differ only in their first bytes, such as «AA_SPEED» and
+// «AB_SPEED», land apart). Cheap for the short names of a program.
 std::uint32_t hash_name(std::string_view name) {
+  constexpr std::uint64_t kMultiplier = 0xff51afd7ed558ccdull;
   std::uint64_t h = name.size() * 0x9e3779b97f4a7c15ull;
   std::uint64_t group = 0;
   std::size_t in_group = 0;
   for (char c : name) {
     group = group << 8 | static_cast<unsigned char>(c);
     if (++in_group == 8) {
-      h = (h ^ group) * 0xff51afd7ed558ccdull;
+      h = (h ^ group) * kMultiplier;
+      h ^= h >> 32;
       group = 0;
       in_group = 0;
     }
   }
-  h = (h ^ group) * 0xff51afd7ed558ccdull;
-  return static_cast<std::uint32_t>(h >> 32);
+  // The last, partial group, then a final mix of the whole.
+  h = (h ^ group) * kMultiplier;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53ull;
+  h ^= h >> 33;
+  return static_cast<std::uint32_t>(h);
 }
 
 // Names are short: a plain loop costs less than a call.
@@ -49,6 +59,21 @@ std::size_t SymbolTable::slot_of(std::string_view name, std::uint32_t hash) cons
     if (s.row == 0 || (s.hash == hash && same_text(rows_[s.row - 1].name, name))) return slot;
     slot = (slot + 1) & (kSlots - 1);
   }
+}
+
+std::size_t SymbolTable::longest_probe() const {
+  std::size_t longest = 0;
+  for (const SymbolEntry& row : rows_) {
+    const std::uint32_t hash = hash_name(row.name);
+    std::size_t probes = 1;
+    for (std::size_t slot = hash & (kSlots - 1);
+         slots_[slot].hash != hash || rows_[slots_[slot].row - 1].name != row.name;
+         slot = (slot + 1) & (kSlots - 1)) {
+      ++probes;
+    }
+    longest = std::max(longest, probes);
+  }
+  return longest;
 }
 
 bool SymbolTable::find_symbol(std::span<char> name) {

@@ -43,6 +43,8 @@ class SymbolTable {
   // The value of the row matched by the last successful lookup; valid for the table's lifetime.
   std::string_view found_value() const { return found_value_; }
   std::size_t size() const { return rows_.size(); }
+  // The most slots any defined name's lookup visits: 1 when no two names collide.
+  std::size_t longest_probe() const;
 
  private:
   static constexpr std::size_t kSlots = 4096;  // a power of two, at least twice kCapacity

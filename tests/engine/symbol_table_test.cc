@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace vorpex {
 namespace {
@@ -90,6 +92,59 @@ TEST(SymbolTableTest, KeepsLongNamesAndValuesWhole) {
   ASSERT_TRUE(add(table, "V", std::string(5000, 'v')));
   ASSERT_TRUE(find(table, "V"));
   EXPECT_EQ(table.found_value(), std::string(5000, 'V'));
+}
+
+// Families of names as programs write them: however the names resemble each other, no lookup may
+// walk far through the table.
+TEST(SymbolTableTest, SpreadsStructuredNameFamilies) {
+  constexpr std::string_view kChars = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  const auto pairs = [&](std::string_view before, std::string_view after) {
+    std::vector<std::string> names;
+    for (char a : kChars.substr(0, 26)) {
+      for (char b : kChars) {
+        std::string name(before);
+        name += a;
+        name += b;
+        names.push_back(name.append(after));
+      }
+    }
+    return names;
+  };
+  const auto one_byte_differs = [&](std::size_t length) {
+    std::vector<std::string> names;
+    for (std::size_t at = 0; at < length; ++at) {
+      for (char c : kChars.substr(0, 1000 / length)) {
+        std::string name(length, '_');
+        name[at] = c;
+        names.push_back(name);
+      }
+    }
+    return names;
+  };
+  const auto numbered_names = [](std::string prefix, std::string suffix) {
+    std::vector<std::string> names;
+    for (int i = 0; i < 1000; ++i)
+      names.push_back(numbered(prefix, i) + suffix);
+    return names;
+  };
+  const struct {
+    const char* family;
+    std::vector<std::string> names;
+  } families[] = {
+      {"shared suffix", pairs("", "_SPEED")},
+      {"shared prefix", pairs("SPEED_", "")},
+      {"shared long suffix", pairs("", "_MOTOR_SPEED_LIMIT")},
+      {"one byte differs, 8 bytes", one_byte_differs(8)},
+      {"one byte differs, 20 bytes", one_byte_differs(20)},
+      {"numbered", numbered_names("S", "")},
+      {"numbered in the middle", numbered_names("LED", "_PIN")},
+  };
+  for (const auto& [family, names] : families) {
+    SymbolTable table;
+    for (const std::string& name : names)
+      ASSERT_TRUE(add(table, name, "1")) << family << ": " << name;
+    EXPECT_LE(table.longest_probe(), 12u) << family;
+  }
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ class OutputBuffer {
 
   explicit OutputBuffer(ByteSink& sink, std::size_t capacity = kDefaultCapacity)
       : sink_(sink),
-        data_(std::make_unique<char[]>(std::max<std::size_t>(capacity, 1))),
+        data_(std::make_unique_for_overwrite<char[]>(std::max<std::size_t>(capacity, 1))),
         pos_(data_.get()),
         end_(data_.get() + std::max<std::size_t>(capacity, 1)) {}
   OutputBuffer(const OutputBuffer&) = delete;
@@ -76,7 +76,10 @@ class OutputBuffer {
   void make_room(std::size_t n) {
     flush();
     if (static_cast<std::size_t>(end_ - pos_) < n) {
-      data_ = std::make_unique<char[]>(n);
+      // Not filled: only the pages that output reaches become resident, and the old buffer goes
+      // before the new one is taken.
+      data_.reset();
+      data_ = std::make_unique_for_overwrite<char[]>(n);
       pos_ = data_.get();
       end_ = pos_ + n;
     }

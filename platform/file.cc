@@ -8,14 +8,17 @@
 
 namespace vorpex::platform {
 
-void guard_standard_descriptors() {
+bool guard_standard_descriptors() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    // open() takes the lowest free number, which is `fd`; if /dev/null cannot be opened there is
-    // nothing better to do than go on.
+    // open() takes the lowest free number, which is `fd`.
     const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-    if (opened > 2) ::close(opened);
+    if (opened != fd) {
+      if (opened >= 0) ::close(opened);
+      return false;
+    }
   }
+  return true;
 }
 
 File& File::operator=(File&& other) noexcept {
@@ -37,9 +40,10 @@ bool FdSink::write(std::string_view bytes) {
   if (error_ != 0) return false;
   while (!bytes.empty()) {
     const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error_ = errno;
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      // Nothing written for a non-empty buffer would only repeat: take it as a full device.
+      error_ = n < 0 ? errno : ENOSPC;
       return false;
     }
     bytes.remove_prefix(static_cast<std::size_t>(n));

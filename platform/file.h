@@ -8,8 +8,9 @@
 namespace vorpex::platform {
 
 // Opens /dev/null on any of the standard descriptors 0, 1 and 2 that is closed, so that a file
-// opened later never takes one of their numbers: the console would write into it.
-void guard_standard_descriptors();
+// opened later never takes one of their numbers: the console would write into it. Returns false
+// when a closed one could not be given /dev/null.
+bool guard_standard_descriptors();
 
 // A file descriptor owned for its lifetime; closed by close() or the destructor.
 class File {

@@ -23,11 +23,14 @@ char* remove_cr(char* first, char* last) {
 }  // namespace
 
 TextReader::TextReader(int fd, std::size_t block_size)
-    : fd_(fd), block_size_(std::max<std::size_t>(block_size, 1)), buffer_(block_size_ + 1) {}
+    : fd_(fd),
+      block_size_(std::max<std::size_t>(block_size, 1)),
+      buffer_(std::make_unique_for_overwrite<char[]>(block_size_ + 1)),
+      capacity_(block_size_ + 1) {}
 
 bool TextReader::next_line(std::span<char>& line) {
   for (;;) {
-    char* base = buffer_.data();
+    char* base = buffer_.get();
     char* first = base + begin_;
     const std::size_t pending = end_ - begin_;
     void* lf = std::memchr(first + scanned_, '\n', pending - scanned_);
@@ -49,16 +52,21 @@ bool TextReader::fill() {
   // Keep the unconsumed bytes, moved to the front; grow when they fill the buffer.
   const std::size_t pending = end_ - begin_;
   if (begin_ > 0) {
-    std::memmove(buffer_.data(), buffer_.data() + begin_, pending);
+    std::memmove(buffer_.get(), buffer_.get() + begin_, pending);
     begin_ = 0;
     end_ = pending;
   }
-  if (buffer_.size() - 1 - end_ < std::max<std::size_t>(block_size_ / 2, 1)) {
-    buffer_.resize(std::max(buffer_.size() * 2, end_ + block_size_ + 1));
+  if (capacity_ - 1 - end_ < std::max<std::size_t>(block_size_ / 2, 1)) {
+    // Allocated without being filled: pages that no read reaches never become resident.
+    const std::size_t capacity = std::max(capacity_ * 2, end_ + block_size_ + 1);
+    auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+    std::memcpy(grown.get(), buffer_.get(), end_);
+    buffer_ = std::move(grown);
+    capacity_ = capacity;
   }
   ssize_t n;
   do {
-    n = ::read(fd_, buffer_.data() + end_, buffer_.size() - 1 - end_);
+    n = ::read(fd_, buffer_.get() + end_, capacity_ - 1 - end_);
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
     error_ = errno;
@@ -70,7 +78,7 @@ bool TextReader::fill() {
     at_end_ = true;
     return pending > 0;
   }
-  char* fresh = buffer_.data() + end_;
+  char* fresh = buffer_.get() + end_;
   if (void* eot = std::memchr(fresh, kEndOfText, static_cast<std::size_t>(n))) {
     n = static_cast<char*>(eot) - fresh;
     at_end_ = true;

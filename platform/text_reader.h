@@ -1,16 +1,19 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <span>
-#include <vector>
 
 #include "engine/line_source.h"
 
 namespace vorpex::platform {
 
 // Reads a file descriptor as text, in large blocks: every CR byte is removed wherever it stands,
-// the byte 0x1A ends the input, and lines end at LF. A line of any length is delivered whole; the
-// buffer grows only when a line longer than it arrives.
+// the byte 0x1A ends the input, and lines end at LF. A line of any length is delivered whole. So
+// that every read asks for at least half a block, the buffer doubles when an unfinished line
+// leaves less than that free: it stays at one block unless a line longer than half a block
+// arrives, and never exceeds twice the longest line plus a block. Only the bytes read are ever
+// touched, so the memory in use follows the longest line, not the buffer's size.
 class TextReader : public LineSource {
  public:
   static constexpr std::size_t kBlockSize = 128 * 1024;
@@ -24,7 +27,7 @@ class TextReader : public LineSource {
   bool failed() const { return error_ != 0; }
   int error() const { return error_; }
   // The bytes the line buffer holds now: the block size, or more after a longer line arrived.
-  std::size_t buffer_capacity() const { return buffer_.size(); }
+  std::size_t buffer_capacity() const { return capacity_; }
 
  private:
   // Reads more bytes after the unconsumed ones; returns false at the end of input or on error.
@@ -32,10 +35,11 @@ class TextReader : public LineSource {
 
   int fd_;
   std::size_t block_size_;
-  std::vector<char> buffer_;  // one spare byte past `end_` always holds the line's NUL
-  std::size_t begin_ = 0;     // the first unconsumed byte
-  std::size_t end_ = 0;       // one past the last byte read
-  std::size_t scanned_ = 0;   // bytes from `begin_` known to hold no LF
+  std::unique_ptr<char[]> buffer_;  // one spare byte past `end_` always holds the line's NUL
+  std::size_t capacity_;            // the buffer's bytes, the spare one included
+  std::size_t begin_ = 0;           // the first unconsumed byte
+  std::size_t end_ = 0;             // one past the last byte read
+  std::size_t scanned_ = 0;         // bytes from `begin_` known to hold no LF
   bool at_end_ = false;
   int error_ = 0;
 };

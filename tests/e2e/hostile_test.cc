@@ -382,7 +382,8 @@ std::string thousand_and_one_defines() {
 
 const std::vector<LargeCase> kLargeCases = {
     {"TenMiBLine", [] { return repeat("a = \"b c\" + 12 ; ", kTenMiBPieces) + "\n"; },
-     [] { return repeat("A=\"b c\"+12;", kTenMiBPieces) + "\r\n"; }, kSuccess, 0, 64 * kMiB},
+     [] { return repeat("A=\"b c\"+12;", kTenMiBPieces) + "\r\n"; }, kSuccess, 0,
+     10 * kMiB * 5 / 2 + 2 * kMiB},
     {"OneMiBWord", [] { return "print " + repeat("xy9_", 256 * 1024) + " x\n"; },
      [] { return "PRINT " + repeat("XY9_", 256 * 1024) + " X\r\n"; }, kSuccess, 0, 8 * kMiB},
     {"HundredKiBString",
@@ -422,6 +423,8 @@ const std::vector<LargeCase> kLargeCases = {
     {"CrOnlyLineEnds", [] { return repeat("print x\r", 100 * 1000); },
      [] { return "PRINT" + repeat(" XPRINT", 100 * 1000 - 1) + " X\r\n"; }, kSuccess, 0, 8 * kMiB},
     // Memory does not grow with the number of lines.
+    {"OneMiBOfOrdinaryLines", [] { return repeat("  PRINT \"Led: \"; I ' each led\n", 32 * 1024); },
+     [] { return repeat("PRINT \"Led: \";I\r\n", 32 * 1024); }, kSuccess, 0, 4 * kMiB},
     {"ThirtyTwoMiBOfShortLines", [] { return repeat("  FOR I = 1 TO 5   ' each led\n", 1 << 20); },
      [] { return repeat("FOR I=1 TO 5\r\n", 1 << 20); }, kSuccess, 0, 8 * kMiB},
 };
@@ -454,10 +457,10 @@ INSTANTIATE_TEST_SUITE_P(Vorpex, LargeInputTest, testing::ValuesIn(kLargeCases),
 // ---- Runs started by hand: killed midway, or with standard streams closed.
 
 // Starts vorpex in the sandbox without waiting for it. Standard input, output and error go to
-// /dev/null; with `close_input_and_output`, standard input and output are closed instead, so the
-// files that vorpex opens get descriptors 0 and 1.
+// /dev/null, or standard output to `standard_output`; with `close_input_and_output`, standard
+// input and output are closed instead, so the files that vorpex opens get descriptors 0 and 1.
 pid_t start(const Sandbox& sandbox, std::vector<std::string> args,
-            bool close_input_and_output = false) {
+            bool close_input_and_output = false, const char* standard_output = "/dev/null") {
   args.insert(args.begin(), VORPEX_BINARY);
   std::vector<char*> argv;
   for (std::string& arg : args)
@@ -471,6 +474,9 @@ pid_t start(const Sandbox& sandbox, std::vector<std::string> args,
       ::_exit(126);
     }
     if (null > 2) ::close(null);
+    const int out = ::open(standard_output, O_WRONLY);
+    if (out < 0 || ::dup2(out, 1) < 0) ::_exit(126);
+    if (out > 2) ::close(out);
     if (close_input_and_output) {
       ::close(0);
       ::close(1);
@@ -525,6 +531,41 @@ TEST(ClosedStreamsTest, ConsoleNeverWritesIntoTheOutput) {
   wait_for(start(sandbox, {"-i", "in.bas", "-o", "out.bas"}, true));
   EXPECT_TRUE(same_bytes(sandbox.read("out.bas"), repeat("PRINT \"x\"\r\n", 2000)));
   EXPECT_EQ(sandbox.read("in.bas"), repeat("print \"x\n", 2000));
+}
+
+// A console that cannot be written makes the run fail, as it does for the usual tools; the output
+// file is written whole all the same.
+TEST(ClosedStreamsTest, ConsoleThatCannotBeWrittenIsAFailure) {
+  const struct {
+    std::vector<std::string> args;
+    int status;
+  } cases[] = {
+      {{"-i", "in.bas", "-o", "out.bas"}, 1},
+      {{"-h", "a", "b", "c"}, 1},
+      {{"-h"}, 2},
+  };
+  for (const auto& [args, status] : cases) {
+    Sandbox sandbox;
+    sandbox.write("in.bas", repeat("print x\n", 1000));
+    EXPECT_EQ(wait_for(start(sandbox, args, false, "/dev/full")), status) << args[0];
+    if (status == 1 && args[0] == "-i") {
+      EXPECT_TRUE(same_bytes(sandbox.read("out.bas"), repeat("PRINT X\r\n", 1000)));
+    }
+  }
+}
+
+// A process may be started with no arguments at all, not even its own name (argc 0): the usage
+// line and status 2, as for any short command line.
+TEST(ClosedStreamsTest, NoArgumentsAtAll) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (null < 0 || ::dup2(null, 1) < 0) ::_exit(126);
+    char* const no_arguments[] = {nullptr};
+    ::execv(VORPEX_BINARY, no_arguments);
+    ::_exit(127);
+  }
+  EXPECT_EQ(wait_for(pid), 2);
 }
 
 // The banner and the file names are on the console before the conversion starts, not only when

@@ -17,6 +17,7 @@ enum : std::uint8_t {
   kLetter = 1 << 4,      // A-Z a-z
   kStringEnd = 1 << 5,   // ends a String: the double quote, CR, LF and NUL
   kLineEnd = 1 << 6,     // CR, LF and NUL
+  kQuote = 1 << 7,       // the double quote alone
 };
 
 inline constexpr std::string_view kOperators = "&|+-*/%=;(),><'";
@@ -29,7 +30,7 @@ inline constexpr std::array<std::uint8_t, 256> kTable = [] {
     t[c] |= kBlank | kTerminator;
   for (unsigned char c : {'\r', '\n', '\0'})
     t[c] |= kTerminator | kStringEnd | kLineEnd;
-  t['"'] |= kStringEnd;
+  t['"'] |= kStringEnd | kQuote;
   for (int c = '0'; c <= '9'; ++c)
     t[c] |= kDigit;
   for (int c = 'A'; c <= 'Z'; ++c)

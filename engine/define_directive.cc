@@ -1,5 +1,7 @@
 #include "engine/define_directive.h"
 
+#include <string>
+
 #include "engine/char_class.h"
 #include "engine/messages.h"
 
@@ -23,26 +25,100 @@ bool DefineDirective::handle_word(Tokenizer& tokenizer, std::span<char> word, Li
   return true;
 }
 
+namespace {
+
+// Reports the token the directive stopped on: where it begins (a String at its opening quote, a
+// byte that begins nothing at that byte) and what it is.
+void report_found(const Tokenizer& tokenizer, DiagnosticKind kind) {
+  if (tokenizer.reports() == nullptr) return;
+  const TokenReports& reports = *tokenizer.reports();
+  const std::span<char> text = tokenizer.token_text();
+  switch (tokenizer.kind()) {
+    case TokenKind::String:
+      reports.report(kind, text.data() - 1, TokenKind::String, tokenizer.token_view());
+      break;
+    case TokenKind::None:
+      reports.report(kind, text.data(), TokenKind::None, {text.data(), 1});
+      break;
+    default:
+      reports.report(kind, text.data(), tokenizer.kind(), tokenizer.token_view());
+      break;
+  }
+}
+
+// True when `text`, with blanks around it at most, is one token of a kind that `accepts`.
+template <typename Accepts>
+bool is_one_token(std::string& text, Accepts accepts) {
+  Tokenizer tokenizer;
+  tokenizer.set_line(text.data());
+  if (!accepts(tokenizer.next_token())) return false;
+  return tokenizer.next_token() == TokenKind::Delimiter && tokenizer.at_line_end() &&
+         *tokenizer.cursor() == '\0' && tokenizer.cursor() == text.data() + text.size();
+}
+
+}  // namespace
+
+DefineResult DefineDirective::add(std::span<char> name, std::span<char> value, std::int64_t line) {
+  if (symbols_.add_symbol(name, value, line)) return DefineResult::Defined;
+  // add_symbol upper-cased the name in place.
+  return symbols_.entry_of({name.data(), name.size()}) != nullptr ? DefineResult::AlreadyDefined
+                                                                  : DefineResult::TableFull;
+}
+
 void DefineDirective::run_directive(Tokenizer& tokenizer, const LineState& line,
                                     OutputBuffer& out) {
   if (tokenizer.next_token() != TokenKind::Word) return;  // no message for a missing name
   const std::span<char> name = tokenizer.token_text();    // stays valid: the line is not changed
   if (tokenizer.next_token() != TokenKind::Delimiter || tokenizer.delimiter_char() != '=') {
+    report_found(tokenizer, DiagnosticKind::EqualsExpected);
     write_line_message(out, "PREPROCESSOR ERROR: '=' EXPECTED... LINE: ", line.line_number);
     return;
   }
   const TokenKind value_kind = tokenizer.next_token();
   if (value_kind != TokenKind::Word && value_kind != TokenKind::Number) {
+    report_found(tokenizer, DiagnosticKind::ValueExpected);
     write_line_message(out,
                        "PREPROCESSOR ERROR: SYMBOL OR NUMBER EXPECTED... LINE: ", line.line_number);
     return;
   }
   // A complete directive ends the line: what follows it is ignored, and no line break is written.
   tokenizer.finish_line();
-  if (!symbols_.add_symbol(name, tokenizer.token_text())) {
-    write_line_message(
-        out, "PREPROCESSOR ERROR: EXISTING SYMBOL OR TABLE IS FULL... LINE: ", line.line_number);
+  const DefineResult result = add(name, tokenizer.token_text(), line.line_number);
+  if (result == DefineResult::Defined) return;
+  const std::string_view key(name.data(), name.size());
+  if (tokenizer.reports() != nullptr) {
+    const TokenReports& reports = *tokenizer.reports();
+    if (result == DefineResult::AlreadyDefined) {
+      reports.report(DiagnosticKind::AlreadyDefined, name.data(), TokenKind::Word, key,
+                     symbols_.entry_of(key)->line);
+    } else {
+      reports.report(DiagnosticKind::TableFull, name.data(), TokenKind::Word, key);
+    }
   }
+  write_line_message(
+      out, "PREPROCESSOR ERROR: EXISTING SYMBOL OR TABLE IS FULL... LINE: ", line.line_number);
+}
+
+DefineResult DefineDirective::define_constant(std::string_view name, std::string_view value) {
+  std::string name_text(name);
+  std::string value_text(value);
+  const auto is_word = [](TokenKind kind) { return kind == TokenKind::Word; };
+  const auto is_word_or_number = [](TokenKind kind) {
+    return kind == TokenKind::Word || kind == TokenKind::Number;
+  };
+  if (!is_one_token(name_text, is_word)) return DefineResult::BadName;
+  if (!is_one_token(value_text, is_word_or_number)) return DefineResult::BadValue;
+  std::string key = name_text;
+  std::string val = value_text;
+  // The tokens without the blanks around them.
+  const auto trim = [](std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    const std::size_t last = text.find_last_not_of(" \t");
+    text = text.substr(first, last - first + 1);
+  };
+  trim(key);
+  trim(val);
+  return add(key, val, 0);
 }
 
 }  // namespace vorpex

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <span>
+#include <string_view>
 
 #include "engine/line_state.h"
 #include "engine/output_buffer.h"
@@ -8,6 +9,15 @@
 #include "engine/tokenizer.h"
 
 namespace vorpex {
+
+// How defining a constant outside the source went.
+enum class DefineResult {
+  Defined,
+  BadName,         // the name is not exactly one word
+  BadValue,        // the value is not exactly one word or number
+  AlreadyDefined,  // the name is defined already; the first definition stays
+  TableFull,       // every row of the table is in use
+};
 
 // True when `text` is the whole word DEFINE, in any case; a six-byte text is upper-cased in place.
 bool is_define_keyword(std::span<char> text);
@@ -22,14 +32,19 @@ class DefineDirective {
 
   // False when handle_word() is sure to leave `word` alone: it is not DEFINE and no name is
   // defined.
-  bool may_handle(std::span<char> word) const { return symbols_.size() != 0 || word.size() == 6; }
+  bool may_handle(std::span<char> word) const { return !symbols_.empty() || word.size() == 6; }
 
   SymbolTable& symbols() { return symbols_; }
+
+  // Defines a constant from outside the source, by the rules of the directive.
+  DefineResult define_constant(std::string_view name, std::string_view value);
 
  private:
   // Reads «name = value» after DEFINE. Its tokens are never written. When the directive stops
   // early, the token that stopped it stays the current token, and the line goes on from there.
   void run_directive(Tokenizer& tokenizer, const LineState& line, OutputBuffer& out);
+  // Adds the constant, or tells why it could not be added: the name exists, or the table is full.
+  DefineResult add(std::span<char> name, std::span<char> value, std::int64_t line);
 
   SymbolTable symbols_;
 };

@@ -19,12 +19,17 @@ bool is_rem_keyword(std::span<char> text) {
 
 ProcessResult LineProcessor::process_input(LineSource& input) {
   ProcessResult result;
-  Tokenizer tokenizer(warnings_);
+  Tokenizer tokenizer(&reports_);
   LineState line;
   line.line_number = line_number_;
+  LineObserver* const lines = lines_;
   std::span<char> text;
   while (input.next_line(text)) {
     line.start_line();
+    if (lines != nullptr) [[unlikely]] {
+      output_.flush();
+      lines->line_started(line.line_number);
+    }
     if (!process_line(text, tokenizer, line)) {
       result.outcome = Outcome::UnknownToken;
       break;
@@ -40,6 +45,7 @@ ProcessResult LineProcessor::process_input(LineSource& input) {
 inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokenizer,
                                         LineState& line) {
   tokenizer.set_line(text.data());
+  reports_.start_line(text.data(), line.line_number);
   const char* const line_end = text.data() + text.size();
   // No token writes more than twice the bytes it takes from the line (a blank and a one-byte word,
   // an operator, a comment's line break, a closed string with its quotes and blank), an unclosed
@@ -64,6 +70,8 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
         handle_delimiter(tokenizer, line);
         break;
       case TokenKind::Number:
+        if (line.token_count == 0 && open_join_line_ != 0)
+          check_joined_number(out, tokenizer.token_view());
         output_.commit(copy + tokenizer.token_text().size());
         line.note_number();
         break;
@@ -78,6 +86,8 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
         output_.put('"');
         break;
       case TokenKind::None:
+        reports_.report(DiagnosticKind::UnknownCharacter, tokenizer.cursor(), TokenKind::None,
+                        {tokenizer.cursor(), 1});
         write_line_message(output_, "UNKNOWN ERROR! LINE: ", line.line_number);
         return false;
     }
@@ -87,7 +97,22 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
   return true;
 }
 
-inline void LineProcessor::handle_delimiter(Tokenizer& tokenizer, const LineState& line) {
+[[gnu::noinline]] void LineProcessor::note_join(const LineState& line) {
+  open_join_line_ = line.line_number;
+  join_end_ = output_.total();
+}
+
+[[gnu::noinline]] void LineProcessor::check_joined_number(const char* out,
+                                                          std::string_view number) {
+  // Nothing written since the join: this line's number follows the other line's number.
+  if (output_.total_at(out) == join_end_) {
+    reports_.report(DiagnosticKind::NumberJoined, number.data(), TokenKind::Number, number,
+                    open_join_line_);
+  }
+  open_join_line_ = 0;
+}
+
+inline void LineProcessor::handle_delimiter(Tokenizer& tokenizer, LineState& line) {
   const char c = tokenizer.delimiter_char();
   if (c == '\'') {
     // The rest of the line is a comment. A line that began with a number joins the next output
@@ -95,6 +120,7 @@ inline void LineProcessor::handle_delimiter(Tokenizer& tokenizer, const LineStat
     if (line.token_count > 0) {
       if (line.leading_number) {
         output_.put(' ');
+        note_join(line);
       } else {
         output_.put(kLineBreak);
       }
@@ -106,6 +132,7 @@ inline void LineProcessor::handle_delimiter(Tokenizer& tokenizer, const LineStat
     // The end of the line. A line that holds only its leading number joins the next output line.
     if (line.leading_number && line.token_count == 1) {
       output_.put(' ');
+      note_join(line);
     } else {
       output_.put(kLineBreak);
     }
@@ -115,7 +142,15 @@ inline void LineProcessor::handle_delimiter(Tokenizer& tokenizer, const LineStat
 inline bool LineProcessor::handle_word(std::span<char> word, Tokenizer& tokenizer,
                                        LineState& line) {
   if (is_rem_keyword(word)) {
-    // The rest of the line goes, with its line break.
+    // The rest of the line goes, with its line break. After a leading number alone that is the
+    // label's join; after a statement it makes the next line continue this one.
+    if (line.token_count > 0) {
+      if (line.leading_number && line.token_count == 1) {
+        note_join(line);
+      } else {
+        reports_.report(DiagnosticKind::RemJoinsNextLine, tokenizer.token_text().data());
+      }
+    }
     tokenizer.finish_line();
     return false;
   }

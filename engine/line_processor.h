@@ -7,6 +7,7 @@
 
 #include "engine/byte_sink.h"
 #include "engine/define_directive.h"
+#include "engine/diagnostic.h"
 #include "engine/line_source.h"
 #include "engine/line_state.h"
 #include "engine/output_buffer.h"
@@ -36,7 +37,21 @@ class LineProcessor {
   // `warnings` receives the tokenizer's unbalanced-quote messages; it may be null.
   explicit LineProcessor(ByteSink& output, ByteSink* warnings = nullptr,
                          std::size_t output_buffer_size = OutputBuffer::kDefaultCapacity)
-      : output_(output, output_buffer_size), warnings_(warnings) {}
+      : output_(output, output_buffer_size) {
+    reports_.warnings = warnings;
+  }
+
+  // Diagnostics go to `diagnostics` from the next call of process_input on; null for none.
+  void set_diagnostics(DiagnosticObserver* diagnostics) { reports_.diagnostics = diagnostics; }
+  // `lines` is told as each input line starts, with the output before it flushed; null for none.
+  // This costs a flush per line: only a line map needs it.
+  void set_line_observer(LineObserver* lines) { lines_ = lines; }
+
+  // Defines a constant as a «DEFINE name = value» line would, before the input is read: `name`
+  // must be one word and `value` one word or number, each with blanks around it at most.
+  DefineResult define_constant(std::string_view name, std::string_view value) {
+    return define_.define_constant(name, value);
+  }
 
   // Runs the whole input through the token loop and flushes the output.
   ProcessResult process_input(LineSource& input);
@@ -49,15 +64,26 @@ class LineProcessor {
   // The line's tokenizer and state are the line loop's own locals, which the compiler keeps in
   // registers; the handlers take them by reference and are inlined into the loop.
   bool process_line(std::span<char> text, Tokenizer& tokenizer, LineState& line);
-  void handle_delimiter(Tokenizer& tokenizer, const LineState& line);
+  void handle_delimiter(Tokenizer& tokenizer, LineState& line);
   // `word` is the Word's upper-cased copy at the end of the output, after its blank. Returns true
   // when the DEFINE handler took the word, having written what it needed.
   bool handle_word(std::span<char> word, Tokenizer& tokenizer, LineState& line);
 
   OutputBuffer output_;
-  ByteSink* warnings_;
+  TokenReports reports_;
+  LineObserver* lines_ = nullptr;
   DefineDirective define_;
   std::int64_t line_number_ = 0;  // lines read so far, over every call of process_input
+  // A line whose leading number was joined to what follows (a label, or a numbered line whose rest
+  // is a comment): the line and the output's size just after the joining blank; the next number
+  // that begins a line checks whether anything came between. Kept over calls of process_input, as
+  // the output is.
+  void note_join(const LineState& line);
+  // `number` begins the line; `out` is where it is about to be committed. Takes no tokenizer, so
+  // that the line loop's own never has its address taken.
+  void check_joined_number(const char* out, std::string_view number);
+  std::int64_t open_join_line_ = 0;  // 0 when none
+  std::uint64_t join_end_ = 0;
 };
 
 }  // namespace vorpex

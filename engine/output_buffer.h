@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -60,6 +61,7 @@ class OutputBuffer {
   // Hands the buffered bytes to the sink; returns false once any write has failed.
   bool flush() {
     char* const begin = data_.get();
+    flushed_ += static_cast<std::uint64_t>(pos_ - begin);
     if (pos_ != begin && !failed_ &&
         !sink_.write({begin, static_cast<std::size_t>(pos_ - begin)})) {
       failed_ = true;
@@ -69,6 +71,12 @@ class OutputBuffer {
   }
 
   bool failed() const { return failed_; }
+  // Every byte put so far, handed to the sink or not.
+  std::uint64_t total() const { return total_at(pos_); }
+  // The same, as if the bytes from `position` on, not committed yet, were not there.
+  std::uint64_t total_at(const char* position) const {
+    return flushed_ + static_cast<std::uint64_t>(position - data_.get());
+  }
 
  private:
   static constexpr std::size_t kShortPiece = 16;
@@ -89,6 +97,7 @@ class OutputBuffer {
   std::unique_ptr<char[]> data_;
   char* pos_;  // the next free byte
   char* end_;  // one past the buffer
+  std::uint64_t flushed_ = 0;
   bool failed_ = false;
 };
 

@@ -89,7 +89,13 @@ bool SymbolTable::find_upper(std::string_view name) {
   return true;
 }
 
-bool SymbolTable::add_symbol(std::span<char> name, std::span<char> value) {
+const SymbolEntry* SymbolTable::entry_of(std::string_view name) const {
+  if (rows_.empty()) return nullptr;
+  const std::uint16_t row = slots_[slot_of(name, hash_name(name))].row;
+  return row == 0 ? nullptr : &rows_[row - 1];
+}
+
+bool SymbolTable::add_symbol(std::span<char> name, std::span<char> value, std::int64_t line) {
   char_class::to_upper_in_place(name);
   char_class::to_upper_in_place(value);
   const std::string_view key(name.data(), name.size());
@@ -97,7 +103,7 @@ bool SymbolTable::add_symbol(std::span<char> name, std::span<char> value) {
   const std::uint32_t hash = hash_name(key);
   const std::size_t slot = slot_of(key, hash);
   if (slots_[slot].row != 0) return false;
-  rows_.push_back(SymbolEntry{std::string(key), std::string(value.data(), value.size())});
+  rows_.push_back(SymbolEntry{std::string(key), std::string(value.data(), value.size()), line});
   slots_[slot] = Slot{hash, static_cast<std::uint16_t>(rows_.size())};
   return true;
 }

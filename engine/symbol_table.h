@@ -10,10 +10,12 @@
 
 namespace vorpex {
 
-// One defined constant: its name and its value, both stored upper-cased and whole.
+// One defined constant: its name and its value, both stored upper-cased and whole, and the input
+// line that defined it (0 when it was defined before the input).
 struct SymbolEntry {
   std::string name;
   std::string value;
+  std::int64_t line = 0;
 };
 
 // The constants declared so far, for the rest of the run. Rows are only ever added, in order, up
@@ -36,13 +38,17 @@ class SymbolTable {
   // The same for a name that is upper-case already; the name is not changed.
   bool find_upper(std::string_view name);
 
-  // Upper-cases `name` and `value` in place and adds them as a new row. Returns false, and changes
-  // nothing else, when the name exists already or every row is in use.
-  bool add_symbol(std::span<char> name, std::span<char> value);
+  // Upper-cases `name` and `value` in place and adds them as a new row, defined on `line`. Returns
+  // false, and changes nothing else, when the name exists already or every row is in use.
+  bool add_symbol(std::span<char> name, std::span<char> value, std::int64_t line = 0);
+  // The row of a name given in upper case, or null; found_value() is left as it was.
+  const SymbolEntry* entry_of(std::string_view name) const;
+  bool full() const { return rows_.size() == kCapacity; }
 
   // The value of the row matched by the last successful lookup; valid for the table's lifetime.
   std::string_view found_value() const { return found_value_; }
   std::size_t size() const { return rows_.size(); }
+  bool empty() const { return rows_.empty(); }
   // The most slots any defined name's lookup visits: 1 when no two names collide.
   std::size_t longest_probe() const;
 

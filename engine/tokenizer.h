@@ -7,17 +7,10 @@
 
 #include "engine/byte_sink.h"
 #include "engine/char_class.h"
+#include "engine/diagnostic.h"
+#include "engine/token_kind.h"
 
 namespace vorpex {
-
-// Token kinds with their one-byte codes (2 and 4 are not used).
-enum class TokenKind : std::uint8_t {
-  None = 0,       // the first character cannot begin any token
-  Delimiter = 1,  // an operator character, or the end of the line when delimiter_char() is 0
-  Number = 3,     // a run of characters that begins with a digit
-  Word = 5,       // a run of characters that begins with a letter
-  String = 6,     // the characters between double quotes, without the quotes
-};
 
 // True for space and TAB.
 bool is_blank(char c);
@@ -26,11 +19,39 @@ bool is_delimiter(char c);
 
 // Splits one line into tokens. The line is the caller's buffer, ended by a NUL (or a CR or LF);
 // token_text() is a view into that buffer, so a token of any length is kept whole. The tokenizer
-// never changes the line.
+// never changes the line. An unclosed string, and a double quote inside a Word or Number, are
+// reported through TokenReports.
+class Tokenizer;
+
+// Where the tokenizer's reports go, and the line they are about. Its owner keeps the line fields
+// up to date (start_line), so the tokenizer itself stays small enough to live in registers.
+struct TokenReports {
+  ByteSink* warnings = nullptr;               // the console's unbalanced-quote message; may be null
+  DiagnosticObserver* diagnostics = nullptr;  // may be null
+  const char* line_start = nullptr;
+  std::int64_t line_number = 0;
+  std::int64_t quote_line = 0;  // a double quote inside a word is reported once a line
+
+  void start_line(const char* text, std::int64_t number) {
+    line_start = text;
+    line_number = number;
+  }
+
+  // Reports a diagnostic at `byte` of the line; does nothing without an observer. These take no
+  // tokenizer, so the line loop's own tokenizer never has its address taken.
+  void report(DiagnosticKind kind, const char* byte, TokenKind found_kind = TokenKind::None,
+              std::string_view found = {}, std::int64_t other_line = 0) const;
+  // An unclosed string that begins at `quote`: the console's message and the diagnostic.
+  void unclosed_string(const char* quote) const;
+  // A Word or Number that holds a double quote; reported once a line, since the text up to the
+  // closing quote gives more such words.
+  void quote_inside(std::string_view token, TokenKind kind);
+};
+
 class Tokenizer {
  public:
-  // `warnings` receives the unbalanced-quote message; it may be null.
-  explicit Tokenizer(ByteSink* warnings = nullptr) : warnings_(warnings) {}
+  // `reports` may be null: nothing is reported then.
+  explicit Tokenizer(TokenReports* reports = nullptr) : reports_(reports) {}
 
   // Points the cursor at the first byte of a new line and resets the kind and delimiter.
   void set_line(char* text) {
@@ -54,6 +75,7 @@ class Tokenizer {
   char delimiter_char() const { return delimiter_char_; }
   // The bytes of the line not read yet, up to its NUL.
   const char* cursor() const { return cursor_; }
+  TokenReports* reports() const { return reports_; }
 
   // The line processor finishes a line early (a comment, a directive) by turning the current token
   // into the end-of-line delimiter.
@@ -67,12 +89,17 @@ class Tokenizer {
  private:
   template <bool kCopy>
   TokenKind read_token(char* copy);
+  // The rest of a Word or Number from its first double quote at `quote` on, copied after `copy`
+  // when that is not null; reports the quote. Returns the token's end.
+  // Static, so that the tokenizer's address is never taken in the hot loop.
+  static char* finish_quoted_word(TokenReports* reports, char* start, char* quote, char* copy,
+                                  bool upper, TokenKind kind);
 
   char* cursor_ = nullptr;
   std::span<char> token_;
   TokenKind kind_ = TokenKind::None;
   char delimiter_char_ = '\0';
-  ByteSink* warnings_;
+  TokenReports* reports_;
 };
 
 template <bool kCopy>
@@ -92,18 +119,24 @@ inline TokenKind Tokenizer::read_token(char* copy) {
   if (cls & (char_class::kDigit | char_class::kLetter)) {
     // Every line ends with a NUL, a terminator, so the scan cannot run past the line. Every
     // Number and Word is read here, so this loop is the hot path of a conversion.
+    // A double quote does not end them; the scan stops there only to report it, then goes on.
     kind = cls & char_class::kDigit ? TokenKind::Number : TokenKind::Word;
+    constexpr std::uint8_t kStop = char_class::kTerminator | char_class::kQuote;
     if constexpr (kCopy) {
       const bool upper = kind == TokenKind::Word;
       unsigned char b = c;
       do {
         *copy++ = upper ? char_class::kUpper[b] : static_cast<char>(b);
         b = static_cast<unsigned char>(*++end);
-      } while (!(kTable[b] & char_class::kTerminator));
+      } while (!(kTable[b] & kStop));
+      if (b == '"') [[unlikely]]
+        end = finish_quoted_word(reports_, p, end, copy, upper, kind);
     } else {
       do
         ++end;
-      while (!(kTable[static_cast<unsigned char>(*end)] & char_class::kTerminator));
+      while (!(kTable[static_cast<unsigned char>(*end)] & kStop));
+      if (*end == '"') [[unlikely]]
+        end = finish_quoted_word(reports_, p, end, nullptr, false, kind);
     }
     token_ = {p, static_cast<std::size_t>(end - p)};
   } else if (cls & char_class::kOperator) {
@@ -125,9 +158,9 @@ inline TokenKind Tokenizer::read_token(char* copy) {
     kind = TokenKind::String;
     if (*end == '"') {
       ++end;
-    } else if (warnings_ != nullptr) {
+    } else {
       // Unclosed: the string runs to the line end, and the cursor stays on it.
-      warnings_->write("\r\nUNBALANCED QUOTE!\r\n");
+      if (reports_ != nullptr) reports_->unclosed_string(p);
     }
   } else {
     // A byte that begins no token: the cursor stays, so asking again gives None again.

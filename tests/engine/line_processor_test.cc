@@ -10,9 +10,25 @@
 namespace vorpex {
 namespace {
 
+// Each diagnostic as "LINE:COLUMN KIND [FOUND] [OTHER_LINE]".
+class DiagnosticRecorder : public DiagnosticObserver {
+ public:
+  void report(const Diagnostic& d) override {
+    static constexpr const char* kNames[] = {"unknown",  "equals", "value",  "defined", "full",
+                                             "unclosed", "quote",  "joined", "rem"};
+    std::string text = std::to_string(d.line) + ":" + std::to_string(d.column) + " " +
+                       kNames[static_cast<int>(d.kind)];
+    if (!d.found.empty()) text += " [" + std::string(d.found) + "]";
+    if (d.other_line != 0) text += " " + std::to_string(d.other_line);
+    events.push_back(text);
+  }
+  std::vector<std::string> events;
+};
+
 struct Conversion {
   std::string output;
   std::string warnings;
+  std::vector<std::string> diagnostics;
   ProcessResult result;
 };
 
@@ -20,11 +36,14 @@ Conversion convert(std::vector<std::string> lines, std::size_t buffer_size = 64)
   testing::StringSink output;
   testing::StringSink warnings;
   testing::VectorLineSource source(std::move(lines));
+  DiagnosticRecorder recorder;
   LineProcessor processor(output, &warnings, buffer_size);
+  processor.set_diagnostics(&recorder);
   Conversion run;
   run.result = processor.process_input(source);
   run.output = output.text;
   run.warnings = warnings.text;
+  run.diagnostics = recorder.events;
   return run;
 }
 
@@ -169,6 +188,71 @@ TEST(LineProcessorTest, OutputIsTheSameWhateverTheBufferSize) {
     EXPECT_EQ(run.output, reference.output);
     EXPECT_EQ(run.result.outcome, reference.result.outcome);
   }
+}
+
+TEST(LineProcessorTest, ReportsEachDiagnosticWithItsLineAndColumn) {
+  const struct {
+    std::vector<std::string> lines;
+    std::vector<std::string> diagnostics;
+  } cases[] = {
+      // Clean sources, including the joins that a label is meant to make.
+      {{"10", "PRINT X", "20 REM c", "PRINT Y", "30 ' c", "PRINT \"a'b\""}, {}},
+      {{"10", "", "REM gone", "DEFINE X = 1", "PRINT X"}, {}},
+      {{"PRINT X :PRINT Y"}, {"1:9 unknown [:]"}},
+      {{"A", "\t\xe9t\xe9"}, {"2:2 unknown [\xe9]"}},
+      {{"PRINT \"abc", "B \""}, {"1:7 unclosed", "2:3 unclosed"}},
+      {{"PRINT\"Hi there\" ; X"}, {"1:6 quote [PRINT\"Hi]"}},
+      {{"x = 12\"3"}, {"1:7 quote [12\"3]"}},
+      {{"100 REM x", "110 PRINT"}, {"2:1 joined [110] 1"}},
+      {{"100", "", "REM y", "  110 PRINT", "120 X"}, {"4:3 joined [110] 1"}},
+      {{"10 PRINT X ' c", "20 PRINT Y"}, {"2:1 joined [20] 1"}},
+      {{"10", "20", "END"}, {"2:1 joined [20] 1"}},
+      {{"A=1 REM note", "B=2"}, {"1:5 rem"}},
+      {{"10 PRINT X rem note", "20 PRINT Y"}, {"1:12 rem"}},
+      {{"DEFINE X 5"}, {"1:10 equals [5]"}},
+      {{"DEFINE X"}, {"1:9 equals"}},
+      {{"DEFINE X = \"s\""}, {"1:12 value [s]"}},
+      {{"DEFINE X = \"s"}, {"1:12 unclosed", "1:12 value [s]"}},
+      {{"DEFINE X = +"}, {"1:12 value [+]"}},
+      {{"DEFINE X :"}, {"1:10 equals [:]", "1:10 unknown [:]"}},
+      {{"DEFINE A = 1", "", "  define a = 2"}, {"3:10 defined [A] 1"}},
+      {{"DEFINE 5 = 3", "DEFINE"}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lines.front());
+    const Conversion run = convert(c.lines);
+    EXPECT_EQ(run.diagnostics, c.diagnostics);
+  }
+  std::vector<std::string> lines;
+  for (int i = 0; i <= 1000; ++i)
+    lines.push_back("DEFINE S" + std::to_string(i) + " = 1");
+  EXPECT_EQ(convert(lines).diagnostics, std::vector<std::string>{"1001:8 full [S1000]"});
+}
+
+TEST(LineProcessorTest, DefinesConstantsFromOutside) {
+  testing::StringSink output;
+  LineProcessor processor(output);
+  const struct {
+    std::string_view name, value;
+    DefineResult result;
+  } cases[] = {
+      {"MAX", "100", DefineResult::Defined},
+      {" out ", "\tprint ", DefineResult::Defined},
+      {"max", "1", DefineResult::AlreadyDefined},
+      {"", "1", DefineResult::BadName},
+      {"A B", "1", DefineResult::BadName},
+      {"5", "1", DefineResult::BadName},
+      {"A;", "1", DefineResult::BadName},
+      {"A", "", DefineResult::BadValue},
+      {"A", "\"s\"", DefineResult::BadValue},
+      {"A", "1 2", DefineResult::BadValue},
+      {"A", std::string_view("1\0", 2), DefineResult::BadValue},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(processor.define_constant(c.name, c.value), c.result) << c.name << "=" << c.value;
+  testing::VectorLineSource source({"OUT MAX"});
+  processor.process_input(source);
+  EXPECT_EQ(output.text, "PRINT 100\r\n");
 }
 
 TEST(LineProcessorTest, WriteFailureStopsTheRun) {

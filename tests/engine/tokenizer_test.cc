@@ -30,7 +30,8 @@ constexpr TokenKind X = TokenKind::None;
 // Tokenizes `line` up to its end (or a None token), collecting the tokens and the warnings.
 std::vector<Token> tokenize(std::string line, std::string* warnings = nullptr) {
   testing::StringSink sink;
-  Tokenizer tokenizer(&sink);
+  TokenReports reports{&sink};
+  Tokenizer tokenizer(&reports);
   tokenizer.set_line(line.data());
   std::vector<Token> tokens;
   for (int guard = 0; guard < 1000; ++guard) {

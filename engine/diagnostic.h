@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "engine/token_kind.h"
+
+namespace vorpex {
+
+// What the engine found wrong, or worth a warning, in the source. The engine only reports the
+// event; the front end words it.
+enum class DiagnosticKind : std::uint8_t {
+  // Errors: each also has its message in the output file.
+  UnknownCharacter,  // a byte that begins no token; `found` is that byte
+  EqualsExpected,    // DEFINE: the token after the name is not '='; `found` is that token
+  ValueExpected,     // DEFINE: the token after '=' is not a name or a number; `found` is that token
+  AlreadyDefined,    // DEFINE: `found` is the name; `other_line` is where it was defined first
+                     // (0 when it was defined before the first line)
+  TableFull,         // DEFINE: `found` is the name; every row of the table is in use
+  // Warnings: the output stays as it is.
+  UnclosedString,  // a string runs to the line end; the column is its opening quote's
+  QuoteInWord,     // `found` is a word or number holding a double quote; the column is the quote's
+  NumberJoined,    // `found` is the number that begins the line, written on the output line that
+                   // the number of line `other_line` left open
+  RemJoinsNextLine,  // a REM after a statement: the next line continues this output line
+};
+
+inline constexpr bool is_error(DiagnosticKind kind) {
+  return kind <= DiagnosticKind::TableFull;
+}
+
+struct Diagnostic {
+  DiagnosticKind kind = DiagnosticKind::UnknownCharacter;
+  std::int64_t line = 0;   // the input line, counted from 1 as in the output's messages
+  std::size_t column = 0;  // the 1-based byte column on that line; one past its end for the end
+  TokenKind found_kind = TokenKind::None;  // the kind of the token in `found`, where it is one
+  std::string_view found;  // valid only during the report: the text found (a String without its
+                           // quotes; empty for the end of the line)
+  std::int64_t other_line = 0;
+};
+
+// Receives the engine's diagnostics as they happen, in input order.
+class DiagnosticObserver {
+ public:
+  virtual ~DiagnosticObserver() = default;
+  virtual void report(const Diagnostic& diagnostic) = 0;
+};
+
+// Told when the engine starts on each input line, after every byte of the lines before it has
+// reached the output sink: what the sink receives next comes from that line.
+class LineObserver {
+ public:
+  virtual ~LineObserver() = default;
+  virtual void line_started(std::int64_t line_number) = 0;
+};
+
+}  // namespace vorpex

@@ -1,14 +1,51 @@
 #include "cli/arguments.h"
 
+#include <string>
 #include <string_view>
 
 namespace vorpex::cli {
 
 namespace {
 
-void write_all(ByteSink& console, std::initializer_list<std::string_view> parts) {
+void write_all(ByteSink& sink, std::initializer_list<std::string_view> parts) {
   for (std::string_view part : parts)
-    console.write(part);
+    sink.write(part);
+}
+
+// What an option does with the command line.
+enum class Option { Unknown, Help, Input, Output, Quiet, NoWarnings, Strict, Define, Map };
+
+Option short_option(char letter) {
+  switch (letter) {
+    case 'h':
+      return Option::Help;
+    case 'i':
+      return Option::Input;
+    case 'o':
+      return Option::Output;
+    case 'q':
+      return Option::Quiet;
+    case 'w':
+      return Option::NoWarnings;
+    case 'D':
+      return Option::Define;
+    default:
+      return Option::Unknown;
+  }
+}
+
+Option long_option(std::string_view name) {
+  if (name == "quiet") return Option::Quiet;
+  if (name == "no-warnings") return Option::NoWarnings;
+  if (name == "strict") return Option::Strict;
+  if (name == "define") return Option::Define;
+  if (name == "map") return Option::Map;
+  return Option::Unknown;
+}
+
+bool takes_value(Option option) {
+  return option == Option::Input || option == Option::Output || option == Option::Define ||
+         option == Option::Map;
 }
 
 }  // namespace
@@ -18,31 +55,62 @@ void print_usage(ByteSink& console) {
 }
 
 std::optional<int> parse_arguments(std::span<const char* const> args, Arguments& arguments,
-                                   ByteSink& console) {
+                                   ByteSink& console, ErrorLog* errors) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
-    const char option = arg.size() >= 2 && arg[0] == '-' ? arg[1] : '\0';
-    if (option == 'h') {
+    Option option = Option::Unknown;
+    std::optional<std::string_view> attached;  // the value of "--name=value"
+    if (arg.starts_with("--")) {
+      const std::size_t equals = arg.find('=');
+      option = long_option(arg.substr(2, equals == std::string_view::npos ? arg.npos : equals - 2));
+      if (equals != std::string_view::npos) {
+        attached = arg.substr(equals + 1);
+        if (!takes_value(option)) option = Option::Unknown;
+      }
+    } else if (arg.size() >= 2 && arg[0] == '-') {
+      option = short_option(arg[1]);
+    }
+    if (option == Option::Help) {
       print_usage(console);
       return 0;
     }
-    if (option != 'i' && option != 'o') {
+    if (option == Option::Unknown) {
       write_all(console, {"Unknown parameter: ", arg, "\n\n"});
       print_usage(console);
+      if (errors != nullptr) errors->line("vorpex: unknown option " + quoted(arg));
       return 1;
     }
-    if (i + 1 == args.size()) {
-      write_all(console, {"Missing file name for parameter: ", arg, "\n\n"});
+    if (!takes_value(option)) {
+      if (option == Option::Quiet) arguments.quiet = true;
+      if (option == Option::NoWarnings) arguments.no_warnings = true;
+      if (option == Option::Strict) arguments.strict = true;
+      continue;
+    }
+    if (!attached && i + 1 == args.size()) {
+      write_all(console, {option == Option::Define ? "Missing definition for parameter: "
+                                                   : "Missing file name for parameter: ",
+                          arg, "\n\n"});
       print_usage(console);
+      if (errors != nullptr) errors->line("vorpex: option " + quoted(arg) + " needs a value");
       return 1;
     }
-    const std::string_view value = args[++i];
-    if (option == 'i') {
-      arguments.input_path = value;
-      write_all(console, {"input file: ", value, "\n"});
-    } else {
-      arguments.output_path = value;
-      write_all(console, {"output file: ", value, "\n"});
+    const std::string_view value = attached ? *attached : std::string_view(args[++i]);
+    switch (option) {
+      case Option::Input:
+        arguments.input_path = value;
+        write_all(console, {"input file: ", value, "\n"});
+        break;
+      case Option::Output:
+        arguments.output_path = value;
+        write_all(console, {"output file: ", value, "\n"});
+        break;
+      case Option::Map:
+        arguments.map_path = std::string(value);
+        write_all(console, {"map file: ", value, "\n"});
+        break;
+      default:
+        arguments.definitions.emplace_back(value);
+        break;
     }
   }
   return std::nullopt;

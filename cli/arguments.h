@@ -3,25 +3,35 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
+#include "cli/diagnostics.h"
 #include "engine/byte_sink.h"
 
 namespace vorpex::cli {
 
 struct Arguments {
-  std::string input_path;   // the value after -i, kept whole
-  std::string output_path;  // the value after -o, kept whole
+  std::string input_path;                // the value after -i, kept whole; "-" is standard input
+  std::string output_path;               // the value after -o, kept whole; "-" is standard output
+  bool quiet = false;                    // -q, --quiet: nothing on standard output
+  bool no_warnings = false;              // -w, --no-warnings: errors only on standard error
+  bool strict = false;                   // --strict: any diagnostic makes the run fail
+  std::vector<std::string> definitions;  // the values of -D and --define, NAME=VALUE, in order
+  std::optional<std::string> map_path;   // --map FILE
 };
 
 // Writes the usage line.
 void print_usage(ByteSink& console);
 
 // Walks the arguments (the program name excluded) from first to last, filling `arguments` and
-// echoing each file name as it is taken. Only an argument's second character decides (so "-input"
-// acts as -i); the value after -i or -o is taken as it is, even when it begins with '-'; options
-// may repeat and the last value wins. Returns the exit status when the command line ends the run
-// (-h, an unknown parameter, a missing file name), or nothing when the run goes on.
+// echoing each file name as it is taken. A single-dash option is told by its second character
+// alone (so "-input" acts as -i); a long option ("--strict") by its whole name, with its value
+// after it or after '=' ("--map=FILE"). The value after -i, -o, -D, --define or --map is taken as
+// it is, even when it begins with '-'; options may repeat and the last value wins (every -D
+// counts). Returns the exit status when the command line ends the run (-h, an unknown parameter,
+// a missing value), or nothing when the run goes on. A failure also gets one line on `errors`,
+// when given.
 std::optional<int> parse_arguments(std::span<const char* const> args, Arguments& arguments,
-                                   ByteSink& console);
+                                   ByteSink& console, ErrorLog* errors = nullptr);
 
 }  // namespace vorpex::cli

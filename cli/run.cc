@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/line_map.h"
 #include "engine/line_processor.h"
 #include "platform/console.h"
 #include "platform/error_number.h"
@@ -13,78 +14,217 @@ namespace vorpex::cli {
 namespace {
 
 constexpr std::string_view kBanner = "vorpex " VORPEX_VERSION " - BASIC source preprocessor\n";
+constexpr std::string_view kStandardStream = "-";
 
-// Writes "<what><path>, error: <number><end>".
-void report_file_error(ByteSink& console, std::string_view what, const std::string& path,
-                       int number, std::string_view end) {
+// Takes every byte and keeps none: the console of a quiet run.
+class NullSink : public ByteSink {
+ public:
+  bool write(std::string_view) override { return true; }
+};
+
+// Writes "<what><path>, error: <number><end>" on the console, and the failure with the system's
+// own words on standard error. A console message without a line end comes last, so that the
+// standard error line does not run on after it.
+void report_file_error(platform::Console& console, ErrorLog& errors, std::string_view what,
+                       std::string_view verb, const std::string& path, int error, int number,
+                       std::string_view end) {
+  const std::string line = "vorpex: cannot " + std::string(verb) + " " + quoted(path) + ": " +
+                           platform::error_text(error);
+  if (end.empty()) {
+    errors.line(line);
+    console.flush();
+    errors.flush();
+  }
   console.write(what);
   console.write(path);
   console.write(", error: ");
   console.write(std::to_string(number));
   console.write(end);
+  if (!end.empty()) errors.line(line);
+}
+
+void report_same_file(ByteSink& console, ErrorLog& errors, std::string_view message,
+                      const std::string& path, std::string_view what) {
+  console.write(message);
+  console.write(path);
+  console.write("\n");
+  errors.line("vorpex: " + quoted(path) + " is " + std::string(what) +
+              ": refusing to write over it");
+}
+
+// Defines the constants of -D and --define in `processor`, or tells why one cannot be defined
+// and returns false.
+bool define_constants(const Arguments& arguments, LineProcessor& processor, ErrorLog& errors) {
+  for (const std::string& definition : arguments.definitions) {
+    const std::size_t equals = definition.find('=');
+    DefineResult result = DefineResult::BadName;
+    if (equals != std::string::npos) {
+      result = processor.define_constant(std::string_view(definition).substr(0, equals),
+                                         std::string_view(definition).substr(equals + 1));
+    }
+    if (result == DefineResult::Defined) continue;
+    std::string why;
+    switch (result) {
+      case DefineResult::BadName:
+        why = equals == std::string::npos ? "expected NAME=VALUE" : "the name must be one word";
+        break;
+      case DefineResult::BadValue:
+        why = "the value must be one name or one number";
+        break;
+      case DefineResult::AlreadyDefined:
+        why = "the name is already defined";
+        break;
+      default:
+        why = "the table is full (1000 constants)";
+        break;
+    }
+    errors.line("vorpex: cannot define " + quoted(definition) + ": " + why);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
 
-std::optional<int> open_files(const Arguments& arguments, Files& files, ByteSink& console) {
-  platform::OpenResult input = platform::open_for_reading(arguments.input_path);
+std::optional<int> open_files(const Arguments& arguments, Files& files, platform::Console& console,
+                              ErrorLog& errors) {
+  bool same_file = false;
+  platform::OpenResult input = arguments.input_path == kStandardStream
+                                   ? platform::open_standard(0, {}, same_file)
+                                   : platform::open_for_reading(arguments.input_path);
   if (!input.file.is_open()) {
-    report_file_error(console, "Could not open file: ", arguments.input_path,
-                      platform::open_error_number(input.error), "");
+    report_file_error(console, errors, "Could not open file: ", "open", arguments.input_path,
+                      input.error, platform::open_error_number(input.error), "");
     return 1;
   }
-  bool same_as_input = false;
+  const int input_fd = input.file.fd();
   platform::OpenResult output =
-      platform::open_for_writing(arguments.output_path, input.file.fd(), same_as_input);
-  if (same_as_input) {
-    console.write("Input and output are the same file: ");
-    console.write(arguments.output_path);
-    console.write("\n");
+      arguments.output_path == kStandardStream
+          ? platform::open_standard(1, {&input_fd, 1}, same_file)
+          : platform::open_for_writing(arguments.output_path, {&input_fd, 1}, same_file);
+  if (same_file) {
+    report_same_file(console, errors, "Input and output are the same file: ", arguments.output_path,
+                     "the input file");
     return 1;
   }
   if (!output.file.is_open()) {
-    report_file_error(console, "Could not open file: ", arguments.output_path,
-                      platform::open_error_number(output.error), "");
+    report_file_error(console, errors, "Could not open file: ", "open", arguments.output_path,
+                      output.error, platform::open_error_number(output.error), "");
     return 1;
+  }
+  if (arguments.map_path) {
+    const int kept[] = {input_fd, output.file.fd()};
+    platform::OpenResult map = platform::open_for_writing(*arguments.map_path, kept, same_file);
+    if (same_file) {
+      report_same_file(console, errors,
+                       "The map file is the input or the output file: ", *arguments.map_path,
+                       "the input or the output file");
+      return 1;
+    }
+    if (!map.file.is_open()) {
+      report_file_error(console, errors, "Could not open file: ", "open", *arguments.map_path,
+                        map.error, platform::open_error_number(map.error), "");
+      return 1;
+    }
+    files.map = std::move(map.file);
   }
   files.input = std::move(input.file);
   files.output = std::move(output.file);
   return std::nullopt;
 }
 
-int run(std::span<const char* const> args, platform::Console& console) {
+namespace {
+
+int run_with(std::span<const char* const> args, platform::Console& console,
+             ByteSink& standard_error, ErrorLog& errors) {
   console.write(kBanner);
   if (args.size() < 4) {
     print_usage(console);
     return 2;
   }
+  // The console is held until the command line says where it goes: nowhere with -q, and to
+  // standard error when the program itself goes to standard output.
+  console.hold(true);
   Arguments arguments;
-  if (std::optional<int> status = parse_arguments(args, arguments, console)) return *status;
+  const std::optional<int> parsed = parse_arguments(args, arguments, console, &errors);
+  NullSink nowhere;
+  if (arguments.quiet) {
+    console.redirect(nowhere);
+  } else if (arguments.output_path == kStandardStream) {
+    console.redirect(standard_error);
+  }
+  console.hold(false);
+  if (parsed) return *parsed;
+
+  // Constants from the command line are checked before any file is opened.
+  {
+    NullSink scratch;
+    LineProcessor check(scratch);
+    if (!define_constants(arguments, check, errors)) return 1;
+  }
+
   Files files;
-  if (std::optional<int> status = open_files(arguments, files, console)) return *status;
+  if (std::optional<int> status = open_files(arguments, files, console, errors)) return *status;
   console.flush();  // the banner and the file names show while a long conversion runs
 
   platform::TextReader reader(files.input.fd());
   platform::FdSink output(files.output.fd());
-  LineProcessor processor(output, &console);
+  platform::FdSink map_file(files.map.is_open() ? files.map.fd() : -1);
+  LineMap map(output, map_file);
+  const bool mapping = files.map.is_open();
+  LineProcessor processor(mapping ? static_cast<ByteSink&>(map) : output, &console);
+  define_constants(arguments, processor, errors);
+  DiagnosticPrinter printer(
+      errors, arguments.input_path == kStandardStream ? "<stdin>" : arguments.input_path,
+      !arguments.no_warnings);
+  processor.set_diagnostics(&printer);
+  if (mapping) processor.set_line_observer(&map);
   const ProcessResult result = processor.process_input(reader);
 
   int write_error = output.error();
   const int close_error = files.output.close();
   if (write_error == 0) write_error = close_error;
+  int map_error = 0;
+  if (mapping) {
+    map.flush();
+    map_error = map_file.error();
+    const int map_close_error = files.map.close();
+    if (map_error == 0) map_error = map_close_error;
+  }
   files.input.close();
+  // The console's messages come first, in the order they were written.
+  console.flush();
+  errors.flush();
 
   if (write_error != 0) {
-    report_file_error(console, "Could not write file: ", arguments.output_path, write_error, "\n");
+    report_file_error(console, errors, "Could not write file: ", "write", arguments.output_path,
+                      write_error, write_error, "\n");
+    return 1;
+  }
+  if (map_error != 0) {
+    report_file_error(console, errors, "Could not write file: ", "write", *arguments.map_path,
+                      map_error, map_error, "\n");
     return 1;
   }
   if (reader.failed()) {
-    report_file_error(console, "Could not read file: ", arguments.input_path, reader.error(), "\n");
+    report_file_error(console, errors, "Could not read file: ", "read", arguments.input_path,
+                      reader.error(), reader.error(), "\n");
     return 1;
   }
   if (result.outcome != Outcome::Done) return 1;
+  if (arguments.strict && printer.errors() + printer.warnings() > 0) return 1;
   console.write("Convert success!\n");
   return 0;
+}
+
+}  // namespace
+
+int run(std::span<const char* const> args, platform::Console& console, ByteSink& standard_error) {
+  ErrorLog errors(standard_error);
+  int status = run_with(args, console, standard_error, errors);
+  console.flush();
+  if (!errors.flush() && status == 0) status = 1;
+  return status;
 }
 
 }  // namespace vorpex::cli

@@ -7,12 +7,12 @@ bool Console::write(std::string_view text) {
     if (c == '\n') pending_.push_back('\r');
     pending_.push_back(c);
   }
-  if (pending_.size() >= kFlushSize) return flush();
+  if (pending_.size() >= kFlushSize && !held_) return flush();
   return !failed_;
 }
 
 bool Console::flush() {
-  if (!pending_.empty() && !failed_ && !out_.write(pending_)) failed_ = true;
+  if (!pending_.empty() && !failed_ && !out_->write(pending_)) failed_ = true;
   pending_.clear();
   return !failed_;
 }

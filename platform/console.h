@@ -12,7 +12,7 @@ namespace vorpex::platform {
 // handed to the underlying sink by flush(), or when the buffer is full.
 class Console : public ByteSink {
  public:
-  explicit Console(ByteSink& out) : out_(out) {}
+  explicit Console(ByteSink& out) : out_(&out) {}
   Console(const Console&) = delete;
   Console& operator=(const Console&) = delete;
   ~Console() override { flush(); }
@@ -20,9 +20,16 @@ class Console : public ByteSink {
   bool write(std::string_view text) override;
   bool flush();
 
+  // While held, nothing is handed on before flush() (the command line decides where the console
+  // goes, after the banner and the file names are written).
+  void hold(bool held) { held_ = held; }
+  // Sends what follows, and what is still held, to `out` instead.
+  void redirect(ByteSink& out) { out_ = &out; }
+
  private:
   static constexpr std::size_t kFlushSize = 16 * 1024;
-  ByteSink& out_;
+  ByteSink* out_;
+  bool held_ = false;
   std::string pending_;
   bool failed_ = false;
 };

@@ -1,6 +1,7 @@
 #include "platform/error_number.h"
 
 #include <cerrno>
+#include <cstring>
 
 namespace vorpex::platform {
 
@@ -21,6 +22,10 @@ int open_error_number(int error) {
     default:
       return error;
   }
+}
+
+std::string error_text(int error) {
+  return std::strerror(error);
 }
 
 }  // namespace vorpex::platform

@@ -66,31 +66,57 @@ OpenResult open_for_reading(const std::string& path) {
   return result;
 }
 
-OpenResult open_for_writing(const std::string& path, int input_fd, bool& same_as_input) {
-  same_as_input = false;
+namespace {
+
+// True when `fd` is a regular file that is one of the files open on `keep`.
+bool is_kept_file(int fd, std::span<const int> keep, int& error) {
+  struct stat out {};
+  if (::fstat(fd, &out) != 0) {
+    error = errno;
+    return false;
+  }
+  if (!S_ISREG(out.st_mode)) return false;  // a device such as /dev/null has nothing to lose
+  for (int other : keep) {
+    struct stat in {};
+    if (::fstat(other, &in) != 0) {
+      error = errno;
+      return false;
+    }
+    if (out.st_dev == in.st_dev && out.st_ino == in.st_ino) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+OpenResult open_for_writing(const std::string& path, std::span<const int> keep, bool& same_file) {
+  same_file = false;
   OpenResult result;
   result.file = File(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
   if (!result.file.is_open()) {
     result.error = errno;
     return result;
   }
+  // Writing over the input would destroy it.
+  same_file = is_kept_file(result.file.fd(), keep, result.error);
+  if (same_file || result.error != 0) {
+    result.file.close();
+    return result;
+  }
   struct stat out {};
-  struct stat in {};
-  if (::fstat(result.file.fd(), &out) != 0 || ::fstat(input_fd, &in) != 0) {
-    result.error = errno;
-    result.file.close();
-    return result;
-  }
-  // Writing over the input would destroy it; a device such as /dev/null has nothing to lose.
-  if (S_ISREG(out.st_mode) && out.st_dev == in.st_dev && out.st_ino == in.st_ino) {
-    same_as_input = true;
-    result.file.close();
-    return result;
-  }
-  if (S_ISREG(out.st_mode) && ::ftruncate(result.file.fd(), 0) != 0) {
+  if (::fstat(result.file.fd(), &out) == 0 && S_ISREG(out.st_mode) &&
+      ::ftruncate(result.file.fd(), 0) != 0) {
     result.error = errno;
     result.file.close();
   }
+  return result;
+}
+
+OpenResult open_standard(int fd, std::span<const int> keep, bool& same_file) {
+  same_file = false;
+  OpenResult result;
+  if (fd != 0) same_file = is_kept_file(fd, keep, result.error);
+  if (!same_file && result.error == 0) result.file = File(fd);
   return result;
 }
 

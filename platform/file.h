@@ -1,5 +1,6 @@
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -59,9 +60,13 @@ struct OpenResult {
 OpenResult open_for_reading(const std::string& path);
 
 // Opens a file for writing in binary mode, creating it when missing. A regular file is truncated
-// only once it is known not to be the input (the same device and inode as `input_fd`), so the
-// input is never harmed: when it is the input, `same_as_input` is set and no file is returned.
+// only once it is known to be none of the files open on `keep` (the same device and inode), so
+// those are never harmed: when it is one of them, `same_file` is set and no file is returned.
 // Other files (devices, pipes) are written as they are.
-OpenResult open_for_writing(const std::string& path, int input_fd, bool& same_as_input);
+OpenResult open_for_writing(const std::string& path, std::span<const int> keep, bool& same_file);
+
+// A standard stream (0 for input, 1 for output) as a file of the run, for the path "-". The
+// output is refused like a file when it is one of the files open on `keep`.
+OpenResult open_standard(int fd, std::span<const int> keep, bool& same_file);
 
 }  // namespace vorpex::platform

@@ -242,7 +242,7 @@ TEST_P(CliTest, ConsoleStatusAndFiles) {
   RunResult r = sandbox.run(c.args);
   EXPECT_EQ(r.console, kBanner + c.console);
   EXPECT_EQ(r.status, c.status);
-  EXPECT_EQ(r.errors, "");
+  expect_well_formed_errors(r.errors);
   Files files = {{"prog.bas", kSource}, {"old.bas", kOld}, {"out.bas", std::nullopt}};
   for (const auto& [name, bytes] : c.files)
     files[name] = bytes;

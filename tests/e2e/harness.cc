@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <regex>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -120,7 +121,20 @@ void expect_conversion(const Conversion& c) {
   EXPECT_EQ(r.output, c.output);
   EXPECT_EQ(r.console, console);
   EXPECT_EQ(r.status, c.stops ? 1 : 0);
-  EXPECT_EQ(r.errors, "");
+  expect_well_formed_errors(r.errors);
+}
+
+void expect_well_formed_errors(const std::string& errors) {
+  // The regular expression of VS Code's $gcc problem matcher; other lines name the program.
+  static const std::regex kGcc(R"(^(.*?):(\d+):(\d*):?\s+(?:fatal\s+)?(warning|error):\s+(.*)$)");
+  std::size_t start = 0;
+  while (start < errors.size()) {
+    const std::size_t end = errors.find('\n', start);
+    ASSERT_NE(end, std::string::npos) << "standard error ends inside a line";
+    const std::string line = errors.substr(start, end - start);
+    EXPECT_TRUE(line.starts_with("vorpex: ") || std::regex_match(line, kGcc)) << line;
+    start = end + 1;
+  }
 }
 
 std::string repeat(const std::string& piece, int times) {

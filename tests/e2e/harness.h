@@ -63,6 +63,9 @@ inline void PrintTo(const Conversion& c, std::ostream* os) {
 
 // Converts c.input and checks the output file, the console, the exit status and standard error.
 void expect_conversion(const Conversion& c);
+// Every line of standard error is a diagnostic that editors read (FILE:LINE:COLUMN: error: ...)
+// or a line that names the program ("vorpex: ...").
+void expect_well_formed_errors(const std::string& errors);
 
 std::string repeat(const std::string& piece, int times);
 // The message the output file ends with when a character begins no token.

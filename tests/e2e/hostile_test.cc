@@ -299,7 +299,7 @@ TEST_P(HostileTest, MessageStatusAndNothingElseChanged) {
   const RunResult r = sandbox.run(c.args);
   EXPECT_EQ(r.console, kBanner + c.console);
   EXPECT_EQ(r.status, c.status);
-  EXPECT_EQ(r.errors, "");
+  expect_well_formed_errors(r.errors);
   expect_unchanged_except(before, snapshot(sandbox), c.changes);
   if (!c.written.empty()) {
     EXPECT_EQ(sandbox.read(c.written), c.written_bytes);
@@ -442,7 +442,7 @@ TEST_P(LargeInputTest, ExactOutputInBoundedMemory) {
   const RunResult r = sandbox.run({"-i", "in.bas", "-o", "out.bas"});
   EXPECT_EQ(r.console, kConvertHead + c.console);
   EXPECT_EQ(r.status, c.status);
-  EXPECT_EQ(r.errors, "");
+  expect_well_formed_errors(r.errors);
   EXPECT_TRUE(same_bytes(r.output, c.output()));
   if (kMeasuresMemory) {
     EXPECT_LT(r.max_rss_kib, c.max_rss_kib) << "peak resident memory in KiB";
@@ -629,7 +629,7 @@ TEST(WriteFailureTest, OutputFailingMidwayIsReported) {
 
   EXPECT_EQ(r.console, kConvertHead + "Could not write file: out.bas, error: 27\r\n");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.errors, "");
+  expect_well_formed_errors(r.errors);
   EXPECT_TRUE(same_bytes(r.output, repeat("PRINT X\r\n", 100 * 1000).substr(0, kLimit)));
   expect_unchanged_except(before, snapshot(sandbox), {".", "out.bas"});
 }

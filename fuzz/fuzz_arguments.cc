@@ -32,11 +32,6 @@ void require(bool ok, const char* property) {
   if (!ok) violated(property);
 }
 
-// The option letter of an argument: its second character when it begins with '-', else none.
-char option_of(std::string_view arg) {
-  return arg.size() >= 2 && arg[0] == '-' ? arg[1] : '\0';
-}
-
 bool starts_with(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
@@ -51,51 +46,97 @@ std::string as_console(std::string_view text) {
   return out;
 }
 
+// What parsing a command line must give, worked out independently of the parser: the console
+// text, the status when the command line ends the run, and the values taken.
+struct Expected {
+  std::string console;
+  std::optional<int> status;
+  vorpex::cli::Arguments arguments;
+};
+
+Expected model(const std::vector<std::string>& words) {
+  Expected e;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    // 'i', 'o', 'h', 'q', 'w', 'D' for a single dash; 'Q', 'W', 'S', 'd', 'm' for the long ones.
+    char option = '?';
+    std::optional<std::string> attached;
+    if (starts_with(word, "--")) {
+      const std::size_t equals = word.find('=');
+      const std::string name =
+          word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+      if (name == "quiet") option = 'Q';
+      if (name == "no-warnings") option = 'W';
+      if (name == "strict") option = 'S';
+      if (name == "define") option = 'd';
+      if (name == "map") option = 'm';
+      if (equals != std::string::npos) {
+        attached = word.substr(equals + 1);
+        if (option != 'd' && option != 'm') option = '?';
+      }
+    } else if (word.size() >= 2 && word[0] == '-' &&
+               std::string_view("ioqwDh").find(word[1]) != std::string_view::npos) {
+      option = word[1];
+    }
+    if (option == 'h') {
+      e.console += kUsage;
+      e.status = 0;
+      return e;
+    }
+    if (option == '?') {
+      e.console += "Unknown parameter: " + word + "\n\n" + std::string(kUsage);
+      e.status = 1;
+      return e;
+    }
+    if (option == 'q' || option == 'Q') e.arguments.quiet = true;
+    if (option == 'w' || option == 'W') e.arguments.no_warnings = true;
+    if (option == 'S') e.arguments.strict = true;
+    if (std::string_view("qQwWS").find(option) != std::string_view::npos) continue;
+    const bool define = option == 'D' || option == 'd';
+    if (!attached && i + 1 == words.size()) {
+      e.console +=
+          (define ? "Missing definition for parameter: " : "Missing file name for parameter: ") +
+          word + "\n\n" + std::string(kUsage);
+      e.status = 1;
+      return e;
+    }
+    const std::string value = attached ? *attached : words[++i];
+    if (define) {
+      e.arguments.definitions.push_back(value);
+    } else if (option == 'i') {
+      e.arguments.input_path = value;
+      e.console += "input file: " + value + "\n";
+    } else if (option == 'o') {
+      e.arguments.output_path = value;
+      e.console += "output file: " + value + "\n";
+    } else {
+      e.arguments.map_path = value;
+      e.console += "map file: " + value + "\n";
+    }
+  }
+  return e;
+}
+
 void check_parse(const std::vector<std::string>& words, std::span<const char* const> args) {
   vorpex::testing::StringSink console;
+  vorpex::testing::StringSink standard_error;
+  vorpex::cli::ErrorLog errors(standard_error);
   vorpex::cli::Arguments arguments;
-  const std::optional<int> status = vorpex::cli::parse_arguments(args, arguments, console);
-  require(!status || *status == 0 || *status == 1, "the command line ends the run with 0 or 1");
-
-  // The pairs taken, each echoed as it was taken; the last value of each option wins.
-  std::string_view rest = console.text;
-  std::string input_path;
-  std::string output_path;
-  std::size_t i = 0;
-  for (; i + 1 < words.size(); i += 2) {
-    const char option = option_of(words[i]);
-    if (option != 'i' && option != 'o') break;
-    const std::string echo =
-        (option == 'i' ? "input file: " : "output file: ") + words[i + 1] + "\n";
-    require(starts_with(rest, echo), "each file name is echoed as it is taken");
-    rest.remove_prefix(echo.size());
-    (option == 'i' ? input_path : output_path) = words[i + 1];
-  }
-
-  if (!status) {
-    require(i == words.size(), "a command line that goes on was all option/value pairs");
-    require(rest.empty(), "a command line that goes on writes only the echoes");
-    require(arguments.input_path == input_path && arguments.output_path == output_path,
-            "the last value of each option is kept, whole");
-    return;
-  }
-  require(i < words.size(), "a command line that ends the run has an argument that ended it");
-  const std::string& last = words[i];
-  const char option = option_of(last);
-  if (*status == 0) {
-    require(option == 'h' && rest == kUsage, "-h writes the usage line and ends with 0");
-    return;
-  }
-  std::string expected;
-  if (option == 'i' || option == 'o') {
-    require(i + 1 == words.size(), "only an option with no value after it lacks its file name");
-    expected = "Missing file name for parameter: " + last + "\n\n";
-  } else {
-    require(option != 'h', "-h never fails");
-    expected = "Unknown parameter: " + last + "\n\n";
-  }
-  require(rest == expected + std::string(kUsage),
-          "a failing argument is named whole, then the usage line follows");
+  const std::optional<int> status = vorpex::cli::parse_arguments(args, arguments, console, &errors);
+  errors.flush();
+  const Expected e = model(words);
+  require(status == e.status, "the command line ends the run exactly when it must, with 0 or 1");
+  require(console.text == e.console,
+          "each file name is echoed as it is taken; a failing argument is named whole, then "
+          "the usage line follows");
+  require((standard_error.text.empty()) == (!status || *status == 0),
+          "a failing command line, and only that, gets a line on standard error");
+  const vorpex::cli::Arguments& a = e.arguments;
+  require(arguments.input_path == a.input_path && arguments.output_path == a.output_path &&
+              arguments.map_path == a.map_path && arguments.definitions == a.definitions &&
+              arguments.quiet == a.quiet && arguments.no_warnings == a.no_warnings &&
+              arguments.strict == a.strict,
+          "the last value of each option is kept, whole, and every definition in order");
 }
 
 // The whole run, when it cannot get as far as opening files: fewer than four arguments, or a
@@ -107,10 +148,11 @@ void check_run(std::span<const char* const> args) {
   if (args.size() >= 4 && !status) return;  // the run would open the files
 
   vorpex::testing::StringSink screen;
+  vorpex::testing::StringSink standard_error;
   int run_status;
   {
     vorpex::platform::Console console(screen);
-    run_status = vorpex::cli::run(args, console);
+    run_status = vorpex::cli::run(args, console, standard_error);
     require(console.flush(), "the console accepts the messages");
   }
   if (args.size() < 4) {
@@ -119,8 +161,17 @@ void check_run(std::span<const char* const> args) {
             "fewer than four arguments give the banner and the usage line only");
   } else {
     require(run_status == *status, "the run ends with the command line's status");
-    require(screen.text == as_console(std::string(kBanner) + parsed.text),
-            "the run shows the banner, then the command line's messages, through the console");
+    const std::string shown = as_console(std::string(kBanner) + parsed.text);
+    // -q sends the console nowhere, and -o - sends it to standard error.
+    if (arguments.quiet) {
+      require(screen.text.empty(), "a quiet run shows nothing");
+    } else if (arguments.output_path == "-") {
+      require(screen.text.empty() && standard_error.text.starts_with(shown),
+              "with the program on standard output, the console goes to standard error");
+    } else {
+      require(screen.text == shown,
+              "the run shows the banner, then the command line's messages, through the console");
+    }
   }
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/line_map.h"
 #include "engine/line_processor.h"
 #include "platform/text_reader.h"
 #include "tests/support/memory_io.h"
@@ -53,15 +54,40 @@ void store_input(std::string_view bytes) {
   require(lseek(fd, 0, SEEK_SET) == 0, "lseek");
 }
 
+// Keeps each diagnostic as "KIND LINE:COLUMN FOUND", checking the place as it comes.
+class Diagnostics : public vorpex::DiagnosticObserver {
+ public:
+  void report(const vorpex::Diagnostic& d) override {
+    require(d.line >= 1 && d.column >= 1, "a diagnostic has a line and a column");
+    require(d.line >= last_line_, "diagnostics come in input order");
+    last_line_ = d.line;
+    text += std::to_string(static_cast<int>(d.kind)) + " " + std::to_string(d.line) + ":" +
+            std::to_string(d.column) + " " + std::string(d.found) + "\n";
+    if (d.kind == vorpex::DiagnosticKind::UnclosedString) ++unclosed;
+    last_kind = d.kind;
+  }
+  std::string text;
+  std::size_t unclosed = 0;
+  vorpex::DiagnosticKind last_kind = vorpex::DiagnosticKind::RemJoinsNextLine;
+
+ private:
+  std::int64_t last_line_ = 0;
+};
+
 struct Conversion {
   std::string output;
   std::string warnings;
   Outcome outcome = Outcome::Done;
   std::int64_t line_number = 0;
   std::size_t reader_capacity = 0;
+  std::string diagnostics;
+  std::size_t unclosed = 0;
+  vorpex::DiagnosticKind last_kind = vorpex::DiagnosticKind::RemJoinsNextLine;
+  std::string map;  // the line map, when asked for
 
   bool same_bytes(const Conversion& other) const {
-    return output == other.output && warnings == other.warnings && outcome == other.outcome;
+    return output == other.output && warnings == other.warnings && outcome == other.outcome &&
+           diagnostics == other.diagnostics;
   }
   bool same_result(const Conversion& other) const {
     return same_bytes(other) && line_number == other.line_number;
@@ -74,17 +100,49 @@ struct Buffers {
   std::size_t output = vorpex::OutputBuffer::kDefaultCapacity;
 };
 
-Conversion convert(std::string_view input, Buffers buffers, bool refuse_output = false) {
+Conversion convert(std::string_view input, Buffers buffers, bool refuse_output = false,
+                   bool with_map = false) {
   store_input(input);
   vorpex::testing::StringSink output;
   vorpex::testing::StringSink warnings;
+  vorpex::testing::StringSink map_rows;
+  vorpex::cli::LineMap map(output, map_rows);
+  Diagnostics diagnostics;
   output.refuse = refuse_output;
   TextReader reader(input_fd(), buffers.block);
-  vorpex::LineProcessor processor(output, &warnings, buffers.output);
+  vorpex::LineProcessor processor(with_map ? static_cast<vorpex::ByteSink&>(map) : output,
+                                  &warnings, buffers.output);
+  processor.set_diagnostics(&diagnostics);
+  if (with_map) processor.set_line_observer(&map);
   const vorpex::ProcessResult result = processor.process_input(reader);
   require(!reader.failed(), "reading the memory file failed");
-  return {std::move(output.text), std::move(warnings.text), result.outcome, result.line_number,
-          reader.buffer_capacity()};
+  map.flush();
+  return {std::move(output.text), std::move(warnings.text), result.outcome,
+          result.line_number,     reader.buffer_capacity(), std::move(diagnostics.text),
+          diagnostics.unclosed,   diagnostics.last_kind,    std::move(map_rows.text)};
+}
+
+// One row per output line, numbered from 1, each naming an input line no earlier than the row
+// before it and no later than the last line read.
+void check_map(const Conversion& c) {
+  const std::string& out = c.output;
+  const auto lines = static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n')) +
+                     (!out.empty() && out.back() != '\n' ? 1 : 0);
+  std::size_t rows = 0;
+  std::int64_t previous = 1;
+  for (std::size_t start = 0; start < c.map.size();) {
+    const std::size_t end = c.map.find('\n', start);
+    require(end != std::string::npos, "every row of the map ends in LF");
+    const std::string row = c.map.substr(start, end - start);
+    const std::size_t tab = row.find('\t');
+    require(tab != std::string::npos && row.substr(0, tab) == std::to_string(++rows),
+            "map rows are numbered from 1, in order");
+    const std::int64_t line = std::stoll(row.substr(tab + 1));
+    require(line >= previous && line <= c.line_number, "map rows name input lines in order");
+    previous = line;
+    start = end + 1;
+  }
+  require(rows == lines, "the map has one row per output line");
 }
 
 // The input as the text-mode reader sees it: nothing from the first 0x1A on.
@@ -144,6 +202,11 @@ void check_output(const Conversion& c, std::string_view input) {
                 out.compare(out.size() - message.size(), message.size(), message) == 0,
             "a stopped run ends its output with the message for the line it stopped on");
   }
+  require(c.unclosed * kQuoteWarning.size() == c.warnings.size(),
+          "every unbalanced-quote message has its diagnostic");
+  require((c.outcome == Outcome::UnknownToken) ==
+              (c.last_kind == vorpex::DiagnosticKind::UnknownCharacter),
+          "a run stops exactly after a diagnostic of a character that begins no token");
   const auto quotes = static_cast<std::size_t>(std::count(text.begin(), text.end(), '"'));
   require(c.warnings.size() % kQuoteWarning.size() == 0 &&
               c.warnings.size() / kQuoteWarning.size() <= quotes,
@@ -188,6 +251,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(convert(without_cr, small).same_bytes(first),
             "CR bytes in the input do not change the result");
   }
+
+  // With a line map: the same conversion, and a map that matches the output line by line.
+  const Conversion mapped = convert(input, small, false, true);
+  require(mapped.same_result(first), "writing a line map does not change the conversion");
+  check_map(mapped);
 
   // An output that refuses every byte: the run reports the failure exactly when there was
   // something to write.

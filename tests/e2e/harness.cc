@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <regex>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <stdexcept>
 #include <system_error>
 
@@ -62,8 +62,10 @@ std::optional<std::string> Sandbox::read(const std::filesystem::path& name) cons
   return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-RunResult Sandbox::run(const std::vector<std::string>& args,
-                       const std::filesystem::path& output) const {
+RunResult Sandbox::run(const std::vector<std::string>& args, const std::filesystem::path& output,
+                       const std::filesystem::path& standard_input) const {
+  const std::string input_path =
+      standard_input.empty() ? std::string("/dev/null") : (dir_ / standard_input).string();
   std::vector<std::string> words{VORPEX_BINARY};
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -78,7 +80,7 @@ RunResult Sandbox::run(const std::vector<std::string>& args,
   pid_t pid = ::fork();
   check(pid >= 0, "fork");
   if (pid == 0) {
-    int null = ::open("/dev/null", O_RDONLY);
+    int null = ::open(input_path.c_str(), O_RDONLY);
     if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(out[1], 1) < 0 || ::dup2(::fileno(err), 2) < 0 ||
         ::chdir(dir_.c_str()) != 0) {
       ::_exit(126);

@@ -38,9 +38,11 @@ class Sandbox {
   void write(const std::filesystem::path& name, const std::string& bytes) const;
   std::optional<std::string> read(const std::filesystem::path& name) const;
   // Runs the binary with exactly these arguments, the sandbox as working directory, no shell.
-  // `output` names the file whose bytes are returned in RunResult::output.
+  // `output` names the file whose bytes are returned in RunResult::output; standard input is
+  // the file `standard_input` when one is named, else /dev/null.
   RunResult run(const std::vector<std::string>& args,
-                const std::filesystem::path& output = "out.bas") const;
+                const std::filesystem::path& output = "out.bas",
+                const std::filesystem::path& standard_input = {}) const;
 
  private:
   std::filesystem::path dir_;

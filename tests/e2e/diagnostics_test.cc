@@ -1,0 +1,266 @@
+// Diagnostics on standard error and the options that shape a run, through the real binary.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace vorpex_e2e {
+namespace {
+
+// A source and the lines that standard error must hold for it after `-i in.bas -o out.bas`.
+struct DiagnosticCase {
+  std::string name;
+  std::string source;
+  std::string errors;
+  int status;
+};
+
+void PrintTo(const DiagnosticCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const std::vector<DiagnosticCase> kDiagnostics = {
+    {"CleanSource", "10\nPRINT X\n20 REM c\nPRINT Y\n30 ' c\nPRINT \"a'b\"\n", "", 0},
+    {"UnknownCharacter", "PRINT X\nPRINT X :PRINT Y\nPRINT Z\n",
+     "in.bas:2:9: error: the character ':' begins no token; the conversion stops here\n", 1},
+    {"UnknownByteShownInHex", "\t\xe9t\xe9\n",
+     "in.bas:1:2: error: the character '\\xE9' begins no token; the conversion stops here\n", 1},
+    {"EqualsExpected", "DEFINE X 5\nDEFINE Y\n",
+     "in.bas:1:10: error: DEFINE: '=' expected after the name, found '5'\n"
+     "in.bas:2:9: error: DEFINE: '=' expected after the name, found the end of the line\n",
+     0},
+    {"ValueExpected", "DEFINE X = \"s\"\nDEFINE Y = +\n",
+     "in.bas:1:12: error: DEFINE: a name or a number expected after '=', found the string \"s\"\n"
+     "in.bas:2:12: error: DEFINE: a name or a number expected after '=', found '+'\n",
+     0},
+    {"AlreadyDefined", "DEFINE A = 1\n\ndefine a = 2\n",
+     "in.bas:3:8: error: DEFINE: 'A' is already defined at line 1; the first definition stays\n",
+     0},
+    {"UnclosedString", "PRINT \"abc\nX\n",
+     "in.bas:1:7: warning: string not closed before the end of the line\n", 0},
+    {"QuoteInWord", "PRINT\"Hi there\"\n",
+     "in.bas:1:6: warning: double quote inside the word 'PRINT\"Hi': the quoted text becomes part "
+     "of it; a blank before the quote keeps it a string\n",
+     0},
+    {"NumberJoined", "100 REM x\n\n110 PRINT\n",
+     "in.bas:3:1: warning: line number '110' is joined to the number of line 1 on one output "
+     "line: a line that holds only a number, or a number and a comment, joins the next line\n",
+     0},
+    {"RemAfterStatement", "A=1 REM note\nB=2\n",
+     "in.bas:1:5: warning: REM after a statement takes the line break with it, so the next line "
+     "continues this one; put the comment on a line of its own\n",
+     0},
+    {"LongTokenCut", "X = 1" + std::string(100, '2') + "\"\n",
+     "in.bas:1:106: warning: double quote inside the number '1" + std::string(39, '2') +
+         "...': the quoted text becomes part of it; a blank before the quote keeps it a string\n",
+     0},
+};
+
+class DiagnosticTest : public testing::TestWithParam<DiagnosticCase> {};
+
+TEST_P(DiagnosticTest, ReportedOnStandardErrorOutputUnchanged) {
+  const DiagnosticCase& c = GetParam();
+  const RunResult r = convert(c.source);
+  EXPECT_EQ(r.errors, c.errors);
+  EXPECT_EQ(r.status, c.status);
+  expect_well_formed_errors(r.errors);
+}
+
+INSTANTIATE_TEST_SUITE_P(Vorpex, DiagnosticTest, testing::ValuesIn(kDiagnostics),
+                         [](const testing::TestParamInfo<DiagnosticCase>& info) {
+                           return info.param.name;
+                         });
+
+// A run with options, in a sandbox holding in.bas (kSource) and old.bas.
+struct OptionCase {
+  std::string name;
+  std::vector<std::string> args;
+  std::string console;  // standard output
+  std::string errors;   // standard error
+  int status;
+  std::optional<std::string> output;  // out.bas afterwards
+  std::optional<std::string> map;     // map.txt afterwards
+  std::string standard_input = {};
+};
+
+void PrintTo(const OptionCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+// Line 2 has an unclosed string, line 3 a malformed DEFINE.
+const std::string kSource = "10\nPRINT \"x\nDEFINE Y 1\nPRINT MAX\n";
+const std::string kConvertedSource =
+    "10 PRINT \"x\"\r\n\r\nPREPROCESSOR ERROR: '=' EXPECTED... LINE: 3\r\n\r\nPRINT MAX\r\n";
+const std::string kQuote = "\r\r\nUNBALANCED QUOTE!\r\r\n";
+const std::string kHead = kBanner + "input file: in.bas\r\noutput file: out.bas\r\n";
+const std::string kWarning = "in.bas:2:7: warning: string not closed before the end of the line\n";
+const std::string kError = "in.bas:3:10: error: DEFINE: '=' expected after the name, found '1'\n";
+
+const std::vector<OptionCase> kOptions = {
+    {"Default",
+     {"-i", "in.bas", "-o", "out.bas"},
+     kHead + kQuote + kSuccess,
+     kWarning + kError,
+     0,
+     kConvertedSource,
+     std::nullopt},
+    {"Quiet",
+     {"-q", "-i", "in.bas", "-o", "out.bas"},
+     "",
+     kWarning + kError,
+     0,
+     kConvertedSource,
+     std::nullopt},
+    {"QuietLong",
+     {"-i", "in.bas", "--quiet", "-o", "out.bas"},
+     "",
+     kWarning + kError,
+     0,
+     kConvertedSource,
+     std::nullopt},
+    {"NoWarnings",
+     {"-w", "-i", "in.bas", "-o", "out.bas"},
+     kHead + kQuote + kSuccess,
+     kError,
+     0,
+     kConvertedSource,
+     std::nullopt},
+    {"NoWarningsLong",
+     {"--no-warnings", "-i", "in.bas", "-o", "out.bas"},
+     kHead + kQuote + kSuccess,
+     kError,
+     0,
+     kConvertedSource,
+     std::nullopt},
+    {"StrictFails",
+     {"--strict", "-i", "in.bas", "-o", "out.bas"},
+     kHead + kQuote,
+     kWarning + kError,
+     1,
+     kConvertedSource,
+     std::nullopt},
+    {"Define",
+     {"-D", "MAX=10", "-i", "in.bas", "-o", "out.bas", "--define", " y = z "},
+     kHead + kQuote + kSuccess,
+     kWarning + kError,
+     0,
+     "10 PRINT \"x\"\r\n\r\nPREPROCESSOR ERROR: '=' EXPECTED... LINE: 3\r\n\r\nPRINT 10\r\n",
+     std::nullopt},
+    {"DefineAttachedLong",
+     {"--define=MAX=0x1f", "-i", "in.bas", "-o", "out.bas"},
+     kHead + kQuote + kSuccess,
+     kWarning + kError,
+     0,
+     "10 PRINT \"x\"\r\n\r\nPREPROCESSOR ERROR: '=' EXPECTED... LINE: 3\r\n\r\nPRINT 0X1F\r\n",
+     std::nullopt},
+    {"DefineRefusedBeforeFiles",
+     {"-i", "in.bas", "-o", "out.bas", "-D", "A B=1"},
+     kHead,
+     "vorpex: cannot define 'A B=1': the name must be one word\n",
+     1,
+     std::nullopt,
+     std::nullopt},
+    {"DefineWithoutEquals",
+     {"-i", "in.bas", "-o", "out.bas", "-D", "MAX"},
+     kHead,
+     "vorpex: cannot define 'MAX': expected NAME=VALUE\n",
+     1,
+     std::nullopt,
+     std::nullopt},
+    {"DefineTwice",
+     {"-i", "in.bas", "-o", "out.bas", "-D", "A=1", "-D", "a=2"},
+     kHead,
+     "vorpex: cannot define 'a=2': the name is already defined\n",
+     1,
+     std::nullopt,
+     std::nullopt},
+    {"DefineBadValue",
+     {"-i", "in.bas", "-o", "out.bas", "-D", "A=\"s\""},
+     kHead,
+     "vorpex: cannot define 'A=\"s\"': the value must be one name or one number\n",
+     1,
+     std::nullopt,
+     std::nullopt},
+    {"DefineMissingValue",
+     {"-i", "in.bas", "-o", "out.bas", "-D"},
+     kHead + "Missing definition for parameter: -D\r\n\r\n" + kUsage,
+     "vorpex: option '-D' needs a value\n",
+     1,
+     std::nullopt,
+     std::nullopt},
+    {"Map",
+     {"-i", "in.bas", "-o", "out.bas", "--map", "map.txt"},
+     kHead + "map file: map.txt\r\n" + kQuote + kSuccess,
+     kWarning + kError,
+     0,
+     kConvertedSource,
+     "1\t1\n2\t3\n3\t3\n4\t3\n5\t4\n"},
+    {"MapIsTheInput",
+     {"-i", "in.bas", "-o", "out.bas", "--map=in.bas"},
+     kHead + "map file: in.bas\r\nThe map file is the input or the output file: in.bas\r\n",
+     "vorpex: 'in.bas' is the input or the output file: refusing to write over it\n",
+     1,
+     "",
+     std::nullopt},
+    {"MapIsTheOutput",
+     {"-i", "in.bas", "-o", "out.bas", "--map", "out.bas"},
+     kHead + "map file: out.bas\r\nThe map file is the input or the output file: out.bas\r\n",
+     "vorpex: 'out.bas' is the input or the output file: refusing to write over it\n",
+     1,
+     "",
+     std::nullopt},
+    {"StandardStreams",
+     {"-i", "-", "-o", "-"},
+     kConvertedSource,
+     kBanner + "input file: -\r\noutput file: -\r\n" + kQuote +
+         "<stdin>:2:7: warning: string not closed before the end of the line\n"
+         "<stdin>:3:10: error: DEFINE: '=' expected after the name, found '1'\n" +
+         kSuccess,
+     0,
+     std::nullopt,
+     std::nullopt,
+     "in.bas"},
+    {"DashPathIsAFileWithDotSlash",
+     {"-i", "./-", "-o", "out.bas"},
+     kBanner + "input file: ./-\r\noutput file: out.bas\r\nCould not open file: ./-, error: 2",
+     "vorpex: cannot open './-': No such file or directory\n",
+     1,
+     std::nullopt,
+     std::nullopt},
+    {"UnknownLongOption",
+     {"-i", "in.bas", "-o", "out.bas", "--quiet=yes"},
+     kHead + "Unknown parameter: --quiet=yes\r\n\r\n" + kUsage,
+     "vorpex: unknown option '--quiet=yes'\n",
+     1,
+     std::nullopt,
+     std::nullopt},
+};
+
+class OptionTest : public testing::TestWithParam<OptionCase> {};
+
+TEST_P(OptionTest, ConsoleErrorsStatusAndFiles) {
+  const OptionCase& c = GetParam();
+  Sandbox sandbox;
+  sandbox.write("in.bas", kSource);
+  const RunResult r = sandbox.run(c.args, "out.bas", c.standard_input);
+  EXPECT_EQ(r.console, c.console);
+  EXPECT_EQ(r.errors, c.errors);
+  EXPECT_EQ(r.status, c.status);
+  EXPECT_EQ(r.output, c.output);
+  EXPECT_EQ(sandbox.read("map.txt"), c.map);
+  EXPECT_EQ(sandbox.read("in.bas"), kSource);
+  // With the program on standard output, the console's messages share standard error.
+  if (c.standard_input.empty()) expect_well_formed_errors(r.errors);
+}
+
+INSTANTIATE_TEST_SUITE_P(Vorpex, OptionTest, testing::ValuesIn(kOptions),
+                         [](const testing::TestParamInfo<OptionCase>& info) {
+                           return info.param.name;
+                         });
+
+}  // namespace
+}  // namespace vorpex_e2e

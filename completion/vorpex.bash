@@ -1,20 +1,23 @@
 # bash completion for vorpex                                  -*- shell-script -*-
 #
-# vorpex -i InpFileName -o OutFileName: after -i or -o (or any argument whose second character is
-# i or o, such as -input) a file name is completed; elsewhere the options are offered.
+# vorpex -i InpFileName -o OutFileName: after -i, -o or --map (or any argument whose second
+# character is i or o, such as -input) a file name is completed; after -D or --define a
+# definition is typed; elsewhere the options are offered.
 
 _vorpex() {
   local cur=${COMP_WORDS[COMP_CWORD]}
-  local i word expect_file=0
+  local i word expect_file=0 expect_value=0
 
-  # Walk the words before the cursor: the word after -i or -o is a file name, taken as it is even
-  # when it begins with '-', so it never opens a new option.
+  # Walk the words before the cursor: the word after -i, -o, --map, -D or --define is a value,
+  # taken as it is even when it begins with '-', so it never opens a new option.
   for ((i = 1; i < COMP_CWORD; i++)); do
     word=${COMP_WORDS[i]}
-    if ((expect_file)); then
-      expect_file=0
-    elif [[ $word == -[io]* ]]; then
+    if ((expect_file || expect_value)); then
+      expect_file=0 expect_value=0
+    elif [[ $word == -[io]* || $word == --map ]]; then
       expect_file=1
+    elif [[ $word == -D* || $word == --define ]]; then
+      expect_value=1
     fi
   done
 
@@ -28,7 +31,8 @@ _vorpex() {
     fi
     return 0
   fi
-  mapfile -t COMPREPLY < <(compgen -W '-i -o -h' -- "$cur")
+  ((expect_value)) && return 0
+  mapfile -t COMPREPLY < <(compgen -W '-i -o -h -q -w -D --quiet --no-warnings --strict --define --map' -- "$cur")
   return 0
 }
 complete -F _vorpex vorpex

@@ -32,12 +32,17 @@ expect() {
   fi
 }
 
+options=(-h -i -o -q -w -D --quiet --no-warnings --strict --define --map)
 run_cases() {
   # Where an option may stand.
-  expect 'vorpex ' -h -i -o
-  expect 'vorpex -' -h -i -o
+  expect 'vorpex ' "${options[@]}"
+  expect 'vorpex -' "${options[@]}"
   expect 'vorpex -i' -i
-  expect 'vorpex -i prog.bas -o out.bas -' -h -i -o
+  expect 'vorpex --' --quiet --no-warnings --strict --define --map
+  expect 'vorpex -i prog.bas -o out.bas -' "${options[@]}"
+  expect 'vorpex --map pr' prog.bas
+  expect 'vorpex -D ' ''
+  expect 'vorpex --define X=1 -q' -q
   # The value after -i or -o is a file name, taken as it is even when it begins with '-'.
   expect 'vorpex -i pr' prog.bas
   expect 'vorpex -i my' 'my game.bas'
@@ -46,7 +51,7 @@ run_cases() {
   expect 'vorpex -input pr' prog.bas
   expect 'vorpex -output pr' prog.bas
   expect 'vorpex -i -w' -weird.bas
-  expect 'vorpex -o -i ' -h -i -o
+  expect 'vorpex -o -i ' "${options[@]}"
   expect 'vorpex -i su' sub
   expect 'vorpex -i nothing' ''
 }

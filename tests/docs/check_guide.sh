@@ -5,6 +5,7 @@
 #   ```basic            a source; it becomes prog.bas (lines end in LF)
 #   ```output [status=N] the output file that vorpex writes for the last source, shown with LF
 #                       where the file has CR LF; the run must end with status N (0 if not given)
+#   ```makefile         a Makefile for the console sessions after it (kept as it is, TABs too)
 #   ```console          a terminal session in a folder that holds prog.bas: each "$ " line is run
 #                       by bash (vorpex is the built binary) and the lines up to the next "$ "
 #                       are its standard output and error, with CR LF shown as LF
@@ -104,6 +105,9 @@ while IFS= read -r line || [ -n "$line" ]; do
       [[ ${options:-} =~ status=([0-9]+) ]] && want_status=${BASH_REMATCH[1]}
       check_output "$start" "$want_status" "${block[@]}"
       have_source=0
+      ;;
+    makefile)
+      write_lines $'\n' "$work/Makefile" "${block[@]}"
       ;;
     console)
       examples=$((examples + 1))

@@ -147,9 +147,8 @@ int run_with(std::span<const char* const> args, platform::Console& console,
   console.hold(true);
   Arguments arguments;
   const std::optional<int> parsed = parse_arguments(args, arguments, console, &errors);
-  NullSink nowhere;
   if (arguments.quiet) {
-    console.redirect(nowhere);
+    console.silence();
   } else if (arguments.output_path == kStandardStream) {
     console.redirect(standard_error);
   }

@@ -12,7 +12,7 @@ bool Console::write(std::string_view text) {
 }
 
 bool Console::flush() {
-  if (!pending_.empty() && !failed_ && !out_->write(pending_)) failed_ = true;
+  if (!pending_.empty() && !failed_ && out_ != nullptr && !out_->write(pending_)) failed_ = true;
   pending_.clear();
   return !failed_;
 }

@@ -25,10 +25,12 @@ class Console : public ByteSink {
   void hold(bool held) { held_ = held; }
   // Sends what follows, and what is still held, to `out` instead.
   void redirect(ByteSink& out) { out_ = &out; }
+  // Drops what follows, and what is still held.
+  void silence() { out_ = nullptr; }
 
  private:
   static constexpr std::size_t kFlushSize = 16 * 1024;
-  ByteSink* out_;
+  ByteSink* out_;  // null when silenced
   bool held_ = false;
   std::string pending_;
   bool failed_ = false;

@@ -3,6 +3,7 @@
 #include <cassert>
 
 #include "engine/char_class.h"
+#include "engine/fast_line.h"
 #include "engine/messages.h"
 
 namespace vorpex {
@@ -10,6 +11,14 @@ namespace vorpex {
 namespace {
 
 constexpr std::string_view kLineBreak = "\r\n";
+
+// True when the line's first byte after its blanks is a digit: its first token is a Number.
+bool begins_with_digit(std::span<const char> text) {
+  for (const char c : text) {
+    if (!char_class::has(c, char_class::kBlank)) return char_class::has(c, char_class::kDigit);
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -29,6 +38,15 @@ ProcessResult LineProcessor::process_input(LineSource& input) {
     if (lines != nullptr) [[unlikely]] {
       output_.flush();
       lines->line_started(line.line_number);
+    }
+    // The fast path takes the common lines. A line after one that left its output line open (a
+    // label joined to what follows) goes through the token loop, which tells whether this line's
+    // number joins that one; so does every line that the fast path refuses.
+    if (fast_path_ && output_.at_line_start() && FastLine::convert(text, symbols(), output_)) {
+      if (open_join_line_ != 0 && begins_with_digit(text)) open_join_line_ = 0;
+      if (!output_.at_line_start()) note_join(line);  // the line ended with the joining blank
+      if (output_.failed()) break;
+      continue;
     }
     if (!process_line(text, tokenizer, line)) {
       result.outcome = Outcome::UnknownToken;

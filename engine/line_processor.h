@@ -59,6 +59,10 @@ class LineProcessor {
   // The constants defined so far; they stay defined across calls of process_input.
   SymbolTable& symbols() { return define_.symbols(); }
 
+  // Whether common lines are converted a block of bytes at a time (the default) or every line
+  // goes through the token loop. Both write the same bytes.
+  void set_fast_path(bool on) { fast_path_ = on; }
+
  private:
   // Returns false when the line stopped the run on a token that begins nothing.
   // The line's tokenizer and state are the line loop's own locals, which the compiler keeps in
@@ -84,6 +88,7 @@ class LineProcessor {
   void check_joined_number(const char* out, std::string_view number);
   std::int64_t open_join_line_ = 0;  // 0 when none
   std::uint64_t join_end_ = 0;
+  bool fast_path_ = true;
 };
 
 }  // namespace vorpex

@@ -62,6 +62,7 @@ class OutputBuffer {
   bool flush() {
     char* const begin = data_.get();
     flushed_ += static_cast<std::uint64_t>(pos_ - begin);
+    if (pos_ != begin) last_flushed_ = pos_[-1];
     if (pos_ != begin && !failed_ &&
         !sink_.write({begin, static_cast<std::size_t>(pos_ - begin)})) {
       failed_ = true;
@@ -77,6 +78,9 @@ class OutputBuffer {
   std::uint64_t total_at(const char* position) const {
     return flushed_ + static_cast<std::uint64_t>(position - data_.get());
   }
+
+  // True when the output so far is empty or ends with a line break.
+  bool at_line_start() const { return (pos_ != data_.get() ? pos_[-1] : last_flushed_) == '\n'; }
 
  private:
   static constexpr std::size_t kShortPiece = 16;
@@ -99,6 +103,7 @@ class OutputBuffer {
   char* end_;  // one past the buffer
   std::uint64_t flushed_ = 0;
   bool failed_ = false;
+  char last_flushed_ = '\n';  // the last byte handed on, or a line break before the first
 };
 
 }  // namespace vorpex

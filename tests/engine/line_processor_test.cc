@@ -32,18 +32,31 @@ struct Conversion {
   ProcessResult result;
 };
 
-Conversion convert(std::vector<std::string> lines, std::size_t buffer_size = 64) {
+Conversion convert_once(std::vector<std::string> lines, std::size_t buffer_size, bool fast) {
   testing::StringSink output;
   testing::StringSink warnings;
   testing::VectorLineSource source(std::move(lines));
   DiagnosticRecorder recorder;
   LineProcessor processor(output, &warnings, buffer_size);
   processor.set_diagnostics(&recorder);
+  processor.set_fast_path(fast);
   Conversion run;
   run.result = processor.process_input(source);
   run.output = output.text;
   run.warnings = warnings.text;
   run.diagnostics = recorder.events;
+  return run;
+}
+
+// Every case runs through the token loop alone and with the fast path, which must agree.
+Conversion convert(std::vector<std::string> lines, std::size_t buffer_size = 64) {
+  const Conversion scalar = convert_once(lines, buffer_size, false);
+  Conversion run = convert_once(std::move(lines), buffer_size, true);
+  EXPECT_EQ(run.output, scalar.output) << "the fast path differs from the token loop";
+  EXPECT_EQ(run.warnings, scalar.warnings);
+  EXPECT_EQ(run.diagnostics, scalar.diagnostics);
+  EXPECT_EQ(run.result.outcome, scalar.result.outcome);
+  EXPECT_EQ(run.result.line_number, scalar.result.line_number);
   return run;
 }
 

@@ -1,0 +1,225 @@
+#pragma once
+
+// The data-parallel primitives of the fast line path, for one block of 16 bytes at a time: SSE2
+// on x86-64 (its baseline), NEON on AArch64, plain table lookups everywhere else. Every other file
+// sees only the functions below, never an intrinsic.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/char_class.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define VORPEX_SIMD_SSE2 1
+#elif defined(__ARM_NEON) && defined(__aarch64__)
+#include <arm_neon.h>
+#define VORPEX_SIMD_NEON 1
+#endif
+
+namespace vorpex::simd {
+
+inline constexpr std::size_t kBlock = 16;
+
+// One bit per byte of a block, bit i for byte i.
+struct BlockClasses {
+  std::uint16_t blank = 0;       // space, TAB
+  std::uint16_t op = 0;          // the operators other than the apostrophe
+  std::uint16_t apostrophe = 0;  // '
+  std::uint16_t quote = 0;       // "
+  std::uint16_t letter = 0;      // A-Z a-z
+  std::uint16_t digit = 0;       // 0-9
+  std::uint16_t control = 0;     // 0x00-0x1F but TAB, and 0x80-0xFF
+  std::uint16_t line_end = 0;    // NUL, CR, LF
+  // Where REM and DEFINE begin, in any case (whatever follows them).
+  std::uint16_t rem = 0, define = 0;
+};
+
+// The name of the implementation, for the benchmark's report.
+inline constexpr const char* kName =
+#if defined(VORPEX_SIMD_SSE2)
+    "SSE2";
+#elif defined(VORPEX_SIMD_NEON)
+    "NEON";
+#else
+    "scalar";
+#endif
+
+#if defined(VORPEX_SIMD_SSE2)
+
+namespace detail {
+
+inline std::uint16_t bits(__m128i v) {
+  return static_cast<std::uint16_t>(_mm_movemask_epi8(v));
+}
+inline __m128i splat(char c) {
+  return _mm_set1_epi8(c);
+}
+// Bytes in [lo, hi], both below 0x80 (the comparison is signed, so 0x80-0xFF never match).
+inline __m128i in_range(__m128i v, char lo, char hi) {
+  return _mm_and_si128(_mm_cmpgt_epi8(v, splat(static_cast<char>(lo - 1))),
+                       _mm_cmplt_epi8(v, splat(static_cast<char>(hi + 1))));
+}
+// 0xFF in byte i when bit i of `mask` is set.
+inline __m128i expand(std::uint16_t mask) {
+  __m128i v = _mm_cvtsi32_si128(mask);
+  v = _mm_unpacklo_epi8(v, v);   // b0 b0 b1 b1 ...
+  v = _mm_unpacklo_epi16(v, v);  // b0 x4, b1 x4, ...
+  v = _mm_unpacklo_epi32(v, v);  // b0 x8, b1 x8
+  const __m128i select = _mm_set_epi8(-128, 64, 32, 16, 8, 4, 2, 1, -128, 64, 32, 16, 8, 4, 2, 1);
+  return _mm_cmpeq_epi8(_mm_and_si128(v, select), select);
+}
+
+}  // namespace detail
+
+// `block` is followed by at least 5 readable bytes.
+inline BlockClasses classify(const char* block) {
+  using detail::bits;
+  using detail::in_range;
+  using detail::splat;
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+  // Byte i of this block, and byte i of the block that starts `k` bytes later, A-Z to a-z.
+  const auto folded_at = [&](unsigned k, char c) {
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + k));
+    return _mm_cmpeq_epi8(_mm_or_si128(w, splat(0x20)), splat(c));
+  };
+  const auto eq = [&](char c) { return _mm_cmpeq_epi8(v, splat(c)); };
+  const __m128i folded = _mm_or_si128(v, splat(0x20));  // A-Z to a-z
+  const __m128i tab = eq('\t');
+  BlockClasses c;
+  c.blank = bits(_mm_or_si128(eq(' '), tab));
+  // % & ( ) * + , - / lie in 0x25-0x2F with ' and . between them; ; < = > in 0x3B-0x3E; and |.
+  const __m128i low_ops = _mm_andnot_si128(_mm_or_si128(eq('\''), eq('.')), in_range(v, '%', '/'));
+  c.op = bits(_mm_or_si128(_mm_or_si128(low_ops, in_range(v, ';', '>')), eq('|')));
+  c.apostrophe = bits(eq('\''));
+  c.quote = bits(eq('"'));
+  c.letter = bits(in_range(folded, 'a', 'z'));
+  c.digit = bits(in_range(v, '0', '9'));
+  c.control = bits(_mm_andnot_si128(tab, _mm_cmplt_epi8(v, splat(0x20))));
+  c.line_end = bits(_mm_or_si128(_mm_or_si128(eq('\0'), eq('\r')), eq('\n')));
+  c.rem =
+      bits(_mm_and_si128(_mm_and_si128(folded_at(0, 'r'), folded_at(1, 'e')), folded_at(2, 'm')));
+  const __m128i def =
+      _mm_and_si128(_mm_and_si128(folded_at(0, 'd'), folded_at(1, 'e')), folded_at(2, 'f'));
+  const __m128i ine =
+      _mm_and_si128(_mm_and_si128(folded_at(3, 'i'), folded_at(4, 'n')), folded_at(5, 'e'));
+  c.define = bits(_mm_and_si128(def, ine));
+  return c;
+}
+
+// Copies a block from `source` to `target`, upper-casing a-z in the bytes marked in `upper` and
+// writing a space for the bytes marked in `space`.
+inline void transform(const char* source, char* target, std::uint16_t upper, std::uint16_t space) {
+  __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
+  const __m128i lower = detail::in_range(v, 'a', 'z');
+  const __m128i flip =
+      _mm_and_si128(_mm_and_si128(lower, detail::expand(upper)), detail::splat(0x20));
+  v = _mm_xor_si128(v, flip);
+  const __m128i blank = detail::expand(space);
+  v = _mm_or_si128(_mm_andnot_si128(blank, v), _mm_and_si128(blank, detail::splat(' ')));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(target), v);
+}
+
+#elif defined(VORPEX_SIMD_NEON)
+
+namespace detail {
+
+inline std::uint16_t bits(uint8x16_t v) {
+  // Bit i of each byte lane, then the two halves summed across.
+  const uint8x16_t select = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+  const uint8x16_t picked = vandq_u8(v, select);
+  return static_cast<std::uint16_t>(vaddv_u8(vget_low_u8(picked)) |
+                                    (vaddv_u8(vget_high_u8(picked)) << 8));
+}
+inline uint8x16_t in_range(uint8x16_t v, std::uint8_t lo, std::uint8_t hi) {
+  return vcleq_u8(vsubq_u8(v, vdupq_n_u8(lo)), vdupq_n_u8(static_cast<std::uint8_t>(hi - lo)));
+}
+inline uint8x16_t expand(std::uint16_t mask) {
+  const uint8x16_t select = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+  const uint8x16_t v = vcombine_u8(vdup_n_u8(static_cast<std::uint8_t>(mask)),
+                                   vdup_n_u8(static_cast<std::uint8_t>(mask >> 8)));
+  return vtstq_u8(v, select);
+}
+
+}  // namespace detail
+
+// `block` is followed by at least 5 readable bytes.
+inline BlockClasses classify(const char* block) {
+  using detail::bits;
+  using detail::in_range;
+  const uint8x16_t v = vld1q_u8(reinterpret_cast<const std::uint8_t*>(block));
+  const auto eq = [&](char c) { return vceqq_u8(v, vdupq_n_u8(static_cast<std::uint8_t>(c))); };
+  const uint8x16_t folded = vorrq_u8(v, vdupq_n_u8(0x20));
+  const auto folded_at = [&](unsigned k, char c) {
+    const uint8x16_t w = vld1q_u8(reinterpret_cast<const std::uint8_t*>(block + k));
+    return vceqq_u8(vorrq_u8(w, vdupq_n_u8(0x20)), vdupq_n_u8(static_cast<std::uint8_t>(c)));
+  };
+  const uint8x16_t tab = eq('\t');
+  BlockClasses c;
+  c.blank = bits(vorrq_u8(eq(' '), tab));
+  const uint8x16_t low_ops = vbicq_u8(in_range(v, '%', '/'), vorrq_u8(eq('\''), eq('.')));
+  c.op = bits(vorrq_u8(vorrq_u8(low_ops, in_range(v, ';', '>')), eq('|')));
+  c.apostrophe = bits(eq('\''));
+  c.quote = bits(eq('"'));
+  c.letter = bits(in_range(folded, 'a', 'z'));
+  c.digit = bits(in_range(v, '0', '9'));
+  const uint8x16_t high = vcgeq_u8(v, vdupq_n_u8(0x80));
+  c.control = bits(vbicq_u8(vorrq_u8(vcltq_u8(v, vdupq_n_u8(0x20)), high), tab));
+  c.line_end = bits(vorrq_u8(vorrq_u8(eq('\0'), eq('\r')), eq('\n')));
+  c.rem = bits(vandq_u8(vandq_u8(folded_at(0, 'r'), folded_at(1, 'e')), folded_at(2, 'm')));
+  c.define =
+      bits(vandq_u8(vandq_u8(vandq_u8(folded_at(0, 'd'), folded_at(1, 'e')), folded_at(2, 'f')),
+                    vandq_u8(vandq_u8(folded_at(3, 'i'), folded_at(4, 'n')), folded_at(5, 'e'))));
+  return c;
+}
+
+inline void transform(const char* source, char* target, std::uint16_t upper, std::uint16_t space) {
+  uint8x16_t v = vld1q_u8(reinterpret_cast<const std::uint8_t*>(source));
+  const uint8x16_t lower = detail::in_range(v, 'a', 'z');
+  v = veorq_u8(v, vandq_u8(vandq_u8(lower, detail::expand(upper)), vdupq_n_u8(0x20)));
+  v = vbslq_u8(detail::expand(space), vdupq_n_u8(' '), v);
+  vst1q_u8(reinterpret_cast<std::uint8_t*>(target), v);
+}
+
+#else
+
+// `block` is followed by at least 5 readable bytes.
+inline BlockClasses classify(const char* block) {
+  BlockClasses c;
+  for (unsigned k = 0; k < kBlock; ++k) {
+    const auto b = static_cast<unsigned char>(block[k]);
+    const std::uint8_t cls = char_class::kTable[b];
+    const auto bit = static_cast<std::uint16_t>(1u << k);
+    const auto set = [&](std::uint16_t& mask, bool on) {
+      if (on) mask = static_cast<std::uint16_t>(mask | bit);
+    };
+    const auto folded_is = [&](unsigned k, char letter) {
+      return (static_cast<unsigned char>(block[k]) | 0x20u) == static_cast<unsigned char>(letter);
+    };
+    set(c.blank, cls & char_class::kBlank);
+    set(c.op, (cls & char_class::kOperator) && b != '\'');
+    set(c.apostrophe, b == '\'');
+    set(c.quote, b == '"');
+    set(c.letter, cls & char_class::kLetter);
+    set(c.digit, cls & char_class::kDigit);
+    set(c.control, (b < 0x20 && b != '\t') || b >= 0x80);
+    set(c.line_end, cls & char_class::kLineEnd);
+    set(c.rem, folded_is(k, 'r') && folded_is(k + 1, 'e') && folded_is(k + 2, 'm'));
+    set(c.define, folded_is(k, 'd') && folded_is(k + 1, 'e') && folded_is(k + 2, 'f') &&
+                      folded_is(k + 3, 'i') && folded_is(k + 4, 'n') && folded_is(k + 5, 'e'));
+  }
+  return c;
+}
+
+inline void transform(const char* source, char* target, std::uint16_t upper, std::uint16_t space) {
+  for (unsigned k = 0; k < kBlock; ++k) {
+    char b = source[k];
+    if ((upper >> k) & 1u) b = char_class::to_upper(b);
+    if ((space >> k) & 1u) b = ' ';
+    target[k] = b;
+  }
+}
+
+#endif
+
+}  // namespace vorpex::simd

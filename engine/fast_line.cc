@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <type_traits>
 
 #include "engine/char_class.h"
 #include "engine/simd.h"
@@ -13,85 +14,106 @@ namespace vorpex {
 
 namespace {
 
-// One bit per byte of the line, bit i for byte i.
-__extension__ using Mask = unsigned __int128;
-static_assert(FastLine::kMaxLength == 128, "one bit of a Mask per byte");
+// One bit per byte of the line, bit i for byte i: 64 bits for most lines, 128 for the longer ones.
+__extension__ using Wide = unsigned __int128;
+static_assert(FastLine::kMaxLength == 128, "one bit of a Wide mask per byte");
 
-constexpr std::size_t kBlocks = FastLine::kMaxLength / simd::kBlock;
-constexpr Mask kAll = ~Mask{0};
+template <typename M>
+constexpr std::size_t kBits = sizeof(M) * 8;
+template <typename M>
+constexpr M kAll = ~M{0};
 
-constexpr Mask below(std::size_t n) {
-  return n >= 128 ? kAll : (Mask{1} << n) - 1;
-}
-constexpr std::uint64_t low_half(Mask m) {
-  return static_cast<std::uint64_t>(m);
-}
-constexpr std::uint64_t high_half(Mask m) {
-  return static_cast<std::uint64_t>(m >> 64);
-}
-// True when exactly one bit is set.
-constexpr bool single(Mask m) {
-  return m != 0 && (m & (m - 1)) == 0;
+template <typename M>
+constexpr M below(std::size_t n) {
+  return n >= kBits<M> ? kAll<M> : (M{1} << n) - 1;
 }
 // The lowest set bit of a mask that is not 0.
-constexpr std::size_t lowest(Mask m) {
-  return low_half(m) != 0 ? static_cast<std::size_t>(std::countr_zero(low_half(m)))
-                          : 64 + static_cast<std::size_t>(std::countr_zero(high_half(m)));
+template <typename M>
+constexpr std::size_t lowest(M m) {
+  if constexpr (std::is_same_v<M, std::uint64_t>) {
+    return static_cast<std::size_t>(std::countr_zero(m));
+  } else {
+    const auto low = static_cast<std::uint64_t>(m);
+    return low != 0 ? static_cast<std::size_t>(std::countr_zero(low))
+                    : 64 + static_cast<std::size_t>(
+                               std::countr_zero(static_cast<std::uint64_t>(m >> 64)));
+  }
 }
-constexpr bool has(Mask m, std::size_t i) {
+template <typename M>
+constexpr bool has(M m, std::size_t i) {
   return ((m >> i) & 1) != 0;
 }
+// True when exactly one bit is set.
+template <typename M>
+constexpr bool single(M m) {
+  return m != 0 && (m & (m - 1)) == 0;
+}
 // Bit i set when byte i + k is in `m`, or lies past the mask's last byte.
-constexpr Mask at_offset(Mask m, unsigned k) {
-  return (m >> k) | ~(kAll >> k);
+template <typename M>
+constexpr M at_offset(M m, unsigned k) {
+  return (m >> k) | ~(kAll<M> >> k);
 }
 // Bit i is the parity of the bits 0..i of `m`: set from an opening quote up to its closing one.
-constexpr Mask prefix_xor(Mask m) {
-  for (unsigned shift = 1; shift < 128; shift *= 2)
+template <typename M>
+constexpr M prefix_xor(M m) {
+  for (unsigned shift = 1; shift < kBits<M>; shift *= 2)
     m ^= m << shift;
   return m;
 }
 // The bits of `runs` in the runs that begin at a bit of `starts` (each start a run's first bit).
-constexpr Mask runs_from(Mask runs, Mask starts) {
+template <typename M>
+constexpr M runs_from(M runs, M starts) {
   return runs & ~(runs + starts);
 }
-// The 16 bits of block `b`.
-constexpr std::uint16_t block_bits(Mask m, std::size_t b) {
-  return static_cast<std::uint16_t>(m >> (b * simd::kBlock));
-}
-
-// The bytes of [from, to) of `text` that are marked in `keep`, written at `out`; returns the new
-// end. Writes one byte past that end.
-inline char* compress(const char* text, Mask keep, std::size_t from, std::size_t to, char* out) {
-  std::uint64_t bits = low_half(keep);
-  std::size_t split = to < 64 ? to : 64;
-  for (std::size_t i = from; i < split; ++i) {
-    *out = text[i];
-    out += (bits >> i) & 1;
-  }
-  bits = high_half(keep);
-  for (std::size_t i = from > 64 ? from : 64; i < to; ++i) {
-    *out = text[i];
-    out += (bits >> (i - 64)) & 1;
-  }
-  return out;
+// The length of the run of set bits of `m` from bit `start` on.
+template <typename M>
+constexpr std::size_t run_length(M m, std::size_t start) {
+  const M rest = ~(m >> start);
+  return rest != 0 ? lowest(rest) : kBits<M> - start;
 }
 
 // One 16-bit word per block for each class of bytes.
-using Plane = std::array<std::uint16_t, kBlocks>;
-struct Planes {
-  Plane blank, op, apostrophe, quote, letter, digit, control, line_end, rem, define;
-};
+template <typename M>
+using Plane = std::array<std::uint16_t, kBits<M> / simd::kBlock>;
 
-inline Mask to_mask(const Plane& plane) {
+template <typename M>
+M to_mask(const Plane<M>& plane) {
   if constexpr (std::endian::native == std::endian::little) {
-    return std::bit_cast<Mask>(plane);
+    return std::bit_cast<M>(plane);
   } else {
-    Mask m = 0;
-    for (std::size_t b = 0; b < kBlocks; ++b)
-      m |= Mask{plane[b]} << (b * simd::kBlock);
+    M m = 0;
+    for (std::size_t b = 0; b < plane.size(); ++b)
+      m |= M{plane[b]} << (b * simd::kBlock);
     return m;
   }
+}
+
+// The line in whole blocks, followed by NUL bytes: the bytes that the classification and the
+// copies read past the line stay inside it.
+struct LineCopy {
+  alignas(16) char bytes[FastLine::kMaxLength + 2 * simd::kBlock];
+};
+
+// `n` bytes from `source`, 16 at a time: writes up to 15 bytes past the end, which it returns.
+inline char* copy_blocks(char* out, const char* source, std::size_t n) {
+  for (std::size_t k = 0; k < n; k += simd::kBlock)
+    std::memcpy(out + k, source + k, simd::kBlock);
+  return out + n;
+}
+
+// The bytes of [from, to) of `text` that are not marked in `drop`, written at `out`; returns the
+// new end. Writes up to 15 bytes past that end.
+template <typename M>
+char* emit(const char* text, M drop, std::size_t from, std::size_t to, char* out) {
+  drop &= below<M>(to) & ~below<M>(from);
+  std::size_t pos = from;
+  while (drop != 0) {
+    const std::size_t gap = lowest(drop);
+    out = copy_blocks(out, text + pos, gap - pos);
+    pos = gap + run_length(drop, gap);
+    drop &= ~below<M>(pos);
+  }
+  return copy_blocks(out, text + pos, to - pos);
 }
 
 // A defined name at `start`, `length` bytes long, and its value. Left uninitialised until used.
@@ -102,112 +124,101 @@ struct Substitution {
   std::size_t value_size;
 };
 
-}  // namespace
-
-bool FastLine::convert(std::span<const char> line, SymbolTable& symbols, OutputBuffer& out) {
-  const std::size_t n = line.size();
-  if (n > kMaxLength) return false;
+template <typename M>
+bool convert_line(LineCopy& copy, std::size_t n, SymbolTable& symbols, OutputBuffer& out) {
+  char* const text = copy.bytes;
   const std::size_t blocks = (n + simd::kBlock - 1) / simd::kBlock;
-  if (blocks == 0) return true;  // an empty line writes nothing
-  // The line in whole blocks, NUL past its end and in the block after, so that no block (nor the
-  // bytes the keyword test reads past it) is read past what it owns.
-  alignas(16) char text[kMaxLength + simd::kBlock];
-  alignas(16) char converted[kMaxLength];
-  std::memset(text + (blocks - 1) * simd::kBlock, 0, 2 * simd::kBlock);
-  std::memcpy(text, line.data(), n);
-
-  Planes planes{};
+  Plane<M> blank_plane{}, op_plane{}, apostrophe_plane{}, quote_plane{}, letter_plane{},
+      digit_plane{}, control_plane{}, rem_plane{}, define_plane{};
   for (std::size_t b = 0; b < blocks; ++b) {
     const simd::BlockClasses c = simd::classify(text + b * simd::kBlock);
-    planes.blank[b] = c.blank;
-    planes.op[b] = c.op;
-    planes.apostrophe[b] = c.apostrophe;
-    planes.quote[b] = c.quote;
-    planes.letter[b] = c.letter;
-    planes.digit[b] = c.digit;
-    planes.control[b] = c.control;
-    planes.line_end[b] = c.line_end;
-    planes.rem[b] = c.rem;
-    planes.define[b] = c.define;
+    blank_plane[b] = c.blank;
+    op_plane[b] = c.op;
+    apostrophe_plane[b] = c.apostrophe;
+    quote_plane[b] = c.quote;
+    letter_plane[b] = c.letter;
+    digit_plane[b] = c.digit;
+    control_plane[b] = c.control;
+    rem_plane[b] = c.rem;
+    define_plane[b] = c.define;
   }
-  Mask blank = to_mask(planes.blank);
-  const Mask op = to_mask(planes.op);
-  const Mask apostrophe = to_mask(planes.apostrophe);
-  Mask quote = to_mask(planes.quote);
-  const Mask letter = to_mask(planes.letter);
-  const Mask digit = to_mask(planes.digit);
-  const Mask control = to_mask(planes.control);
-  const Mask line_end = to_mask(planes.line_end);
-  const Mask valid = below(n);
-  blank &= valid;
-  quote &= valid;
+  const M valid = below<M>(n);
+  const M blank = to_mask<M>(blank_plane) & valid;
+  const M op = to_mask<M>(op_plane);
+  const M apostrophe = to_mask<M>(apostrophe_plane) & valid;
+  const M quote = to_mask<M>(quote_plane) & valid;
+  const M control = to_mask<M>(control_plane);
 
   // A line of blanks writes nothing, and so does a line whose first token is REM.
-  const Mask nonblank = valid & ~blank;
+  const M nonblank = valid & ~blank;
   if (nonblank == 0) return true;
   const std::size_t first = lowest(nonblank);
-  // Where a Number or Word ends; the bytes past the line count as its NUL.
-  const Mask terminator = blank | op | apostrophe | line_end | ~valid;
-  const Mask rem = to_mask(planes.rem) & at_offset(terminator, 3);
-  if (has(rem, first)) return true;
+  // Where a Number or Word may end (the other control bytes too: a keyword seen there only sends
+  // the line to the token loop); the bytes past the line count as its NUL.
+  const M terminator = blank | op | apostrophe | control | ~valid;
+  const M rem = to_mask<M>(rem_plane) & at_offset(terminator, 3);
+  if (has(rem, first) && char_class::has(text[first + 3], char_class::kTerminator)) return true;
 
   // Strings, from an opening quote to its closing one; the first apostrophe outside them begins
   // the comment, and the line ends there.
-  const Mask inside = prefix_xor(quote);
-  const Mask string = inside | quote;
-  const Mask comment = apostrophe & valid & ~string;
+  const M inside = quote != 0 ? prefix_xor(quote) : M{0};
+  const M string = inside | quote;
+  const M comment = apostrophe & ~string;
   const std::size_t end = comment != 0 ? lowest(comment) : n;
-  if (comment == 0 && has(inside, 127)) return false;  // an unclosed string
-  const Mask live = below(end);
+  if (comment == 0 && has(inside, kBits<M> - 1)) return false;  // an unclosed string
+  const M live = below<M>(end);
   if ((control & live) != 0) return false;
-  const Mask define = to_mask(planes.define) & at_offset(terminator, 6);
+  const M define = to_mask<M>(define_plane) & at_offset(terminator, 6);
   if (((rem | define) & live & ~string) != 0) return false;
 
   // Numbers and words, and the values: these with the strings.
-  const Mask token = ~(blank | op | apostrophe | quote | control) & live & ~string;
-  const Mask value = token | (string & live);
-  const Mask opening = quote & inside & live;
-  const Mask closing = quote & ~inside & live;
-  // A quote that touches a word, a number or another string is left to the token loop.
-  if ((opening & (value << 1)) != 0 || ((closing << 1) & value) != 0) return false;
-  const Mask token_start = token & ~(token << 1);
+  const M token = ~(blank | op | apostrophe | quote | control) & live & ~string;
+  const M value = token | (string & live);
+  if (quote != 0) {
+    // A quote that touches a word, a number or another string is left to the token loop.
+    const M opening = quote & inside & live;
+    const M closing = quote & ~inside & live;
+    if ((opening & (value << 1)) != 0 || ((closing << 1) & value) != 0) return false;
+  }
+  const M token_start = token & ~(token << 1);
+  const M letter = to_mask<M>(letter_plane);
+  const M digit = to_mask<M>(digit_plane);
   if ((token_start & ~(letter | digit)) != 0) return false;  // a byte that begins no token
 
-  const Mask items = (value & ~(value << 1)) | (op & live & ~string);
+  const M items = (value & ~(value << 1)) | (op & live & ~string);
   if (items == 0) return true;  // only blanks before the comment
-  const Mask word_start = token_start & letter;
-  Mask numeric = token_start & digit;
-  const Mask word = runs_from(token, word_start);
+  const M word_start = token_start & letter;
+  M numeric = token_start & digit;
+  const M word = runs_from(token, word_start);
 
   // Of each run of blanks between two values, one stays, written as a space.
-  const Mask blanks = blank & live & ~string;
-  const Mask after_value = runs_from(blanks, blanks & ~(blanks << 1) & (value << 1));
-  const Mask kept_blank = after_value & ~(blanks >> 1) & (value >> 1);
-  Mask keep = live & (~blanks | kept_blank);
+  const M blanks = blank & live & ~string;
+  const M after_value = runs_from(blanks, blanks & ~(blanks << 1) & (value << 1));
+  const M kept_blank = after_value & ~(blanks >> 1) & (value >> 1);
+  M drop = blanks & ~kept_blank;
 
   const std::size_t live_blocks = (end + simd::kBlock - 1) / simd::kBlock;
   for (std::size_t b = 0; b < live_blocks; ++b) {
-    simd::transform(text + b * simd::kBlock, converted + b * simd::kBlock, block_bits(word, b),
-                    block_bits(kept_blank, b));
+    char* const block = text + b * simd::kBlock;
+    simd::transform(block, block, static_cast<std::uint16_t>(word >> (b * simd::kBlock)),
+                    static_cast<std::uint16_t>(kept_blank >> (b * simd::kBlock)));
   }
 
   // Defined names, looked up upper-cased, give way to their values.
-  Substitution substitutions[kMaxLength / 2];
+  Substitution substitutions[kBits<M> / 2];
   std::size_t substituted = 0;
   std::size_t value_bytes = 0;
   if (symbols.size() != 0) {
-    for (Mask starts = word_start; starts != 0; starts &= starts - 1) {
+    for (M starts = word_start; starts != 0; starts &= starts - 1) {
       const std::size_t start = lowest(starts);
-      const Mask rest = ~(token >> start);
-      const std::size_t length = rest != 0 ? lowest(rest) : kMaxLength - start;
-      if (!symbols.find_upper({converted + start, length})) continue;
+      const std::size_t length = run_length(token, start);
+      if (!symbols.find_upper({text + start, length})) continue;
       const std::string_view found = symbols.found_value();
       substitutions[substituted++] = {start, length, found.data(), found.size()};
       value_bytes += found.size();
       if (!found.empty() && char_class::has(found.front(), char_class::kDigit)) {
-        numeric |= Mask{1} << start;
+        numeric |= M{1} << start;
       }
-      keep &= ~(below(start + length) & ~below(start));
     }
   }
 
@@ -216,16 +227,16 @@ bool FastLine::convert(std::span<const char> line, SymbolTable& symbols, OutputB
   const bool leading_number = single(numeric) && has(numeric, lowest(items));
   const bool join = leading_number && (comment != 0 || single(items));
 
-  char* o = out.reserve(end + value_bytes + 3);
+  char* o = out.reserve(end + value_bytes + 2 + simd::kBlock);
   std::size_t from = 0;
   for (std::size_t s = 0; s < substituted; ++s) {
     const Substitution& sub = substitutions[s];
-    o = compress(converted, keep, from, sub.start, o);
+    o = emit(text, drop, from, sub.start, o);
     std::memcpy(o, sub.value, sub.value_size);
     o += sub.value_size;
     from = sub.start + sub.length;
   }
-  o = compress(converted, keep, from, end, o);
+  o = emit(text, drop, from, end, o);
   if (join) {
     *o++ = ' ';
   } else {
@@ -234,6 +245,20 @@ bool FastLine::convert(std::span<const char> line, SymbolTable& symbols, OutputB
   }
   out.commit(o);
   return true;
+}
+
+}  // namespace
+
+bool FastLine::convert(std::span<const char> line, SymbolTable& symbols, OutputBuffer& out) {
+  const std::size_t n = line.size();
+  if (n > kMaxLength) return false;
+  if (n == 0) return true;  // an empty line writes nothing
+  LineCopy copy;
+  const std::size_t blocks = (n + simd::kBlock - 1) / simd::kBlock;
+  std::memset(copy.bytes + (blocks - 1) * simd::kBlock, 0, 2 * simd::kBlock);
+  std::memcpy(copy.bytes, line.data(), n);
+  return n <= 64 ? convert_line<std::uint64_t>(copy, n, symbols, out)
+                 : convert_line<Wide>(copy, n, symbols, out);
 }
 
 }  // namespace vorpex

@@ -30,7 +30,6 @@ struct BlockClasses {
   std::uint16_t letter = 0;      // A-Z a-z
   std::uint16_t digit = 0;       // 0-9
   std::uint16_t control = 0;     // 0x00-0x1F but TAB, and 0x80-0xFF
-  std::uint16_t line_end = 0;    // NUL, CR, LF
   // Where REM and DEFINE begin, in any case (whatever follows them).
   std::uint16_t rem = 0, define = 0;
 };
@@ -96,7 +95,6 @@ inline BlockClasses classify(const char* block) {
   c.letter = bits(in_range(folded, 'a', 'z'));
   c.digit = bits(in_range(v, '0', '9'));
   c.control = bits(_mm_andnot_si128(tab, _mm_cmplt_epi8(v, splat(0x20))));
-  c.line_end = bits(_mm_or_si128(_mm_or_si128(eq('\0'), eq('\r')), eq('\n')));
   c.rem =
       bits(_mm_and_si128(_mm_and_si128(folded_at(0, 'r'), folded_at(1, 'e')), folded_at(2, 'm')));
   const __m128i def =
@@ -165,7 +163,6 @@ inline BlockClasses classify(const char* block) {
   c.digit = bits(in_range(v, '0', '9'));
   const uint8x16_t high = vcgeq_u8(v, vdupq_n_u8(0x80));
   c.control = bits(vbicq_u8(vorrq_u8(vcltq_u8(v, vdupq_n_u8(0x20)), high), tab));
-  c.line_end = bits(vorrq_u8(vorrq_u8(eq('\0'), eq('\r')), eq('\n')));
   c.rem = bits(vandq_u8(vandq_u8(folded_at(0, 'r'), folded_at(1, 'e')), folded_at(2, 'm')));
   c.define =
       bits(vandq_u8(vandq_u8(vandq_u8(folded_at(0, 'd'), folded_at(1, 'e')), folded_at(2, 'f')),
@@ -203,7 +200,6 @@ inline BlockClasses classify(const char* block) {
     set(c.letter, cls & char_class::kLetter);
     set(c.digit, cls & char_class::kDigit);
     set(c.control, (b < 0x20 && b != '\t') || b >= 0x80);
-    set(c.line_end, cls & char_class::kLineEnd);
     set(c.rem, folded_is(k, 'r') && folded_is(k + 1, 'e') && folded_is(k + 2, 'm'));
     set(c.define, folded_is(k, 'd') && folded_is(k + 1, 'e') && folded_is(k + 2, 'f') &&
                       folded_is(k + 3, 'i') && folded_is(k + 4, 'n') && folded_is(k + 5, 'e'));

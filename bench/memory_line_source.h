@@ -28,10 +28,12 @@ inline std::string to_text_mode(std::string_view file_bytes) {
 // (std::string's terminator is): the last line's NUL goes there when the text does not end in LF.
 // The buffer is changed (the LFs, and whatever the engine upper-cases in place), so a second pass
 // needs a fresh copy of the text.
+// `padding` bytes past the text (past the byte just after it) may be read, as the file reader
+// allows.
 class BufferLineSource : public LineSource {
  public:
-  explicit BufferLineSource(std::span<char> text)
-      : next_(text.data()), end_(text.data() + text.size()) {}
+  explicit BufferLineSource(std::span<char> text, std::size_t padding = 0)
+      : next_(text.data()), end_(text.data() + text.size()), padding_(padding) {}
   explicit BufferLineSource(std::string& text) : BufferLineSource(std::span<char>(text)) {}
 
   bool next_line(std::span<char>& line) override {
@@ -44,10 +46,12 @@ class BufferLineSource : public LineSource {
     line = {first, static_cast<std::size_t>(last - first)};
     return true;
   }
+  std::size_t readable_padding() const override { return padding_; }
 
  private:
   char* next_;
   char* end_;
+  std::size_t padding_;
 };
 
 // Takes every byte and keeps only their count.

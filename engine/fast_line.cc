@@ -88,8 +88,7 @@ M to_mask(const Plane<M>& plane) {
   }
 }
 
-// The line in whole blocks, followed by NUL bytes: the bytes that the classification and the
-// copies read past the line stay inside it.
+// A line in whole blocks, and room for its NUL and for the 16-byte copies to read past its end.
 struct LineCopy {
   alignas(16) char bytes[FastLine::kMaxLength + 2 * simd::kBlock];
 };
@@ -116,6 +115,14 @@ char* emit(const char* text, M drop, std::size_t from, std::size_t to, char* out
   return copy_blocks(out, text + pos, to - pos);
 }
 
+// True when `text` begins with REM or DEFINE, in any case (whatever follows); `text` has at least
+// six readable bytes.
+inline bool is_keyword_at(const char* text) {
+  const auto is = [&](std::size_t k, char c) { return (text[k] | 0x20) == c; };
+  if (is(0, 'r')) return is(1, 'e') && is(2, 'm');
+  return is(0, 'd') && is(1, 'e') && is(2, 'f') && is(3, 'i') && is(4, 'n') && is(5, 'e');
+}
+
 // A defined name at `start`, `length` bytes long, and its value. Left uninitialised until used.
 struct Substitution {
   std::size_t start;
@@ -124,12 +131,12 @@ struct Substitution {
   std::size_t value_size;
 };
 
+// `text` holds the line's `n` bytes, its NUL, and at least 15 readable bytes more.
 template <typename M>
-bool convert_line(LineCopy& copy, std::size_t n, SymbolTable& symbols, OutputBuffer& out) {
-  char* const text = copy.bytes;
+bool convert_line(const char* text, std::size_t n, SymbolTable& symbols, OutputBuffer& out) {
   const std::size_t blocks = (n + simd::kBlock - 1) / simd::kBlock;
   Plane<M> blank_plane{}, op_plane{}, apostrophe_plane{}, quote_plane{}, letter_plane{},
-      digit_plane{}, control_plane{}, rem_plane{}, define_plane{};
+      digit_plane{}, control_plane{}, r_plane{}, d_plane{};
   for (std::size_t b = 0; b < blocks; ++b) {
     const simd::BlockClasses c = simd::classify(text + b * simd::kBlock);
     blank_plane[b] = c.blank;
@@ -139,8 +146,8 @@ bool convert_line(LineCopy& copy, std::size_t n, SymbolTable& symbols, OutputBuf
     letter_plane[b] = c.letter;
     digit_plane[b] = c.digit;
     control_plane[b] = c.control;
-    rem_plane[b] = c.rem;
-    define_plane[b] = c.define;
+    r_plane[b] = c.r;
+    d_plane[b] = c.d;
   }
   const M valid = below<M>(n);
   const M blank = to_mask<M>(blank_plane) & valid;
@@ -156,8 +163,22 @@ bool convert_line(LineCopy& copy, std::size_t n, SymbolTable& symbols, OutputBuf
   // Where a Number or Word may end (the other control bytes too: a keyword seen there only sends
   // the line to the token loop); the bytes past the line count as its NUL.
   const M terminator = blank | op | apostrophe | control | ~valid;
-  const M rem = to_mask<M>(rem_plane) & at_offset(terminator, 3);
-  if (has(rem, first) && char_class::has(text[first + 3], char_class::kTerminator)) return true;
+  const M letter = to_mask<M>(letter_plane);
+  const M digit = to_mask<M>(digit_plane);
+  // REM and DEFINE, in any case, where a word may begin and end around them: few words of three
+  // or six bytes begin with R or D, so each candidate is checked byte by byte.
+  const M word_boundary = ~((letter | digit) << 1);
+  M keyword = 0;
+  for (M candidates = word_boundary & ((to_mask<M>(r_plane) & at_offset(terminator, 3)) |
+                                       (to_mask<M>(d_plane) & at_offset(terminator, 6)));
+       candidates != 0; candidates &= candidates - 1) {
+    const std::size_t at = lowest(candidates);
+    if (is_keyword_at(text + at)) keyword |= M{1} << at;
+  }
+  if (has(keyword, first) && (text[first] | 0x20) == 'r' &&
+      (first + 3 >= n || char_class::has(text[first + 3], char_class::kTerminator))) {
+    return true;
+  }
 
   // Strings, from an opening quote to its closing one; the first apostrophe outside them begins
   // the comment, and the line ends there.
@@ -168,8 +189,7 @@ bool convert_line(LineCopy& copy, std::size_t n, SymbolTable& symbols, OutputBuf
   if (comment == 0 && has(inside, kBits<M> - 1)) return false;  // an unclosed string
   const M live = below<M>(end);
   if ((control & live) != 0) return false;
-  const M define = to_mask<M>(define_plane) & at_offset(terminator, 6);
-  if (((rem | define) & live & ~string) != 0) return false;
+  if ((keyword & live & ~string) != 0) return false;
 
   // Numbers and words, and the values: these with the strings.
   const M token = ~(blank | op | apostrophe | quote | control) & live & ~string;
@@ -181,8 +201,6 @@ bool convert_line(LineCopy& copy, std::size_t n, SymbolTable& symbols, OutputBuf
     if ((opening & (value << 1)) != 0 || ((closing << 1) & value) != 0) return false;
   }
   const M token_start = token & ~(token << 1);
-  const M letter = to_mask<M>(letter_plane);
-  const M digit = to_mask<M>(digit_plane);
   if ((token_start & ~(letter | digit)) != 0) return false;  // a byte that begins no token
 
   const M items = (value & ~(value << 1)) | (op & live & ~string);
@@ -197,10 +215,13 @@ bool convert_line(LineCopy& copy, std::size_t n, SymbolTable& symbols, OutputBuf
   const M kept_blank = after_value & ~(blanks >> 1) & (value >> 1);
   M drop = blanks & ~kept_blank;
 
+  // The line as it is written: words upper-cased, kept blanks as spaces; the blocks past the last
+  // one stay unwritten and are copied only past the end of the output.
+  LineCopy converted;
   const std::size_t live_blocks = (end + simd::kBlock - 1) / simd::kBlock;
   for (std::size_t b = 0; b < live_blocks; ++b) {
-    char* const block = text + b * simd::kBlock;
-    simd::transform(block, block, static_cast<std::uint16_t>(word >> (b * simd::kBlock)),
+    simd::transform(text + b * simd::kBlock, converted.bytes + b * simd::kBlock,
+                    static_cast<std::uint16_t>(word >> (b * simd::kBlock)),
                     static_cast<std::uint16_t>(kept_blank >> (b * simd::kBlock)));
   }
 
@@ -212,7 +233,7 @@ bool convert_line(LineCopy& copy, std::size_t n, SymbolTable& symbols, OutputBuf
     for (M starts = word_start; starts != 0; starts &= starts - 1) {
       const std::size_t start = lowest(starts);
       const std::size_t length = run_length(token, start);
-      if (!symbols.find_upper({text + start, length})) continue;
+      if (!symbols.find_upper({converted.bytes + start, length})) continue;
       const std::string_view found = symbols.found_value();
       substitutions[substituted++] = {start, length, found.data(), found.size()};
       value_bytes += found.size();
@@ -231,12 +252,12 @@ bool convert_line(LineCopy& copy, std::size_t n, SymbolTable& symbols, OutputBuf
   std::size_t from = 0;
   for (std::size_t s = 0; s < substituted; ++s) {
     const Substitution& sub = substitutions[s];
-    o = emit(text, drop, from, sub.start, o);
+    o = emit(converted.bytes, drop, from, sub.start, o);
     std::memcpy(o, sub.value, sub.value_size);
     o += sub.value_size;
     from = sub.start + sub.length;
   }
-  o = emit(text, drop, from, end, o);
+  o = emit(converted.bytes, drop, from, end, o);
   if (join) {
     *o++ = ' ';
   } else {
@@ -249,16 +270,23 @@ bool convert_line(LineCopy& copy, std::size_t n, SymbolTable& symbols, OutputBuf
 
 }  // namespace
 
-bool FastLine::convert(std::span<const char> line, SymbolTable& symbols, OutputBuffer& out) {
+bool FastLine::convert(std::span<const char> line, bool padded, SymbolTable& symbols,
+                       OutputBuffer& out) {
+  static_assert(kLinePadding + 1 >= simd::kBlock, "a block that holds a line's byte is readable");
   const std::size_t n = line.size();
   if (n > kMaxLength) return false;
   if (n == 0) return true;  // an empty line writes nothing
+  const char* text = line.data();
   LineCopy copy;
-  const std::size_t blocks = (n + simd::kBlock - 1) / simd::kBlock;
-  std::memset(copy.bytes + (blocks - 1) * simd::kBlock, 0, 2 * simd::kBlock);
-  std::memcpy(copy.bytes, line.data(), n);
-  return n <= 64 ? convert_line<std::uint64_t>(copy, n, symbols, out)
-                 : convert_line<Wide>(copy, n, symbols, out);
+  if (!padded) {
+    // Whole blocks, NUL past the line, so that no block is read past what the line owns.
+    const std::size_t blocks = (n + simd::kBlock - 1) / simd::kBlock;
+    std::memset(copy.bytes + (blocks - 1) * simd::kBlock, 0, 2 * simd::kBlock);
+    std::memcpy(copy.bytes, text, n);
+    text = copy.bytes;
+  }
+  return n <= 64 ? convert_line<std::uint64_t>(text, n, symbols, out)
+                 : convert_line<Wide>(text, n, symbols, out);
 }
 
 }  // namespace vorpex

@@ -2,6 +2,7 @@
 
 #include <span>
 
+#include "engine/line_source.h"
 #include "engine/output_buffer.h"
 #include "engine/symbol_table.h"
 
@@ -20,8 +21,10 @@ class FastLine {
 
   // Returns true when the line was converted into `out` (a line that writes nothing counts), and
   // false, with nothing written, when the token loop must take it. Defined names are replaced by
-  // their values from `symbols`.
-  static bool convert(std::span<const char> line, SymbolTable& symbols, OutputBuffer& out);
+  // their values from `symbols`. `padded`: at least kLinePadding bytes past the line's NUL may be
+  // read.
+  static bool convert(std::span<const char> line, bool padded, SymbolTable& symbols,
+                      OutputBuffer& out);
 };
 
 }  // namespace vorpex

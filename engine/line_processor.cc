@@ -33,6 +33,7 @@ ProcessResult LineProcessor::process_input(LineSource& input) {
   line.line_number = line_number_;
   LineObserver* const lines = lines_;
   std::span<char> text;
+  const bool padded = input.readable_padding() >= kLinePadding;
   while (input.next_line(text)) {
     line.start_line();
     if (lines != nullptr) [[unlikely]] {
@@ -42,7 +43,8 @@ ProcessResult LineProcessor::process_input(LineSource& input) {
     // The fast path takes the common lines. A line after one that left its output line open (a
     // label joined to what follows) goes through the token loop, which tells whether this line's
     // number joins that one; so does every line that the fast path refuses.
-    if (fast_path_ && output_.at_line_start() && FastLine::convert(text, symbols(), output_)) {
+    if (fast_path_ && output_.at_line_start() &&
+        FastLine::convert(text, padded, symbols(), output_)) {
       if (open_join_line_ != 0 && begins_with_digit(text)) open_join_line_ = 0;
       if (!output_.at_line_start()) note_join(line);  // the line ended with the joining blank
       if (output_.failed()) break;

@@ -30,8 +30,8 @@ struct BlockClasses {
   std::uint16_t letter = 0;      // A-Z a-z
   std::uint16_t digit = 0;       // 0-9
   std::uint16_t control = 0;     // 0x00-0x1F but TAB, and 0x80-0xFF
-  // Where REM and DEFINE begin, in any case (whatever follows them).
-  std::uint16_t rem = 0, define = 0;
+  // R and D in either case: where REM and DEFINE may begin.
+  std::uint16_t r = 0, d = 0;
 };
 
 // The name of the implementation, for the benchmark's report.
@@ -71,17 +71,11 @@ inline __m128i expand(std::uint16_t mask) {
 
 }  // namespace detail
 
-// `block` is followed by at least 5 readable bytes.
 inline BlockClasses classify(const char* block) {
   using detail::bits;
   using detail::in_range;
   using detail::splat;
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
-  // Byte i of this block, and byte i of the block that starts `k` bytes later, A-Z to a-z.
-  const auto folded_at = [&](unsigned k, char c) {
-    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + k));
-    return _mm_cmpeq_epi8(_mm_or_si128(w, splat(0x20)), splat(c));
-  };
   const auto eq = [&](char c) { return _mm_cmpeq_epi8(v, splat(c)); };
   const __m128i folded = _mm_or_si128(v, splat(0x20));  // A-Z to a-z
   const __m128i tab = eq('\t');
@@ -95,13 +89,8 @@ inline BlockClasses classify(const char* block) {
   c.letter = bits(in_range(folded, 'a', 'z'));
   c.digit = bits(in_range(v, '0', '9'));
   c.control = bits(_mm_andnot_si128(tab, _mm_cmplt_epi8(v, splat(0x20))));
-  c.rem =
-      bits(_mm_and_si128(_mm_and_si128(folded_at(0, 'r'), folded_at(1, 'e')), folded_at(2, 'm')));
-  const __m128i def =
-      _mm_and_si128(_mm_and_si128(folded_at(0, 'd'), folded_at(1, 'e')), folded_at(2, 'f'));
-  const __m128i ine =
-      _mm_and_si128(_mm_and_si128(folded_at(3, 'i'), folded_at(4, 'n')), folded_at(5, 'e'));
-  c.define = bits(_mm_and_si128(def, ine));
+  c.r = bits(_mm_cmpeq_epi8(folded, splat('r')));
+  c.d = bits(_mm_cmpeq_epi8(folded, splat('d')));
   return c;
 }
 
@@ -141,17 +130,12 @@ inline uint8x16_t expand(std::uint16_t mask) {
 
 }  // namespace detail
 
-// `block` is followed by at least 5 readable bytes.
 inline BlockClasses classify(const char* block) {
   using detail::bits;
   using detail::in_range;
   const uint8x16_t v = vld1q_u8(reinterpret_cast<const std::uint8_t*>(block));
   const auto eq = [&](char c) { return vceqq_u8(v, vdupq_n_u8(static_cast<std::uint8_t>(c))); };
   const uint8x16_t folded = vorrq_u8(v, vdupq_n_u8(0x20));
-  const auto folded_at = [&](unsigned k, char c) {
-    const uint8x16_t w = vld1q_u8(reinterpret_cast<const std::uint8_t*>(block + k));
-    return vceqq_u8(vorrq_u8(w, vdupq_n_u8(0x20)), vdupq_n_u8(static_cast<std::uint8_t>(c)));
-  };
   const uint8x16_t tab = eq('\t');
   BlockClasses c;
   c.blank = bits(vorrq_u8(eq(' '), tab));
@@ -163,10 +147,8 @@ inline BlockClasses classify(const char* block) {
   c.digit = bits(in_range(v, '0', '9'));
   const uint8x16_t high = vcgeq_u8(v, vdupq_n_u8(0x80));
   c.control = bits(vbicq_u8(vorrq_u8(vcltq_u8(v, vdupq_n_u8(0x20)), high), tab));
-  c.rem = bits(vandq_u8(vandq_u8(folded_at(0, 'r'), folded_at(1, 'e')), folded_at(2, 'm')));
-  c.define =
-      bits(vandq_u8(vandq_u8(vandq_u8(folded_at(0, 'd'), folded_at(1, 'e')), folded_at(2, 'f')),
-                    vandq_u8(vandq_u8(folded_at(3, 'i'), folded_at(4, 'n')), folded_at(5, 'e'))));
+  c.r = bits(vceqq_u8(folded, vdupq_n_u8('r')));
+  c.d = bits(vceqq_u8(folded, vdupq_n_u8('d')));
   return c;
 }
 
@@ -180,7 +162,6 @@ inline void transform(const char* source, char* target, std::uint16_t upper, std
 
 #else
 
-// `block` is followed by at least 5 readable bytes.
 inline BlockClasses classify(const char* block) {
   BlockClasses c;
   for (unsigned k = 0; k < kBlock; ++k) {
@@ -190,9 +171,7 @@ inline BlockClasses classify(const char* block) {
     const auto set = [&](std::uint16_t& mask, bool on) {
       if (on) mask = static_cast<std::uint16_t>(mask | bit);
     };
-    const auto folded_is = [&](unsigned k, char letter) {
-      return (static_cast<unsigned char>(block[k]) | 0x20u) == static_cast<unsigned char>(letter);
-    };
+    const unsigned folded = b | 0x20u;
     set(c.blank, cls & char_class::kBlank);
     set(c.op, (cls & char_class::kOperator) && b != '\'');
     set(c.apostrophe, b == '\'');
@@ -200,9 +179,8 @@ inline BlockClasses classify(const char* block) {
     set(c.letter, cls & char_class::kLetter);
     set(c.digit, cls & char_class::kDigit);
     set(c.control, (b < 0x20 && b != '\t') || b >= 0x80);
-    set(c.rem, folded_is(k, 'r') && folded_is(k + 1, 'e') && folded_is(k + 2, 'm'));
-    set(c.define, folded_is(k, 'd') && folded_is(k + 1, 'e') && folded_is(k + 2, 'f') &&
-                      folded_is(k + 3, 'i') && folded_is(k + 4, 'n') && folded_is(k + 5, 'e'));
+    set(c.r, folded == 'r');
+    set(c.d, folded == 'd');
   }
   return c;
 }

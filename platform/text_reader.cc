@@ -20,12 +20,20 @@ char* remove_cr(char* first, char* last) {
   return std::remove(cr, last, '\r');
 }
 
+// A buffer of `capacity` usable bytes and the padding after them, which is cleared. Allocated
+// without being filled: pages that no read reaches never become resident.
+std::unique_ptr<char[]> make_buffer(std::size_t capacity) {
+  auto buffer = std::make_unique_for_overwrite<char[]>(capacity + kLinePadding);
+  std::memset(buffer.get() + capacity, 0, kLinePadding);
+  return buffer;
+}
+
 }  // namespace
 
 TextReader::TextReader(int fd, std::size_t block_size)
     : fd_(fd),
       block_size_(std::max<std::size_t>(block_size, 1)),
-      buffer_(std::make_unique_for_overwrite<char[]>(block_size_ + 1)),
+      buffer_(make_buffer(block_size_ + 1)),
       capacity_(block_size_ + 1) {}
 
 bool TextReader::next_line(std::span<char>& line) {
@@ -57,9 +65,8 @@ bool TextReader::fill() {
     end_ = pending;
   }
   if (capacity_ - 1 - end_ < std::max<std::size_t>(block_size_ / 2, 1)) {
-    // Allocated without being filled: pages that no read reaches never become resident.
     const std::size_t capacity = std::max(capacity_ * 2, end_ + block_size_ + 1);
-    auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+    auto grown = make_buffer(capacity);
     std::memcpy(grown.get(), buffer_.get(), end_);
     buffer_ = std::move(grown);
     capacity_ = capacity;

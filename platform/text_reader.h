@@ -22,6 +22,8 @@ class TextReader : public LineSource {
   explicit TextReader(int fd, std::size_t block_size = kBlockSize);
 
   bool next_line(std::span<char>& line) override;
+  // The buffer holds kLinePadding bytes past its last usable byte.
+  std::size_t readable_padding() const override { return kLinePadding; }
 
   // After next_line() returned false: whether reading failed, and the error number.
   bool failed() const { return error_ != 0; }
@@ -35,11 +37,13 @@ class TextReader : public LineSource {
 
   int fd_;
   std::size_t block_size_;
-  std::unique_ptr<char[]> buffer_;  // one spare byte past `end_` always holds the line's NUL
-  std::size_t capacity_;            // the buffer's bytes, the spare one included
-  std::size_t begin_ = 0;           // the first unconsumed byte
-  std::size_t end_ = 0;             // one past the last byte read
-  std::size_t scanned_ = 0;         // bytes from `begin_` known to hold no LF
+  // One spare byte past `end_` always holds the line's NUL, and kLinePadding bytes follow the
+  // last usable byte, so that a line may be read a block at a time.
+  std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_;     // the buffer's usable bytes, the spare one included
+  std::size_t begin_ = 0;    // the first unconsumed byte
+  std::size_t end_ = 0;      // one past the last byte read
+  std::size_t scanned_ = 0;  // bytes from `begin_` known to hold no LF
   bool at_end_ = false;
   int error_ = 0;
 };

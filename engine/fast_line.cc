@@ -93,26 +93,22 @@ struct LineCopy {
   alignas(16) char bytes[FastLine::kMaxLength + 2 * simd::kBlock];
 };
 
-// `n` bytes from `source`, 16 at a time: writes up to 15 bytes past the end, which it returns.
-inline char* copy_blocks(char* out, const char* source, std::size_t n) {
-  for (std::size_t k = 0; k < n; k += simd::kBlock)
-    std::memcpy(out + k, source + k, simd::kBlock);
-  return out + n;
-}
-
 // The bytes of [from, to) of `text` that are not marked in `drop`, written at `out`; returns the
-// new end. Writes up to 15 bytes past that end.
+// new end. Reads `text` up to 7 bytes past `to`, and writes up to 8 bytes past the new end.
 template <typename M>
 char* emit(const char* text, M drop, std::size_t from, std::size_t to, char* out) {
-  drop &= below<M>(to) & ~below<M>(from);
-  std::size_t pos = from;
-  while (drop != 0) {
-    const std::size_t gap = lowest(drop);
-    out = copy_blocks(out, text + pos, gap - pos);
-    pos = gap + run_length(drop, gap);
-    drop &= ~below<M>(pos);
+  const M keep = ~drop & below<M>(to) & ~below<M>(from);
+  std::array<std::uint8_t, sizeof(M)> marks;
+  if constexpr (std::endian::native == std::endian::little) {
+    marks = std::bit_cast<decltype(marks)>(keep);
+  } else {
+    for (std::size_t g = 0; g < sizeof(M); ++g)
+      marks[g] = static_cast<std::uint8_t>(keep >> (g * simd::kGroup));
   }
-  return copy_blocks(out, text + pos, to - pos);
+  const std::size_t first = from / simd::kGroup;
+  const std::size_t last = (to + simd::kGroup - 1) / simd::kGroup;
+  return simd::compress(text + first * simd::kGroup, marks.data() + first,
+                        last > first ? last - first : 0, out);
 }
 
 // True when `text` begins with REM or DEFINE, in any case (whatever follows); `text` has at least
@@ -248,7 +244,7 @@ bool convert_line(const char* text, std::size_t n, SymbolTable& symbols, OutputB
   const bool leading_number = single(numeric) && has(numeric, lowest(items));
   const bool join = leading_number && (comment != 0 || single(items));
 
-  char* o = out.reserve(end + value_bytes + 2 + simd::kBlock);
+  char* o = out.reserve(end + value_bytes + 2 + simd::kGroup);
   std::size_t from = 0;
   for (std::size_t s = 0; s < substituted; ++s) {
     const Substitution& sub = substitutions[s];

@@ -4,6 +4,7 @@
 // on x86-64 (its baseline), NEON on AArch64, plain table lookups everywhere else. Every other file
 // sees only the functions below, never an intrinsic.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -11,6 +12,7 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <tmmintrin.h>
 #define VORPEX_SIMD_SSE2 1
 #elif defined(__ARM_NEON) && defined(__aarch64__)
 #include <arm_neon.h>
@@ -20,6 +22,40 @@
 namespace vorpex::simd {
 
 inline constexpr std::size_t kBlock = 16;
+inline constexpr std::size_t kGroup = 8;  // the bytes compress() takes at a time
+
+// For each mask of 8 bits: the positions of its set bits, lowest first, and how many there are.
+struct GroupTable {
+  std::array<std::array<std::uint8_t, kGroup>, 256> positions{};
+  std::array<std::uint8_t, 256> count{};
+};
+inline constexpr GroupTable kGroupTable = [] {
+  GroupTable t;
+  for (unsigned m = 0; m < 256; ++m) {
+    unsigned k = 0;
+    for (unsigned bit = 0; bit < kGroup; ++bit) {
+      if ((m >> bit) & 1u) t.positions[m][k++] = static_cast<std::uint8_t>(bit);
+    }
+    t.count[m] = static_cast<std::uint8_t>(k);
+  }
+  return t;
+}();
+
+namespace detail {
+
+// The kept bytes of each group of 8, gathered one by one.
+inline char* compress_generic(const char* source, const std::uint8_t* keep, std::size_t groups,
+                              char* out) {
+  for (std::size_t g = 0; g < groups; ++g, source += kGroup) {
+    const auto& positions = kGroupTable.positions[keep[g]];
+    for (std::size_t k = 0; k < kGroup; ++k)
+      out[k] = source[positions[k]];
+    out += kGroupTable.count[keep[g]];
+  }
+  return out;
+}
+
+}  // namespace detail
 
 // One bit per byte of a block, bit i for byte i.
 struct BlockClasses {
@@ -71,6 +107,23 @@ inline __m128i expand(std::uint16_t mask) {
 
 }  // namespace detail
 
+// The index of the first byte of text[0, n) that is `a` or `b`, or n when there is none. Reads
+// whole blocks: up to 15 bytes past text + n.
+inline std::size_t find_either(const char* text, std::size_t n, char a, char b) {
+  const __m128i va = _mm_set1_epi8(a);
+  const __m128i vb = _mm_set1_epi8(b);
+  for (std::size_t k = 0; k < n; k += kBlock) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + k));
+    const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb)));
+    if (hits != 0) {
+      const std::size_t at =
+          k + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(hits)));
+      return at < n ? at : n;
+    }
+  }
+  return n;
+}
+
 inline BlockClasses classify(const char* block) {
   using detail::bits;
   using detail::in_range;
@@ -107,6 +160,37 @@ inline void transform(const char* source, char* target, std::uint16_t upper, std
   _mm_storeu_si128(reinterpret_cast<__m128i*>(target), v);
 }
 
+namespace detail {
+
+// SSSE3 is not part of the x86-64 baseline: this is taken only where the processor has it.
+__attribute__((target("ssse3"))) inline char* compress_ssse3(const char* source,
+                                                             const std::uint8_t* keep,
+                                                             std::size_t groups, char* out) {
+  for (std::size_t g = 0; g < groups; ++g, source += kGroup) {
+    const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(source));
+    const __m128i order =
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kGroupTable.positions[keep[g]].data()));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(bytes, order));
+    out += kGroupTable.count[keep[g]];
+  }
+  return out;
+}
+
+inline const bool kHasSsse3 = [] {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("ssse3") != 0;
+}();
+
+}  // namespace detail
+
+// Writes the bytes of `groups` groups of 8 from `source` that are marked in `keep` (one byte of
+// marks per group, bit i for byte i) at `out`, in order; returns the new end. Writes up to 8 bytes
+// past it.
+inline char* compress(const char* source, const std::uint8_t* keep, std::size_t groups, char* out) {
+  return detail::kHasSsse3 ? detail::compress_ssse3(source, keep, groups, out)
+                           : detail::compress_generic(source, keep, groups, out);
+}
+
 #elif defined(VORPEX_SIMD_NEON)
 
 namespace detail {
@@ -129,6 +213,20 @@ inline uint8x16_t expand(std::uint16_t mask) {
 }
 
 }  // namespace detail
+
+inline std::size_t find_either(const char* text, std::size_t n, char a, char b) {
+  for (std::size_t k = 0; k < n; k += kBlock) {
+    const uint8x16_t v = vld1q_u8(reinterpret_cast<const std::uint8_t*>(text + k));
+    const uint8x16_t hit = vorrq_u8(vceqq_u8(v, vdupq_n_u8(static_cast<std::uint8_t>(a))),
+                                    vceqq_u8(v, vdupq_n_u8(static_cast<std::uint8_t>(b))));
+    const std::uint16_t hits = detail::bits(hit);
+    if (hits != 0) {
+      const std::size_t at = k + static_cast<std::size_t>(__builtin_ctz(hits));
+      return at < n ? at : n;
+    }
+  }
+  return n;
+}
 
 inline BlockClasses classify(const char* block) {
   using detail::bits;
@@ -160,7 +258,24 @@ inline void transform(const char* source, char* target, std::uint16_t upper, std
   vst1q_u8(reinterpret_cast<std::uint8_t*>(target), v);
 }
 
+inline char* compress(const char* source, const std::uint8_t* keep, std::size_t groups, char* out) {
+  for (std::size_t g = 0; g < groups; ++g, source += kGroup) {
+    const uint8x8_t bytes = vld1_u8(reinterpret_cast<const std::uint8_t*>(source));
+    const uint8x8_t order = vld1_u8(kGroupTable.positions[keep[g]].data());
+    vst1_u8(reinterpret_cast<std::uint8_t*>(out), vtbl1_u8(bytes, order));
+    out += kGroupTable.count[keep[g]];
+  }
+  return out;
+}
+
 #else
+
+inline std::size_t find_either(const char* text, std::size_t n, char a, char b) {
+  for (std::size_t k = 0; k < n; ++k) {
+    if (text[k] == a || text[k] == b) return k;
+  }
+  return n;
+}
 
 inline BlockClasses classify(const char* block) {
   BlockClasses c;
@@ -192,6 +307,10 @@ inline void transform(const char* source, char* target, std::uint16_t upper, std
     if ((space >> k) & 1u) b = ' ';
     target[k] = b;
   }
+}
+
+inline char* compress(const char* source, const std::uint8_t* keep, std::size_t groups, char* out) {
+  return detail::compress_generic(source, keep, groups, out);
 }
 
 #endif

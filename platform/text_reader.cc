@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "engine/simd.h"
+
 namespace vorpex::platform {
 
 namespace {
@@ -41,6 +43,21 @@ bool TextReader::next_line(std::span<char>& line) {
     char* base = buffer_.get();
     char* first = base + begin_;
     const std::size_t pending = end_ - begin_;
+    if (scanned_ == 0) {
+      // The usual line: its first CR or LF is its LF, or a CR just before it. One scan finds it;
+      // the padding past the buffer lets it read whole blocks. Any other CR, and a line not read
+      // whole yet, go the general way below.
+      const std::size_t at = simd::find_either(first, pending, '\n', '\r');
+      if (at < pending) {
+        const bool lf = first[at] == '\n';
+        if (lf || (at + 1 < pending && first[at + 1] == '\n')) {
+          begin_ += at + (lf ? 1 : 2);
+          first[at] = '\0';
+          line = {first, at};
+          return true;
+        }
+      }
+    }
     void* lf = std::memchr(first + scanned_, '\n', pending - scanned_);
     if (lf != nullptr || (at_end_ && pending > 0)) {
       char* last = lf != nullptr ? static_cast<char*>(lf) : base + end_;

@@ -3,14 +3,17 @@
 #
 #   bench/compare.sh
 #
-# Builds the Release binaries in build-release/, generates a deterministic realistic source of
-# 64 MiB (also with 50 and 1000 DEFINE lines on top of the same body) and one of 1 MiB in a
+# Builds the Release binaries in build-release/ (and vorpex with the C++ runtime linked statically
+# in build-release-static/), generates a deterministic realistic source of 64 MiB (also with 50 and
+# 1000 DEFINE lines on top of the same body), one of 1 MiB and 100 small ones of 2 to 20 KiB in a
 # temporary folder, then runs every command once untimed (a warm-up that also brings the inputs
 # into the page cache) and RUNS times more. The runs are interleaved, one round of all commands
 # after another, so that other load on the machine falls on all of them alike. It reports the
 # median and the best wall time, the median CPU time (user + system), the throughput over the
 # input file, the time as a multiple of vorpex's and the peak resident set size. Every command
-# writes its output to a file.
+# writes its output to a file. The small sources are converted one process per file, as a build
+# does, and timed as a batch: the CPU time of all the processes against that of `cat` over the
+# same files.
 #
 # Settings (environment): RUNS (default 5), SIZE (64M), SMALL (1M), BUILD_DIR (build-release).
 set -euo pipefail
@@ -37,7 +40,11 @@ echo "Building the Release binaries in $BUILD_DIR ..." >&2
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DVORPEX_BUILD_TESTS=OFF \
   -DVORPEX_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build "$BUILD_DIR" -j"$(nproc)" --target vorpex vorpex_gen >/dev/null
+cmake -S . -B "$BUILD_DIR-static" -DCMAKE_BUILD_TYPE=Release -DVORPEX_BUILD_TESTS=OFF \
+  -DVORPEX_BUILD_BENCHMARKS=OFF -DVORPEX_STATIC_RUNTIME=ON >/dev/null
+cmake --build "$BUILD_DIR-static" -j"$(nproc)" --target vorpex >/dev/null
 vorpex=$PWD/$BUILD_DIR/vorpex
+vorpex_static=$PWD/$BUILD_DIR-static/vorpex
 gen=$PWD/$BUILD_DIR/vorpex_gen
 
 tmp=$(mktemp -d)
@@ -53,10 +60,23 @@ echo "Generating the sources ..." >&2
 "$gen" -s "$SIZE" -d 50 -u 50 -o "$tmp/big-50u.bas"
 "$gen" -s "$SIZE" -d 1000 -u 50 -o "$tmp/big-1000u.bas"
 "$gen" -s "$SMALL" -o "$small"
+mkdir "$tmp/batch"
+for ((i = 1; i <= 100; i++)); do
+  "$gen" -s "$((2 + (i * 7) % 19))K" -r "$i" -o "$tmp/batch/$i.bas"
+done
+batch_bytes=$(cat "$tmp"/batch/*.bas | wc -c)
+# batch.sh TOOL: one process per small source, each writing to $out.
+cat >"$tmp/batch.sh" <<EOF
+#!/usr/bin/env bash
+for f in "$tmp"/batch/*.bas; do
+  if [ "\$1" = cat ]; then cat "\$f" >"$out"; else "\$1" -i "\$f" -o "$out" >/dev/null; fi
+done
+EOF
 
 # The commands, by key: how they are shown, whether they may fail (cpp complains about BASIC), the
 # standard input and output, and the command line. Each writes to $out.
-keys=(vorpex cat tr-delete tr-upper cpp vorpex-small vorpex-50 vorpex-1000 vorpex-50u vorpex-1000u)
+keys=(vorpex cat tr-delete tr-upper cpp vorpex-small vorpex-50 vorpex-1000 vorpex-50u vorpex-1000u
+  batch-cat batch-vorpex batch-static)
 declare -A shown may_fail stdin stdout command input
 add() {
   shown[$1]=$2 may_fail[$1]=$3 stdin[$1]=$4 stdout[$1]=$5 input[$1]=$6
@@ -77,6 +97,11 @@ add vorpex-50u "" 0 /dev/null /dev/null "$tmp/big-50u.bas" vorpex-50u \
   "$vorpex" -i "$tmp/big-50u.bas" -o "$out"
 add vorpex-1000u "" 0 /dev/null /dev/null "$tmp/big-1000u.bas" vorpex-1000u \
   "$vorpex" -i "$tmp/big-1000u.bas" -o "$out"
+
+add batch-cat "" 0 /dev/null /dev/null "$small" batch-cat bash "$tmp/batch.sh" cat
+add batch-vorpex "" 0 /dev/null /dev/null "$small" batch-vorpex bash "$tmp/batch.sh" "$vorpex"
+add batch-static "" 0 /dev/null /dev/null "$small" batch-static \
+  bash "$tmp/batch.sh" "$vorpex_static"
 
 # run_once KEY: runs the command of KEY once, after removing the output file; appends its wall
 # and CPU seconds to walls[KEY] and cpus[KEY] and keeps its largest peak RSS (KiB) in rss[KEY].
@@ -157,3 +182,8 @@ echo "- the same ${SIZE} body using only 50 names, with those 50 or with 1000 de
 echo "- vorpex peak RSS: ${rss[vorpex-small]} KiB on the ${SMALL} source (${bytes[vorpex-small]}" \
   "bytes, $(mbps "${bytes[vorpex-small]}" "${med[vorpex-small]}") MB/s), ${rss[vorpex]} KiB on the" \
   "${SIZE} source."
+echo "- 100 small sources of 2 to 20 KiB (${batch_bytes} bytes), one process per file, CPU time of" \
+  "the whole batch (median): cat ${med_cpu[batch-cat]} s; vorpex with the shared C++ runtime" \
+  "${med_cpu[batch-vorpex]} s ($(ratio "${med_cpu[batch-vorpex]}" "${med_cpu[batch-cat]}") × cat);" \
+  "with the runtime linked statically ${med_cpu[batch-static]} s" \
+  "($(ratio "${med_cpu[batch-static]}" "${med_cpu[batch-cat]}") × cat)."

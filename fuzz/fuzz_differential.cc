@@ -1,5 +1,6 @@
 // Converts the same bytes through the token loop alone and through the fast line path, with
-// several reader block sizes and output buffer sizes, and requires the same output bytes, console
+// several reader block sizes and output buffer sizes, and from lines in memory that the fast path
+// must copy before reading them a block at a time, and requires the same output bytes, console
 // bytes, outcome and line count from all of them. An odd first byte defines a few constants before
 // the conversion (a word value, a number value, a keyword's name), so that substitution is covered
 // without the fuzzer having to find the DEFINE syntax first. A difference aborts, so libFuzzer
@@ -14,6 +15,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/line_processor.h"
 #include "platform/text_reader.h"
@@ -73,6 +75,30 @@ void predefine(vorpex::SymbolTable& symbols) {
   add("print", "7");
 }
 
+// The lines the text reader makes of `input`, each on its own, with no padding past it.
+std::vector<std::string> split_lines(std::string_view input) {
+  input = input.substr(0, input.find('\x1a'));
+  std::vector<std::string> lines;
+  while (!input.empty()) {
+    const std::size_t lf = input.find('\n');
+    std::string line(input.substr(0, lf));
+    std::erase(line, '\r');
+    lines.push_back(std::move(line));
+    input.remove_prefix(lf == std::string_view::npos ? input.size() : lf + 1);
+  }
+  return lines;
+}
+
+Conversion convert_lines(std::string_view input, bool defined) {
+  vorpex::testing::StringSink output;
+  vorpex::testing::StringSink warnings;
+  vorpex::testing::VectorLineSource lines(split_lines(input));
+  vorpex::LineProcessor processor(output, &warnings, 7);
+  if (defined) predefine(processor.symbols());
+  const vorpex::ProcessResult result = processor.process_input(lines);
+  return {std::move(output.text), std::move(warnings.text), result.outcome, result.line_number};
+}
+
 Conversion convert(std::string_view input, const Setup& setup) {
   store_input(input);
   vorpex::testing::StringSink output;
@@ -107,5 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           "the fast path with small buffers writes what the token loop writes");
   require(convert(input, {true, 1 + (seed >> 32) % 7, 1 + (seed >> 40) % 7, defined}) == reference,
           "the fast path with tiny buffers writes what the token loop writes");
+  require(convert_lines(input, defined) == reference,
+          "the fast path on lines it must copy writes what the token loop writes");
   return 0;
 }

@@ -124,6 +124,35 @@ TEST(LineProcessorTest, UnclosedStringWarnsAndTheLineGoesOn) {
   EXPECT_EQ(run.result.outcome, Outcome::Done);
 }
 
+// Lines at the edges of the fast path: block and mask boundaries, strings and comments next to
+// other tokens, keywords at the line's end. convert() checks that both ways agree.
+TEST(LineProcessorTest, FastPathAndTokenLoopAgree) {
+  const std::string a63(63, 'a');
+  const std::string a127(127, 'a');
+  const std::vector<Case> cases = {
+      {{a63 + " x"}, std::string(63, 'A') + " X\r\n"},  // 65 bytes, and 64, 128 and 129 below
+      {{a63 + "b"}, std::string(63, 'A') + "B\r\n"},
+      {{a127 + "b"}, std::string(127, 'A') + "B\r\n"},
+      {{a127 + " b"}, std::string(127, 'A') + " B\r\n"},
+      {{std::string(61, ' ') + "rem", "x"}, "X\r\n"},
+      {{std::string(125, ' ') + "Rem", "x"}, "X\r\n"},
+      {{"x" + std::string(60, ' ') + "rem"}, "X "},
+      {{"rem\"x\""}, "REM\"X\"\r\n"},
+      {{"remark\tdefined"}, "REMARK DEFINED\r\n"},
+      {{"a\t\tb  \"c\td\"\t'\"e"}, "A B \"c\td\"\r\n"},
+      {{"\"a\"\"b\"", "\"a\"b", "b\"a\"", "(\"a\")+\"'\""},
+       "\"a\" \"b\"\r\n\"a\" B\r\nB\"A\"\r\n(\"a\")+\"'\"\r\n"},
+      {{"10 'x", "20 ' y", "30 40 'z"}, "10 20 30 40\r\n"},
+      {{"' \x80 \"", "x' \x01", "y\x01\x02"}, "X\r\nY\x01\x02\r\n"},
+      {{"a.b $c"}, "A.B\r\nUNKNOWN ERROR! LINE: 1\r\n"},
+      {{"10", "", "  ", "20"}, "10 20 "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines.front());
+    EXPECT_EQ(convert(c.lines).output, c.output);
+  }
+}
+
 TEST(LineProcessorTest, LongLinesAndTokensAreKeptWhole) {
   std::string line;
   for (int i = 0; i < 3000; ++i)

@@ -1,10 +1,10 @@
 // Converts the same bytes through the token loop alone and through the fast line path, with
 // several reader block sizes and output buffer sizes, and from lines in memory that the fast path
 // must copy before reading them a block at a time, and requires the same output bytes, console
-// bytes, outcome and line count from all of them. An odd first byte defines a few constants before
-// the conversion (a word value, a number value, a keyword's name), so that substitution is covered
-// without the fuzzer having to find the DEFINE syntax first. A difference aborts, so libFuzzer
-// keeps the input.
+// bytes, diagnostics, line map, outcome and line count from all of them. An odd first byte
+// defines a few constants before the conversion (a word value, a number value, a keyword's name),
+// so that substitution is covered without the fuzzer having to find the DEFINE syntax first. A
+// difference aborts, so libFuzzer keeps the input.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/line_map.h"
 #include "engine/line_processor.h"
 #include "platform/text_reader.h"
 #include "tests/support/memory_io.h"
@@ -50,9 +51,22 @@ void store_input(std::string_view bytes) {
   require(lseek(fd, 0, SEEK_SET) == 0, "lseek");
 }
 
+// Every field of every diagnostic, one line each.
+class Diagnostics : public vorpex::DiagnosticObserver {
+ public:
+  void report(const vorpex::Diagnostic& d) override {
+    text += std::to_string(static_cast<int>(d.kind)) + " " + std::to_string(d.line) + ":" +
+            std::to_string(d.column) + " " + std::to_string(static_cast<int>(d.found_kind)) + " [" +
+            std::string(d.found) + "] " + std::to_string(d.other_line) + "\n";
+  }
+  std::string text;
+};
+
 struct Conversion {
   std::string output;
   std::string warnings;
+  std::string diagnostics;
+  std::string map;
   vorpex::Outcome outcome = vorpex::Outcome::Done;
   std::int64_t line_number = 0;
 
@@ -66,13 +80,38 @@ struct Setup {
   bool predefine = false;
 };
 
-void predefine(vorpex::SymbolTable& symbols) {
-  const auto add = [&](std::string name, std::string value) { symbols.add_symbol(name, value); };
-  add("x", "print");
-  add("n", "10");
-  add("goto", "0x1f");
-  add("a1", "B$");
-  add("print", "7");
+void predefine(vorpex::LineProcessor& processor) {
+  processor.define_constant("x", "print");
+  processor.define_constant("n", "10");
+  processor.define_constant("goto", "0x1f");
+  processor.define_constant("a1", "B$");
+  processor.define_constant("print", "7");
+}
+
+// Runs `processor` over `source` with a diagnostics observer and a line map.
+Conversion run(vorpex::LineSource& source, const Setup& setup) {
+  vorpex::testing::StringSink output;
+  vorpex::testing::StringSink warnings;
+  vorpex::testing::StringSink map_rows;
+  vorpex::cli::LineMap map(output, map_rows);
+  Diagnostics diagnostics;
+  vorpex::LineProcessor processor(map, &warnings, setup.output);
+  processor.set_fast_path(setup.fast);
+  processor.set_diagnostics(&diagnostics);
+  processor.set_line_observer(&map);
+  if (setup.predefine) predefine(processor);
+  const vorpex::ProcessResult result = processor.process_input(source);
+  map.flush();
+  return {std::move(output.text),   std::move(warnings.text), std::move(diagnostics.text),
+          std::move(map_rows.text), result.outcome,           result.line_number};
+}
+
+Conversion convert(std::string_view input, const Setup& setup) {
+  store_input(input);
+  TextReader reader(input_fd(), setup.block);
+  Conversion c = run(reader, setup);
+  require(!reader.failed(), "reading the memory file failed");
+  return c;
 }
 
 // The lines the text reader makes of `input`, each on its own, with no padding past it.
@@ -89,40 +128,17 @@ std::vector<std::string> split_lines(std::string_view input) {
   return lines;
 }
 
-Conversion convert_lines(std::string_view input, bool defined) {
-  vorpex::testing::StringSink output;
-  vorpex::testing::StringSink warnings;
-  vorpex::testing::VectorLineSource lines(split_lines(input));
-  vorpex::LineProcessor processor(output, &warnings, 7);
-  if (defined) predefine(processor.symbols());
-  const vorpex::ProcessResult result = processor.process_input(lines);
-  return {std::move(output.text), std::move(warnings.text), result.outcome, result.line_number};
-}
-
-Conversion convert(std::string_view input, const Setup& setup) {
-  store_input(input);
-  vorpex::testing::StringSink output;
-  vorpex::testing::StringSink warnings;
-  TextReader reader(input_fd(), setup.block);
-  vorpex::LineProcessor processor(output, &warnings, setup.output);
-  processor.set_fast_path(setup.fast);
-  if (setup.predefine) predefine(processor.symbols());
-  const vorpex::ProcessResult result = processor.process_input(reader);
-  require(!reader.failed(), "reading the memory file failed");
-  return {std::move(output.text), std::move(warnings.text), result.outcome, result.line_number};
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const bool defined = (data[0] & 1) != 0;
   const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
+  constexpr std::size_t kBlock = TextReader::kBlockSize;
+  constexpr std::size_t kOutput = vorpex::OutputBuffer::kDefaultCapacity;
 
-  const Conversion reference = convert(
-      input, {false, TextReader::kBlockSize, vorpex::OutputBuffer::kDefaultCapacity, defined});
-  require(convert(input, {true, TextReader::kBlockSize, vorpex::OutputBuffer::kDefaultCapacity,
-                          defined}) == reference,
+  const Conversion reference = convert(input, {false, kBlock, kOutput, defined});
+  require(convert(input, {true, kBlock, kOutput, defined}) == reference,
           "the fast path writes what the token loop writes");
   // Small blocks and buffers: lines cross reads, the output is handed on in many pieces, and the
   // output buffer is flushed between the two halves of a line that joins the next.
@@ -133,7 +149,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           "the fast path with small buffers writes what the token loop writes");
   require(convert(input, {true, 1 + (seed >> 32) % 7, 1 + (seed >> 40) % 7, defined}) == reference,
           "the fast path with tiny buffers writes what the token loop writes");
-  require(convert_lines(input, defined) == reference,
+  vorpex::testing::VectorLineSource lines(split_lines(input));
+  require(run(lines, {true, kBlock, 7, defined}) == reference,
           "the fast path on lines it must copy writes what the token loop writes");
   return 0;
 }

@@ -41,22 +41,6 @@ inline constexpr GroupTable kGroupTable = [] {
   return t;
 }();
 
-namespace detail {
-
-// The kept bytes of each group of 8, gathered one by one.
-inline char* compress_generic(const char* source, const std::uint8_t* keep, std::size_t groups,
-                              char* out) {
-  for (std::size_t g = 0; g < groups; ++g, source += kGroup) {
-    const auto& positions = kGroupTable.positions[keep[g]];
-    for (std::size_t k = 0; k < kGroup; ++k)
-      out[k] = source[positions[k]];
-    out += kGroupTable.count[keep[g]];
-  }
-  return out;
-}
-
-}  // namespace detail
-
 // One bit per byte of a block, bit i for byte i.
 struct BlockClasses {
   std::uint16_t blank = 0;       // space, TAB
@@ -79,6 +63,63 @@ inline constexpr const char* kName =
 #else
     "scalar";
 #endif
+
+namespace portable {
+
+// The same primitives one byte at a time: where no vector unit is known, and as the reference
+// that the tests hold the vector ones to.
+
+// The kept bytes of each group of 8, gathered one by one.
+inline char* compress(const char* source, const std::uint8_t* keep, std::size_t groups, char* out) {
+  for (std::size_t g = 0; g < groups; ++g, source += kGroup) {
+    const auto& positions = kGroupTable.positions[keep[g]];
+    for (std::size_t k = 0; k < kGroup; ++k)
+      out[k] = source[positions[k]];
+    out += kGroupTable.count[keep[g]];
+  }
+  return out;
+}
+
+inline std::size_t find_either(const char* text, std::size_t n, char a, char b) {
+  for (std::size_t k = 0; k < n; ++k) {
+    if (text[k] == a || text[k] == b) return k;
+  }
+  return n;
+}
+
+inline BlockClasses classify(const char* block) {
+  BlockClasses c;
+  for (unsigned k = 0; k < kBlock; ++k) {
+    const auto b = static_cast<unsigned char>(block[k]);
+    const std::uint8_t cls = char_class::kTable[b];
+    const auto bit = static_cast<std::uint16_t>(1u << k);
+    const auto set = [&](std::uint16_t& mask, bool on) {
+      if (on) mask = static_cast<std::uint16_t>(mask | bit);
+    };
+    const unsigned folded = b | 0x20u;
+    set(c.blank, cls & char_class::kBlank);
+    set(c.op, (cls & char_class::kOperator) && b != '\'');
+    set(c.apostrophe, b == '\'');
+    set(c.quote, b == '"');
+    set(c.letter, cls & char_class::kLetter);
+    set(c.digit, cls & char_class::kDigit);
+    set(c.control, (b < 0x20 && b != '\t') || b >= 0x80);
+    set(c.r, folded == 'r');
+    set(c.d, folded == 'd');
+  }
+  return c;
+}
+
+inline void transform(const char* source, char* target, std::uint16_t upper, std::uint16_t space) {
+  for (unsigned k = 0; k < kBlock; ++k) {
+    char b = source[k];
+    if ((upper >> k) & 1u) b = char_class::to_upper(b);
+    if ((space >> k) & 1u) b = ' ';
+    target[k] = b;
+  }
+}
+
+}  // namespace portable
 
 #if defined(VORPEX_SIMD_SSE2)
 
@@ -188,7 +229,7 @@ inline const bool kHasSsse3 = [] {
 // past it.
 inline char* compress(const char* source, const std::uint8_t* keep, std::size_t groups, char* out) {
   return detail::kHasSsse3 ? detail::compress_ssse3(source, keep, groups, out)
-                           : detail::compress_generic(source, keep, groups, out);
+                           : portable::compress(source, keep, groups, out);
 }
 
 #elif defined(VORPEX_SIMD_NEON)
@@ -270,48 +311,10 @@ inline char* compress(const char* source, const std::uint8_t* keep, std::size_t 
 
 #else
 
-inline std::size_t find_either(const char* text, std::size_t n, char a, char b) {
-  for (std::size_t k = 0; k < n; ++k) {
-    if (text[k] == a || text[k] == b) return k;
-  }
-  return n;
-}
-
-inline BlockClasses classify(const char* block) {
-  BlockClasses c;
-  for (unsigned k = 0; k < kBlock; ++k) {
-    const auto b = static_cast<unsigned char>(block[k]);
-    const std::uint8_t cls = char_class::kTable[b];
-    const auto bit = static_cast<std::uint16_t>(1u << k);
-    const auto set = [&](std::uint16_t& mask, bool on) {
-      if (on) mask = static_cast<std::uint16_t>(mask | bit);
-    };
-    const unsigned folded = b | 0x20u;
-    set(c.blank, cls & char_class::kBlank);
-    set(c.op, (cls & char_class::kOperator) && b != '\'');
-    set(c.apostrophe, b == '\'');
-    set(c.quote, b == '"');
-    set(c.letter, cls & char_class::kLetter);
-    set(c.digit, cls & char_class::kDigit);
-    set(c.control, (b < 0x20 && b != '\t') || b >= 0x80);
-    set(c.r, folded == 'r');
-    set(c.d, folded == 'd');
-  }
-  return c;
-}
-
-inline void transform(const char* source, char* target, std::uint16_t upper, std::uint16_t space) {
-  for (unsigned k = 0; k < kBlock; ++k) {
-    char b = source[k];
-    if ((upper >> k) & 1u) b = char_class::to_upper(b);
-    if ((space >> k) & 1u) b = ' ';
-    target[k] = b;
-  }
-}
-
-inline char* compress(const char* source, const std::uint8_t* keep, std::size_t groups, char* out) {
-  return detail::compress_generic(source, keep, groups, out);
-}
+using portable::classify;
+using portable::compress;
+using portable::find_either;
+using portable::transform;
 
 #endif
 

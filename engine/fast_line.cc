@@ -229,7 +229,7 @@ bool convert_line(const char* text, std::size_t n, SymbolTable& symbols, OutputB
     for (M starts = word_start; starts != 0; starts &= starts - 1) {
       const std::size_t start = lowest(starts);
       const std::size_t length = run_length(token, start);
-      if (!symbols.find_upper({converted.bytes + start, length})) continue;
+      if (!symbols.find_upper_padded({converted.bytes + start, length})) continue;
       const std::string_view found = symbols.found_value();
       substitutions[substituted++] = {start, length, found.data(), found.size()};
       value_bytes += found.size();

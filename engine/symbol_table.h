@@ -37,6 +37,9 @@ class SymbolTable {
   bool find_symbol(std::span<char> name);
   // The same for a name that is upper-case already; the name is not changed.
   bool find_upper(std::string_view name);
+  // The same for a name followed by at least 7 readable bytes, which the hash reads a group of
+  // eight at a time.
+  bool find_upper_padded(std::string_view name);
 
   // Upper-cases `name` and `value` in place and adds them as a new row, defined on `line`. Returns
   // false, and changes nothing else, when the name exists already or every row is in use.

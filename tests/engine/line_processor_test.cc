@@ -177,6 +177,8 @@ TEST(LineProcessorTest, DefinedNamesAreReplacedByTheirValues) {
       {{"DEFINE N = 5", "10 N", "X"}, "10 5\r\nX\r\n"},
       {{"DEFINE N = 5", "N 'c", "X"}, "5 X\r\n"},
       {{"DEFINE X = 1234567890", "PRINT X"}, "PRINT 1234567890\r\n"},
+      {{"DEFINE LONGNAME9 = 9", "DEFINE SIXTEEN_BYTES_AB = A", "x longname9,Sixteen_bytes_ab"},
+       "X 9,A\r\n"},
       {{"DEFINE X = 1 junk", "PRINT X"}, "PRINT 1\r\n"},
       {{"PRINT 1 DEFINE X = 2", "X Y"}, "PRINT 1 2 Y\r\n"},
       {{"DEFINE X 5 6"}, "\r\nPREPROCESSOR ERROR: '=' EXPECTED... LINE: 1\r\n 6\r\n"},

@@ -1,5 +1,8 @@
 #include "cli/diagnostics.h"
 
+#include <charconv>
+#include <cstdint>
+
 #include "platform/error_number.h"
 
 namespace vorpex::cli {
@@ -8,23 +11,55 @@ namespace {
 
 constexpr std::size_t kShownBytes = 40;
 
-// What the directive found where it wanted something else.
-std::string found_token(const Diagnostic& d) {
-  switch (d.found_kind) {
-    case TokenKind::String:
-      return "the string \"" + escaped(d.found) + "\"";
-    case TokenKind::Delimiter:
-      if (d.found.empty()) return "the end of the line";
-      return quoted(d.found);
-    case TokenKind::None:
-      return "the character " + quoted(d.found);
-    default:
-      return quoted(d.found);
+void append_escaped(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (std::size_t i = 0; i < text.size() && i < kShownBytes; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c < 0x7f) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out += "\\x";
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 15]);
+    }
   }
+  if (text.size() > kShownBytes) out += "...";
 }
 
-std::string line_text(std::int64_t line) {
-  return line == 0 ? std::string("on the command line") : "at line " + std::to_string(line);
+void append_quoted(std::string& out, std::string_view text) {
+  out.push_back('\'');
+  append_escaped(out, text);
+  out.push_back('\'');
+}
+
+void append_number(std::string& out, std::int64_t number) {
+  char digits[24];
+  const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, number);
+  (void)ec;  // 24 bytes hold any 64-bit number
+  out.append(digits, end);
+}
+
+// What the directive found where it wanted something else.
+void append_found(std::string& out, const Diagnostic& d) {
+  switch (d.found_kind) {
+    case TokenKind::String:
+      out += "the string \"";
+      append_escaped(out, d.found);
+      out += '"';
+      return;
+    case TokenKind::Delimiter:
+      if (d.found.empty()) {
+        out += "the end of the line";
+        return;
+      }
+      break;
+    case TokenKind::None:
+      out += "the character ";
+      break;
+    default:
+      break;
+  }
+  append_quoted(out, d.found);
 }
 
 }  // namespace
@@ -41,64 +76,88 @@ bool ErrorLog::flush() {
   return !failed_;
 }
 
-std::string quoted(std::string_view text) {
-  return "'" + escaped(text) + "'";
-}
-
 std::string escaped(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
-  for (std::size_t i = 0; i < text.size() && i < kShownBytes; ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c < 0x7f) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      out += "\\x";
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 15]);
-    }
-  }
-  if (text.size() > kShownBytes) out += "...";
+  append_escaped(out, text);
   return out;
 }
 
-std::string describe(const Diagnostic& d) {
+std::string quoted(std::string_view text) {
+  std::string out;
+  append_quoted(out, text);
+  return out;
+}
+
+void describe(std::string& out, const Diagnostic& d) {
   switch (d.kind) {
     case DiagnosticKind::UnknownCharacter:
-      return "the character " + quoted(d.found) + " begins no token; the conversion stops here";
+      out += "the character ";
+      append_quoted(out, d.found);
+      out += " begins no token; the conversion stops here";
+      return;
     case DiagnosticKind::EqualsExpected:
-      return "DEFINE: '=' expected after the name, found " + found_token(d);
+      out += "DEFINE: '=' expected after the name, found ";
+      append_found(out, d);
+      return;
     case DiagnosticKind::ValueExpected:
-      return "DEFINE: a name or a number expected after '=', found " + found_token(d);
+      out += "DEFINE: a name or a number expected after '=', found ";
+      append_found(out, d);
+      return;
     case DiagnosticKind::AlreadyDefined:
-      return "DEFINE: " + quoted(d.found) + " is already defined " + line_text(d.other_line) +
-             "; the first definition stays";
+      out += "DEFINE: ";
+      append_quoted(out, d.found);
+      if (d.other_line == 0) {
+        out += " is already defined on the command line";
+      } else {
+        out += " is already defined at line ";
+        append_number(out, d.other_line);
+      }
+      out += "; the first definition stays";
+      return;
     case DiagnosticKind::TableFull:
-      return "DEFINE: " + quoted(d.found) + " is not defined: the table is full (1000 constants)";
+      out += "DEFINE: ";
+      append_quoted(out, d.found);
+      out += " is not defined: the table is full (1000 constants)";
+      return;
     case DiagnosticKind::UnclosedString:
-      return "string not closed before the end of the line";
+      out += "string not closed before the end of the line";
+      return;
     case DiagnosticKind::QuoteInWord:
-      return std::string("double quote inside ") +
-             (d.found_kind == TokenKind::Number ? "the number " : "the word ") + quoted(d.found) +
-             ": the quoted text becomes part of it; a blank before the quote keeps it a string";
+      out += d.found_kind == TokenKind::Number ? "double quote inside the number "
+                                               : "double quote inside the word ";
+      append_quoted(out, d.found);
+      out += ": the quoted text becomes part of it; a blank before the quote keeps it a string";
+      return;
     case DiagnosticKind::NumberJoined:
-      return "line number " + quoted(d.found) + " is joined to the number of line " +
-             std::to_string(d.other_line) +
-             " on one output line: a line that holds only a number, or a number and a comment, "
-             "joins the next line";
+      out += "line number ";
+      append_quoted(out, d.found);
+      out += " is joined to the number of line ";
+      append_number(out, d.other_line);
+      out +=
+          " on one output line: a line that holds only a number, or a number and a comment, "
+          "joins the next line";
+      return;
     case DiagnosticKind::RemJoinsNextLine:
-      return "REM after a statement takes the line break with it, so the next line continues "
-             "this one; put the comment on a line of its own";
+      out +=
+          "REM after a statement takes the line break with it, so the next line continues this "
+          "one; put the comment on a line of its own";
+      return;
   }
-  return "unknown diagnostic";
 }
 
 void DiagnosticPrinter::report(const Diagnostic& d) {
   const bool error = is_error(d.kind);
   if (!error && !warnings_) return;
   (error ? errors_ : warning_count_) += 1;
-  log_.line(file_ + ":" + std::to_string(d.line) + ":" + std::to_string(d.column) +
-            (error ? ": error: " : ": warning: ") + describe(d));
+  // One line, built in a buffer that is kept, so that a run full of warnings allocates nothing.
+  line_.assign(file_);
+  line_ += ':';
+  append_number(line_, d.line);
+  line_ += ':';
+  append_number(line_, static_cast<std::int64_t>(d.column));
+  line_ += error ? ": error: " : ": warning: ";
+  describe(line_, d);
+  log_.line(line_);
 }
 
 }  // namespace vorpex::cli

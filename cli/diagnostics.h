@@ -36,8 +36,8 @@ std::string escaped(std::string_view text);
 // The same in single quotes.
 std::string quoted(std::string_view text);
 
-// The message of a diagnostic, without its place: "character ':' begins no token; ...".
-std::string describe(const Diagnostic& diagnostic);
+// Appends the message of a diagnostic, without its place: "the character ':' begins no ...".
+void describe(std::string& out, const Diagnostic& diagnostic);
 
 // Writes each diagnostic of the engine as "FILE:LINE:COLUMN: error: MESSAGE" (or "warning:"), the
 // form that compilers use and editors read, and counts them. Warnings are left out when not
@@ -58,6 +58,7 @@ class DiagnosticPrinter : public DiagnosticObserver {
   bool warnings_;
   std::size_t errors_ = 0;
   std::size_t warning_count_ = 0;
+  std::string line_;  // the line being built, kept for its capacity
 };
 
 }  // namespace vorpex::cli

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
@@ -8,18 +9,26 @@
 
 namespace vorpex::platform {
 
-// Opens /dev/null on any of the standard descriptors 0, 1 and 2 that is closed, so that a file
-// opened later never takes one of their numbers: the console would write into it. Returns false
-// when a closed one could not be given /dev/null.
+// Opens the null device on any of the standard descriptors 0, 1 and 2 that is closed, so that a
+// file opened later never takes one of their numbers: the console would write into it. Returns
+// false when a closed one could not be given the null device. On Windows the console also gets the
+// UTF-8 code page for the run, so that file names show as they are.
 bool guard_standard_descriptors();
 
-// A file descriptor owned for its lifetime; closed by close() or the destructor.
+// A file descriptor owned for its lifetime; closed by close() or the destructor. On Windows it is
+// a C runtime descriptor over the file's handle.
 class File {
  public:
   File() = default;
   explicit File(int fd) : fd_(fd) {}
   File(File&& other) noexcept : fd_(other.release()) {}
-  File& operator=(File&& other) noexcept;
+  File& operator=(File&& other) noexcept {
+    if (this != &other) {
+      close();
+      fd_ = other.release();
+    }
+    return *this;
+  }
   File(const File&) = delete;
   File& operator=(const File&) = delete;
   ~File() { close(); }
@@ -50,17 +59,25 @@ class FdSink : public ByteSink {
   int error_ = 0;
 };
 
+// Reads up to `buffer.size()` bytes, retrying interrupted reads. Returns the count, 0 at the end of
+// the input, or -1 with the error number in `error`.
+std::ptrdiff_t read_some(int fd, std::span<char> buffer, int& error);
+
 // The outcome of opening a file: the open descriptor, or the error number that the failure left.
 struct OpenResult {
   File file;
   int error = 0;
 };
 
-// Opens an existing file for reading. A directory is refused with EISDIR.
+// Opens an existing file for reading. A directory is refused with EISDIR. On Windows the file is
+// shared for reading and writing, so that opening it again as the output reaches the same-file
+// check; reserved device names (other than NUL itself) and names ending in a dot or a blank are
+// refused with ENOENT, like any other invalid name.
 OpenResult open_for_reading(const std::string& path);
 
 // Opens a file for writing in binary mode, creating it when missing. A regular file is truncated
-// only once it is known to be none of the files open on `keep` (the same device and inode), so
+// only once it is known to be none of the files open on `keep` (the same device and inode; on
+// Windows the same volume serial number and file index), so
 // those are never harmed: when it is one of them, `same_file` is set and no file is returned.
 // Other files (devices, pipes) are written as they are.
 OpenResult open_for_writing(const std::string& path, std::span<const int> keep, bool& same_file);

@@ -1,12 +1,10 @@
 #include "platform/text_reader.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "engine/simd.h"
+#include "platform/file.h"
 
 namespace vorpex::platform {
 
@@ -88,12 +86,9 @@ bool TextReader::fill() {
     buffer_ = std::move(grown);
     capacity_ = capacity;
   }
-  ssize_t n;
-  do {
-    n = ::read(fd_, buffer_.get() + end_, capacity_ - 1 - end_);
-  } while (n < 0 && errno == EINTR);
+  std::ptrdiff_t n =
+      read_some(fd_, std::span<char>(buffer_.get() + end_, capacity_ - 1 - end_), error_);
   if (n < 0) {
-    error_ = errno;
     at_end_ = true;
     begin_ = end_ = 0;  // the partly read line is dropped
     return false;

@@ -2,7 +2,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -62,15 +66,25 @@ TEST(TextReaderTest, ReadsLinesInTextMode) {
 }
 
 TEST(TextReaderTest, ReportsReadErrors) {
+#ifdef _WIN32
+  const int fd = ::_open("NUL", _O_WRONLY);  // reading what is open only for writing fails
+  const int expected = EACCES;
+#else
   const int fd = ::open("/", O_RDONLY);  // reading a directory fails
+  const int expected = EISDIR;
+#endif
   ASSERT_GE(fd, 0);
   TextReader reader(fd);
   std::span<char> line;
   EXPECT_FALSE(reader.next_line(line));
   EXPECT_TRUE(reader.failed());
-  EXPECT_EQ(reader.error(), EISDIR);
+  EXPECT_EQ(reader.error(), expected);
   EXPECT_FALSE(reader.next_line(line));
+#ifdef _WIN32
+  ::_close(fd);
+#else
   ::close(fd);
+#endif
 }
 
 }  // namespace

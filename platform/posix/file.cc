@@ -21,14 +21,6 @@ bool guard_standard_descriptors() {
   return true;
 }
 
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    close();
-    fd_ = other.release();
-  }
-  return *this;
-}
-
 int File::close() {
   if (fd_ < 0) return 0;
   const int result = ::close(release());
@@ -49,6 +41,15 @@ bool FdSink::write(std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
   return true;
+}
+
+std::ptrdiff_t read_some(int fd, std::span<char> buffer, int& error) {
+  ssize_t n;
+  do {
+    n = ::read(fd, buffer.data(), buffer.size());
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) error = errno;
+  return n;
 }
 
 OpenResult open_for_reading(const std::string& path) {

@@ -1,0 +1,298 @@
+// The Windows back end of platform/file.h: files are opened with CreateFileW and kept as C runtime
+// descriptors over their handles; reading and writing go to the handles directly, so the C
+// runtime never translates a byte.
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cwctype>
+
+#include "platform/windows/wide.h"
+
+namespace vorpex::platform {
+
+std::wstring widen(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  const int size = static_cast<int>(utf8.size());
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), size);
+  wide.resize(static_cast<std::size_t>(std::max(n, 0)));
+  return wide;
+}
+
+std::string narrow(std::wstring_view utf16) {
+  if (utf16.empty()) return {};
+  const int size = static_cast<int>(utf16.size());
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(std::max(n, 0)), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, utf8.data(), n, nullptr, nullptr);
+  return utf8;
+}
+
+namespace {
+
+// A Windows error code in the C runtime's numbering, as the runtime's own calls would report it.
+int errno_from(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_DIRECTORY:
+    case ERROR_FILENAME_EXCED_RANGE:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_NETWORK_ACCESS_DENIED:
+    case ERROR_CANNOT_MAKE:
+    case ERROR_DELETE_PENDING:
+      return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_TOO_MANY_OPEN_FILES:
+      return EMFILE;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return ENOMEM;
+    case ERROR_INVALID_HANDLE:
+      return EBADF;
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_DATA:
+      return EPIPE;
+    default:
+      return EINVAL;
+  }
+}
+
+bool equal_ignoring_case(std::wstring_view a, std::wstring_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](wchar_t x, wchar_t y) { return std::towupper(x) == std::towupper(y); });
+}
+
+// A component that Windows would quietly turn into another name or a device: one that ends in a
+// dot or a blank ("out.bas." is "out.bas"), or whose part before the first dot is a reserved
+// device name ("con", "nul.bas", "com1.txt").
+bool is_ambiguous_component(std::wstring_view name) {
+  if (name.empty() || name == L"." || name == L"..") return false;
+  if (name.back() == L'.' || name.back() == L' ') return true;
+  std::wstring_view base = name.substr(0, name.find(L'.'));
+  static constexpr std::array<std::wstring_view, 6> kDevices = {L"CON", L"PRN",    L"AUX",
+                                                                L"NUL", L"CONIN$", L"CONOUT$"};
+  for (std::wstring_view device : kDevices) {
+    if (equal_ignoring_case(base, device)) return true;
+  }
+  if (base.size() == 4 && base[3] >= L'0' && base[3] <= L'9') {
+    return equal_ignoring_case(base.substr(0, 3), L"COM") ||
+           equal_ignoring_case(base.substr(0, 3), L"LPT");
+  }
+  return false;
+}
+
+// The name to hand to CreateFileW for a UTF-8 path, or false when the path is refused: a reserved
+// device name or a trailing dot or blank in any component, or a colon other than a drive's (which
+// would name an alternate data stream). "NUL" alone is the null device, as /dev/null is on POSIX
+// systems; a name already in the \\?\ or \\.\ form is taken as it is. A long path is made absolute
+// in the \\?\ form, which has no length limit.
+bool native_path(const std::string& path, std::wstring& native) {
+  native = widen(path);
+  if (equal_ignoring_case(native, L"NUL")) return true;
+  if (native.starts_with(L"\\\\?\\") || native.starts_with(L"\\\\.\\")) return true;
+  const bool has_drive = native.size() >= 2 && native[1] == L':' && std::iswalpha(native[0]);
+  std::size_t start = has_drive ? 2 : 0;
+  while (start <= native.size()) {
+    std::size_t end = native.find_first_of(L"/\\", start);
+    if (end == std::wstring::npos) end = native.size();
+    const std::wstring_view name = std::wstring_view(native).substr(start, end - start);
+    if (name.find(L':') != std::wstring_view::npos || is_ambiguous_component(name)) return false;
+    start = end + 1;
+  }
+  if (native.size() < MAX_PATH - 12) return true;
+  const DWORD size = ::GetFullPathNameW(native.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return true;  // CreateFileW reports the problem
+  std::wstring full(size, L'\0');
+  full.resize(::GetFullPathNameW(native.c_str(), size, full.data(), nullptr));
+  native = full.starts_with(L"\\\\") ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
+  return true;
+}
+
+HANDLE handle_of(int fd) {
+  return reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+}
+
+// Hands `handle` to a C runtime descriptor; on failure closes it and sets `error`.
+File adopt(HANDLE handle, int flags, int& error) {
+  const int fd = ::_open_osfhandle(reinterpret_cast<std::intptr_t>(handle), flags | _O_BINARY);
+  if (fd < 0) {
+    error = EMFILE;
+    ::CloseHandle(handle);
+  }
+  return File(fd);
+}
+
+// True when `handle` is a file on disk that is one of the files open on `keep` (the same volume
+// serial number and file index); devices, consoles and pipes have nothing to lose.
+bool is_kept_file(HANDLE handle, std::span<const int> keep, int& error) {
+  if (::GetFileType(handle) != FILE_TYPE_DISK) return false;
+  BY_HANDLE_FILE_INFORMATION out{};
+  if (!::GetFileInformationByHandle(handle, &out)) {
+    error = errno_from(::GetLastError());
+    return false;
+  }
+  for (int other : keep) {
+    const HANDLE kept = handle_of(other);
+    if (::GetFileType(kept) != FILE_TYPE_DISK) continue;
+    BY_HANDLE_FILE_INFORMATION in{};
+    if (!::GetFileInformationByHandle(kept, &in)) {
+      error = errno_from(::GetLastError());
+      return false;
+    }
+    if (out.dwVolumeSerialNumber == in.dwVolumeSerialNumber &&
+        out.nFileIndexHigh == in.nFileIndexHigh && out.nFileIndexLow == in.nFileIndexLow) {
+      return true;
+    }
+  }
+  return false;
+}
+
+UINT saved_console_code_page = 0;
+
+void restore_console_code_page() {
+  ::SetConsoleOutputCP(saved_console_code_page);
+}
+
+}  // namespace
+
+bool guard_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    const std::intptr_t handle = ::_get_osfhandle(fd);
+    if (handle != -1 && handle != -2 && handle != 0) continue;
+    const int opened = ::_open("NUL", fd == 0 ? _O_RDONLY | _O_BINARY : _O_WRONLY | _O_BINARY);
+    if (opened < 0) return false;
+    if (opened != fd) {
+      const bool moved = ::_dup2(opened, fd) == 0;
+      ::_close(opened);
+      if (!moved) return false;
+    }
+  }
+  DWORD mode = 0;
+  if (::GetConsoleMode(handle_of(1), &mode) && ::GetConsoleOutputCP() != CP_UTF8) {
+    saved_console_code_page = ::GetConsoleOutputCP();
+    if (::SetConsoleOutputCP(CP_UTF8)) std::atexit(restore_console_code_page);
+  }
+  return true;
+}
+
+int File::close() {
+  if (fd_ < 0) return 0;
+  return ::_close(release()) == 0 ? 0 : errno;
+}
+
+bool FdSink::write(std::string_view bytes) {
+  if (error_ != 0) return false;
+  const HANDLE handle = handle_of(fd_);
+  while (!bytes.empty()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+    DWORD written = 0;
+    if (!::WriteFile(handle, bytes.data(), chunk, &written, nullptr)) {
+      error_ = errno_from(::GetLastError());
+      return false;
+    }
+    if (written == 0) {
+      // Nothing written for a non-empty buffer would only repeat: take it as a full device.
+      error_ = ENOSPC;
+      return false;
+    }
+    bytes.remove_prefix(written);
+  }
+  return true;
+}
+
+std::ptrdiff_t read_some(int fd, std::span<char> buffer, int& error) {
+  const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), 1u << 30));
+  DWORD n = 0;
+  if (::ReadFile(handle_of(fd), buffer.data(), chunk, &n, nullptr)) return n;
+  const DWORD code = ::GetLastError();
+  if (code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF) return 0;  // the writer is gone
+  error = errno_from(code);
+  return -1;
+}
+
+OpenResult open_for_reading(const std::string& path) {
+  OpenResult result;
+  std::wstring native;
+  if (!native_path(path, native)) {
+    result.error = ENOENT;
+    return result;
+  }
+  const HANDLE handle = ::CreateFileW(native.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    result.error = errno_from(::GetLastError());
+    return result;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (::GetFileInformationByHandle(handle, &info) &&
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    ::CloseHandle(handle);
+    result.error = EISDIR;
+    return result;
+  }
+  result.file = adopt(handle, _O_RDONLY, result.error);
+  return result;
+}
+
+OpenResult open_for_writing(const std::string& path, std::span<const int> keep, bool& same_file) {
+  same_file = false;
+  OpenResult result;
+  std::wstring native;
+  if (!native_path(path, native)) {
+    result.error = ENOENT;
+    return result;
+  }
+  // The input is open for reading: the output must share reading to be opened at all.
+  const HANDLE handle =
+      ::CreateFileW(native.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    result.error = errno_from(::GetLastError());
+    return result;
+  }
+  result.file = adopt(handle, _O_WRONLY, result.error);
+  if (!result.file.is_open()) return result;
+  // Writing over the input would destroy it.
+  same_file = is_kept_file(handle, keep, result.error);
+  if (same_file || result.error != 0) {
+    result.file.close();
+    return result;
+  }
+  if (::GetFileType(handle) == FILE_TYPE_DISK && !::SetEndOfFile(handle)) {
+    result.error = errno_from(::GetLastError());
+    result.file.close();
+  }
+  return result;
+}
+
+OpenResult open_standard(int fd, std::span<const int> keep, bool& same_file) {
+  same_file = false;
+  OpenResult result;
+  if (fd != 0) same_file = is_kept_file(handle_of(fd), keep, result.error);
+  if (!same_file && result.error == 0) result.file = File(fd);
+  return result;
+}
+
+}  // namespace vorpex::platform

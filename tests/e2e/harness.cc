@@ -1,10 +1,20 @@
 #include "harness.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <psapi.h>
+
+#include <thread>
+#else
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -12,6 +22,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <regex>
 #include <stdexcept>
 #include <system_error>
@@ -19,9 +30,96 @@
 namespace vorpex_e2e {
 namespace {
 
+namespace fs = std::filesystem;
+
 void check(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
 }
+
+fs::path from_utf8(const std::string& name) {
+  return fs::path(std::u8string(name.begin(), name.end()));
+}
+
+#ifdef _WIN32
+
+// One argument as CommandLineToArgvW splits it back: quoted when it is empty or holds a blank,
+// TAB or quote, with backslashes doubled before a quote and before the closing quote.
+std::wstring quote(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+  std::wstring quoted = L"\"";
+  std::size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted.push_back(c);
+  }
+  quoted.append(2 * backslashes, L'\\');
+  return quoted + L"\"";
+}
+
+struct Handle {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  ~Handle() {
+    if (h != INVALID_HANDLE_VALUE && h != nullptr) ::CloseHandle(h);
+  }
+};
+
+std::string drain(HANDLE pipe) {
+  std::string bytes;
+  char chunk[4096];
+  DWORD n = 0;
+  while (::ReadFile(pipe, chunk, sizeof chunk, &n, nullptr) && n > 0)
+    bytes.append(chunk, n);
+  return bytes;
+}
+
+HANDLE inheritable(const wchar_t* name, DWORD access, DWORD creation, DWORD flags) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  return ::CreateFileW(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       &inherit, creation, flags, nullptr);
+}
+
+// Starts vorpex with the given standard handles (any may be null: closed) in `dir`.
+PROCESS_INFORMATION start_process(const fs::path& dir, const std::vector<std::string>& args,
+                                  HANDLE in, HANDLE out, HANDLE err) {
+  std::wstring program = fs::path(VORPEX_BINARY).make_preferred().wstring();
+  std::wstring command = quote(program);
+  for (const std::string& arg : args)
+    command += L" " + quote(from_utf8(arg).wstring());
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = in;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        dir.wstring().c_str(), &startup, &process)) {
+    throw std::runtime_error("CreateProcessW: error " + std::to_string(::GetLastError()));
+  }
+  ::CloseHandle(process.hThread);
+  return process;
+}
+
+// Whether a file with the read-only attribute is refused for writing: wine run by root maps the
+// attribute to a file mode, which does not restrict root.
+bool read_only_attribute_holds() {
+  const fs::path probe = fs::temp_directory_path() / "vorpex-e2e-read-only-probe";
+  std::ofstream(probe).put('x');
+  ::SetFileAttributesW(probe.c_str(), FILE_ATTRIBUTE_READONLY);
+  const HANDLE handle =
+      ::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
+  ::SetFileAttributesW(probe.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ::DeleteFileW(probe.c_str());
+  return handle == INVALID_HANDLE_VALUE;
+}
+
+#else
 
 std::string drain(int fd) {
   std::string bytes;
@@ -35,43 +133,141 @@ std::string drain(int fd) {
   }
 }
 
+char** argv_of(std::vector<std::string>& words, std::vector<char*>& argv) {
+  for (std::string& word : words)
+    argv.push_back(word.data());
+  argv.push_back(nullptr);
+  return argv.data();
+}
+
+#endif
+
 }  // namespace
 
 Sandbox::Sandbox() {
-  std::string name = (std::filesystem::temp_directory_path() / "vorpex-e2e-XXXXXX").string();
-  check(::mkdtemp(name.data()) != nullptr, "mkdtemp");
-  dir_ = name;
+  std::random_device random;
+  for (int attempt = 0; dir_.empty(); ++attempt) {
+    check(attempt < 100, "create a temporary directory");
+    fs::path dir = fs::temp_directory_path() / ("vorpex-e2e-" + std::to_string(random()));
+    if (fs::create_directory(dir)) dir_ = dir;
+  }
 }
 
 Sandbox::~Sandbox() {
   std::error_code ignored;
-  std::filesystem::remove_all(dir_, ignored);
+  fs::remove_all(dir_, ignored);
 }
 
-void Sandbox::write(const std::filesystem::path& name, const std::string& bytes) const {
-  std::filesystem::path path = dir_ / name;
-  std::filesystem::create_directories(path.parent_path());
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+fs::path Sandbox::path(const std::string& name) const {
+  return dir_ / from_utf8(name);
+}
+
+void Sandbox::write(const std::string& name, const std::string& bytes) const {
+  const fs::path file_path = path(name);
+  fs::create_directories(file_path.parent_path());
+  std::ofstream file(file_path, std::ios::binary | std::ios::trunc);
   file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   check(file.good(), "write");
 }
 
-std::optional<std::string> Sandbox::read(const std::filesystem::path& name) const {
-  std::ifstream file(dir_ / name, std::ios::binary);
+std::optional<std::string> Sandbox::read(const std::string& name) const {
+  std::ifstream file(path(name), std::ios::binary);
   if (!file) return std::nullopt;
   return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-RunResult Sandbox::run(const std::vector<std::string>& args, const std::filesystem::path& output,
-                       const std::filesystem::path& standard_input) const {
+bool Sandbox::symlink(const std::string& target, const std::string& name) const {
+  std::error_code error;
+  fs::create_symlink(from_utf8(target), path(name), error);
+  return !error;
+}
+
+#ifdef _WIN32
+
+RunResult Sandbox::run(const std::vector<std::string>& args, const std::string& output,
+                       const std::string& standard_input) const {
+  Handle in{inheritable(standard_input.empty() ? L"NUL" : path(standard_input).c_str(),
+                        GENERIC_READ, OPEN_EXISTING, 0)};
+  const fs::path errors_path = fs::temp_directory_path() / (dir_.filename().wstring() + L".err");
+  Handle err{inheritable(errors_path.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE)};
+  check(in.h != INVALID_HANDLE_VALUE && err.h != INVALID_HANDLE_VALUE, "CreateFileW");
+  Handle read_end;
+  Handle write_end;
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  check(::CreatePipe(&read_end.h, &write_end.h, &inherit, 0), "CreatePipe");
+  ::SetHandleInformation(read_end.h, HANDLE_FLAG_INHERIT, 0);
+
+  const PROCESS_INFORMATION process = start_process(dir_, args, in.h, write_end.h, err.h);
+  Handle child{process.hProcess};
+  ::CloseHandle(write_end.h);
+  write_end.h = INVALID_HANDLE_VALUE;
+  // A hung run is ended after 30 s instead of blocking the suite.
+  std::thread watchdog([&] {
+    if (::WaitForSingleObject(child.h, 30000) == WAIT_TIMEOUT) ::TerminateProcess(child.h, 142);
+  });
+  RunResult result;
+  result.console = drain(read_end.h);
+  watchdog.join();
+  DWORD code = 0;
+  ::GetExitCodeProcess(child.h, &code);
+  result.status = static_cast<int>(code);
+  PROCESS_MEMORY_COUNTERS memory{};
+  if (::GetProcessMemoryInfo(child.h, &memory, sizeof memory)) {
+    result.max_rss_kib = static_cast<long>(memory.PeakWorkingSetSize / 1024);
+  }
+  ::SetFilePointer(err.h, 0, nullptr, FILE_BEGIN);
+  result.errors = drain(err.h);
+  result.output = read(output);
+  return result;
+}
+
+Child::Child(const Sandbox& sandbox, const std::vector<std::string>& args,
+             bool close_input_and_output, const std::string& standard_output) {
+  Handle null{inheritable(L"NUL", GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, 0)};
+  Handle out{standard_output.empty() ? INVALID_HANDLE_VALUE
+                                     : inheritable(from_utf8(standard_output).c_str(),
+                                                   GENERIC_WRITE, OPEN_EXISTING, 0)};
+  check(null.h != INVALID_HANDLE_VALUE, "CreateFileW");
+  HANDLE in = close_input_and_output ? nullptr : null.h;
+  HANDLE console = close_input_and_output          ? nullptr
+                   : out.h != INVALID_HANDLE_VALUE ? out.h
+                                                   : null.h;
+  id_ =
+      reinterpret_cast<long long>(start_process(sandbox.dir(), args, in, console, null.h).hProcess);
+}
+
+Child::~Child() {
+  kill();
+  wait();
+}
+
+void Child::kill() {
+  if (status_ < 0) ::TerminateProcess(reinterpret_cast<HANDLE>(id_), kKilledStatus);
+}
+
+int Child::wait() {
+  if (status_ >= 0) return status_;
+  const HANDLE process = reinterpret_cast<HANDLE>(id_);
+  DWORD code = 0;
+  if (::WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 &&
+      ::GetExitCodeProcess(process, &code)) {
+    status_ = static_cast<int>(code);
+  }
+  ::CloseHandle(process);
+  return status_;
+}
+
+#else
+
+RunResult Sandbox::run(const std::vector<std::string>& args, const std::string& output,
+                       const std::string& standard_input) const {
   const std::string input_path =
-      standard_input.empty() ? std::string("/dev/null") : (dir_ / standard_input).string();
+      standard_input.empty() ? std::string("/dev/null") : path(standard_input).string();
   std::vector<std::string> words{VORPEX_BINARY};
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
-  for (std::string& word : words)
-    argv.push_back(word.data());
-  argv.push_back(nullptr);
+  argv_of(words, argv);
 
   int out[2];
   check(::pipe(out) == 0, "pipe");
@@ -99,13 +295,104 @@ RunResult Sandbox::run(const std::vector<std::string>& args, const std::filesyst
   struct rusage usage {};
   while (::wait4(pid, &wstatus, 0, &usage) < 0)
     check(errno == EINTR, "wait4");
+#ifdef __APPLE__
+  result.max_rss_kib = usage.ru_maxrss / 1024;  // bytes there
+#else
   result.max_rss_kib = usage.ru_maxrss;
+#endif
   result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
   check(::lseek(::fileno(err), 0, SEEK_SET) == 0, "lseek");
   result.errors = drain(::fileno(err));
   std::fclose(err);
   result.output = read(output);
   return result;
+}
+
+Child::Child(const Sandbox& sandbox, const std::vector<std::string>& args,
+             bool close_input_and_output, const std::string& standard_output) {
+  std::vector<std::string> words{VORPEX_BINARY};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  argv_of(words, argv);
+  const pid_t pid = ::fork();
+  check(pid >= 0, "fork");
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(null, 1) < 0 || ::dup2(null, 2) < 0 ||
+        ::chdir(sandbox.dir().c_str()) != 0) {
+      ::_exit(126);
+    }
+    if (null > 2) ::close(null);
+    if (!standard_output.empty()) {
+      const int out = ::open(standard_output.c_str(), O_WRONLY);
+      if (out < 0 || ::dup2(out, 1) < 0) ::_exit(126);
+      if (out > 2) ::close(out);
+    }
+    if (close_input_and_output) {
+      ::close(0);
+      ::close(1);
+    }
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  id_ = pid;
+}
+
+Child::~Child() {
+  kill();
+  wait();
+}
+
+void Child::kill() {
+  if (status_ < 0) ::kill(static_cast<pid_t>(id_), SIGKILL);
+}
+
+int Child::wait() {
+  if (status_ >= 0) return status_;
+  int wstatus = 0;
+  while (::waitpid(static_cast<pid_t>(id_), &wstatus, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  status_ = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  return status_;
+}
+
+#endif
+
+std::optional<std::string> missing(Needs needs, bool symlinks_made) {
+#ifdef _WIN32
+  static const bool root = !read_only_attribute_holds();
+#else
+  const bool root = ::geteuid() == 0;
+#endif
+  switch (needs) {
+    case Needs::nothing:
+      return std::nullopt;
+    case Needs::symlinks:
+      if (symlinks_made) return std::nullopt;
+      return "symbolic links cannot be made here (wine, or Windows without the privilege)";
+    case Needs::posix_files:
+#ifdef _WIN32
+      return "Windows has no /dev/full and no /proc";
+#else
+      return std::nullopt;
+#endif
+    case Needs::read_only_files:
+#ifdef _WIN32
+      if (root) return "the read-only attribute does not hold here (wine run by root)";
+#else
+      if (root) return "file modes do not restrict root";
+#endif
+      return std::nullopt;
+    case Needs::read_only_dirs:
+#ifdef _WIN32
+      return "a folder's read-only attribute does not keep files from being made in it";
+#else
+      if (root) return "file modes do not restrict root";
+      return std::nullopt;
+#endif
+  }
+  return std::nullopt;
 }
 
 RunResult convert(const std::string& input) {
@@ -133,7 +420,12 @@ void expect_well_formed_errors(const std::string& errors) {
   while (start < errors.size()) {
     const std::size_t end = errors.find('\n', start);
     ASSERT_NE(end, std::string::npos) << "standard error ends inside a line";
-    const std::string line = errors.substr(start, end - start);
+    std::string line = errors.substr(start, end - start);
+#ifdef _WIN32
+    // Windows tools end their lines in CR LF.
+    EXPECT_TRUE(line.ends_with('\r')) << line;
+    if (line.ends_with('\r')) line.pop_back();
+#endif
     EXPECT_TRUE(line.starts_with("vorpex: ") || std::regex_match(line, kGcc)) << line;
     start = end + 1;
   }

@@ -14,14 +14,35 @@ inline const std::string kUsage = "vorpex -i InpFileName -o OutFileName\r\n";
 inline const std::string kSuccess = "Convert success!\r\n";
 // What the console shows before the conversion starts, for `-i in.bas -o out.bas`.
 inline const std::string kConvertHead = kBanner + "input file: in.bas\r\noutput file: out.bas\r\n";
+#ifdef _WIN32
+inline const std::string kNullDevice = "NUL";
+#else
+inline const std::string kNullDevice = "/dev/null";
+#endif
+// The status of a run that Child::kill() ended: 128 + SIGKILL, as a shell shows it; on Windows
+// the exit code the process is terminated with.
+constexpr int kKilledStatus = 128 + 9;
+
+// What a case needs beyond plain files, where some systems lack it.
+enum class Needs {
+  nothing,
+  symlinks,         // symbolic links in the sandbox
+  posix_files,      // /dev/full or /proc
+  read_only_files,  // a file that its owner cannot write (a file mode, or the read-only attribute)
+  read_only_dirs,   // a directory in which its owner cannot make files
+};
+// Why a case that needs `needs` cannot run here, or nothing when it can. `symlinks_made` tells
+// whether the sandbox got its symbolic links.
+std::optional<std::string> missing(Needs needs, bool symlinks_made = true);
 
 struct RunResult {
   std::string console;                // standard output, byte for byte
   std::string errors;                 // standard error, byte for byte
   int status = -1;                    // exit status, or 128 + signal number when killed
   std::optional<std::string> output;  // bytes of the output file; nullopt when it does not exist
-  // The child's peak resident memory in KiB (wait4's ru_maxrss). A forked child starts with the
-  // test's own resident pages counted, so a test that measures this keeps its own memory small.
+  // The child's peak resident memory in KiB (wait4's ru_maxrss; on Windows the peak working set).
+  // A forked child starts with the test's own resident pages counted, so a test that measures
+  // this keeps its own memory small.
   long max_rss_kib = 0;
 };
 
@@ -34,18 +55,43 @@ class Sandbox {
   Sandbox& operator=(const Sandbox&) = delete;
 
   const std::filesystem::path& dir() const { return dir_; }
-  // Relative names are taken inside the sandbox; parent directories are created.
-  void write(const std::filesystem::path& name, const std::string& bytes) const;
-  std::optional<std::string> read(const std::filesystem::path& name) const;
+  // A UTF-8 name, relative to the sandbox (or absolute), as a path of this system.
+  std::filesystem::path path(const std::string& name) const;
+  // Parent directories are created.
+  void write(const std::string& name, const std::string& bytes) const;
+  std::optional<std::string> read(const std::string& name) const;
+  // Makes a symbolic link; false where this system does not let the tests make one (wine, and
+  // Windows without the privilege).
+  bool symlink(const std::string& target, const std::string& name) const;
   // Runs the binary with exactly these arguments, the sandbox as working directory, no shell.
   // `output` names the file whose bytes are returned in RunResult::output; standard input is
-  // the file `standard_input` when one is named, else /dev/null.
-  RunResult run(const std::vector<std::string>& args,
-                const std::filesystem::path& output = "out.bas",
-                const std::filesystem::path& standard_input = {}) const;
+  // the file `standard_input` when one is named, else the null device.
+  RunResult run(const std::vector<std::string>& args, const std::string& output = "out.bas",
+                const std::string& standard_input = "") const;
 
  private:
   std::filesystem::path dir_;
+};
+
+// vorpex started in a sandbox without waiting for it: standard input, output and error on the
+// null device (standard output on the file `standard_output` when given), or with
+// `close_input_and_output` standard input and output closed, so that the files vorpex opens could
+// take their numbers. The destructor kills and waits for a child still running.
+class Child {
+ public:
+  Child(const Sandbox& sandbox, const std::vector<std::string>& args,
+        bool close_input_and_output = false, const std::string& standard_output = "");
+  ~Child();
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  void kill();
+  // Waits for the end; returns the exit status, or 128 + the signal that ended it.
+  int wait();
+
+ private:
+  long long id_ = -1;  // the process id, or on Windows the process handle
+  int status_ = -1;
 };
 
 // Converts `input` (stored as in.bas) with `-i in.bas -o out.bas` in a fresh sandbox.

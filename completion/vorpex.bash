@@ -3,6 +3,7 @@
 # vorpex -i InpFileName -o OutFileName: after -i, -o or --map (or any argument whose second
 # character is i or o, such as -input) a file name is completed; after -D or --define a
 # definition is typed; elsewhere the options are offered.
+# Written for bash 3.2 as well (macOS's bash): no mapfile, and compopt only where it exists.
 
 _vorpex() {
   local cur=${COMP_WORDS[COMP_CWORD]}
@@ -26,13 +27,14 @@ _vorpex() {
     if declare -F _filedir >/dev/null; then
       _filedir
     else
-      compopt -o filenames 2>/dev/null
-      mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+      type compopt >/dev/null 2>&1 && compopt -o filenames 2>/dev/null
+      local IFS=$'\n'
+      COMPREPLY=($(compgen -f -- "$cur"))
     fi
     return 0
   fi
   ((expect_value)) && return 0
-  mapfile -t COMPREPLY < <(compgen -W '-i -o -h -q -w -D --quiet --no-warnings --strict --define --map' -- "$cur")
+  COMPREPLY=($(compgen -W '-i -o -h -q -w -D --quiet --no-warnings --strict --define --map' -- "$cur"))
   return 0
 }
 complete -F _vorpex vorpex

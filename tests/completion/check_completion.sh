@@ -11,6 +11,18 @@ cd "$work" || exit 1
 touch -- prog.bas "my game.bas" out.bas notes.txt -weird.bas
 
 failures=0
+# macOS ships bash 3.2: nothing of bash 4 or later (mapfile/readarray, associative arrays, case
+# conversions, |&, &>>) and compopt only behind a check that it exists.
+code=$(sed 's/^[[:space:]]*#.*//' "$completion")
+if grep -n -E '\b(mapfile|readarray|declare -A|local -A)\b|\$\{[A-Za-z_]+(,,|\^\^)|\|&|&>>' \
+  <<<"$code" >&2; then
+  echo "FAIL: the completion uses bash 4 features (above)" >&2
+  failures=$((failures + 1))
+fi
+if grep -n 'compopt' <<<"$code" | grep -v 'type compopt' >&2; then
+  echo "FAIL: compopt without a check that it exists (bash 3.2 has none)" >&2
+  failures=$((failures + 1))
+fi
 # expect LINE WANT...: completing the command line LINE (the cursor at its end; a trailing blank
 # starts a new word) gives exactly the replies WANT, in any order.
 expect() {

@@ -40,6 +40,7 @@ check_field Section devel
 check_field Priority optional
 [[ $(field Maintainer) =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] ||
   fail "Maintainer '$(field Maintainer)' is not 'name <address>'"
+[[ $(field Maintainer) != *.invalid\> ]] || fail "Maintainer '$(field Maintainer)' is a placeholder"
 depends=$(field Depends)
 for library in libc6 libstdc++6; do
   [[ $depends =~ (^|, )"$library"\ \(\>=\ [^\)]+\) ]] ||
@@ -58,6 +59,8 @@ listing=$(dpkg-deb -c "$deb")
 files=$(awk '$1 !~ /^d/ { print $1, $2, $6 }' <<<"$listing" | LC_ALL=C sort -k3)
 expected_files="-rwxr-xr-x root/root ./usr/bin/vorpex
 -rw-r--r-- root/root ./usr/share/bash-completion/completions/vorpex
+-rw-r--r-- root/root ./usr/share/doc/vorpex/copyright
+-rw-r--r-- root/root ./usr/share/doc/vorpex/guide.md
 -rw-r--r-- root/root ./usr/share/man/man1/vorpex.1.gz"
 [ "$files" = "$expected_files" ] ||
   fail $'package files:\n'"$files"$'\nexpected:\n'"$expected_files"
@@ -79,6 +82,17 @@ if [ -f "$page" ]; then
 fi
 cmp -s "$root/usr/share/bash-completion/completions/vorpex" "$source/completion/vorpex.bash" ||
   fail "the packaged completion differs from completion/vorpex.bash"
+cmp -s "$root/usr/share/doc/vorpex/guide.md" "$source/docs/guide.md" ||
+  fail "the packaged guide differs from docs/guide.md"
+# Debian's machine-readable copyright format: the format line, then a Files paragraph with its
+# Copyright and License fields, and the licence text.
+copyright=$root/usr/share/doc/vorpex/copyright
+head -n 1 "$copyright" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+  fail "copyright does not start with the Format line"
+for field in 'Files: \*' 'Copyright: .*the vorpex authors' 'License: Expat'; do
+  grep -qx "$field" "$copyright" || fail "copyright has no line '$field'"
+done
+grep -q '^ Permission is hereby granted' "$copyright" || fail "copyright lacks the licence text"
 status=0
 usage=$("$root/usr/bin/vorpex" -h a b c) || status=$?
 [ "$status" -eq 0 ] && [[ $usage == *"vorpex -i InpFileName -o OutFileName"* ]] ||

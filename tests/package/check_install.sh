@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# `cmake --install` into a fresh prefix gives exactly the binary, the manual page and the bash
-# completion, and the installed binary runs.
+# `cmake --install` into a fresh prefix gives exactly the binary, the manual page, the bash
+# completion, the copyright file and the guide, and the installed binary runs.
 # Usage: check_install.sh CMAKE BUILD_DIR SOURCE_DIR WORK_DIR
 set -euo pipefail
 cmake=$1 build=$2 source=$3 work=$4
@@ -15,7 +15,7 @@ mkdir -p "$work"
 prefix=$work/prefix
 "$cmake" --install "$build" --prefix "$prefix" >"$work/install.log"
 
-expected=$'bin/vorpex\nshare/bash-completion/completions/vorpex\nshare/man/man1/vorpex.1'
+expected=$'bin/vorpex\nshare/bash-completion/completions/vorpex\nshare/doc/vorpex/copyright\nshare/doc/vorpex/guide.md\nshare/man/man1/vorpex.1'
 actual=$(cd "$prefix" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort)
 [ "$actual" = "$expected" ] || fail $'installed files:\n'"$actual"$'\nexpected:\n'"$expected"
 
@@ -32,8 +32,8 @@ usage=$("$prefix/bin/vorpex" -h a b c) || status=$?
   fail "installed vorpex -h a b c printed: $usage"
 
 if command -v man >/dev/null; then
-  page=$(MANPAGER=cat PAGER=cat MANWIDTH=80 man -l "$prefix/share/man/man1/vorpex.1")
+  page=$(MANPAGER=cat PAGER=cat MANWIDTH=80 man "$prefix/share/man/man1/vorpex.1" | col -b)
   [[ $page == *"VORPEX(1)"* && $page == *"DEFINE name = value"* ]] ||
-    fail "man -l does not show the installed page"
+    fail "man does not show the installed page"
 fi
 echo "installed: $(echo "$actual" | tr '\n' ' ')"

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Builds every release artifact into OUT_DIR (default build-release/), then checks them:
+#   vorpex_VERSION-1_ARCH.deb                 the Debian package (cpack -G DEB)
+#   vorpex-VERSION-linux-x86_64.tar.gz        a static vorpex with README, LICENSE, guide, manual
+#   vorpex-VERSION-windows-x86_64.zip         vorpex.exe with the same, the manual as text
+#   SHA256SUMS                                the sums of the three
+# Needs g++, cmake, dpkg-dev, groff, zip, g++-mingw-w64-x86-64-posix, and wine to check the .exe.
+# Usage: packaging/release.sh [OUT_DIR]
+set -euo pipefail
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+out=$(mkdir -p "${1:-build-release}" && cd "${1:-build-release}" && pwd)
+version=$(sed -n 's/^project(vorpex VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
+jobs=-j2
+
+build() {  # build DIR CMAKE_ARGS...
+  local dir=$1
+  shift
+  cmake -S "$source_dir" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DVORPEX_BUILD_TESTS=OFF \
+    -DVORPEX_BUILD_BENCHMARKS=OFF "$@" >"$dir.log" 2>&1 &&
+    cmake --build "$dir" $jobs --target vorpex >>"$dir.log" 2>&1 ||
+    { cat "$dir.log" >&2; echo "release: the build in $dir failed" >&2; exit 1; }
+}
+
+rm -rf "${out:?}"/*
+echo "== Debian package"
+build "$out/build-deb"
+(cd "$out/build-deb" && cpack -G DEB -B "$out" >"$out/cpack.log" 2>&1) ||
+  { cat "$out/cpack.log" >&2; exit 1; }
+rm -rf "$out/_CPack_Packages"
+
+# What every archive holds beside the binary.
+stage_docs() {  # stage_docs DIR MANUAL_NAME: the manual as roff (Linux) or as plain text (Windows)
+  cp "$source_dir/README.md" "$source_dir/LICENSE" "$source_dir/docs/guide.md" "$1/"
+  if [ "$2" = vorpex.1 ]; then
+    cp "$source_dir/man/vorpex.1" "$1/"
+  else
+    groff -man -Tascii -P-cbou "$source_dir/man/vorpex.1" >"$1/$2"
+  fi
+}
+
+echo "== Linux tarball (static binary)"
+build "$out/build-static" -DCMAKE_EXE_LINKER_FLAGS=-static
+linux=vorpex-$version-linux-x86_64
+mkdir -p "$out/$linux"
+cp "$out/build-static/vorpex" "$out/$linux/"
+strip "$out/$linux/vorpex"
+stage_docs "$out/$linux" vorpex.1
+tar -C "$out" --owner=0 --group=0 --sort=name -czf "$out/$linux.tar.gz" "$linux"
+
+echo "== Windows zip"
+build "$out/build-windows" --toolchain "$source_dir/cmake/mingw-w64-x86_64.cmake"
+windows=vorpex-$version-windows-x86_64
+mkdir -p "$out/$windows"
+cp "$out/build-windows/vorpex.exe" "$out/$windows/"
+x86_64-w64-mingw32-strip "$out/$windows/vorpex.exe"
+stage_docs "$out/$windows" vorpex.txt
+(cd "$out" && zip -q -r -X "$windows.zip" "$windows")
+
+rm -rf "${out:?}/$linux" "${out:?}/$windows"
+(cd "$out" && sha256sum ./*.deb ./*.tar.gz ./*.zip | sed 's| \./| |' >SHA256SUMS)
+echo "== checking the artifacts"
+bash "$source_dir/tests/package/check_release.sh" "$out" "$version"

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Checks the artifacts that packaging/release.sh made: the sums, each archive's exact contents,
+# and each binary converting a program (the Linux one static, the .exe under wine).
+# Usage: check_release.sh OUT_DIR VERSION
+set -euo pipefail
+out=$1 version=$2
+arch=$(dpkg --print-architecture)
+linux=vorpex-$version-linux-x86_64
+windows=vorpex-$version-windows-x86_64
+work=$out/check
+rm -rf "$work" && mkdir -p "$work"
+
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+same() {  # same WHAT ACTUAL EXPECTED
+  [ "$2" = "$3" ] || fail "$1:"$'\n'"$2"$'\nexpected:\n'"$3"
+}
+
+(cd "$out" && sha256sum --check --quiet SHA256SUMS) || fail "SHA256SUMS do not match"
+same "SHA256SUMS lists" "$(awk '{ print $2 }' "$out/SHA256SUMS" | LC_ALL=C sort)" \
+  "$(printf '%s\n' "$linux.tar.gz" "$windows.zip" "vorpex_$version-1_$arch.deb" | LC_ALL=C sort)"
+
+deb_files=$(dpkg-deb -c "$out/vorpex_$version-1_$arch.deb" | awk '$1 !~ /^d/ { print $6 }')
+same "the Debian package holds" "$deb_files" "./usr/bin/vorpex
+./usr/share/bash-completion/completions/vorpex
+./usr/share/doc/vorpex/copyright
+./usr/share/doc/vorpex/guide.md
+./usr/share/man/man1/vorpex.1.gz"
+
+same "the Linux tarball holds" "$(tar -tzf "$out/$linux.tar.gz" | LC_ALL=C sort)" "$linux/
+$linux/LICENSE
+$linux/README.md
+$linux/guide.md
+$linux/vorpex
+$linux/vorpex.1"
+
+same "the Windows zip holds" "$(unzip -Z1 "$out/$windows.zip" | LC_ALL=C sort)" "$windows/
+$windows/LICENSE
+$windows/README.md
+$windows/guide.md
+$windows/vorpex.exe
+$windows/vorpex.txt"
+
+# Each binary converts a program; the console and the output are the same bytes on both.
+tar -C "$work" -xzf "$out/$linux.tar.gz"
+unzip -q "$out/$windows.zip" -d "$work"
+printf 'define n = 5\nprint n\n' >"$work/prog.bas"
+expected_console=$'vorpex '"$version"$' - BASIC source preprocessor\r\ninput file: prog.bas\r\noutput file: out.bas\r\nConvert success!\r'
+expected_output=$'PRINT 5\r'
+if ldd "$work/$linux/vorpex" >/dev/null 2>&1; then fail "the Linux vorpex is not static"; fi
+console=$(cd "$work" && "$work/$linux/vorpex" -i prog.bas -o out.bas) || fail "Linux vorpex: status $?"
+same "the Linux vorpex shows" "$console" "$expected_console"
+same "the Linux vorpex writes" "$(cat "$work/out.bas")" "$expected_output"
+grep -q 'VORPEX(1)' "$work/$windows/vorpex.txt" || fail "vorpex.txt is not the manual"
+if command -v wine >/dev/null; then
+  rm -f "$work/out.bas"
+  console=$(cd "$work" && WINEDEBUG=-all wine "$work/$windows/vorpex.exe" -i prog.bas -o out.bas) ||
+    fail "vorpex.exe: status $?"
+  same "vorpex.exe shows" "$console" "$expected_console"
+  same "vorpex.exe writes" "$(cat "$work/out.bas")" "$expected_output"
+else
+  echo "wine not found: vorpex.exe was not run"
+fi
+
+if [ "$failures" -gt 0 ]; then
+  echo "$failures check(s) of the release failed" >&2
+  exit 1
+fi
+echo "release checked:" && cat "$out/SHA256SUMS"

@@ -359,6 +359,14 @@ int Child::wait() {
 
 #endif
 
+bool under_wine() {
+#ifdef _WIN32
+  return ::GetProcAddress(::GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
 std::optional<std::string> missing(Needs needs, bool symlinks_made) {
 #ifdef _WIN32
   static const bool root = !read_only_attribute_holds();

@@ -35,6 +35,9 @@ enum class Needs {
 // whether the sandbox got its symbolic links.
 std::optional<std::string> missing(Needs needs, bool symlinks_made = true);
 
+// Whether the tests run under wine rather than on Windows proper.
+bool under_wine();
+
 struct RunResult {
   std::string console;                // standard output, byte for byte
   std::string errors;                 // standard error, byte for byte

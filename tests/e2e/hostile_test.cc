@@ -544,8 +544,17 @@ TEST_P(LargeInputTest, ExactOutputInBoundedMemory) {
   EXPECT_EQ(r.status, c.status);
   expect_well_formed_errors(r.errors);
   EXPECT_TRUE(same_bytes(r.output, c.output()));
-  if (kMeasuresMemory) {
-    EXPECT_LT(r.max_rss_kib, c.max_rss_kib) << "peak resident memory in KiB";
+  // Under wine a process's working set counts much of wine itself, and varies from run to run by
+  // more than these bounds: the memory is checked on Linux, macOS and Windows proper.
+  if (kMeasuresMemory && !under_wine()) {
+#ifdef _WIN32
+    // A Windows process's peak working set counts the system's own libraries: what the input adds
+    // is measured over the peak of converting one short line.
+    static const long baseline = convert("x\n").max_rss_kib;
+#else
+    constexpr long baseline = 0;
+#endif
+    EXPECT_LT(r.max_rss_kib - baseline, c.max_rss_kib) << "peak resident memory in KiB";
   }
 }
 

@@ -21,7 +21,8 @@ class OutputBuffer {
 
   explicit OutputBuffer(ByteSink& sink, std::size_t capacity = kDefaultCapacity)
       : sink_(sink),
-        data_(std::make_unique_for_overwrite<char[]>(std::max<std::size_t>(capacity, 1))),
+        // new char[] leaves the bytes unset (make_unique_for_overwrite, which libc++ 14 lacks)
+        data_(new char[std::max<std::size_t>(capacity, 1)]),
         pos_(data_.get()),
         end_(data_.get() + std::max<std::size_t>(capacity, 1)) {}
   OutputBuffer(const OutputBuffer&) = delete;
@@ -91,7 +92,7 @@ class OutputBuffer {
       // Not filled: only the pages that output reaches become resident, and the old buffer goes
       // before the new one is taken.
       data_.reset();
-      data_ = std::make_unique_for_overwrite<char[]>(n);
+      data_.reset(new char[n]);
       pos_ = data_.get();
       end_ = pos_ + n;
     }

@@ -23,7 +23,8 @@ char* remove_cr(char* first, char* last) {
 // A buffer of `capacity` usable bytes and the padding after them, which is cleared. Allocated
 // without being filled: pages that no read reaches never become resident.
 std::unique_ptr<char[]> make_buffer(std::size_t capacity) {
-  auto buffer = std::make_unique_for_overwrite<char[]>(capacity + kLinePadding);
+  // new char[] leaves the bytes unset, as make_unique_for_overwrite would (libc++ 14 lacks it).
+  auto buffer = std::unique_ptr<char[]>(new char[capacity + kLinePadding]);
   std::memset(buffer.get() + capacity, 0, kLinePadding);
   return buffer;
 }

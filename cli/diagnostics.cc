@@ -76,12 +76,6 @@ bool ErrorLog::flush() {
   return !failed_;
 }
 
-std::string escaped(std::string_view text) {
-  std::string out;
-  append_escaped(out, text);
-  return out;
-}
-
 std::string quoted(std::string_view text) {
   std::string out;
   append_quoted(out, text);

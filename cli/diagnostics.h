@@ -30,10 +30,8 @@ class ErrorLog {
   bool failed_ = false;
 };
 
-// `text` for a message: each byte outside printable ASCII as \xNN, and cut to its first 40 bytes
-// with "..." after them when longer.
-std::string escaped(std::string_view text);
-// The same in single quotes.
+// `text` for a message, in single quotes: each byte outside printable ASCII as \xNN, and cut to
+// its first 40 bytes with "..." after them when longer.
 std::string quoted(std::string_view text);
 
 // Appends the message of a diagnostic, without its place: "the character ':' begins no ...".

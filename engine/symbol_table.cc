@@ -109,26 +109,28 @@ bool SymbolTable::find_symbol(std::span<char> name) {
   return find_upper({name.data(), name.size()});
 }
 
-bool SymbolTable::find_upper(std::string_view name) {
-  if (rows_.empty()) return false;
-  const std::uint16_t row = slots_[slot_of(name, hash_name(name))].row;
-  if (row == 0) return false;
-  found_value_ = rows_[row - 1].value;
+const SymbolEntry* SymbolTable::row_of(std::string_view name, std::uint32_t hash) const {
+  if (rows_.empty()) return nullptr;
+  const std::uint16_t row = slots_[slot_of(name, hash)].row;
+  return row == 0 ? nullptr : &rows_[row - 1];
+}
+
+bool SymbolTable::take(const SymbolEntry* entry) {
+  if (entry == nullptr) return false;
+  found_value_ = entry->value;
   return true;
+}
+
+bool SymbolTable::find_upper(std::string_view name) {
+  return take(row_of(name, hash_name(name)));
 }
 
 bool SymbolTable::find_upper_padded(std::string_view name) {
-  if (rows_.empty()) return false;
-  const std::uint16_t row = slots_[slot_of(name, hash_padded_name(name))].row;
-  if (row == 0) return false;
-  found_value_ = rows_[row - 1].value;
-  return true;
+  return take(row_of(name, hash_padded_name(name)));
 }
 
 const SymbolEntry* SymbolTable::entry_of(std::string_view name) const {
-  if (rows_.empty()) return nullptr;
-  const std::uint16_t row = slots_[slot_of(name, hash_name(name))].row;
-  return row == 0 ? nullptr : &rows_[row - 1];
+  return row_of(name, hash_name(name));
 }
 
 bool SymbolTable::add_symbol(std::span<char> name, std::span<char> value, std::int64_t line) {

@@ -63,6 +63,10 @@ class SymbolTable {
     std::uint16_t row = 0;   // row number + 1; 0 marks an empty slot
   };
 
+  // The row of `name`, whose hash is `hash`, or null.
+  const SymbolEntry* row_of(std::string_view name, std::uint32_t hash) const;
+  // Makes `entry`'s value the found value; false, changing nothing, for null.
+  bool take(const SymbolEntry* entry);
   // The slot that holds `name`, or the empty slot where it would go.
   std::size_t slot_of(std::string_view name, std::uint32_t hash) const;
 

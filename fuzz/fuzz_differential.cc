@@ -5,9 +5,6 @@
 // defines a few constants before the conversion (a word value, a number value, a keyword's name),
 // so that substitution is covered without the fuzzer having to find the DEFINE syntax first. A
 // difference aborts, so libFuzzer keeps the input.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +16,7 @@
 
 #include "cli/line_map.h"
 #include "engine/line_processor.h"
+#include "fuzz/memory_file.h"
 #include "platform/text_reader.h"
 #include "tests/support/memory_io.h"
 
@@ -32,24 +30,8 @@ void require(bool ok, const char* property) {
   std::abort();
 }
 
-int input_fd() {
-  static const int fd = memfd_create("fuzz_differential_input", MFD_CLOEXEC);
-  require(fd >= 0, "memfd_create");
-  return fd;
-}
-
-void store_input(std::string_view bytes) {
-  const int fd = input_fd();
-  require(ftruncate(fd, 0) == 0, "ftruncate");
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n =
-        pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-    require(n > 0, "pwrite");
-    done += static_cast<std::size_t>(n);
-  }
-  require(lseek(fd, 0, SEEK_SET) == 0, "lseek");
-}
+using vorpex::fuzzing::input_fd;
+using vorpex::fuzzing::store_input;
 
 // Every field of every diagnostic, one line each.
 class Diagnostics : public vorpex::DiagnosticObserver {

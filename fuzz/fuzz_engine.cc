@@ -1,9 +1,6 @@
 // Converts arbitrary bytes as a whole input file: the bytes go through the real text-mode reader
 // (from a memory file) into a fresh line processor, and every conversion is checked against
 // properties that hold for any input. A broken property aborts, so libFuzzer keeps the input.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +12,7 @@
 
 #include "cli/line_map.h"
 #include "engine/line_processor.h"
+#include "fuzz/memory_file.h"
 #include "platform/text_reader.h"
 #include "tests/support/memory_io.h"
 
@@ -34,25 +32,8 @@ void require(bool ok, const char* property) {
   if (!ok) violated(property);
 }
 
-// The input file: one memory file, rewritten for every conversion.
-int input_fd() {
-  static const int fd = memfd_create("fuzz_engine_input", MFD_CLOEXEC);
-  require(fd >= 0, "memfd_create");
-  return fd;
-}
-
-void store_input(std::string_view bytes) {
-  const int fd = input_fd();
-  require(ftruncate(fd, 0) == 0, "ftruncate");
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n =
-        pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-    require(n > 0, "pwrite");
-    done += static_cast<std::size_t>(n);
-  }
-  require(lseek(fd, 0, SEEK_SET) == 0, "lseek");
-}
+using vorpex::fuzzing::input_fd;
+using vorpex::fuzzing::store_input;
 
 // Keeps each diagnostic as "KIND LINE:COLUMN FOUND", checking the place as it comes.
 class Diagnostics : public vorpex::DiagnosticObserver {

@@ -15,6 +15,10 @@ int open_error_number(int error);
 std::string error_text(int error);
 
 // How lines end in text that this platform's own tools write to standard error.
+#ifdef _WIN32
+inline constexpr std::string_view kNativeLineEnd = "\r\n";
+#else
 inline constexpr std::string_view kNativeLineEnd = "\n";
+#endif
 
 }  // namespace vorpex::platform

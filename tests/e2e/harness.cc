@@ -148,6 +148,13 @@ char** argv_of(std::vector<std::string>& words, std::vector<char*>& argv) {
 
 #endif
 
+// A line that editors read (FILE:LINE:COLUMN: error: ..., matched by the regular expression of
+// VS Code's $gcc problem matcher) or one that names the program.
+bool diagnostic_line(const std::string& line) {
+  static const std::regex kGcc(R"(^(.*?):(\d+):(\d*):?\s+(?:fatal\s+)?(warning|error):\s+(.*)$)");
+  return line.starts_with("vorpex: ") || std::regex_match(line, kGcc);
+}
+
 }  // namespace
 
 Sandbox::Sandbox() {
@@ -223,7 +230,23 @@ RunResult Sandbox::run(const std::vector<std::string>& args, const std::string& 
     result.max_rss_kib = static_cast<long>(memory.PeakWorkingSetSize / 1024);
   }
   ::SetFilePointer(err.h, 0, nullptr, FILE_BEGIN);
-  result.errors = drain(err.h);
+  // Windows tools end their messages on standard error in CR LF; each diagnostic must, and the
+  // cases then compare the same text as on other systems. (With `-o -` the console's own lines
+  // share standard error and keep their bytes.)
+  const std::string errors = drain(err.h);
+  for (std::size_t start = 0; start < errors.size();) {
+    std::size_t end = errors.find('\n', start);
+    end = end == std::string::npos ? errors.size() : end + 1;
+    std::string line = errors.substr(start, end - start);
+    if (line.ends_with("\r\n") && diagnostic_line(line.substr(0, line.size() - 2))) {
+      line.erase(line.size() - 2, 1);
+    } else if (line.ends_with('\n')) {
+      EXPECT_FALSE(diagnostic_line(line.substr(0, line.size() - 1)))
+          << "a diagnostic without CR LF: " << line;
+    }
+    result.errors += line;
+    start = end;
+  }
   result.output = read(output);
   return result;
 }
@@ -428,14 +451,12 @@ void expect_conversion(const Conversion& c) {
 }
 
 void expect_well_formed_errors(const std::string& errors) {
-  // The regular expression of VS Code's $gcc problem matcher; other lines name the program.
-  static const std::regex kGcc(R"(^(.*?):(\d+):(\d*):?\s+(?:fatal\s+)?(warning|error):\s+(.*)$)");
   std::size_t start = 0;
   while (start < errors.size()) {
     const std::size_t end = errors.find('\n', start);
     ASSERT_NE(end, std::string::npos) << "standard error ends inside a line";
     const std::string line = errors.substr(start, end - start);
-    EXPECT_TRUE(line.starts_with("vorpex: ") || std::regex_match(line, kGcc)) << line;
+    EXPECT_TRUE(diagnostic_line(line)) << line;
     start = end + 1;
   }
 }

@@ -128,6 +128,18 @@ std::optional<int> open_files(const Arguments& arguments, Files& files, platform
     }
     files.map = std::move(map.file);
   }
+  // Every file is open and none is another: only now are the output and the map emptied.
+  const auto empty = [&](const platform::File& file, const std::string& path) {
+    const int error = platform::empty_file(file);
+    if (error == 0) return true;
+    report_file_error(console, errors, "Could not open file: ", "open", path, error,
+                      platform::open_error_number(error), "");
+    return false;
+  };
+  if (arguments.output_path != kStandardStream && !empty(output.file, arguments.output_path)) {
+    return 1;
+  }
+  if (files.map.is_open() && !empty(files.map, *arguments.map_path)) return 1;
   files.input = std::move(input.file);
   files.output = std::move(output.file);
   return std::nullopt;

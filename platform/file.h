@@ -11,8 +11,9 @@ namespace vorpex::platform {
 
 // Opens the null device on any of the standard descriptors 0, 1 and 2 that is closed, so that a
 // file opened later never takes one of their numbers: the console would write into it. Returns
-// false when a closed one could not be given the null device. On Windows the console also gets the
-// UTF-8 code page for the run, so that file names show as they are.
+// false when a closed one could not be given the null device. Writing to a closed pipe then fails
+// with an error instead of ending the process. On Windows the console also gets the UTF-8 code
+// page for the run, so that file names show as they are.
 bool guard_standard_descriptors();
 
 // A file descriptor owned for its lifetime; closed by close() or the destructor. On Windows it is
@@ -75,12 +76,15 @@ struct OpenResult {
 // refused with ENOENT, like any other invalid name.
 OpenResult open_for_reading(const std::string& path);
 
-// Opens a file for writing in binary mode, creating it when missing. A regular file is truncated
-// only once it is known to be none of the files open on `keep` (the same device and inode; on
-// Windows the same volume serial number and file index), so
-// those are never harmed: when it is one of them, `same_file` is set and no file is returned.
-// Other files (devices, pipes) are written as they are.
+// Opens a file for writing in binary mode, creating it when missing, without emptying it. When it
+// is one of the files open on `keep` (the same device and inode; on Windows the same volume serial
+// number and file index), `same_file` is set and no file is returned.
 OpenResult open_for_writing(const std::string& path, std::span<const int> keep, bool& same_file);
+
+// Empties a regular file that open_for_writing returned; other files (devices, pipes) are written
+// as they are. Returns 0, or the error number of the failure. A run empties its files only once
+// every one of them is open and checked, so that a refusal leaves every file as it was.
+int empty_file(const File& file);
 
 // A standard stream (0 for input, 1 for output) as a file of the run, for the path "-". The
 // output is refused like a file when it is one of the files open on `keep`.

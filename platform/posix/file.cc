@@ -1,6 +1,7 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,9 @@
 namespace vorpex::platform {
 
 bool guard_standard_descriptors() {
+  // A console that is a closed pipe fails the write (EPIPE) instead of ending the process before
+  // the output file is written.
+  ::signal(SIGPIPE, SIG_IGN);
   for (int fd = 0; fd <= 2; ++fd) {
     if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
     // open() takes the lowest free number, which is `fd`.
@@ -100,17 +104,16 @@ OpenResult open_for_writing(const std::string& path, std::span<const int> keep, 
   }
   // Writing over the input would destroy it.
   same_file = is_kept_file(result.file.fd(), keep, result.error);
-  if (same_file || result.error != 0) {
-    result.file.close();
-    return result;
-  }
-  struct stat out {};
-  if (::fstat(result.file.fd(), &out) == 0 && S_ISREG(out.st_mode) &&
-      ::ftruncate(result.file.fd(), 0) != 0) {
-    result.error = errno;
-    result.file.close();
-  }
+  if (same_file || result.error != 0) result.file.close();
   return result;
+}
+
+int empty_file(const File& file) {
+  struct stat out {};
+  if (::fstat(file.fd(), &out) == 0 && S_ISREG(out.st_mode) && ::ftruncate(file.fd(), 0) != 0) {
+    return errno;
+  }
+  return 0;
 }
 
 OpenResult open_standard(int fd, std::span<const int> keep, bool& same_file) {

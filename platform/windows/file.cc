@@ -276,15 +276,16 @@ OpenResult open_for_writing(const std::string& path, std::span<const int> keep, 
   if (!result.file.is_open()) return result;
   // Writing over the input would destroy it.
   same_file = is_kept_file(handle, keep, result.error);
-  if (same_file || result.error != 0) {
-    result.file.close();
-    return result;
-  }
-  if (::GetFileType(handle) == FILE_TYPE_DISK && !::SetEndOfFile(handle)) {
-    result.error = errno_from(::GetLastError());
-    result.file.close();
-  }
+  if (same_file || result.error != 0) result.file.close();
   return result;
+}
+
+int empty_file(const File& file) {
+  const HANDLE handle = handle_of(file.fd());
+  if (::GetFileType(handle) == FILE_TYPE_DISK && !::SetEndOfFile(handle)) {
+    return errno_from(::GetLastError());
+  }
+  return 0;
 }
 
 OpenResult open_standard(int fd, std::span<const int> keep, bool& same_file) {

@@ -188,6 +188,18 @@ const std::vector<CliCase> kCliCases = {
      echo_in("prog.bas") + echo_out("dir") + cannot_open("dir", 5),
      1,
      {}},
+    // A map that cannot be written leaves an existing output as it was.
+    {"MapIsTheInputKeepsTheOutput",
+     {"-i", "prog.bas", "-o", "old.bas", "--map", "prog.bas"},
+     echo_in("prog.bas") + echo_out("old.bas") + "map file: prog.bas\r\n" +
+         "The map file is the input or the output file: prog.bas\r\n",
+     1,
+     {}},
+    {"MapIsADirectoryKeepsTheOutput",
+     {"-i", "prog.bas", "-o", "old.bas", "--map", "dir"},
+     echo_in("prog.bas") + echo_out("old.bas") + "map file: dir\r\n" + cannot_open("dir", 5),
+     1,
+     {}},
     {"OutputInMissingDirectory",
      {"-i", "prog.bas", "-o", "nodir/out.bas"},
      echo_in("prog.bas") + echo_out("nodir/out.bas") + cannot_open("nodir/out.bas", 2),

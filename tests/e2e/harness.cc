@@ -352,7 +352,13 @@ Child::Child(const Sandbox& sandbox, const std::vector<std::string>& args,
       ::_exit(126);
     }
     if (null > 2) ::close(null);
-    if (!standard_output.empty()) {
+    int pipe_ends[2];
+    if (standard_output == kClosedPipe) {
+      if (::pipe(pipe_ends) != 0 || ::close(pipe_ends[0]) != 0 || ::dup2(pipe_ends[1], 1) < 0) {
+        ::_exit(126);
+      }
+      ::close(pipe_ends[1]);
+    } else if (!standard_output.empty()) {
       const int out = ::open(standard_output.c_str(), O_WRONLY);
       if (out < 0 || ::dup2(out, 1) < 0) ::_exit(126);
       if (out > 2) ::close(out);

@@ -76,8 +76,11 @@ class Sandbox {
   std::filesystem::path dir_;
 };
 
+// A standard output for Child: a pipe whose reading end is closed (POSIX only).
+inline const std::string kClosedPipe = "|closed";
+
 // vorpex started in a sandbox without waiting for it: standard input, output and error on the
-// null device (standard output on the file `standard_output` when given), or with
+// null device (standard output on the file `standard_output` when given, or kClosedPipe), or with
 // `close_input_and_output` standard input and output closed, so that the files vorpex opens could
 // take their numbers. The destructor kills and waits for a child still running.
 class Child {

@@ -112,16 +112,24 @@ std::optional<int> open_files(const Arguments& arguments, Files& files, platform
                       output.error, platform::open_error_number(output.error), "");
     return 1;
   }
+  // An output that this run created goes again when the run stops before writing it.
+  const auto give_up_output = [&] {
+    if (!output.created) return;
+    output.file.close();
+    platform::remove_file(arguments.output_path);
+  };
   if (arguments.map_path) {
     const int kept[] = {input_fd, output.file.fd()};
     platform::OpenResult map = platform::open_for_writing(*arguments.map_path, kept, same_file);
     if (same_file) {
+      give_up_output();
       report_same_file(console, errors,
                        "The map file is the input or the output file: ", *arguments.map_path,
                        "the input or the output file");
       return 1;
     }
     if (!map.file.is_open()) {
+      give_up_output();
       report_file_error(console, errors, "Could not open file: ", "open", *arguments.map_path,
                         map.error, platform::open_error_number(map.error), "");
       return 1;

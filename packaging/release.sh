@@ -1,14 +1,28 @@
 #!/usr/bin/env bash
-# Builds every release artifact into OUT_DIR (default build-release/), then checks them:
+# Builds every release artifact into OUT_DIR (default build-artifacts/), then checks them:
 #   vorpex_VERSION-1_ARCH.deb                 the Debian package (cpack -G DEB)
-#   vorpex-VERSION-linux-x86_64.tar.gz        a static vorpex with README, LICENSE, guide, manual
+#   vorpex-VERSION-linux-MACHINE.tar.gz       a static vorpex with README, LICENSE, guide, manual
 #   vorpex-VERSION-windows-x86_64.zip         vorpex.exe with the same, the manual as text
 #   SHA256SUMS                                the sums of the three
 # Needs g++, cmake, dpkg-dev, groff, zip, g++-mingw-w64-x86-64-posix, and wine to check the .exe.
+# OUT_DIR is emptied first; a directory that holds anything else than an earlier run's artifacts
+# is refused. The archives hold their files with the modes 644 and 755 and the time of the last
+# commit (or SOURCE_DATE_EPOCH), whatever the umask and the clock of the build.
 # Usage: packaging/release.sh [OUT_DIR]
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
-out=$(mkdir -p "${1:-build-release}" && cd "${1:-build-release}" && pwd)
+out=$(mkdir -p "${1:-build-artifacts}" && cd "${1:-build-artifacts}" && pwd)
+marker=$out/.vorpex-artifacts
+if [ ! -e "$marker" ] && [ -n "$(ls -A "$out")" ]; then
+  echo "release: $out is not empty and holds no earlier artifacts; name a new directory" >&2
+  exit 2
+fi
+case $source_dir/ in "$out"/*)
+  echo "release: $out holds the sources; name a directory inside or beside them" >&2
+  exit 2 ;;
+esac
+epoch=${SOURCE_DATE_EPOCH:-$(git -C "$source_dir" log -1 --format=%ct 2>/dev/null || date +%s)}
+machine=$(uname -m)
 version=$(sed -n 's/^project(vorpex VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
 jobs=-j2
 
@@ -22,6 +36,7 @@ build() {  # build DIR CMAKE_ARGS...
 }
 
 rm -rf "${out:?}"/*
+touch "$marker"
 echo "== Debian package"
 build "$out/build-deb"
 (cd "$out/build-deb" && cpack -G DEB -B "$out" >"$out/cpack.log" 2>&1) ||
@@ -36,16 +51,19 @@ stage_docs() {  # stage_docs DIR MANUAL_NAME: the manual as roff (Linux) or as p
   else
     groff -man -Tascii -P-cbou "$source_dir/man/vorpex.1" >"$1/$2"
   fi
+  chmod -R u+w,go-w,a+rX "$1"
+  find "$1" -exec touch -h -d "@$epoch" {} +
 }
 
 echo "== Linux tarball (static binary)"
 build "$out/build-static" -DCMAKE_EXE_LINKER_FLAGS=-static
-linux=vorpex-$version-linux-x86_64
+linux=vorpex-$version-linux-$machine
 mkdir -p "$out/$linux"
 cp "$out/build-static/vorpex" "$out/$linux/"
 strip "$out/$linux/vorpex"
 stage_docs "$out/$linux" vorpex.1
-tar -C "$out" --owner=0 --group=0 --sort=name -czf "$out/$linux.tar.gz" "$linux"
+tar -C "$out" --owner=0 --group=0 --numeric-owner --sort=name -cf - "$linux" |
+  gzip -n >"$out/$linux.tar.gz"
 
 echo "== Windows zip"
 build "$out/build-windows" --toolchain "$source_dir/cmake/mingw-w64-x86_64.cmake"
@@ -54,9 +72,9 @@ mkdir -p "$out/$windows"
 cp "$out/build-windows/vorpex.exe" "$out/$windows/"
 x86_64-w64-mingw32-strip "$out/$windows/vorpex.exe"
 stage_docs "$out/$windows" vorpex.txt
-(cd "$out" && zip -q -r -X "$windows.zip" "$windows")
+(cd "$out" && find "$windows" | LC_ALL=C sort | TZ=UTC zip -q -X -@ "$windows.zip")
 
 rm -rf "${out:?}/$linux" "${out:?}/$windows"
 (cd "$out" && sha256sum ./*.deb ./*.tar.gz ./*.zip | sed 's| \./| |' >SHA256SUMS)
 echo "== checking the artifacts"
-bash "$source_dir/tests/package/check_release.sh" "$out" "$version"
+bash "$source_dir/tests/package/check_release.sh" "$out" "$version" "$machine"

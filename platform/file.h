@@ -68,6 +68,7 @@ std::ptrdiff_t read_some(int fd, std::span<char> buffer, int& error);
 struct OpenResult {
   File file;
   int error = 0;
+  bool created = false;  // open_for_writing made the file: it did not exist before
 };
 
 // Opens an existing file for reading. A directory is refused with EISDIR. On Windows the file is
@@ -85,6 +86,9 @@ OpenResult open_for_writing(const std::string& path, std::span<const int> keep, 
 // as they are. Returns 0, or the error number of the failure. A run empties its files only once
 // every one of them is open and checked, so that a refusal leaves every file as it was.
 int empty_file(const File& file);
+
+// Removes the file that `path` names; used for a file that the run created and then gave up.
+void remove_file(const std::string& path);
 
 // A standard stream (0 for input, 1 for output) as a file of the run, for the path "-". The
 // output is refused like a file when it is one of the files open on `keep`.

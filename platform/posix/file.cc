@@ -97,7 +97,14 @@ bool is_kept_file(int fd, std::span<const int> keep, int& error) {
 OpenResult open_for_writing(const std::string& path, std::span<const int> keep, bool& same_file) {
   same_file = false;
   OpenResult result;
-  result.file = File(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    result.created = fd >= 0;
+    // Made by another program in between, or a link to a missing file: opened as before.
+    if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  }
+  result.file = File(fd);
   if (!result.file.is_open()) {
     result.error = errno;
     return result;
@@ -106,6 +113,10 @@ OpenResult open_for_writing(const std::string& path, std::span<const int> keep, 
   same_file = is_kept_file(result.file.fd(), keep, result.error);
   if (same_file || result.error != 0) result.file.close();
   return result;
+}
+
+void remove_file(const std::string& path) {
+  ::unlink(path.c_str());
 }
 
 int empty_file(const File& file) {

@@ -188,8 +188,12 @@ bool guard_standard_descriptors() {
       if (!moved) return false;
     }
   }
+  // Either stream may be the console while the other is redirected (diagnostics reach the
+  // console with standard output in a file).
   DWORD mode = 0;
-  if (::GetConsoleMode(handle_of(1), &mode) && ::GetConsoleOutputCP() != CP_UTF8) {
+  const bool console =
+      ::GetConsoleMode(handle_of(1), &mode) || ::GetConsoleMode(handle_of(2), &mode);
+  if (console && ::GetConsoleOutputCP() != CP_UTF8) {
     saved_console_code_page = ::GetConsoleOutputCP();
     if (::SetConsoleOutputCP(CP_UTF8)) std::atexit(restore_console_code_page);
   }
@@ -272,12 +276,18 @@ OpenResult open_for_writing(const std::string& path, std::span<const int> keep, 
     result.error = errno_from(::GetLastError());
     return result;
   }
+  result.created = ::GetLastError() != ERROR_ALREADY_EXISTS;
   result.file = adopt(handle, _O_WRONLY, result.error);
   if (!result.file.is_open()) return result;
   // Writing over the input would destroy it.
   same_file = is_kept_file(handle, keep, result.error);
   if (same_file || result.error != 0) result.file.close();
   return result;
+}
+
+void remove_file(const std::string& path) {
+  std::wstring native;
+  if (native_path(path, native)) ::DeleteFileW(native.c_str());
 }
 
 int empty_file(const File& file) {

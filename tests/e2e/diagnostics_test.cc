@@ -204,14 +204,14 @@ const std::vector<OptionCase> kOptions = {
      kHead + "map file: in.bas\r\nThe map file is the input or the output file: in.bas\r\n",
      "vorpex: 'in.bas' is the input or the output file: refusing to write over it\n",
      1,
-     "",
+     std::nullopt,  // created, then given up
      std::nullopt},
     {"MapIsTheOutput",
      {"-i", "in.bas", "-o", "out.bas", "--map", "out.bas"},
      kHead + "map file: out.bas\r\nThe map file is the input or the output file: out.bas\r\n",
      "vorpex: 'out.bas' is the input or the output file: refusing to write over it\n",
      1,
-     "",
+     std::nullopt,  // created, then given up
      std::nullopt},
     {"StandardStreams",
      {"-i", "-", "-o", "-"},

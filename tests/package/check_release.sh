@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Checks the artifacts that packaging/release.sh made: the sums, each archive's exact contents,
 # and each binary converting a program (the Linux one static, the .exe under wine).
-# Usage: check_release.sh OUT_DIR VERSION
+# Usage: check_release.sh OUT_DIR VERSION MACHINE
 set -euo pipefail
-out=$1 version=$2
+out=$1 version=$2 machine=$3
 arch=$(dpkg --print-architecture)
-linux=vorpex-$version-linux-x86_64
+linux=vorpex-$version-linux-$machine
 windows=vorpex-$version-windows-x86_64
 work=$out/check
 rm -rf "$work" && mkdir -p "$work"
@@ -43,6 +43,13 @@ $windows/README.md
 $windows/guide.md
 $windows/vorpex.exe
 $windows/vorpex.txt"
+
+# Whatever the umask of the build: files readable by all, the binary and folders runnable by all.
+same "the Linux tarball's modes" \
+  "$(tar -tvzf "$out/$linux.tar.gz" | awk '{ print $1 }' | LC_ALL=C sort | uniq -c | awk '{ print $2 }')" \
+  "-rw-r--r--
+-rwxr-xr-x
+drwxr-xr-x"
 
 # Each binary converts a program; the console and the output are the same bytes on both.
 tar -C "$work" -xzf "$out/$linux.tar.gz"

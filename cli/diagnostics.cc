@@ -128,7 +128,8 @@ void describe(std::string& out, const Diagnostic& d) {
       out += " is joined to the number of line ";
       append_number(out, d.other_line);
       out +=
-          " on one output line: a line that holds only a number, or a number and a comment, "
+          " on one output line: a line that holds only a number, or a number and a comment or a "
+          "DEFINE, "
           "joins the next line";
       return;
     case DiagnosticKind::RemJoinsNextLine:

@@ -125,11 +125,13 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
 [[gnu::noinline]] void LineProcessor::check_joined_number(const char* out,
                                                           std::string_view number) {
   // Nothing written since the join: this line's number follows the other line's number.
-  if (output_.total_at(out) == join_end_) {
-    reports_.report(DiagnosticKind::NumberJoined, number.data(), TokenKind::Number, number,
-                    open_join_line_);
-  }
+  if (output_.total_at(out) == join_end_) report_joined_number(number.data(), number);
   open_join_line_ = 0;
+}
+
+[[gnu::noinline]] void LineProcessor::report_joined_number(const char* at,
+                                                           std::string_view number) {
+  reports_.report(DiagnosticKind::NumberJoined, at, TokenKind::Number, number, open_join_line_);
 }
 
 inline void LineProcessor::handle_delimiter(Tokenizer& tokenizer, LineState& line) {
@@ -175,13 +177,29 @@ inline bool LineProcessor::handle_word(std::span<char> word, Tokenizer& tokenize
     return false;
   }
   if (define_.may_handle(word)) {
+    // A name first on a line that may follow a joined line: whether nothing was written since the
+    // join is known only before its value is.
+    const bool after_join =
+        line.token_count == 0 && open_join_line_ != 0 && output_.total_at(word.data()) == join_end_;
     // The directive works on copies, so that the loop's own tokenizer and state never leave it.
     Tokenizer directive_tokenizer = tokenizer;
     LineState directive_line = line;
     const bool handled = define_.handle_word(directive_tokenizer, word, directive_line, output_);
     tokenizer = directive_tokenizer;
     line = directive_line;
-    if (handled) return true;
+    if (handled) {
+      if (line.token_count == 0 && line.leading_number) {
+        // A value that begins with a digit stands as this line's number.
+        if (after_join)
+          report_joined_number(tokenizer.token_text().data(), symbols().found_value());
+        open_join_line_ = 0;
+      } else if (line.leading_number && line.token_count == 1 && is_define_keyword(word) &&
+                 !output_.at_line_start()) {
+        // A complete DEFINE after a label: the label joins the next output line.
+        note_join(line);
+      }
+      return true;
+    }
   }
   output_.commit(word.data() + word.size());
   return false;

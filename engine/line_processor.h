@@ -86,6 +86,8 @@ class LineProcessor {
   // `number` begins the line; `out` is where it is about to be committed. Takes no tokenizer, so
   // that the line loop's own never has its address taken.
   void check_joined_number(const char* out, std::string_view number);
+  // Reports `number`, found at `at` in the line, as joined to the line of the open join.
+  void report_joined_number(const char* at, std::string_view number);
   std::int64_t open_join_line_ = 0;  // 0 when none
   std::uint64_t join_end_ = 0;
   bool fast_path_ = true;

@@ -48,7 +48,19 @@ const std::vector<DiagnosticCase> kDiagnostics = {
      0},
     {"NumberJoined", "100 REM x\n\n110 PRINT\n",
      "in.bas:3:1: warning: line number '110' is joined to the number of line 1 on one output "
-     "line: a line that holds only a number, or a number and a comment, joins the next line\n",
+     "line: a line that holds only a number, or a number and a comment or a DEFINE, joins the "
+     "next line\n",
+     0},
+    // A label before a DEFINE, and a name whose value is a number standing as a label.
+    {"NumberJoinedAfterDefine", "10 DEFINE X = 1\n20 PRINT X\n",
+     "in.bas:2:1: warning: line number '20' is joined to the number of line 1 on one output "
+     "line: a line that holds only a number, or a number and a comment or a DEFINE, joins the "
+     "next line\n",
+     0},
+    {"ValueJoinedAsANumber", "10\nDEFINE L = 20\n  l PRINT\n",
+     "in.bas:3:3: warning: line number '20' is joined to the number of line 1 on one output "
+     "line: a line that holds only a number, or a number and a comment or a DEFINE, joins the "
+     "next line\n",
      0},
     {"RemAfterStatement", "A=1 REM note\nB=2\n",
      "in.bas:1:5: warning: REM after a statement takes the line break with it, so the next line "

@@ -105,8 +105,9 @@ bool is_ambiguous_component(std::wstring_view name) {
 // The name to hand to CreateFileW for a UTF-8 path, or false when the path is refused: a reserved
 // device name or a trailing dot or blank in any component, or a colon other than a drive's (which
 // would name an alternate data stream). "NUL" alone is the null device, as /dev/null is on POSIX
-// systems; a name already in the \\?\ or \\.\ form is taken as it is. A long path is made absolute
-// in the \\?\ form, which has no length limit.
+// systems; a name already in the \\?\ or \\.\ form is taken as it is. A path that is long once
+// joined to the current directory (where the system applies its limit) is made absolute in the
+// \\?\ form, which has no length limit.
 bool native_path(const std::string& path, std::wstring& native) {
   native = widen(path);
   if (equal_ignoring_case(native, L"NUL")) return true;
@@ -120,11 +121,11 @@ bool native_path(const std::string& path, std::wstring& native) {
     if (name.find(L':') != std::wstring_view::npos || is_ambiguous_component(name)) return false;
     start = end + 1;
   }
-  if (native.size() < MAX_PATH - 12) return true;
   const DWORD size = ::GetFullPathNameW(native.c_str(), 0, nullptr, nullptr);
   if (size == 0) return true;  // CreateFileW reports the problem
   std::wstring full(size, L'\0');
   full.resize(::GetFullPathNameW(native.c_str(), size, full.data(), nullptr));
+  if (full.size() < MAX_PATH - 12) return true;
   native = full.starts_with(L"\\\\") ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
   return true;
 }

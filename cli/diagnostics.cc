@@ -137,6 +137,11 @@ void describe(std::string& out, const Diagnostic& d) {
           "REM after a statement takes the line break with it, so the next line continues this "
           "one; put the comment on a line of its own";
       return;
+    case DiagnosticKind::DefineJoinsNextLine:
+      out +=
+          "DEFINE after a statement takes the line break with it, so the next line continues "
+          "this one; put the DEFINE on a line of its own";
+      return;
   }
 }
 

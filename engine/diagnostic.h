@@ -23,7 +23,8 @@ enum class DiagnosticKind : std::uint8_t {
   QuoteInWord,     // `found` is a word or number holding a double quote; the column is the quote's
   NumberJoined,    // `found` is the number that begins the line, written on the output line that
                    // the number of line `other_line` left open
-  RemJoinsNextLine,  // a REM after a statement: the next line continues this output line
+  RemJoinsNextLine,     // a REM after a statement: the next line continues this output line
+  DefineJoinsNextLine,  // a complete DEFINE after a statement: the same
 };
 
 inline constexpr bool is_error(DiagnosticKind kind) {

@@ -181,6 +181,7 @@ inline bool LineProcessor::handle_word(std::span<char> word, Tokenizer& tokenize
     // join is known only before its value is.
     const bool after_join =
         line.token_count == 0 && open_join_line_ != 0 && output_.total_at(word.data()) == join_end_;
+    const char* const at = tokenizer.token_text().data();
     // The directive works on copies, so that the loop's own tokenizer and state never leave it.
     Tokenizer directive_tokenizer = tokenizer;
     LineState directive_line = line;
@@ -190,13 +191,16 @@ inline bool LineProcessor::handle_word(std::span<char> word, Tokenizer& tokenize
     if (handled) {
       if (line.token_count == 0 && line.leading_number) {
         // A value that begins with a digit stands as this line's number.
-        if (after_join)
-          report_joined_number(tokenizer.token_text().data(), symbols().found_value());
+        if (after_join) report_joined_number(at, symbols().found_value());
         open_join_line_ = 0;
-      } else if (line.leading_number && line.token_count == 1 && is_define_keyword(word) &&
-                 !output_.at_line_start()) {
-        // A complete DEFINE after a label: the label joins the next output line.
-        note_join(line);
+      } else if (line.token_count > 0 && is_define_keyword(word) && !output_.at_line_start()) {
+        // A complete DEFINE ends the line without its line break: after a label, the label joins
+        // the next output line; after a statement, the next line continues this one.
+        if (line.leading_number && line.token_count == 1) {
+          note_join(line);
+        } else {
+          reports_.report(DiagnosticKind::DefineJoinsNextLine, at);
+        }
       }
       return true;
     }

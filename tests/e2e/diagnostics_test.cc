@@ -66,6 +66,10 @@ const std::vector<DiagnosticCase> kDiagnostics = {
      "in.bas:1:5: warning: REM after a statement takes the line break with it, so the next line "
      "continues this one; put the comment on a line of its own\n",
      0},
+    {"DefineAfterStatement", "PRINT DEFINE X = 1\nA=2\n",
+     "in.bas:1:7: warning: DEFINE after a statement takes the line break with it, so the next "
+     "line continues this one; put the DEFINE on a line of its own\n",
+     0},
     {"LongTokenCut", "X = 1" + std::string(100, '2') + "\"\n",
      "in.bas:1:106: warning: double quote inside the number '1" + std::string(39, '2') +
          "...': the quoted text becomes part of it; a blank before the quote keeps it a string\n",

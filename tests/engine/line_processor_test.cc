@@ -15,7 +15,7 @@ class DiagnosticRecorder : public DiagnosticObserver {
  public:
   void report(const Diagnostic& d) override {
     static constexpr const char* kNames[] = {"unknown",  "equals", "value",  "defined", "full",
-                                             "unclosed", "quote",  "joined", "rem"};
+                                             "unclosed", "quote",  "joined", "rem",     "define"};
     std::string text = std::to_string(d.line) + ":" + std::to_string(d.column) + " " +
                        kNames[static_cast<int>(d.kind)];
     if (!d.found.empty()) text += " [" + std::string(d.found) + "]";
@@ -253,6 +253,10 @@ TEST(LineProcessorTest, ReportsEachDiagnosticWithItsLineAndColumn) {
       {{"10", "20", "END"}, {"2:1 joined [20] 1"}},
       {{"A=1 REM note", "B=2"}, {"1:5 rem"}},
       {{"10 PRINT X rem note", "20 PRINT Y"}, {"1:12 rem"}},
+      {{"10 DEFINE X = 1", "20 PRINT X"}, {"2:1 joined [20] 1"}},
+      {{"10", "DEFINE L = 20", "  l PRINT"}, {"3:3 joined [20] 1"}},
+      {{"PRINT define X = 1", "A=2"}, {"1:7 define"}},
+      {{"PRINT DEFINE X", "A=2"}, {"1:15 equals"}},
       {{"DEFINE X 5"}, {"1:10 equals [5]"}},
       {{"DEFINE X"}, {"1:9 equals"}},
       {{"DEFINE X = \"s\""}, {"1:12 value [s]"}},

@@ -11,18 +11,18 @@ bool is_define_keyword(std::span<char> text) {
   return char_class::is_keyword(text, "DEFINE");
 }
 
-bool DefineDirective::handle_word(Tokenizer& tokenizer, std::span<char> word, LineState& line,
-                                  OutputBuffer& out) {
+WordUse DefineDirective::handle_word(Tokenizer& tokenizer, std::span<char> word, LineState& line,
+                                     OutputBuffer& out) {
   if (is_define_keyword(word)) {
     run_directive(tokenizer, line, out);
-    return true;
+    return WordUse::Directive;
   }
   // The word was upper-cased as it was copied.
-  if (!symbols_.find_upper({word.data(), word.size()})) return false;
+  if (!symbols_.find_upper({word.data(), word.size()})) return WordUse::Kept;
   const std::string_view value = symbols_.found_value();
   if (!value.empty() && char_class::has(value.front(), char_class::kDigit)) line.note_number();
   out.put(value);
-  return true;
+  return WordUse::Substituted;
 }
 
 namespace {

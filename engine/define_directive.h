@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string_view>
 
@@ -22,13 +23,21 @@ enum class DefineResult {
 // True when `text` is the whole word DEFINE, in any case; a six-byte text is upper-cased in place.
 bool is_define_keyword(std::span<char> text);
 
+// What handle_word() did with a word.
+enum class WordUse : std::uint8_t {
+  Kept,         // neither DEFINE nor a defined name: nothing was written
+  Directive,    // the word was DEFINE: the directive ran
+  Substituted,  // a defined name: its value was written
+};
+
 // The DEFINE directive and the substitution of defined names, for the line processor's words.
 class DefineDirective {
  public:
   // Handles the current Word token, given upper-cased as `word`: runs the directive when the word
-  // is DEFINE; writes the value when the word is a defined name. Returns false, having written
-  // nothing, when the word is neither.
-  bool handle_word(Tokenizer& tokenizer, std::span<char> word, LineState& line, OutputBuffer& out);
+  // is DEFINE; writes the value when the word is a defined name. Either may move the output, and
+  // `word` with it.
+  WordUse handle_word(Tokenizer& tokenizer, std::span<char> word, LineState& line,
+                      OutputBuffer& out);
 
   // False when handle_word() is sure to leave `word` alone: it is not DEFINE and no name is
   // defined.

@@ -185,25 +185,26 @@ inline bool LineProcessor::handle_word(std::span<char> word, Tokenizer& tokenize
     // The directive works on copies, so that the loop's own tokenizer and state never leave it.
     Tokenizer directive_tokenizer = tokenizer;
     LineState directive_line = line;
-    const bool handled = define_.handle_word(directive_tokenizer, word, directive_line, output_);
+    const WordUse use = define_.handle_word(directive_tokenizer, word, directive_line, output_);
     tokenizer = directive_tokenizer;
     line = directive_line;
-    if (handled) {
-      if (line.token_count == 0 && line.leading_number) {
-        // A value that begins with a digit stands as this line's number.
-        if (after_join) report_joined_number(at, symbols().found_value());
-        open_join_line_ = 0;
-      } else if (line.token_count > 0 && is_define_keyword(word) && !output_.at_line_start()) {
-        // A complete DEFINE ends the line without its line break: after a label, the label joins
-        // the next output line; after a statement, the next line continues this one.
-        if (line.leading_number && line.token_count == 1) {
-          note_join(line);
-        } else {
-          reports_.report(DiagnosticKind::DefineJoinsNextLine, at);
-        }
+    // `word` may have moved with the output from here on.
+    if (use == WordUse::Substituted && line.token_count == 0 && line.leading_number) {
+      // A value that begins with a digit stands as this line's number.
+      if (after_join) report_joined_number(at, symbols().found_value());
+      open_join_line_ = 0;
+    } else if (use == WordUse::Directive && line.token_count > 0 && tokenizer.at_line_end() &&
+               !output_.at_line_start()) {
+      // A DEFINE that took the rest of the line without a message ends it without its line
+      // break: after a label, the label joins the next output line; after a statement, the next
+      // line continues this one.
+      if (line.leading_number && line.token_count == 1) {
+        note_join(line);
+      } else {
+        reports_.report(DiagnosticKind::DefineJoinsNextLine, at);
       }
-      return true;
     }
+    if (use != WordUse::Kept) return true;
   }
   output_.commit(word.data() + word.size());
   return false;

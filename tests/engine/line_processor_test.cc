@@ -257,6 +257,8 @@ TEST(LineProcessorTest, ReportsEachDiagnosticWithItsLineAndColumn) {
       {{"10", "DEFINE L = 20", "  l PRINT"}, {"3:3 joined [20] 1"}},
       {{"PRINT define X = 1", "A=2"}, {"1:7 define"}},
       {{"PRINT DEFINE X", "A=2"}, {"1:15 equals"}},
+      {{"PRINT DEFINE", "A=2"}, {"1:7 define"}},
+      {{"PRINT DEFINE 5 = 3", "A=2"}, {}},
       {{"DEFINE X 5"}, {"1:10 equals [5]"}},
       {{"DEFINE X"}, {"1:9 equals"}},
       {{"DEFINE X = \"s\""}, {"1:12 value [s]"}},

@@ -129,8 +129,7 @@ void describe(std::string& out, const Diagnostic& d) {
       append_number(out, d.other_line);
       out +=
           " on one output line: a line that holds only a number, or a number and a comment or a "
-          "DEFINE, "
-          "joins the next line";
+          "DEFINE, joins the next line";
       return;
     case DiagnosticKind::RemJoinsNextLine:
       out +=

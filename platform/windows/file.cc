@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cwctype>
+#include <exception>
 
 #include "platform/windows/wide.h"
 
@@ -196,7 +197,14 @@ bool guard_standard_descriptors() {
       ::GetConsoleMode(handle_of(1), &mode) || ::GetConsoleMode(handle_of(2), &mode);
   if (console && ::GetConsoleOutputCP() != CP_UTF8) {
     saved_console_code_page = ::GetConsoleOutputCP();
-    if (::SetConsoleOutputCP(CP_UTF8)) std::atexit(restore_console_code_page);
+    if (::SetConsoleOutputCP(CP_UTF8)) {
+      std::atexit(restore_console_code_page);
+      // A run that ends by std::terminate (out of memory) skips atexit.
+      std::set_terminate([] {
+        restore_console_code_page();
+        std::abort();
+      });
+    }
   }
   return true;
 }

@@ -88,15 +88,16 @@ bool define_constants(const Arguments& arguments, LineProcessor& processor, Erro
 
 std::optional<int> open_files(const Arguments& arguments, Files& files, platform::Console& console,
                               ErrorLog& errors) {
+  const auto cannot_open = [&](const std::string& path, int error) {
+    report_file_error(console, errors, "Could not open file: ", "open", path, error,
+                      platform::open_error_number(error), "");
+    return 1;
+  };
   bool same_file = false;
   platform::OpenResult input = arguments.input_path == kStandardStream
                                    ? platform::open_standard(0, {}, same_file)
                                    : platform::open_for_reading(arguments.input_path);
-  if (!input.file.is_open()) {
-    report_file_error(console, errors, "Could not open file: ", "open", arguments.input_path,
-                      input.error, platform::open_error_number(input.error), "");
-    return 1;
-  }
+  if (!input.file.is_open()) return cannot_open(arguments.input_path, input.error);
   const int input_fd = input.file.fd();
   platform::OpenResult output =
       arguments.output_path == kStandardStream
@@ -107,11 +108,7 @@ std::optional<int> open_files(const Arguments& arguments, Files& files, platform
                      "the input file");
     return 1;
   }
-  if (!output.file.is_open()) {
-    report_file_error(console, errors, "Could not open file: ", "open", arguments.output_path,
-                      output.error, platform::open_error_number(output.error), "");
-    return 1;
-  }
+  if (!output.file.is_open()) return cannot_open(arguments.output_path, output.error);
   // An output that this run created goes again when the run stops before writing it.
   const auto give_up_output = [&] {
     if (!output.created) return;
@@ -130,24 +127,21 @@ std::optional<int> open_files(const Arguments& arguments, Files& files, platform
     }
     if (!map.file.is_open()) {
       give_up_output();
-      report_file_error(console, errors, "Could not open file: ", "open", *arguments.map_path,
-                        map.error, platform::open_error_number(map.error), "");
-      return 1;
+      return cannot_open(*arguments.map_path, map.error);
     }
     files.map = std::move(map.file);
   }
   // Every file is open and none is another: only now are the output and the map emptied.
-  const auto empty = [&](const platform::File& file, const std::string& path) {
-    const int error = platform::empty_file(file);
-    if (error == 0) return true;
-    report_file_error(console, errors, "Could not open file: ", "open", path, error,
-                      platform::open_error_number(error), "");
-    return false;
-  };
-  if (arguments.output_path != kStandardStream && !empty(output.file, arguments.output_path)) {
-    return 1;
+  if (arguments.output_path != kStandardStream) {
+    if (const int error = platform::empty_file(output.file)) {
+      return cannot_open(arguments.output_path, error);
+    }
   }
-  if (files.map.is_open() && !empty(files.map, *arguments.map_path)) return 1;
+  if (files.map.is_open()) {
+    if (const int error = platform::empty_file(files.map)) {
+      return cannot_open(*arguments.map_path, error);
+    }
+  }
   files.input = std::move(input.file);
   files.output = std::move(output.file);
   return std::nullopt;

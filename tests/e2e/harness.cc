@@ -266,11 +266,6 @@ Child::Child(const Sandbox& sandbox, const std::vector<std::string>& args,
       reinterpret_cast<long long>(start_process(sandbox.dir(), args, in, console, null.h).hProcess);
 }
 
-Child::~Child() {
-  kill();
-  wait();
-}
-
 void Child::kill() {
   if (status_ < 0) ::TerminateProcess(reinterpret_cast<HANDLE>(id_), kKilledStatus);
 }
@@ -373,11 +368,6 @@ Child::Child(const Sandbox& sandbox, const std::vector<std::string>& args,
   id_ = pid;
 }
 
-Child::~Child() {
-  kill();
-  wait();
-}
-
 void Child::kill() {
   if (status_ < 0) ::kill(static_cast<pid_t>(id_), SIGKILL);
 }
@@ -393,6 +383,11 @@ int Child::wait() {
 }
 
 #endif
+
+Child::~Child() {
+  kill();
+  wait();
+}
 
 bool under_wine() {
 #ifdef _WIN32

@@ -16,6 +16,10 @@ namespace vorpex::platform {
 // page for the run, so that file names show as they are.
 bool guard_standard_descriptors();
 
+// Puts standard input and output in binary mode, so that their bytes pass unchanged (on Windows a
+// descriptor opened in text mode turns LF into CR LF); nothing to do elsewhere.
+void set_binary_standard_streams();
+
 // A file descriptor owned for its lifetime; closed by close() or the destructor. On Windows it is
 // a C runtime descriptor over the file's handle.
 class File {

@@ -25,6 +25,8 @@ bool guard_standard_descriptors() {
   return true;
 }
 
+void set_binary_standard_streams() {}
+
 int File::close() {
   if (fd_ < 0) return 0;
   const int result = ::close(release());

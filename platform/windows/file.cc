@@ -209,6 +209,11 @@ bool guard_standard_descriptors() {
   return true;
 }
 
+void set_binary_standard_streams() {
+  ::_setmode(0, _O_BINARY);
+  ::_setmode(1, _O_BINARY);
+}
+
 int File::close() {
   if (fd_ < 0) return 0;
   return ::_close(release()) == 0 ? 0 : errno;

@@ -1,0 +1,451 @@
+#include "engine/analysis.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <span>
+#include <unordered_map>
+
+#include "engine/byte_sink.h"
+#include "engine/char_class.h"
+#include "engine/line_processor.h"
+#include "engine/line_source.h"
+
+namespace vorpex {
+
+namespace {
+
+// The source's lines, each copied without its CR bytes into a buffer of its own with a NUL after
+// it (the converter upper-cases words in place). Remembers where the CR bytes of the current line
+// stood, so that columns can be given in the text as it is.
+class TextLines : public LineSource {
+ public:
+  explicit TextLines(std::string_view text) : text_(text.substr(0, text.find('\x1a'))) {}
+
+  bool next_line(std::span<char>& line) override {
+    if (done_) return false;
+    std::size_t end = text_.find('\n', next_);
+    if (end == std::string_view::npos) {
+      done_ = true;
+      if (next_ == text_.size()) return false;  // the text ended with its line break
+      end = text_.size();
+    }
+    const std::string_view raw = text_.substr(next_, end - next_);
+    start_ = next_;
+    next_ = end + 1;
+    buffer_.clear();
+    removed_.clear();
+    for (const char c : raw) {
+      if (c == '\r') {
+        removed_.push_back(buffer_.size());
+      } else {
+        buffer_.push_back(c);
+      }
+    }
+    const std::size_t size = buffer_.size();
+    buffer_.resize(size + 1 + kLinePadding, '\0');
+    line = {buffer_.data(), size};
+    return true;
+  }
+  std::size_t readable_padding() const override { return kLinePadding; }
+
+  // A 1-based column of the current line without its CR bytes, in the line as it is.
+  std::size_t original_column(std::size_t column) const {
+    std::size_t shift = 0;
+    for (const std::size_t at : removed_)
+      shift += at < column ? 1 : 0;
+    return column + shift;
+  }
+  // The current line as it is in the text, and where it starts.
+  std::size_t line_start() const { return start_; }
+
+ private:
+  std::string_view text_;
+  std::size_t next_ = 0;
+  std::size_t start_ = 0;
+  bool done_ = false;
+  std::string buffer_;
+  std::vector<std::size_t> removed_;
+};
+
+class StringSink : public ByteSink {
+ public:
+  explicit StringSink(std::string& out) : out_(out) {}
+  bool write(std::string_view bytes) override {
+    out_.append(bytes);
+    return true;
+  }
+
+ private:
+  std::string& out_;
+};
+
+std::uint32_t offset32(std::size_t size) {
+  return static_cast<std::uint32_t>(
+      std::min<std::size_t>(size, std::numeric_limits<std::uint32_t>::max()));
+}
+
+bool is_jump_word(std::string_view word) {
+  static constexpr std::array<std::string_view, 6> kWords = {"GOTO", "GOSUB",   "THEN",
+                                                             "ELSE", "RESTORE", "RUN"};
+  for (const std::string_view keyword : kWords) {
+    if (word.size() != keyword.size()) continue;
+    bool same = true;
+    for (std::size_t i = 0; i < word.size() && same; ++i)
+      same = char_class::to_upper(word[i]) == keyword[i];
+    if (same) return true;
+  }
+  return false;
+}
+
+std::string upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    c = char_class::to_upper(c);
+  return out;
+}
+
+// Gathers the diagnostics, the tokens and what the tokens tell: the constants, their uses, the
+// line numbers and the jumps.
+class Collector : public DiagnosticObserver, public TokenObserver, public LineObserver {
+ public:
+  Collector(Analysis& analysis, const TextLines* lines, std::string_view text, SymbolTable& symbols,
+            bool keep_tokens)
+      : analysis_(analysis),
+        lines_(lines),
+        text_(text),
+        symbols_(symbols),
+        keep_tokens_(keep_tokens) {}
+
+  void report(const Diagnostic& d) override {
+    AnalysisDiagnostic& kept = analysis_.diagnostics.emplace_back();
+    kept.kind = d.kind;
+    kept.line = d.line;
+    kept.column = lines_->original_column(d.column);
+    kept.end_column = lines_->original_column(end_column(d));
+    kept.found_kind = d.found_kind;
+    kept.found.assign(d.found);
+    kept.other_line = d.other_line;
+  }
+
+  void line_started(std::int64_t) override {
+    definition_done();
+    analysis_.output_start.push_back(offset32(analysis_.output.size()));
+    expect_target_ = false;
+    in_list_ = false;
+  }
+
+  void token(const TokenEvent& raw) override {
+    TokenEvent event = raw;
+    const std::size_t end = lines_->original_column(raw.column + raw.length);
+    event.column = lines_->original_column(raw.column);
+    event.length = end - event.column;
+    if (keep_tokens_) analysis_.tokens.push_back(event);
+    const std::string_view text = text_of(event);
+    const SourceRange place{event.line, event.column, event.length};
+    bool target = false;
+    switch (event.role) {
+      case TokenRole::LineNumber:
+        analysis_.labels.push_back({std::string(canonical_number(text)), place});
+        break;
+      case TokenRole::Number:
+        if (expect_target_) {
+          analysis_.jumps.push_back({std::string(canonical_number(text)), place});
+          target = true;
+        }
+        break;
+      case TokenRole::Word:
+        if (is_jump_word(text)) {
+          expect_target_ = true;
+          in_list_ = false;
+          return;
+        }
+        break;
+      case TokenRole::Operator:
+        if (in_list_ && text == ",") {
+          expect_target_ = true;
+          in_list_ = false;
+          return;
+        }
+        break;
+      case TokenRole::DefinedName: {
+        const std::string name = upper(text);
+        const auto found = index_.find(name);
+        if (found != index_.end()) analysis_.references.push_back({found->second, place});
+        // A constant whose value is a number names a line after a jump, too.
+        const SymbolEntry* entry = symbols_.entry_of(name);
+        if (expect_target_ && entry != nullptr && !entry->value.empty() &&
+            char_class::has(entry->value.front(), char_class::kDigit)) {
+          analysis_.jumps.push_back({std::string(canonical_number(entry->value)), place});
+          target = true;
+        }
+        break;
+      }
+      case TokenRole::Definition: {
+        std::string name = upper(text);
+        if (!index_.contains(name)) candidates_.push_back({std::move(name), {}, place});
+        break;
+      }
+      default:
+        break;
+    }
+    expect_target_ = false;
+    in_list_ = target;
+  }
+
+  void set_lines(const TextLines* lines) { lines_ = lines; }
+
+  // Called before the run: the constants of the options.
+  void predefined(std::string_view name) {
+    const std::string key = upper(name);
+    if (index_.contains(key)) return;
+    index_.emplace(key, analysis_.definitions.size());
+    analysis_.definitions.push_back({key, {}, {}});
+  }
+
+  // A Definition token names a constant when the table took it on that line.
+  void definition_done() {
+    for (Definition& candidate : candidates_) {
+      const SymbolEntry* entry = symbols_.entry_of(candidate.name);
+      if (entry == nullptr || entry->line != candidate.place.line) continue;
+      index_.emplace(candidate.name, analysis_.definitions.size());
+      analysis_.definitions.push_back(std::move(candidate));
+    }
+    candidates_.clear();
+  }
+
+  void finish() {
+    for (Definition& definition : analysis_.definitions) {
+      if (const SymbolEntry* entry = symbols_.entry_of(definition.name))
+        definition.value = entry->value;
+    }
+  }
+
+ private:
+  std::string_view text_of(const TokenEvent& event) const {
+    const std::size_t start = lines_->line_start() + event.column - 1;
+    if (start >= text_.size()) return {};
+    return text_.substr(start, event.length);
+  }
+
+  // The end of the diagnostic's token in the line without CR bytes.
+  std::size_t end_column(const Diagnostic& d) const {
+    switch (d.kind) {
+      case DiagnosticKind::UnknownCharacter:
+        return d.column + 1;
+      case DiagnosticKind::QuoteInWord:
+        return d.column + d.found.size() - std::min(d.found.find('"'), d.found.size());
+      case DiagnosticKind::EqualsExpected:
+      case DiagnosticKind::ValueExpected:
+        return d.column + d.found.size() + (d.found_kind == TokenKind::String ? 2 : 0);
+      case DiagnosticKind::UnclosedString: {
+        std::size_t end = d.column;
+        const std::size_t start = lines_->line_start();
+        while (start + end - 1 < text_.size() && text_[start + end - 1] != '\n' &&
+               text_[start + end - 1] != '\r')
+          ++end;
+        return end;
+      }
+      case DiagnosticKind::RemJoinsNextLine:
+        return d.column + 3;
+      case DiagnosticKind::DefineJoinsNextLine:
+        return d.column + 6;
+      default:
+        return d.column + std::max<std::size_t>(d.found.size(), 1);
+    }
+  }
+
+  Analysis& analysis_;
+  const TextLines* lines_;
+  std::string_view text_;
+  SymbolTable& symbols_;
+  bool keep_tokens_;
+  bool expect_target_ = false;  // the last token was a jump's keyword, or a comma in its list
+  bool in_list_ = false;        // the last token was a jump's number
+  std::unordered_map<std::string, std::size_t> index_;
+  std::vector<Definition> candidates_;
+};
+
+// TEMPORARY: the tokens as the converter reads them, until the converter reports them itself.
+void standin_tokens(std::string_view text, SymbolTable& symbols, TokenObserver& observer,
+                    std::int64_t line_number, std::string& line) {
+  Tokenizer tokenizer;
+  tokenizer.set_line(line.data());
+  std::size_t count = 0;
+  bool after_define = false;
+  const auto column = [&](const char* at) {
+    return static_cast<std::size_t>(at - line.data()) + 1;
+  };
+  (void)text;
+  for (;;) {
+    const TokenKind kind = tokenizer.next_token();
+    const char* at = tokenizer.token_text().data();
+    const std::size_t length = tokenizer.token_text().size();
+    TokenRole role = TokenRole::Word;
+    switch (kind) {
+      case TokenKind::None:
+        observer.token({line_number, column(at), 1, TokenRole::Unknown});
+        tokenizer.set_line(const_cast<char*>(at) + 1);
+        ++count;
+        continue;
+      case TokenKind::Delimiter:
+        if (tokenizer.delimiter_char() == '\0') return;
+        if (tokenizer.delimiter_char() == '\'') {
+          observer.token(
+              {line_number, column(at), line.size() - column(at) + 1, TokenRole::Comment});
+          return;
+        }
+        role = TokenRole::Operator;
+        break;
+      case TokenKind::Number:
+        role = count == 0 ? TokenRole::LineNumber : TokenRole::Number;
+        break;
+      case TokenKind::String:
+        at -= 1;
+        observer.token({line_number, column(at), static_cast<std::size_t>(tokenizer.cursor() - at),
+                        TokenRole::String});
+        ++count;
+        continue;
+      case TokenKind::Word: {
+        std::string word(at, length);
+        for (char& c : word)
+          c = char_class::to_upper(c);
+        if (word == "REM") {
+          observer.token(
+              {line_number, column(at), line.size() - column(at) + 1, TokenRole::Comment});
+          return;
+        }
+        if (after_define) {
+          role = TokenRole::Definition;
+          after_define = false;
+        } else if (word == "DEFINE") {
+          role = TokenRole::Directive;
+          after_define = true;
+        } else if (const SymbolEntry* e = symbols.entry_of(word);
+                   e != nullptr && e->line < line_number) {
+          role = TokenRole::DefinedName;
+        }
+        break;
+      }
+    }
+    observer.token({line_number, column(at), length, role});
+    ++count;
+  }
+}
+
+}  // namespace
+
+Diagnostic AnalysisDiagnostic::view() const {
+  Diagnostic d;
+  d.kind = kind;
+  d.line = line;
+  d.column = column;
+  d.found_kind = found_kind;
+  d.found = found;
+  d.other_line = other_line;
+  return d;
+}
+
+std::string_view canonical_number(std::string_view number) {
+  const std::size_t first = number.find_first_not_of('0');
+  if (first == std::string_view::npos) return number.empty() ? number : number.substr(0, 1);
+  return number.substr(first);
+}
+
+Analysis analyze(std::string_view text, const AnalysisOptions& options) {
+  Analysis analysis;
+  StringSink sink(analysis.output);
+  LineProcessor processor(sink);
+  TextLines lines(text);
+  Collector collector(analysis, &lines, text, processor.symbols(), options.keep_tokens);
+  for (const auto& [name, value] : options.defines) {
+    if (processor.define_constant(name, value) == DefineResult::Defined) {
+      std::string key(name);
+      const std::size_t first = key.find_first_not_of(" \t");
+      const std::size_t last = key.find_last_not_of(" \t");
+      collector.predefined(std::string_view(key).substr(first, last - first + 1));
+    }
+  }
+  processor.set_diagnostics(&collector);
+  processor.set_line_observer(&collector);
+  processor.set_fast_path(false);
+  processor.process_input(lines);
+  analysis.output_start.push_back(offset32(analysis.output.size()));
+
+  collector.definition_done();
+  // TEMPORARY: a second pass for the tokens.
+  {
+    TextLines again(text);
+    collector.set_lines(&again);
+    std::span<char> line;
+    std::int64_t number = 0;
+    std::string copy;
+    while (again.next_line(line)) {
+      copy.assign(line.data(), line.size());
+      standin_tokens(text, processor.symbols(), collector, ++number, copy);
+      collector.definition_done();
+    }
+  }
+  collector.finish();
+  return analysis;
+}
+
+const Definition* Analysis::find_definition(std::string_view name) const {
+  const std::string key = upper(name);
+  for (const Definition& definition : definitions) {
+    if (definition.name == key) return &definition;
+  }
+  return nullptr;
+}
+
+const LineNumberUse* Analysis::find_label(std::string_view number) const {
+  const std::string_view key = canonical_number(number);
+  for (const LineNumberUse& label : labels) {
+    if (label.number == key) return &label;
+  }
+  return nullptr;
+}
+
+std::vector<std::int64_t> Analysis::line_map() const {
+  std::vector<std::int64_t> map;
+  bool at_start = true;
+  std::size_t line = 0;  // the input line (from 0) that holds offset i
+  for (std::size_t i = 0; i < output.size(); ++i) {
+    if (at_start) {
+      while (line + 1 < output_start.size() && output_start[line + 1] <= i)
+        ++line;
+      map.push_back(static_cast<std::int64_t>(line) + 1);
+    }
+    at_start = output[i] == '\n';
+  }
+  return map;
+}
+
+std::pair<std::size_t, std::size_t> Analysis::output_lines_of(std::int64_t line) const {
+  if (line < 1 || static_cast<std::size_t>(line) >= output_start.size()) return {0, 0};
+  const std::size_t from = output_start[static_cast<std::size_t>(line) - 1];
+  const std::size_t to = output_start[static_cast<std::size_t>(line)];
+  if (from >= to) return {0, 0};
+  const auto lines_before = [&](std::size_t offset) {
+    return static_cast<std::size_t>(
+        std::count(output.begin(), output.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
+  };
+  const std::size_t first = lines_before(from);
+  return {first, first + 1 + lines_before(to - 1) - lines_before(from)};
+}
+
+std::string_view Analysis::output_line(std::size_t index) const {
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < index; ++i) {
+    const std::size_t lf = output.find('\n', start);
+    if (lf == std::string::npos) return {};
+    start = lf + 1;
+  }
+  std::size_t end = output.find('\n', start);
+  if (end == std::string::npos) end = output.size();
+  std::string_view text(output.data() + start, end - start);
+  if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+  return text;
+}
+
+}  // namespace vorpex

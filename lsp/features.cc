@@ -1,0 +1,472 @@
+// The language features: what the server answers about an open document, from its analysis.
+#include <algorithm>
+
+#include "cli/diagnostics.h"
+#include "engine/tokenizer.h"
+#include "lsp/server.h"
+
+namespace vorpex::lsp {
+
+namespace {
+
+const Json& member(const Json& object, std::string_view name) {
+  static const Json kNull;
+  if (!object.is_object()) return kNull;
+  const auto found = object.find(name);
+  return found == object.end() ? kNull : *found;
+}
+
+// The stable short codes of the engine's diagnostics.
+std::string_view code_of(DiagnosticKind kind) {
+  switch (kind) {
+    case DiagnosticKind::UnknownCharacter:
+      return "unknown-character";
+    case DiagnosticKind::EqualsExpected:
+      return "equals-expected";
+    case DiagnosticKind::ValueExpected:
+      return "value-expected";
+    case DiagnosticKind::AlreadyDefined:
+      return "already-defined";
+    case DiagnosticKind::TableFull:
+      return "table-full";
+    case DiagnosticKind::UnclosedString:
+      return "unclosed-string";
+    case DiagnosticKind::QuoteInWord:
+      return "quote-in-word";
+    case DiagnosticKind::NumberJoined:
+      return "number-joined";
+    case DiagnosticKind::RemJoinsNextLine:
+      return "rem-joins-next-line";
+    case DiagnosticKind::DefineJoinsNextLine:
+      return "define-joins-next-line";
+  }
+  return "";
+}
+
+std::string message_of(const AnalysisDiagnostic& d) {
+  std::string text;
+  cli::describe(text, d.view());
+  return text;
+}
+
+constexpr std::string_view kMissingTarget = "missing-line-target";
+
+// What stands at a place of the source.
+struct Hit {
+  enum Kind { None, Name, Label, Jump } kind = None;
+  const Definition* definition = nullptr;
+  std::string number;
+  SourceRange place;
+};
+
+bool covers(const SourceRange& place, std::int64_t line, std::size_t column) {
+  // The place just after a token still counts: the cursor often stands there.
+  return place.line == line && column >= place.column && column <= place.column + place.length;
+}
+
+Hit hit_at(const Analysis& analysis, std::int64_t line, std::size_t column) {
+  for (const Definition& d : analysis.definitions) {
+    if (d.place.line > 0 && covers(d.place, line, column)) return {Hit::Name, &d, {}, d.place};
+  }
+  for (const Reference& r : analysis.references) {
+    if (covers(r.place, line, column))
+      return {Hit::Name, &analysis.definitions[r.definition], {}, r.place};
+  }
+  for (const LineNumberUse& j : analysis.jumps) {
+    if (covers(j.place, line, column)) return {Hit::Jump, nullptr, j.number, j.place};
+  }
+  for (const LineNumberUse& l : analysis.labels) {
+    if (covers(l.place, line, column)) return {Hit::Label, nullptr, l.number, l.place};
+  }
+  return {};
+}
+
+std::string fenced(std::string_view text) {
+  return "```\n" + std::string(text) + "\n```";
+}
+
+// The tokens' roles as the legend lists them.
+int legend_index(TokenRole role) {
+  switch (role) {
+    case TokenRole::Word:
+      return 0;
+    case TokenRole::Number:
+      return 1;
+    case TokenRole::LineNumber:
+      return 2;
+    case TokenRole::String:
+      return 3;
+    case TokenRole::Operator:
+      return 4;
+    case TokenRole::Comment:
+      return 5;
+    case TokenRole::Directive:
+      return 6;
+    case TokenRole::DefinedName:
+      return 7;
+    case TokenRole::Definition:
+      return 8;
+    case TokenRole::Unknown:
+      return 9;
+  }
+  return 0;
+}
+
+// True when `name` is one word as the converter reads it, and not a keyword of its own.
+bool is_one_word(const std::string& name) {
+  std::string text = name;
+  Tokenizer tokenizer;
+  tokenizer.set_line(text.data());
+  if (tokenizer.next_token() != TokenKind::Word || tokenizer.token_text().data() != text.data())
+    return false;
+  if (tokenizer.next_token() != TokenKind::Delimiter || !tokenizer.at_line_end() ||
+      tokenizer.cursor() != text.data() + text.size())
+    return false;
+  std::string upper = name;
+  for (char& c : upper)
+    c = char_class::to_upper(c);
+  return upper != "REM" && upper != "DEFINE";
+}
+
+}  // namespace
+
+Json Server::range(const Document& document, const SourceRange& place) const {
+  const std::int64_t line = std::max<std::int64_t>(place.line - 1, 0);
+  return {
+      {"start",
+       {{"line", line}, {"character", document.character(place.line, place.column, encoding_)}}},
+      {"end",
+       {{"line", line},
+        {"character", document.character(place.line, place.column + place.length, encoding_)}}}};
+}
+
+Json Server::location(const std::string& uri, const Document& document,
+                      const SourceRange& place) const {
+  return {{"uri", uri}, {"range", range(document, place)}};
+}
+
+Json Server::diagnostics(const std::string& uri, const OpenDocument& open) const {
+  Json list = Json::array();
+  const Analysis& analysis = open.analysis;
+  for (const AnalysisDiagnostic& d : analysis.diagnostics) {
+    const bool error = is_error(d.kind);
+    if (!error && !warnings_) continue;
+    const SourceRange place{d.line, d.column,
+                            d.end_column > d.column ? d.end_column - d.column : 0};
+    if (d.note) {
+      if (list.empty()) continue;
+      list.back()["relatedInformation"].push_back(
+          {{"location", location(uri, open.document, place)}, {"message", message_of(d)}});
+      continue;
+    }
+    list.push_back({{"range", range(open.document, place)},
+                    {"severity", error ? 1 : 2},
+                    {"code", code_of(d.kind)},
+                    {"source", "vorpex"},
+                    {"message", message_of(d)}});
+  }
+  if (warnings_) {
+    for (const LineNumberUse& jump : analysis.jumps) {
+      if (analysis.find_label(jump.number) != nullptr) continue;
+      list.push_back({{"range", range(open.document, jump.place)},
+                      {"severity", 2},
+                      {"code", kMissingTarget},
+                      {"source", "vorpex"},
+                      {"message", "no line begins with the number " + jump.number}});
+    }
+  }
+  return list;
+}
+
+std::pair<std::int64_t, std::size_t> Server::place_of(const OpenDocument& open,
+                                                      const Json& params) const {
+  const Json& position = params.at("position");
+  const Position p{position.at("line").get<std::int64_t>(),
+                   position.at("character").get<std::int64_t>()};
+  const std::optional<std::size_t> column = open.document.byte_column(p, encoding_);
+  if (!column) throw RpcError(error_code::kInvalidParams, "Invalid params: position out of range");
+  return {p.line + 1, *column};
+}
+
+Json Server::hover(const Json& params) {
+  const OpenDocument& open = open_document(params);
+  const auto [line, column] = place_of(open, params);
+  const Analysis& analysis = open.analysis;
+  const Hit hit = hit_at(analysis, line, column);
+  std::string text;
+  if (hit.kind == Hit::Name) {
+    const Definition& d = *hit.definition;
+    text = "**" + d.name + "** = `" + d.value + "`\n\n";
+    text += d.place.line > 0 ? "Defined at line " + std::to_string(d.place.line) + "."
+                             : std::string("Defined in the settings.");
+  } else if (hit.kind == Hit::Jump || hit.kind == Hit::Label) {
+    const LineNumberUse* label = analysis.find_label(hit.number);
+    text = label != nullptr ? "Line " + hit.number + ": line " + std::to_string(label->place.line) +
+                                  " of the file"
+                            : "No line begins with the number " + hit.number + ".";
+  }
+  const auto [first, last] = analysis.output_lines_of(line);
+  if (!text.empty()) text += "\n\n";
+  if (first == last) {
+    text += "This line writes nothing to the output.";
+  } else {
+    std::string lines;
+    for (std::size_t i = first; i < last && i < first + 5; ++i) {
+      if (i > first) lines += '\n';
+      lines += analysis.output_line(i);
+    }
+    text += (last - first == 1 ? "Output line " + std::to_string(first + 1) + ":\n"
+                               : "Output lines " + std::to_string(first + 1) + "-" +
+                                     std::to_string(last) + ":\n") +
+            fenced(lines);
+  }
+  Json result = {{"contents", {{"kind", "markdown"}, {"value", text}}}};
+  if (hit.kind != Hit::None) result["range"] = range(open.document, hit.place);
+  return result;
+}
+
+Json Server::definition(const Json& params) {
+  const OpenDocument& open = open_document(params);
+  const auto [line, column] = place_of(open, params);
+  const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
+  const Hit hit = hit_at(open.analysis, line, column);
+  if (hit.kind == Hit::Name && hit.definition->place.line > 0)
+    return location(uri, open.document, hit.definition->place);
+  if (hit.kind == Hit::Jump || hit.kind == Hit::Label) {
+    if (const LineNumberUse* label = open.analysis.find_label(hit.number))
+      return location(uri, open.document, label->place);
+  }
+  return nullptr;
+}
+
+Json Server::references(const Json& params) {
+  const OpenDocument& open = open_document(params);
+  const auto [line, column] = place_of(open, params);
+  const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
+  const bool declaration = member(member(params, "context"), "includeDeclaration") == true;
+  const Analysis& analysis = open.analysis;
+  const Hit hit = hit_at(analysis, line, column);
+  Json list = Json::array();
+  if (hit.kind == Hit::Name) {
+    if (declaration && hit.definition->place.line > 0)
+      list.push_back(location(uri, open.document, hit.definition->place));
+    const auto index = static_cast<std::size_t>(hit.definition - analysis.definitions.data());
+    for (const Reference& r : analysis.references) {
+      if (r.definition == index) list.push_back(location(uri, open.document, r.place));
+    }
+  } else if (hit.kind == Hit::Jump || hit.kind == Hit::Label) {
+    if (const LineNumberUse* label = analysis.find_label(hit.number); label && declaration)
+      list.push_back(location(uri, open.document, label->place));
+    for (const LineNumberUse& j : analysis.jumps) {
+      if (j.number == hit.number) list.push_back(location(uri, open.document, j.place));
+    }
+  } else {
+    return nullptr;
+  }
+  return list;
+}
+
+Json Server::rename(const Json& params) {
+  const OpenDocument& open = open_document(params);
+  const auto [line, column] = place_of(open, params);
+  const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
+  const std::string new_name = params.at("newName").get<std::string>();
+  const Analysis& analysis = open.analysis;
+  const Hit hit = hit_at(analysis, line, column);
+  if (hit.kind != Hit::Name)
+    throw RpcError(error_code::kRequestFailed, "only a name that DEFINE defines can be renamed");
+  const Definition& definition = *hit.definition;
+  if (definition.place.line == 0)
+    throw RpcError(error_code::kRequestFailed,
+                   definition.name + " is defined in the settings, not in this file");
+  if (!is_one_word(new_name))
+    throw RpcError(error_code::kRequestFailed,
+                   "'" + new_name +
+                       "' is not one word: a name begins with a letter and holds "
+                       "no blank, operator or quote");
+  if (const Definition* other = analysis.find_definition(new_name);
+      other != nullptr && other != &definition)
+    throw RpcError(error_code::kRequestFailed,
+                   "'" + new_name + "' is already defined" +
+                       (other->place.line > 0 ? " at line " + std::to_string(other->place.line)
+                                              : std::string(" in the settings")));
+  // A word of that name after the definition would be replaced too, and change the program.
+  std::string upper = new_name;
+  for (char& c : upper)
+    c = char_class::to_upper(c);
+  const Analysis tokens = analyze(open.document.text(), options(true));
+  for (const TokenEvent& t : tokens.tokens) {
+    if (t.role != TokenRole::Word || t.line <= definition.place.line) continue;
+    std::string_view text = open.document.line_text(static_cast<std::size_t>(t.line - 1));
+    text = text.substr(std::min(t.column - 1, text.size()), t.length);
+    if (text.size() != upper.size()) continue;
+    std::string word(text);
+    for (char& c : word)
+      c = char_class::to_upper(c);
+    if (word == upper)
+      throw RpcError(error_code::kRequestFailed, "'" + new_name + "' is used as a word at line " +
+                                                     std::to_string(t.line) +
+                                                     ", which the new name would replace");
+  }
+  Json edits = Json::array();
+  edits.push_back({{"range", range(open.document, definition.place)}, {"newText", new_name}});
+  const auto index = static_cast<std::size_t>(&definition - analysis.definitions.data());
+  for (const Reference& r : analysis.references) {
+    if (r.definition == index)
+      edits.push_back({{"range", range(open.document, r.place)}, {"newText", new_name}});
+  }
+  return {{"changes", {{uri, edits}}}};
+}
+
+Json Server::completion(const Json& params) {
+  const OpenDocument& open = open_document(params);
+  Json items = Json::array();
+  for (const Definition& d : open.analysis.definitions) {
+    items.push_back(
+        {{"label", d.name},
+         {"kind", 21},
+         {"detail", "= " + d.value},
+         {"documentation", d.place.line > 0 ? "Defined at line " + std::to_string(d.place.line)
+                                            : std::string("Defined in the settings")}});
+  }
+  return items;
+}
+
+Json Server::document_symbols(const Json& params) {
+  const OpenDocument& open = open_document(params);
+  const Analysis& analysis = open.analysis;
+  Json symbols = Json::array();
+  const auto whole_line = [&](const SourceRange& place) {
+    const std::size_t length =
+        open.document.line_text(static_cast<std::size_t>(place.line - 1)).size();
+    return range(open.document, {place.line, 1, length});
+  };
+  for (const Definition& d : analysis.definitions) {
+    if (d.place.line == 0) continue;
+    symbols.push_back({{"name", d.name},
+                       {"detail", "= " + d.value},
+                       {"kind", 14},
+                       {"range", whole_line(d.place)},
+                       {"selectionRange", range(open.document, d.place)}});
+  }
+  for (const LineNumberUse& label : analysis.labels) {
+    const bool target =
+        std::any_of(analysis.jumps.begin(), analysis.jumps.end(),
+                    [&](const LineNumberUse& j) { return j.number == label.number; });
+    if (!target) continue;
+    symbols.push_back({{"name", label.number},
+                       {"detail", "line " + std::to_string(label.place.line)},
+                       {"kind", 16},
+                       {"range", whole_line(label.place)},
+                       {"selectionRange", range(open.document, label.place)}});
+  }
+  return symbols;
+}
+
+Json Server::semantic_tokens(const Json& params) {
+  const OpenDocument& open = open_document(params);
+  const Analysis analysis = analyze(open.document.text(), options(true));
+  std::vector<std::int64_t> data;
+  data.reserve(analysis.tokens.size() * 5);
+  std::int64_t previous_line = 0;
+  std::int64_t previous_start = 0;
+  for (const TokenEvent& t : analysis.tokens) {
+    const std::int64_t line = t.line - 1;
+    const std::int64_t start = open.document.character(t.line, t.column, encoding_);
+    const std::int64_t end = open.document.character(t.line, t.column + t.length, encoding_);
+    if (end <= start) continue;
+    data.push_back(line - previous_line);
+    data.push_back(line == previous_line ? start - previous_start : start);
+    data.push_back(end - start);
+    data.push_back(legend_index(t.role));
+    data.push_back(t.role == TokenRole::Definition ? 1 : 0);
+    previous_line = line;
+    previous_start = start;
+  }
+  return {{"data", data}};
+}
+
+Json Server::code_actions(const Json& params) {
+  const OpenDocument& open = open_document(params);
+  const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
+  const Json& range_json = params.at("range");
+  const std::int64_t first = range_json.at("start").at("line").get<std::int64_t>() + 1;
+  const std::int64_t last = range_json.at("end").at("line").get<std::int64_t>() + 1;
+  const Analysis& analysis = open.analysis;
+  const std::size_t count = analysis.diagnostics.size();
+  Json actions = Json::array();
+  for (const AnalysisDiagnostic& d : analysis.diagnostics) {
+    if (d.note || d.line < first || d.line > last) continue;
+    const std::string_view text = open.document.line_text(static_cast<std::size_t>(d.line - 1));
+    if (d.column < 1 || d.column > text.size()) continue;
+    std::size_t from = d.column - 1;  // the bytes [from, to) of the line become `insert`
+    std::size_t to = from;
+    std::string insert;
+    std::string title;
+    if (d.kind == DiagnosticKind::QuoteInWord) {
+      insert = " ";
+      title = "Insert a blank before the quote";
+    } else if (d.kind == DiagnosticKind::RemJoinsNextLine ||
+               d.kind == DiagnosticKind::DefineJoinsNextLine) {
+      while (from > 0 && (text[from - 1] == ' ' || text[from - 1] == '\t'))
+        --from;
+      const std::size_t line_start = *open.document.offset({d.line - 1, 0}, Encoding::Utf8);
+      const bool crlf = open.document.text().compare(line_start + text.size(), 2, "\r\n") == 0;
+      insert = crlf ? "\r\n" : "\n";
+      title = d.kind == DiagnosticKind::RemJoinsNextLine ? "Move the REM to a line of its own"
+                                                         : "Move the DEFINE to a line of its own";
+    } else {
+      continue;
+    }
+    // The fix is offered only when it takes this diagnostic away and brings no other.
+    const std::size_t offset = *open.document.offset({d.line - 1, 0}, Encoding::Utf8);
+    std::string fixed = open.document.text();
+    fixed.replace(offset + from, to - from, insert);
+    const Analysis after = analyze(fixed, options(false));
+    if (after.diagnostics.size() + 1 != count) continue;
+    bool more = false;
+    for (const AnalysisDiagnostic& a : after.diagnostics) {
+      const auto same = [&](const AnalysisDiagnostic& b) { return b.kind == a.kind; };
+      more =
+          more || std::count_if(after.diagnostics.begin(), after.diagnostics.end(), same) >
+                      std::count_if(analysis.diagnostics.begin(), analysis.diagnostics.end(), same);
+    }
+    if (more) continue;
+    const SourceRange replaced{d.line, from + 1, to - from};
+    const SourceRange place{d.line, d.column,
+                            d.end_column > d.column ? d.end_column - d.column : 0};
+    actions.push_back(
+        {{"title", title},
+         {"kind", "quickfix"},
+         {"isPreferred", true},
+         {"diagnostics",
+          {{{"range", range(open.document, place)},
+            {"severity", 2},
+            {"code", code_of(d.kind)},
+            {"source", "vorpex"},
+            {"message", message_of(d)}}}},
+         {"edit",
+          {{"changes",
+            {{uri, {{{"range", range(open.document, replaced)}, {"newText", insert}}}}}}}}});
+  }
+  return actions;
+}
+
+Json Server::output(const Json& params) {
+  const OpenDocument& open = open_document(params);
+  return {{"text", open.analysis.output}, {"lineMap", open.analysis.line_map()}};
+}
+
+Json Server::execute_command(const Json& params) {
+  const std::string command = params.at("command").get<std::string>();
+  if (command != "vorpex.showOutput")
+    throw RpcError(error_code::kInvalidParams, "Invalid params: unknown command " + command);
+  const Json& arguments = member(params, "arguments");
+  if (!arguments.is_array() || arguments.empty())
+    throw RpcError(error_code::kInvalidParams,
+                   "Invalid params: vorpex.showOutput takes the document's URI");
+  const Json& first = arguments.front();
+  return output({{"textDocument", {{"uri", first.is_string() ? first : member(first, "uri")}}}});
+}
+
+}  // namespace vorpex::lsp

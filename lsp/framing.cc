@@ -1,0 +1,135 @@
+#include "lsp/framing.h"
+
+#include <algorithm>
+#include <charconv>
+#include <limits>
+
+namespace vorpex::lsp {
+
+namespace {
+
+constexpr std::size_t kChunk = 64 * 1024;
+
+bool same_name(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    return lower(x) == lower(y);
+  });
+}
+
+std::string_view trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+    text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+    text.remove_suffix(1);
+  return text;
+}
+
+}  // namespace
+
+bool MessageReader::fill() {
+  if (begin_ > 0 && begin_ == buffer_.size()) {
+    buffer_.clear();
+    begin_ = 0;
+  } else if (begin_ >= kChunk) {
+    buffer_.erase(0, begin_);
+    begin_ = 0;
+  }
+  const std::size_t old = buffer_.size();
+  buffer_.resize(old + kChunk);
+  const std::size_t got = source_.read({buffer_.data() + old, kChunk});
+  buffer_.resize(old + std::min(got, kChunk));
+  return got > 0;
+}
+
+bool MessageReader::skip(std::uint64_t count) {
+  while (count > 0) {
+    const std::size_t held = buffer_.size() - begin_;
+    if (held == 0) {
+      if (!fill()) return false;
+      continue;
+    }
+    const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(held, count));
+    begin_ += take;
+    count -= take;
+  }
+  return true;
+}
+
+ReadResult MessageReader::next(std::string& body) {
+  body.clear();
+  // The header: up to the empty line.
+  std::size_t end;
+  std::size_t scanned = 0;  // bytes after begin_ known to hold no complete terminator
+  for (;;) {
+    end = buffer_.find("\r\n\r\n", begin_ + scanned);
+    if (end != std::string::npos) break;
+    if (buffer_.size() - begin_ > kHeaderLimit) {
+      // Too long to be a header: dropped up to the next empty line.
+      const std::size_t keep = 3;
+      begin_ = buffer_.size() - keep;
+      for (;;) {
+        if (!fill()) return {ReadStatus::End, {}};
+        end = buffer_.find("\r\n\r\n", begin_);
+        if (end != std::string::npos) break;
+        begin_ = buffer_.size() - keep;
+      }
+      begin_ = end + 4;
+      return {ReadStatus::BadHeader, "header longer than 8192 bytes"};
+    }
+    scanned = std::max(buffer_.size() - begin_, std::size_t{3}) - 3;
+    if (!fill()) {
+      // A partial message at the end of the input is dropped.
+      return {ReadStatus::End, {}};
+    }
+  }
+  const std::string_view header(buffer_.data() + begin_, end - begin_);
+  begin_ = end + 4;
+  std::uint64_t length = 0;
+  bool has_length = false;
+  std::string error;
+  std::size_t from = 0;
+  while (from <= header.size() && error.empty()) {
+    std::size_t line_end = header.find("\r\n", from);
+    if (line_end == std::string_view::npos) line_end = header.size();
+    const std::string_view field = header.substr(from, line_end - from);
+    from = line_end + 2;
+    const std::size_t colon = field.find(':');
+    if (colon == std::string_view::npos || colon == 0) {
+      error = "header field without a name and a colon";
+      break;
+    }
+    const std::string_view name = field.substr(0, colon);
+    const std::string_view value = trim(field.substr(colon + 1));
+    if (!same_name(name, "Content-Length")) continue;
+    const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), length);
+    if (value.empty() || ptr != value.data() + value.size() || ec == std::errc::invalid_argument) {
+      error = "Content-Length is not a number";
+    } else if (ec == std::errc::result_out_of_range) {
+      error = "Content-Length over the limit";
+      return {ReadStatus::TooLarge, error};  // nothing sane to skip
+    }
+    has_length = true;
+  }
+  if (error.empty() && !has_length) error = "no Content-Length in the header";
+  if (!error.empty()) return {ReadStatus::BadHeader, std::move(error)};
+  if (length > limit_) {
+    skip(length);
+    return {ReadStatus::TooLarge, "Content-Length " + std::to_string(length) +
+                                      " is over the limit of " + std::to_string(limit_) + " bytes"};
+  }
+  while (buffer_.size() - begin_ < length) {
+    if (!fill()) return {ReadStatus::End, {}};
+  }
+  body.assign(buffer_, begin_, static_cast<std::size_t>(length));
+  begin_ += static_cast<std::size_t>(length);
+  return {ReadStatus::Message, {}};
+}
+
+bool write_message(ByteSink& out, std::string_view body) {
+  std::string message = "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+  message.append(body);
+  return out.write(message);
+}
+
+}  // namespace vorpex::lsp

@@ -1,0 +1,280 @@
+#include "lsp/server.h"
+
+#include <algorithm>
+
+#include "lsp/framing.h"
+
+namespace vorpex::lsp {
+
+namespace {
+
+// Replies and notifications are dumped with every byte that is not valid UTF-8 replaced, so that
+// a document's stray bytes never make a message that is not JSON.
+std::string dump(const Json& message) {
+  return message.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+bool valid_id(const Json& id) {
+  return id.is_number_integer() || id.is_number_unsigned() || id.is_string();
+}
+
+const Json& member(const Json& object, std::string_view name) {
+  static const Json kNull;
+  if (!object.is_object()) return kNull;
+  const auto found = object.find(name);
+  return found == object.end() ? kNull : *found;
+}
+
+}  // namespace
+
+void Server::reply(const Json& id, Json result) {
+  write_message(out_, dump(Json{{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}}));
+}
+
+void Server::reply_error(const Json& id, int code, std::string_view message) {
+  write_message(out_, dump(Json{{"jsonrpc", "2.0"},
+                                {"id", id},
+                                {"error", {{"code", code}, {"message", message}}}}));
+}
+
+void Server::notify(std::string_view method, Json params) {
+  write_message(out_,
+                dump(Json{{"jsonrpc", "2.0"}, {"method", method}, {"params", std::move(params)}}));
+}
+
+void Server::log(int type, std::string_view message) {
+  notify("window/logMessage", {{"type", type}, {"message", message}});
+}
+
+void Server::handle(std::string_view body) {
+  Json message = Json::parse(body, nullptr, false);
+  if (message.is_discarded()) {
+    reply_error(nullptr, error_code::kParseError, "Parse error: the content is not JSON");
+    return;
+  }
+  if (!message.is_object()) {
+    reply_error(nullptr, error_code::kInvalidRequest,
+                "Invalid request: a message is a JSON object");
+    return;
+  }
+  const Json& id = member(message, "id");
+  const bool has_id = message.contains("id");
+  const Json& method = member(message, "method");
+  if (!method.is_string()) {
+    // A response to a request of ours (none is sent that wants one): nothing to do.
+    if (has_id && (message.contains("result") || message.contains("error"))) return;
+    reply_error(valid_id(id) ? id : Json(), error_code::kInvalidRequest,
+                "Invalid request: no method");
+    return;
+  }
+  if (member(message, "jsonrpc") != "2.0" || (has_id && !valid_id(id))) {
+    reply_error(valid_id(id) ? id : Json(), error_code::kInvalidRequest,
+                "Invalid request: not a JSON-RPC 2.0 message with a number or string id");
+    return;
+  }
+  const Json& params = member(message, "params");
+  if (!params.is_null() && !params.is_object() && !params.is_array()) {
+    if (has_id) reply_error(id, error_code::kInvalidParams, "Invalid params: not an object");
+    return;
+  }
+  dispatch(method.get<std::string>(), params, has_id ? &id : nullptr);
+}
+
+void Server::dispatch(const std::string& name, const Json& params, const Json* id) {
+  using Handler = Json (Server::*)(const Json&);
+  static const std::map<std::string, Handler, std::less<>> kRequests = {
+      {"textDocument/hover", &Server::hover},
+      {"textDocument/definition", &Server::definition},
+      {"textDocument/references", &Server::references},
+      {"textDocument/rename", &Server::rename},
+      {"textDocument/completion", &Server::completion},
+      {"textDocument/documentSymbol", &Server::document_symbols},
+      {"textDocument/semanticTokens/full", &Server::semantic_tokens},
+      {"textDocument/codeAction", &Server::code_actions},
+      {"workspace/executeCommand", &Server::execute_command},
+      {"vorpex/output", &Server::output},
+  };
+  using Notification = void (Server::*)(const Json&);
+  static const std::map<std::string, Notification, std::less<>> kNotifications = {
+      {"textDocument/didOpen", &Server::did_open},
+      {"textDocument/didChange", &Server::did_change},
+      {"textDocument/didClose", &Server::did_close},
+  };
+
+  if (id == nullptr) {
+    // Notifications: never answered; what cannot be done is logged.
+    if (name == "exit") {
+      exited_ = true;
+      return;
+    }
+    if (!initialized_ || shut_down_) return;
+    try {
+      if (name == "workspace/didChangeConfiguration") {
+        const Json& settings = member(params, "settings");
+        apply_settings(member(settings, "vorpex").is_object() ? member(settings, "vorpex")
+                                                              : settings);
+        for (auto& [uri, open] : documents_) {
+          analyse(*open);
+          publish(uri, *open);
+        }
+      } else if (const auto found = kNotifications.find(name); found != kNotifications.end()) {
+        (this->*found->second)(params);
+      }
+    } catch (const std::exception& e) {
+      log(1, name + ": " + e.what());
+    }
+    return;
+  }
+
+  try {
+    if (name == "initialize") {
+      if (initialized_) throw RpcError(error_code::kInvalidRequest, "already initialized");
+      Json result = initialize(params);
+      initialized_ = true;
+      reply(*id, std::move(result));
+      return;
+    }
+    if (!initialized_)
+      throw RpcError(error_code::kServerNotInitialized, "the server is not initialized yet");
+    if (shut_down_) throw RpcError(error_code::kInvalidRequest, "the server is shut down");
+    if (name == "shutdown") {
+      shut_down_ = true;
+      reply(*id, nullptr);
+      return;
+    }
+    const auto found = kRequests.find(name);
+    if (found == kRequests.end())
+      throw RpcError(error_code::kMethodNotFound, "Method not found: " + name);
+    reply(*id, (this->*found->second)(params));
+  } catch (const RpcError& e) {
+    reply_error(*id, e.code, e.what());
+  } catch (const Json::exception& e) {
+    reply_error(*id, error_code::kInvalidParams, std::string("Invalid params: ") + e.what());
+  }
+}
+
+Json Server::initialize(const Json& params) {
+  const Json& encodings =
+      member(member(member(params, "capabilities"), "general"), "positionEncodings");
+  encoding_ = Encoding::Utf16;
+  if (encodings.is_array() &&
+      std::find(encodings.begin(), encodings.end(), "utf-8") != encodings.end())
+    encoding_ = Encoding::Utf8;
+  apply_settings(member(params, "initializationOptions"));
+  return {
+      {"capabilities",
+       {{"positionEncoding", encoding_ == Encoding::Utf8 ? "utf-8" : "utf-16"},
+        {"textDocumentSync", {{"openClose", true}, {"change", 2}}},
+        {"hoverProvider", true},
+        {"definitionProvider", true},
+        {"referencesProvider", true},
+        {"renameProvider", true},
+        {"completionProvider", Json::object()},
+        {"documentSymbolProvider", true},
+        {"codeActionProvider", {{"codeActionKinds", {"quickfix"}}}},
+        {"executeCommandProvider", {{"commands", {"vorpex.showOutput"}}}},
+        {"semanticTokensProvider",
+         {{"legend",
+           {{"tokenTypes",
+             {"variable", "number", "label", "string", "operator", "comment", "keyword", "macro",
+              "macro", "regexp"}},
+            {"tokenModifiers", {"declaration"}}}},
+          {"full", true}}}}},
+      {"serverInfo", {{"name", "vorpex-lsp"}}},
+  };
+}
+
+void Server::apply_settings(const Json& settings) {
+  if (!settings.is_object()) return;
+  if (const Json& warnings = member(settings, "warnings"); warnings.is_boolean())
+    warnings_ = warnings.get<bool>();
+  const Json& defines = member(settings, "defines");
+  if (!defines.is_object()) return;
+  defines_.clear();
+  for (const auto& [name, value] : defines.items()) {
+    std::string text;
+    if (value.is_string()) {
+      text = value.get<std::string>();
+    } else if (value.is_number_integer() || value.is_number_unsigned()) {
+      text = value.dump();
+    } else {
+      log(2, "vorpex: the value of " + name + " is not a string or a whole number; ignored");
+      continue;
+    }
+    defines_.emplace_back(name, std::move(text));
+  }
+}
+
+AnalysisOptions Server::options(bool keep_tokens) const {
+  AnalysisOptions options;
+  options.defines = defines_;
+  options.keep_tokens = keep_tokens;
+  return options;
+}
+
+const OpenDocument* Server::document(const std::string& uri) const {
+  const auto found = documents_.find(uri);
+  return found == documents_.end() ? nullptr : found->second.get();
+}
+
+OpenDocument& Server::open_document(const Json& params) {
+  const Json& uri = member(member(params, "textDocument"), "uri");
+  if (!uri.is_string())
+    throw RpcError(error_code::kInvalidParams, "Invalid params: no textDocument.uri");
+  const auto found = documents_.find(uri.get<std::string>());
+  if (found == documents_.end())
+    throw RpcError(error_code::kInvalidParams, "document not open: " + uri.get<std::string>());
+  return *found->second;
+}
+
+void Server::analyse(OpenDocument& open) {
+  open.analysis = analyze(open.document.text(), options(false));
+}
+
+void Server::did_open(const Json& params) {
+  const Json& item = params.at("textDocument");
+  const std::string uri = item.at("uri").get<std::string>();
+  auto open = std::make_unique<OpenDocument>();
+  open->document.set_text(item.at("text").get<std::string>());
+  open->version = item.value("version", std::int64_t{0});
+  analyse(*open);
+  publish(uri, *open);
+  documents_[uri] = std::move(open);
+}
+
+void Server::did_change(const Json& params) {
+  OpenDocument& open = open_document(params);
+  const std::string uri = params.at("textDocument").at("uri").get<std::string>();
+  for (const Json& change : params.at("contentChanges")) {
+    const std::string& text = change.at("text").get_ref<const std::string&>();
+    if (!change.contains("range")) {
+      open.document.set_text(text);
+      continue;
+    }
+    const Json& range = change.at("range");
+    const auto position = [](const Json& p) {
+      return Position{p.at("line").get<std::int64_t>(), p.at("character").get<std::int64_t>()};
+    };
+    if (!open.document.replace(position(range.at("start")), position(range.at("end")), text,
+                               encoding_))
+      log(1, "vorpex: a change with a malformed range was ignored");
+  }
+  open.version = member(params.at("textDocument"), "version").is_number_integer()
+                     ? params.at("textDocument").at("version").get<std::int64_t>()
+                     : open.version;
+  analyse(open);
+  publish(uri, open);
+}
+
+void Server::did_close(const Json& params) {
+  const std::string uri = params.at("textDocument").at("uri").get<std::string>();
+  if (documents_.erase(uri) != 0)
+    notify("textDocument/publishDiagnostics", {{"uri", uri}, {"diagnostics", Json::array()}});
+}
+
+void Server::publish(const std::string& uri, const OpenDocument& open) {
+  notify("textDocument/publishDiagnostics",
+         {{"uri", uri}, {"version", open.version}, {"diagnostics", diagnostics(uri, open)}});
+}
+
+}  // namespace vorpex::lsp

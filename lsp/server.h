@@ -1,0 +1,115 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "engine/analysis.h"
+#include "engine/byte_sink.h"
+#include "lsp/document.h"
+
+namespace vorpex::lsp {
+
+using Json = nlohmann::json;
+
+// JSON-RPC and protocol error codes.
+namespace error_code {
+inline constexpr int kParseError = -32700;
+inline constexpr int kInvalidRequest = -32600;
+inline constexpr int kMethodNotFound = -32601;
+inline constexpr int kInvalidParams = -32602;
+inline constexpr int kServerNotInitialized = -32002;
+inline constexpr int kRequestFailed = -32803;
+}  // namespace error_code
+
+// A request that fails: the error the reply carries.
+struct RpcError : std::runtime_error {
+  RpcError(int code, const std::string& message) : std::runtime_error(message), code(code) {}
+  int code;
+};
+
+// An open document and what is known about it.
+struct OpenDocument {
+  Document document;
+  std::int64_t version = 0;
+  Analysis analysis;
+};
+
+// The server: takes each message's content, answers through `out`, and keeps the open documents.
+class Server {
+ public:
+  explicit Server(ByteSink& out) : out_(out) {}
+
+  // Handles one message's content. Never throws; a message that cannot be served gets its error
+  // reply (a request) or is dropped (a notification).
+  void handle(std::string_view body);
+  // The reader's troubles, answered as the protocol says: a header that could not be read is a
+  // parse error, a message over the limit an invalid request; both with a null id.
+  void header_error(std::string_view why) { reply_error(nullptr, error_code::kParseError, why); }
+  void too_large(std::string_view why) { reply_error(nullptr, error_code::kInvalidRequest, why); }
+
+  // After the exit notification: the status the process ends with.
+  bool exited() const { return exited_; }
+  int exit_status() const { return shut_down_ ? 0 : 1; }
+
+  // For tests and the benchmark.
+  const OpenDocument* document(const std::string& uri) const;
+  Encoding encoding() const { return encoding_; }
+
+ private:
+  void dispatch(const std::string& method, const Json& params, const Json* id);
+  void reply(const Json& id, Json result);
+  void reply_error(const Json& id, int code, std::string_view message);
+  void notify(std::string_view method, Json params);
+  void log(int type, std::string_view message);
+
+  // Lifecycle and settings.
+  Json initialize(const Json& params);
+  void apply_settings(const Json& settings);
+
+  // Documents.
+  void did_open(const Json& params);
+  void did_change(const Json& params);
+  void did_close(const Json& params);
+  OpenDocument& open_document(const Json& params);
+  void analyse(OpenDocument& open);
+  void publish(const std::string& uri, const OpenDocument& open);
+
+  // Features (features.cc).
+  Json hover(const Json& params);
+  Json definition(const Json& params);
+  Json references(const Json& params);
+  Json rename(const Json& params);
+  Json completion(const Json& params);
+  Json document_symbols(const Json& params);
+  Json semantic_tokens(const Json& params);
+  Json code_actions(const Json& params);
+  Json output(const Json& params);
+  Json execute_command(const Json& params);
+
+  // Helpers shared by the features.
+  Json range(const Document& document, const SourceRange& place) const;
+  Json location(const std::string& uri, const Document& document, const SourceRange& place) const;
+  Json diagnostics(const std::string& uri, const OpenDocument& open) const;
+  // The line (1-based) and byte column of a request's position; RpcError when out of range.
+  std::pair<std::int64_t, std::size_t> place_of(const OpenDocument& open, const Json& params) const;
+  AnalysisOptions options(bool keep_tokens) const;
+
+  ByteSink& out_;
+  bool initialized_ = false;
+  bool shut_down_ = false;
+  bool exited_ = false;
+  Encoding encoding_ = Encoding::Utf16;
+  std::vector<std::pair<std::string, std::string>> defines_;
+  bool warnings_ = true;
+  std::map<std::string, std::unique_ptr<OpenDocument>, std::less<>> documents_;
+};
+
+}  // namespace vorpex::lsp

@@ -347,6 +347,10 @@ Diagnostic AnalysisDiagnostic::view() const {
 }
 
 std::string_view canonical_number(std::string_view number) {
+  std::size_t digits = 0;
+  while (digits < number.size() && number[digits] >= '0' && number[digits] <= '9')
+    ++digits;
+  number = number.substr(0, digits);
   const std::size_t first = number.find_first_not_of('0');
   if (first == std::string_view::npos) return number.empty() ? number : number.substr(0, 1);
   return number.substr(first);

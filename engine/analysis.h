@@ -53,7 +53,8 @@ struct Reference {
 };
 
 // A number that begins a line, or a number that a jump names (after GOTO, GOSUB, THEN, ELSE,
-// RESTORE or RUN, or in the list of ON ... GOTO/GOSUB), with its digits without leading zeros.
+// RESTORE or RUN, or in the list of ON ... GOTO/GOSUB), by the digits that begin it, without
+// leading zeros: the line number an interpreter reads there.
 struct LineNumberUse {
   std::string number;
   SourceRange place;
@@ -96,7 +97,7 @@ struct Analysis {
 // input, as when reading a file).
 Analysis analyze(std::string_view text, const AnalysisOptions& options = {});
 
-// `number`'s digits without their leading zeros ("0" stays).
+// The digits that begin `number`, without their leading zeros ("0" stays; empty for none).
 std::string_view canonical_number(std::string_view number);
 
 }  // namespace vorpex

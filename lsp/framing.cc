@@ -89,7 +89,7 @@ ReadResult MessageReader::next(std::string& body) {
   bool has_length = false;
   std::string error;
   std::size_t from = 0;
-  while (from <= header.size() && error.empty()) {
+  while (from <= header.size()) {
     std::size_t line_end = header.find("\r\n", from);
     if (line_end == std::string_view::npos) line_end = header.size();
     const std::string_view field = header.substr(from, line_end - from);
@@ -97,7 +97,7 @@ ReadResult MessageReader::next(std::string& body) {
     const std::size_t colon = field.find(':');
     if (colon == std::string_view::npos || colon == 0) {
       error = "header field without a name and a colon";
-      break;
+      continue;
     }
     const std::string_view name = field.substr(0, colon);
     const std::string_view value = trim(field.substr(colon + 1));
@@ -105,18 +105,26 @@ ReadResult MessageReader::next(std::string& body) {
     const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), length);
     if (value.empty() || ptr != value.data() + value.size() || ec == std::errc::invalid_argument) {
       error = "Content-Length is not a number";
-    } else if (ec == std::errc::result_out_of_range) {
-      error = "Content-Length over the limit";
-      return {ReadStatus::TooLarge, error};  // nothing sane to skip
+      has_length = false;
+      continue;
+    }
+    if (ec == std::errc::result_out_of_range) {
+      return {ReadStatus::TooLarge, "Content-Length " + std::string(value) +
+                                        " is over the limit of " + std::to_string(limit_) +
+                                        " bytes"};
     }
     has_length = true;
   }
   if (error.empty() && !has_length) error = "no Content-Length in the header";
-  if (!error.empty()) return {ReadStatus::BadHeader, std::move(error)};
-  if (length > limit_) {
+  if (has_length && length > limit_) {
     skip(length);
     return {ReadStatus::TooLarge, "Content-Length " + std::to_string(length) +
                                       " is over the limit of " + std::to_string(limit_) + " bytes"};
+  }
+  if (!error.empty()) {
+    // The content that a valid length announced goes with its header.
+    if (has_length) skip(length);
+    return {ReadStatus::BadHeader, std::move(error)};
   }
   while (buffer_.size() - begin_ < length) {
     if (!fill()) return {ReadStatus::End, {}};

@@ -1,0 +1,261 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "lsp/document.h"
+#include "lsp/framing.h"
+#include "lsp/server.h"
+#include "tests/support/memory_io.h"
+
+namespace vorpex::lsp {
+namespace {
+
+class StringSource : public ByteSource {
+ public:
+  // Hands out at most `step` bytes a read, so that messages arrive in pieces.
+  StringSource(std::string text, std::size_t step) : text_(std::move(text)), step_(step) {}
+  std::size_t read(std::span<char> buffer) override {
+    const std::size_t n = std::min({buffer.size(), step_, text_.size() - at_});
+    text_.copy(buffer.data(), n, at_);
+    at_ += n;
+    return n;
+  }
+
+ private:
+  std::string text_;
+  std::size_t step_;
+  std::size_t at_ = 0;
+};
+
+struct FramingRow {
+  std::string input;
+  std::vector<ReadStatus> statuses;  // End last, implied
+  std::vector<std::string> bodies;   // of the messages, in order
+};
+
+TEST(MessageReader, ReadsMessagesAndSkipsBrokenHeaders) {
+  const std::string big(9000, 'x');
+  const std::vector<FramingRow> rows = {
+      {"Content-Length: 2\r\n\r\n{}Content-Length: 3\r\n\r\n[1]",
+       {ReadStatus::Message, ReadStatus::Message},
+       {"{}", "[1]"}},
+      {"content-length:  2 \r\nContent-Type: x\r\n\r\n{}", {ReadStatus::Message}, {"{}"}},
+      {"Content-Type: x\r\n\r\nContent-Length: 1\r\n\r\n1",
+       {ReadStatus::BadHeader, ReadStatus::Message},
+       {"1"}},
+      {"Content-Length: -1\r\n\r\n", {ReadStatus::BadHeader}, {}},
+      {"bad\r\nContent-Length: 2\r\n\r\n{}Content-Length: 1\r\n\r\n2",
+       {ReadStatus::BadHeader, ReadStatus::Message},
+       {"2"}},
+      {big + "\r\n\r\nContent-Length: 1\r\n\r\n3",
+       {ReadStatus::BadHeader, ReadStatus::Message},
+       {"3"}},
+      {"Content-Length: 67108865\r\n\r\nabc", {ReadStatus::TooLarge}, {}},
+      {"Content-Length: 18446744073709551616\r\n\r\n", {ReadStatus::TooLarge}, {}},
+      {"Content-Length: 10\r\n\r\nabc", {}, {}},  // cut short
+      {"Content-Length: 5", {}, {}},
+  };
+  for (const std::size_t step : {std::size_t{1}, std::size_t{7}, std::size_t{1} << 20}) {
+    for (const FramingRow& row : rows) {
+      StringSource source(row.input, step);
+      MessageReader reader(source);
+      std::string body;
+      std::vector<std::string> bodies;
+      for (const ReadStatus expected : row.statuses) {
+        EXPECT_EQ(reader.next(body).status, expected) << row.input.substr(0, 40);
+        if (expected == ReadStatus::Message) bodies.push_back(body);
+      }
+      EXPECT_EQ(reader.next(body).status, ReadStatus::End) << row.input.substr(0, 40);
+      EXPECT_EQ(bodies, row.bodies);
+    }
+  }
+}
+
+TEST(Document, ConvertsPositionsInBothEncodings) {
+  // "é" is 2 bytes and 1 UTF-16 unit, "😀" 4 bytes and 2 units, \xFF one invalid byte.
+  const Document doc(
+      "A\xC3\xA9"
+      "B\xF0\x9F\x98\x80"
+      "C\xFF"
+      "D\r\nxy");
+  struct Row {
+    std::int64_t line, character;
+    Encoding encoding;
+    std::size_t column;  // 1-based byte column; 0: out of range
+  };
+  const std::vector<Row> rows = {
+      {0, 0, Encoding::Utf16, 1},   {0, 2, Encoding::Utf16, 4},  {0, 3, Encoding::Utf16, 5},
+      {0, 4, Encoding::Utf16, 5},  // inside the pair: its start
+      {0, 5, Encoding::Utf16, 9},   {0, 6, Encoding::Utf16, 10}, {0, 7, Encoding::Utf16, 11},
+      {0, 99, Encoding::Utf16, 12}, {0, 3, Encoding::Utf8, 4},   {0, 99, Encoding::Utf8, 12},
+      {1, 2, Encoding::Utf8, 3},    {2, 0, Encoding::Utf8, 0},   {-1, 0, Encoding::Utf16, 0},
+  };
+  for (const Row& row : rows) {
+    const auto column = doc.byte_column({row.line, row.character}, row.encoding);
+    EXPECT_EQ(column.value_or(0), row.column) << row.line << ":" << row.character;
+    if (column && row.character < 99) {
+      EXPECT_LE(doc.character(row.line + 1, *column, row.encoding), row.character);
+    }
+  }
+  EXPECT_EQ(doc.character(1, 12, Encoding::Utf16), 8);
+  EXPECT_EQ(doc.character(1, 12, Encoding::Utf8), 11);
+  EXPECT_EQ(doc.line_count(), 2u);
+  EXPECT_EQ(doc.line_text(0).size(), 11u);
+}
+
+TEST(Document, AppliesIncrementalChanges) {
+  struct Row {
+    Position start, end;
+    std::string text;
+    std::string expected;
+  };
+  const std::vector<Row> rows = {
+      {{0, 1}, {0, 1}, "X", "aXb\ncd\n"},     {{0, 1}, {1, 1}, "", "ad\n"},
+      {{1, 0}, {1, 99}, "new", "ab\nnew\n"},  {{2, 0}, {2, 0}, "ef", "ab\ncd\nef"},
+      {{9, 0}, {9, 9}, "!", "ab\ncd\n!"},  // past the end: at the end
+      {{0, 0}, {2, 0}, "1\n2\n3", "1\n2\n3"},
+  };
+  for (const Row& row : rows) {
+    Document doc("ab\ncd\n");
+    EXPECT_TRUE(doc.replace(row.start, row.end, row.text, Encoding::Utf16));
+    EXPECT_EQ(doc.text(), row.expected);
+    EXPECT_EQ(doc.line_text(doc.line_count() - 1),
+              std::string_view(row.expected).substr(row.expected.rfind('\n') + 1));
+  }
+  Document doc("ab");
+  EXPECT_FALSE(doc.replace({0, 2}, {0, 1}, "", Encoding::Utf8));
+  EXPECT_FALSE(doc.replace({0, -1}, {0, 1}, "", Encoding::Utf8));
+  EXPECT_EQ(doc.text(), "ab");
+}
+
+// A client in memory: sends messages to a server and reads what it writes.
+class Session {
+ public:
+  Session() {
+    request("initialize", {{"capabilities", {{"general", {{"positionEncodings", {"utf-8"}}}}}}});
+  }
+  Json request(const std::string& method, Json params) {
+    server_.handle(
+        Json{{"jsonrpc", "2.0"}, {"id", ++id_}, {"method", method}, {"params", params}}.dump());
+    return last();
+  }
+  void notify(const std::string& method, Json params) {
+    server_.handle(Json{{"jsonrpc", "2.0"}, {"method", method}, {"params", params}}.dump());
+  }
+  void open(const std::string& text) {
+    notify("textDocument/didOpen",
+           {{"textDocument",
+             {{"uri", kUri}, {"languageId", "vorpex"}, {"version", 1}, {"text", text}}}});
+  }
+  // Every message written so far, in order; read once.
+  std::vector<Json> messages() {
+    StringSource source(std::move(sink_.text), 1 << 20);
+    sink_.text.clear();
+    MessageReader reader(source);
+    std::vector<Json> out;
+    std::string body;
+    while (reader.next(body).status == ReadStatus::Message)
+      out.push_back(Json::parse(body));
+    return out;
+  }
+  Json last() {
+    const std::vector<Json> all = messages();
+    return all.empty() ? Json() : all.back();
+  }
+  // The diagnostics of the last publication.
+  Json diagnostics() { return last().at("params").at("diagnostics"); }
+  Server& server() { return server_; }
+
+  static constexpr const char* kUri = "file:///t.bas";
+
+ private:
+  testing::StringSink sink_;
+  Server server_{sink_};
+  int id_ = 0;
+};
+
+Json at(int line, int character) {
+  return {{"textDocument", {{"uri", Session::kUri}}},
+          {"position", {{"line", line}, {"character", character}}}};
+}
+
+TEST(Server, QuickFixesRemoveTheirWarningAndBringNone) {
+  struct Row {
+    std::string text;
+    std::string code;
+    std::string fixed;
+  };
+  const std::vector<Row> rows = {
+      {"10 PRINT\"HI\"\n", "quote-in-word", "10 PRINT \"HI\"\n"},
+      {"10 PRINT X REM note\n20 END\n", "rem-joins-next-line", "10 PRINT X\nREM note\n20 END\n"},
+      {"10 PRINT X\t DEFINE A = 1\r\n20 END\r\n", "define-joins-next-line",
+       "10 PRINT X\r\nDEFINE A = 1\r\n20 END\r\n"},
+  };
+  for (const Row& row : rows) {
+    Session s;
+    s.open(row.text);
+    const Json before = s.diagnostics();
+    ASSERT_EQ(before.size(), 1u) << row.text;
+    EXPECT_EQ(before[0]["code"], row.code);
+    const Json actions = s.request(
+        "textDocument/codeAction",
+        {{"textDocument", {{"uri", Session::kUri}}},
+         {"range",
+          {{"start", {{"line", 0}, {"character", 0}}}, {"end", {{"line", 0}, {"character", 0}}}}},
+         {"context", {{"diagnostics", before}}}})["result"];
+    ASSERT_EQ(actions.size(), 1u) << row.text;
+    const Json edit = actions[0]["edit"]["changes"][Session::kUri][0];
+    s.notify("textDocument/didChange",
+             {{"textDocument", {{"uri", Session::kUri}, {"version", 2}}},
+              {"contentChanges", {{{"range", edit["range"]}, {"text", edit["newText"]}}}}});
+    EXPECT_EQ(s.diagnostics(), Json::array()) << row.text;
+    EXPECT_EQ(s.server().document(Session::kUri)->document.text(), row.fixed);
+  }
+}
+
+TEST(Server, ReportsEveryProblemWithItsPlace) {
+  Session s;
+  s.open("DEFINE A = 1\nDEFINE a = 2\n10 GOTO 30\n20 PRINT\"X\n");
+  const Json diagnostics = s.diagnostics();
+  std::vector<std::string> codes;
+  for (const Json& d : diagnostics)
+    codes.push_back(d["code"]);
+  EXPECT_EQ(codes,
+            (std::vector<std::string>{"already-defined", "quote-in-word", "missing-line-target"}));
+  EXPECT_EQ(diagnostics[0]["range"]["start"], (Json{{"line", 1}, {"character", 7}}));
+  EXPECT_EQ(diagnostics[0]["severity"], 1);
+  EXPECT_EQ(diagnostics[2]["range"]["end"], (Json{{"line", 2}, {"character", 10}}));
+  // With warnings off, only the error.
+  s.notify("workspace/didChangeConfiguration", {{"settings", {{"warnings", false}}}});
+  EXPECT_EQ(s.diagnostics().size(), 1u);
+}
+
+TEST(Server, SettingsDefineNames) {
+  Session s;
+  s.notify("workspace/didChangeConfiguration",
+           {{"settings", {{"vorpex", {{"defines", {{"Top", 50}, {"Bad name", "1"}}}}}}}});
+  s.open("10 PRINT TOP\n");
+  const Json hover = s.request("textDocument/hover", at(0, 10))["result"];
+  EXPECT_NE(hover["contents"]["value"].get<std::string>().find("**TOP** = `50`"),
+            std::string::npos);
+  EXPECT_EQ(s.request("textDocument/definition", at(0, 10))["result"], nullptr);
+  Json rename = at(0, 10);
+  rename["newName"] = "X";
+  EXPECT_EQ(s.request("textDocument/rename", rename)["error"]["code"], error_code::kRequestFailed);
+}
+
+TEST(Server, EndsWithTheStatusOfItsLifecycle) {
+  for (const bool shutdown : {false, true}) {
+    Session s;
+    if (shutdown) {
+      EXPECT_EQ(s.request("shutdown", nullptr)["result"], nullptr);
+    }
+    s.notify("exit", nullptr);
+    EXPECT_TRUE(s.server().exited());
+    EXPECT_EQ(s.server().exit_status(), shutdown ? 0 : 1);
+  }
+}
+
+}  // namespace
+}  // namespace vorpex::lsp

@@ -1,0 +1,100 @@
+-- Neovim's own LSP client drives vorpex-lsp: run by
+--   nvim --headless -u NONE -i NONE -c "luafile nvim_test.lua"
+-- with VORPEX_LSP (the server), VORPEX_EXAMPLE (a source to open) and VORPEX_WORK (a directory
+-- for a file of its own) in the environment. Exits with status 0 when every check holds.
+local server = os.getenv('VORPEX_LSP')
+local example = os.getenv('VORPEX_EXAMPLE')
+local work = os.getenv('VORPEX_WORK')
+local published = {}
+
+local function check(condition, what)
+  if not condition then error('check failed: ' .. what, 2) end
+end
+
+local function run()
+  vim.lsp.handlers['textDocument/publishDiagnostics'] = function(err, result, ctx, config)
+    published[result.uri] = (published[result.uri] or 0) + 1
+    return vim.lsp.diagnostic.on_publish_diagnostics(err, result, ctx, config)
+  end
+  local client = vim.lsp.start_client({
+    name = 'vorpex', cmd = { server }, root_dir = work,
+    init_options = { defines = { Lives = '3' } },
+  })
+  check(client ~= nil, 'the server starts')
+
+  -- Opens `path`, attaches the client and waits for the first diagnostics.
+  local function open(path)
+    vim.cmd('edit ' .. vim.fn.fnameescape(path))
+    local buffer = vim.api.nvim_get_current_buf()
+    vim.lsp.buf_attach_client(buffer, client)
+    local uri = vim.uri_from_bufnr(buffer)
+    check(vim.wait(10000, function() return published[uri] ~= nil end, 20), 'diagnostics for ' .. path)
+    return buffer, uri
+  end
+  -- The 0-based place of the first `text` at or after line `from` (0-based).
+  local function find(buffer, text, from)
+    for line, content in ipairs(vim.api.nvim_buf_get_lines(buffer, from or 0, -1, false)) do
+      local column = content:find(text, 1, true)
+      if column then return { line = line - 1 + (from or 0), character = column - 1 } end
+    end
+    error('not found: ' .. text)
+  end
+  local function request(buffer, method, params)
+    local replies = vim.lsp.buf_request_sync(buffer, method, params, 10000)
+    check(replies and replies[client], method .. ' answered')
+    -- Neovim 0.7 names the error `error`, later ones `err`.
+    local failure = replies[client].err or replies[client].error
+    check(failure == nil, method .. ': ' .. vim.inspect(failure))
+    return replies[client].result
+  end
+
+  local buffer, uri = open(example)
+  local document = { uri = uri }
+  check(#vim.diagnostic.get(buffer) == 0, 'the example has no problem')
+  local use = find(buffer, 'OPTQUIT')
+  local hover = request(buffer, 'textDocument/hover', { textDocument = document, position = use })
+  check(hover.contents.value:find('**OPTQUIT** = `4`', 1, true), 'hover: ' .. hover.contents.value)
+  local definition = request(buffer, 'textDocument/definition', { textDocument = document, position = use })
+  check(definition.range.start.line == find(buffer, 'DEFINE OptQuit').line, 'definition of a name')
+  local references = request(buffer, 'textDocument/references',
+    { textDocument = document, position = use, context = { includeDeclaration = true } })
+  check(#references == 3, 'references: ' .. #references)
+  local jump = find(buffer, 'goto 100')
+  jump.character = jump.character + 6
+  local target = request(buffer, 'textDocument/definition', { textDocument = document, position = jump })
+  check(target.range.start.line == find(buffer, '100').line, 'definition of a line number')
+
+  local edit = request(buffer, 'textDocument/rename',
+    { textDocument = document, position = use, newName = 'QuitKey' })
+  local before = published[uri]
+  vim.lsp.util.apply_workspace_edit(edit, 'utf-16')
+  local text = table.concat(vim.api.nvim_buf_get_lines(buffer, 0, -1, false), '\n')
+  local _, renamed = text:gsub('QuitKey', '')
+  check(renamed == 3 and not text:lower():find('optquit'), 'rename: ' .. renamed)
+  check(vim.wait(10000, function() return published[uri] > before end, 20), 'diagnostics after the edit')
+  check(#vim.diagnostic.get(buffer) == 0, 'no problem after the rename')
+  local refused = vim.lsp.buf_request_sync(buffer, 'textDocument/rename',
+    { textDocument = document, position = find(buffer, 'QuitKey'), newName = 'two words' }, 10000)
+  local failure = refused[client].err or refused[client].error
+  check(failure and failure.message:find('not one word', 1, true), 'a rename to two words is refused')
+
+  -- A file of its own with two problems, and a name from the settings.
+  local path = work .. '/problems.bas'
+  vim.fn.writefile({ '10 PRINT"HI";LIVES', '20 GOTO 99' }, path)
+  local problems = open(path)
+  local codes = {}
+  for _, d in ipairs(vim.diagnostic.get(problems)) do table.insert(codes, d.code) end
+  table.sort(codes)
+  check(table.concat(codes, ' ') == 'missing-line-target quote-in-word', 'codes: ' .. table.concat(codes, ' '))
+  hover = request(problems, 'textDocument/hover',
+    { textDocument = { uri = vim.uri_from_bufnr(problems) }, position = find(problems, 'LIVES') })
+  check(hover.contents.value:find('Defined in the settings', 1, true), 'hover on a setting')
+end
+
+local ok, message = pcall(run)
+if ok then
+  vim.cmd('qall!')
+else
+  io.stderr:write(tostring(message) .. '\n')
+  vim.cmd('cquit 1')
+end

@@ -35,13 +35,14 @@ class TextLines : public LineSource {
     next_ = end + 1;
     buffer_.clear();
     removed_.clear();
-    for (const char c : raw) {
-      if (c == '\r') {
-        removed_.push_back(buffer_.size());
-      } else {
-        buffer_.push_back(c);
-      }
+    // Copied a run between CR bytes at a time; most lines hold none, or one at their end.
+    std::size_t from = 0;
+    for (std::size_t cr = raw.find('\r'); cr != std::string_view::npos; cr = raw.find('\r', from)) {
+      buffer_.append(raw.substr(from, cr - from));
+      removed_.push_back(buffer_.size());
+      from = cr + 1;
     }
+    buffer_.append(raw.substr(from));
     const std::size_t size = buffer_.size();
     buffer_.resize(size + 1 + kLinePadding, '\0');
     line = {buffer_.data(), size};
@@ -408,6 +409,19 @@ const LineNumberUse* Analysis::find_label(std::string_view number) const {
     if (label.number == key) return &label;
   }
   return nullptr;
+}
+
+std::vector<LineNumberUse> Analysis::missing_targets() const {
+  std::vector<std::string_view> numbers;
+  numbers.reserve(labels.size());
+  for (const LineNumberUse& label : labels)
+    numbers.push_back(label.number);
+  std::sort(numbers.begin(), numbers.end());
+  std::vector<LineNumberUse> missing;
+  for (const LineNumberUse& jump : jumps) {
+    if (!std::binary_search(numbers.begin(), numbers.end(), jump.number)) missing.push_back(jump);
+  }
+  return missing;
 }
 
 std::vector<std::int64_t> Analysis::line_map() const {

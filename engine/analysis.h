@@ -84,6 +84,8 @@ struct Analysis {
   const Definition* find_definition(std::string_view name) const;
   // The label whose number is `number` (digits, leading zeros allowed), or null.
   const LineNumberUse* find_label(std::string_view number) const;
+  // The jumps to a number that begins no line.
+  std::vector<LineNumberUse> missing_targets() const;
   // The input line (from 1) during which each output line began.
   std::vector<std::int64_t> line_map() const;
   // The output lines (from 0) that hold bytes written while input line `line` was read:

@@ -147,8 +147,7 @@ Json Server::location(const std::string& uri, const Document& document,
 
 Json Server::diagnostics(const std::string& uri, const OpenDocument& open) const {
   Json list = Json::array();
-  const Analysis& analysis = open.analysis;
-  for (const AnalysisDiagnostic& d : analysis.diagnostics) {
+  for (const AnalysisDiagnostic& d : open.diagnostics) {
     const bool error = is_error(d.kind);
     if (!error && !warnings_) continue;
     const SourceRange place{d.line, d.column,
@@ -166,8 +165,7 @@ Json Server::diagnostics(const std::string& uri, const OpenDocument& open) const
                     {"message", message_of(d)}});
   }
   if (warnings_) {
-    for (const LineNumberUse& jump : analysis.jumps) {
-      if (analysis.find_label(jump.number) != nullptr) continue;
+    for (const LineNumberUse& jump : open.missing) {
       list.push_back({{"range", range(open.document, jump.place)},
                       {"severity", 2},
                       {"code", kMissingTarget},
@@ -191,7 +189,7 @@ std::pair<std::int64_t, std::size_t> Server::place_of(const OpenDocument& open,
 Json Server::hover(const Json& params) {
   const OpenDocument& open = open_document(params);
   const auto [line, column] = place_of(open, params);
-  const Analysis& analysis = open.analysis;
+  const Analysis analysis = analysis_of(open);
   const Hit hit = hit_at(analysis, line, column);
   std::string text;
   if (hit.kind == Hit::Name) {
@@ -229,11 +227,12 @@ Json Server::definition(const Json& params) {
   const OpenDocument& open = open_document(params);
   const auto [line, column] = place_of(open, params);
   const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
-  const Hit hit = hit_at(open.analysis, line, column);
+  const Analysis analysis = analysis_of(open);
+  const Hit hit = hit_at(analysis, line, column);
   if (hit.kind == Hit::Name && hit.definition->place.line > 0)
     return location(uri, open.document, hit.definition->place);
   if (hit.kind == Hit::Jump || hit.kind == Hit::Label) {
-    if (const LineNumberUse* label = open.analysis.find_label(hit.number))
+    if (const LineNumberUse* label = analysis.find_label(hit.number))
       return location(uri, open.document, label->place);
   }
   return nullptr;
@@ -244,7 +243,7 @@ Json Server::references(const Json& params) {
   const auto [line, column] = place_of(open, params);
   const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
   const bool declaration = member(member(params, "context"), "includeDeclaration") == true;
-  const Analysis& analysis = open.analysis;
+  const Analysis analysis = analysis_of(open);
   const Hit hit = hit_at(analysis, line, column);
   Json list = Json::array();
   if (hit.kind == Hit::Name) {
@@ -271,7 +270,7 @@ Json Server::rename(const Json& params) {
   const auto [line, column] = place_of(open, params);
   const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
   const std::string new_name = params.at("newName").get<std::string>();
-  const Analysis& analysis = open.analysis;
+  const Analysis analysis = analysis_of(open);
   const Hit hit = hit_at(analysis, line, column);
   if (hit.kind != Hit::Name)
     throw RpcError(error_code::kRequestFailed, "only a name that DEFINE defines can be renamed");
@@ -294,7 +293,7 @@ Json Server::rename(const Json& params) {
   std::string upper = new_name;
   for (char& c : upper)
     c = char_class::to_upper(c);
-  const Analysis tokens = analyze(open.document.text(), options(true));
+  const Analysis tokens = analysis_of(open, true);
   for (const TokenEvent& t : tokens.tokens) {
     if (t.role != TokenRole::Word || t.line <= definition.place.line) continue;
     std::string_view text = open.document.line_text(static_cast<std::size_t>(t.line - 1));
@@ -321,7 +320,7 @@ Json Server::rename(const Json& params) {
 Json Server::completion(const Json& params) {
   const OpenDocument& open = open_document(params);
   Json items = Json::array();
-  for (const Definition& d : open.analysis.definitions) {
+  for (const Definition& d : analysis_of(open).definitions) {
     items.push_back(
         {{"label", d.name},
          {"kind", 21},
@@ -334,7 +333,7 @@ Json Server::completion(const Json& params) {
 
 Json Server::document_symbols(const Json& params) {
   const OpenDocument& open = open_document(params);
-  const Analysis& analysis = open.analysis;
+  const Analysis analysis = analysis_of(open);
   Json symbols = Json::array();
   const auto whole_line = [&](const SourceRange& place) {
     const std::size_t length =
@@ -349,11 +348,12 @@ Json Server::document_symbols(const Json& params) {
                        {"range", whole_line(d.place)},
                        {"selectionRange", range(open.document, d.place)}});
   }
+  std::vector<std::string_view> targets;
+  for (const LineNumberUse& j : analysis.jumps)
+    targets.push_back(j.number);
+  std::sort(targets.begin(), targets.end());
   for (const LineNumberUse& label : analysis.labels) {
-    const bool target =
-        std::any_of(analysis.jumps.begin(), analysis.jumps.end(),
-                    [&](const LineNumberUse& j) { return j.number == label.number; });
-    if (!target) continue;
+    if (!std::binary_search(targets.begin(), targets.end(), label.number)) continue;
     symbols.push_back({{"name", label.number},
                        {"detail", "line " + std::to_string(label.place.line)},
                        {"kind", 16},
@@ -365,7 +365,7 @@ Json Server::document_symbols(const Json& params) {
 
 Json Server::semantic_tokens(const Json& params) {
   const OpenDocument& open = open_document(params);
-  const Analysis analysis = analyze(open.document.text(), options(true));
+  const Analysis analysis = analysis_of(open, true);
   std::vector<std::int64_t> data;
   data.reserve(analysis.tokens.size() * 5);
   std::int64_t previous_line = 0;
@@ -392,7 +392,7 @@ Json Server::code_actions(const Json& params) {
   const Json& range_json = params.at("range");
   const std::int64_t first = range_json.at("start").at("line").get<std::int64_t>() + 1;
   const std::int64_t last = range_json.at("end").at("line").get<std::int64_t>() + 1;
-  const Analysis& analysis = open.analysis;
+  const Analysis analysis = analysis_of(open);
   const std::size_t count = analysis.diagnostics.size();
   Json actions = Json::array();
   for (const AnalysisDiagnostic& d : analysis.diagnostics) {
@@ -454,7 +454,8 @@ Json Server::code_actions(const Json& params) {
 
 Json Server::output(const Json& params) {
   const OpenDocument& open = open_document(params);
-  return {{"text", open.analysis.output}, {"lineMap", open.analysis.line_map()}};
+  const Analysis analysis = analysis_of(open);
+  return {{"text", analysis.output}, {"lineMap", analysis.line_map()}};
 }
 
 Json Server::execute_command(const Json& params) {

@@ -228,7 +228,9 @@ OpenDocument& Server::open_document(const Json& params) {
 }
 
 void Server::analyse(OpenDocument& open) {
-  open.analysis = analyze(open.document.text(), options(false));
+  Analysis analysis = analysis_of(open);
+  open.missing = analysis.missing_targets();
+  open.diagnostics = std::move(analysis.diagnostics);
 }
 
 void Server::did_open(const Json& params) {

@@ -35,11 +35,13 @@ struct RpcError : std::runtime_error {
   int code;
 };
 
-// An open document and what is known about it.
+// An open document and its problems as last published. The rest of its analysis is made again
+// for each request that needs it, so that an open document holds little more than its text.
 struct OpenDocument {
   Document document;
   std::int64_t version = 0;
-  Analysis analysis;
+  std::vector<AnalysisDiagnostic> diagnostics;
+  std::vector<LineNumberUse> missing;  // jumps to a line that no line begins with
 };
 
 // The server: takes each message's content, answers through `out`, and keeps the open documents.
@@ -101,6 +103,9 @@ class Server {
   // The line (1-based) and byte column of a request's position; RpcError when out of range.
   std::pair<std::int64_t, std::size_t> place_of(const OpenDocument& open, const Json& params) const;
   AnalysisOptions options(bool keep_tokens) const;
+  Analysis analysis_of(const OpenDocument& open, bool keep_tokens = false) const {
+    return analyze(open.document.text(), options(keep_tokens));
+  }
 
   ByteSink& out_;
   bool initialized_ = false;

@@ -1,0 +1,131 @@
+// The language server on a large document: the time from a one-character change to its new
+// diagnostics (the notification written), and the memory an open document holds. Not a test: it
+// prints its measures.
+//   vorpex_lsp_bench [LINES]   (10000 by default)
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "bench/source_generator.h"
+#include "lsp/server.h"
+
+namespace {
+
+// The bytes allocated and not yet freed, counted by the program's own operator new and delete.
+std::size_t live_bytes = 0;
+
+class CountingSink : public vorpex::ByteSink {
+ public:
+  bool write(std::string_view bytes) override {
+    written += bytes.size();
+    return true;
+  }
+  std::size_t written = 0;
+};
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  // The size is kept in front of the block, so that delete knows what it frees.
+  auto* block = static_cast<std::size_t*>(std::malloc(size + sizeof(std::max_align_t)));
+  if (block == nullptr) throw std::bad_alloc();
+  *block = size;
+  live_bytes += size;
+  return reinterpret_cast<char*>(block) + sizeof(std::max_align_t);
+}
+void operator delete(void* pointer) noexcept {
+  if (pointer == nullptr) return;
+  auto* block =
+      reinterpret_cast<std::size_t*>(static_cast<char*>(pointer) - sizeof(std::max_align_t));
+  live_bytes -= *block;
+  std::free(block);
+}
+void operator delete(void* pointer, std::size_t) noexcept {
+  operator delete(pointer);
+}
+
+int main(int argc, char** argv) {
+  using vorpex::lsp::Json;
+  const std::size_t lines = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 10000;
+  vorpex::bench::SourceOptions options;
+  options.defines = 50;
+  options.used = 50;
+  options.body_size = ~std::uint64_t{0};
+  vorpex::bench::SourceGenerator generator(options);
+  std::string text;
+  for (std::size_t i = 0; i < lines && generator.next_line(text); ++i) {
+  }
+  const std::string uri = "file:///bench.bas";
+
+  CountingSink sink;
+  vorpex::lsp::Server server(sink);
+  server.handle(R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"capabilities":{}}})");
+  std::string open =
+      Json{{"jsonrpc", "2.0"},
+           {"method", "textDocument/didOpen"},
+           {"params",
+            {{"textDocument",
+              {{"uri", uri}, {"languageId", "vorpex"}, {"version", 1}, {"text", text}}}}}}
+          .dump();
+  const std::size_t before = live_bytes;
+  server.handle(open);
+  const std::size_t held = live_bytes - before;
+  open.clear();
+  open.shrink_to_fit();
+
+  // One character typed in the middle of the document, then taken back, again and again.
+  std::vector<double> times;
+  for (int i = 0; i < 200; ++i) {
+    const std::int64_t line = static_cast<std::int64_t>(lines / 2);
+    Json range;
+    range["start"] = {{"line", line}, {"character", 0}};
+    range["end"] = {{"line", line}, {"character", i % 2 == 0 ? 0 : 1}};
+    Json message;
+    message["jsonrpc"] = "2.0";
+    message["method"] = "textDocument/didChange";
+    message["params"]["textDocument"] = {{"uri", uri}, {"version", i + 2}};
+    message["params"]["contentChanges"] =
+        Json::array({{{"range", range}, {"text", i % 2 == 0 ? " " : ""}}});
+    const std::string change = message.dump();
+    const std::size_t written = sink.written;
+    const auto start = std::chrono::steady_clock::now();
+    server.handle(change);
+    const auto end = std::chrono::steady_clock::now();
+    if (sink.written == written) {
+      std::fprintf(stderr, "no diagnostics were published\n");
+      return 1;
+    }
+    times.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+  }
+  std::sort(times.begin(), times.end());
+  // The analysis alone, for comparison.
+  std::vector<double> analysis_times;
+  for (int i = 0; i < 50; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    const vorpex::Analysis analysis = vorpex::analyze(text);
+    analysis_times.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count());
+  }
+  std::sort(analysis_times.begin(), analysis_times.end());
+  std::printf("the analysis alone: median %.2f ms\n", analysis_times[analysis_times.size() / 2]);
+  const vorpex::lsp::OpenDocument* document = server.document(uri);
+  std::size_t kinds[16] = {};
+  for (const auto& d : document->diagnostics)
+    ++kinds[static_cast<int>(d.kind)];
+  std::printf("document: %zu lines, %zu bytes, %zu diagnostics, %zu missing line targets\n", lines,
+              text.size(), document->diagnostics.size(), document->missing.size());
+  for (int k = 0; k < 16; ++k) {
+    if (kinds[k] != 0) std::printf("  kind %d: %zu\n", k, kinds[k]);
+  }
+  std::printf("change to new diagnostics: median %.2f ms, 90th percentile %.2f ms, max %.2f ms\n",
+              times[times.size() / 2], times[times.size() * 9 / 10], times.back());
+  std::printf("memory held for the open document: %zu bytes, %.2f times its size\n", held,
+              static_cast<double>(held) / static_cast<double>(text.size()));
+  return 0;
+}

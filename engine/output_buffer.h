@@ -64,7 +64,7 @@ class OutputBuffer {
     char* const begin = data_.get();
     flushed_ += static_cast<std::uint64_t>(pos_ - begin);
     if (pos_ != begin) last_flushed_ = pos_[-1];
-    if (pos_ != begin && !failed_ &&
+    if (pos_ != begin && !failed_ && !discard_ &&
         !sink_.write({begin, static_cast<std::size_t>(pos_ - begin)})) {
       failed_ = true;
     }
@@ -80,6 +80,25 @@ class OutputBuffer {
     return flushed_ + static_cast<std::uint64_t>(position - data_.get());
   }
 
+  // Keeps every byte in the buffer until told otherwise, growing it instead of handing bytes on,
+  // so that output written for a comparison can be taken back.
+  void keep(bool on) { keep_ = on; }
+  // The bytes put since `total` (a value of total()), when they are all still in the buffer;
+  // otherwise nothing, and `whole` false.
+  std::string_view since(std::uint64_t total, bool& whole) const {
+    whole = total >= flushed_;
+    if (!whole) return {};
+    const char* const from = data_.get() + (total - flushed_);
+    return {from, static_cast<std::size_t>(pos_ - from)};
+  }
+  // Takes back the bytes put since `total`, which are all in the buffer.
+  void take_back(std::uint64_t total) { pos_ = data_.get() + (total - flushed_); }
+  // From now on the bytes put are dropped at each flush instead of handed to the sink.
+  void discard() {
+    flush();
+    discard_ = true;
+  }
+
   // True when the output so far is empty or ends with a line break.
   bool at_line_start() const { return (pos_ != data_.get() ? pos_[-1] : last_flushed_) == '\n'; }
 
@@ -87,6 +106,17 @@ class OutputBuffer {
   static constexpr std::size_t kShortPiece = 16;
 
   void make_room(std::size_t n) {
+    if (keep_) {
+      // Every byte stays: a larger buffer takes them over.
+      const auto used = static_cast<std::size_t>(pos_ - data_.get());
+      const std::size_t size = std::max(2 * static_cast<std::size_t>(end_ - data_.get()), used + n);
+      std::unique_ptr<char[]> larger(new char[size]);
+      std::memcpy(larger.get(), data_.get(), used);
+      data_ = std::move(larger);
+      pos_ = data_.get() + used;
+      end_ = data_.get() + size;
+      return;
+    }
     flush();
     if (static_cast<std::size_t>(end_ - pos_) < n) {
       // Not filled: only the pages that output reaches become resident, and the old buffer goes
@@ -104,6 +134,8 @@ class OutputBuffer {
   char* end_;  // one past the buffer
   std::uint64_t flushed_ = 0;
   bool failed_ = false;
+  bool keep_ = false;
+  bool discard_ = false;
   char last_flushed_ = '\n';  // the last byte handed on, or a line break before the first
 };
 

@@ -86,6 +86,9 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
     output_.reserve(2 * static_cast<std::size_t>(line_end - tokenizer.cursor()) + 4);
   };
   reserve_rest();
+  // The line's output stays in the buffer until the line is done: a quote inside a word is judged
+  // by it, and a joined number read from it.
+  output_.keep(true);
   do {
     // A Number, Word or String that follows another one is written after a blank. A Number or
     // Word is copied into the output as it is read, after the blank; what counts is committed by
@@ -126,6 +129,7 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
         if (!unknown_character(tokenizer, line)) {
           if (reports_.holding) [[unlikely]]
             settle_quote(text, line);
+          output_.keep(false);
           return false;
         }
         reserve_rest();
@@ -136,6 +140,7 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
   } while (!tokenizer.at_line_end());
   if (reports_.holding) [[unlikely]]
     settle_quote(text, line);
+  output_.keep(false);
   return true;
 }
 
@@ -143,11 +148,12 @@ bool LineProcessor::unknown_character(Tokenizer& tokenizer, const LineState& lin
   const char* const byte = tokenizer.cursor();
   if (tokens_ != nullptr) observe(tokenizer, line, TokenRole::Unknown);
   reports_.unknown_character(byte, stopped_line_);
-  if (stopped_line_ == 0) {
+  if (stopped_line_ == 0 || !keep_going_) {
     write_line_message(output_, "UNKNOWN ERROR! LINE: ", line.line_number);
     if (!keep_going_) return false;
     // The conversion ends here; the analysis goes on.
     stopped_line_ = line.line_number;
+    stop_output_end_ = output_.total();
     reports_.warnings = nullptr;
     output_.discard();
   }
@@ -193,7 +199,11 @@ void LineProcessor::settle_quote(std::span<char> text, const LineState& line) {
   // comparison could define a name.
   const char* const quote = reports_.held.front().column - 1 + reports_.line_start;
   bool whole = false;
-  const std::string_view own = output_.since(line_output_start_, whole);
+  std::string_view own = output_.since(line_output_start_, whole);
+  // On the line where keep-going passed the stop, the line's output is what the conversion wrote,
+  // up to the message.
+  if (stopped_line_ == line.line_number)
+    own = own.substr(0, static_cast<std::size_t>(stop_output_end_ - line_output_start_));
   const std::string_view line_text(text.data(), text.size());
   const auto is_define = [](char a, char b) { return char_class::to_upper(a) == b; };
   const bool has_define = std::search(line_text.begin(), line_text.end(), kDefineWord.begin(),
@@ -218,7 +228,7 @@ void LineProcessor::settle_quote(std::span<char> text, const LineState& line) {
     set_token_observer(nullptr);
     open_join_line_ = 0;
     keep_going_ = false;
-    output_.keep(true);
+    output_.keep(true);  // the other line's own reserve may not hand this line's bytes on
 
     const std::uint64_t own_end = output_.total();
     Tokenizer tokenizer(nullptr);
@@ -239,7 +249,6 @@ void LineProcessor::settle_quote(std::span<char> text, const LineState& line) {
     }
 
     output_.take_back(own_end);
-    output_.keep(false);
     reports_.diagnostics = diagnostics;
     reports_.warnings = warnings;
     reports_.holding = true;
@@ -260,7 +269,7 @@ void LineProcessor::settle_quote(std::span<char> text, const LineState& line) {
   std::string_view number = output_.since(line_output_start_, whole);
   number = number.substr(0, number.find(' '));
   join_number_size_ = std::min(number.size(), sizeof join_number_);
-  std::memcpy(join_number_, number.data(), join_number_size_);
+  if (join_number_size_ != 0) std::memcpy(join_number_, number.data(), join_number_size_);
 }
 
 [[gnu::noinline]] void LineProcessor::check_joined_number(const char* out,

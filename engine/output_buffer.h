@@ -62,10 +62,12 @@ class OutputBuffer {
   // Hands the buffered bytes to the sink; returns false once any write has failed.
   bool flush() {
     char* const begin = data_.get();
+    char* end = pos_;
+    if (discard_) [[unlikely]]
+      end = begin + (discard_from_ > flushed_ ? discard_from_ - flushed_ : 0);
     flushed_ += static_cast<std::uint64_t>(pos_ - begin);
     if (pos_ != begin) last_flushed_ = pos_[-1];
-    if (pos_ != begin && !failed_ && !discard_ &&
-        !sink_.write({begin, static_cast<std::size_t>(pos_ - begin)})) {
+    if (end != begin && !failed_ && !sink_.write({begin, static_cast<std::size_t>(end - begin)})) {
       failed_ = true;
     }
     pos_ = begin;
@@ -93,10 +95,10 @@ class OutputBuffer {
   }
   // Takes back the bytes put since `total`, which are all in the buffer.
   void take_back(std::uint64_t total) { pos_ = data_.get() + (total - flushed_); }
-  // From now on the bytes put are dropped at each flush instead of handed to the sink.
+  // The bytes put from now on are dropped instead of handed to the sink; those before still go.
   void discard() {
-    flush();
     discard_ = true;
+    discard_from_ = total();
   }
 
   // True when the output so far is empty or ends with a line break.
@@ -136,6 +138,7 @@ class OutputBuffer {
   bool failed_ = false;
   bool keep_ = false;
   bool discard_ = false;
+  std::uint64_t discard_from_ = 0;
   char last_flushed_ = '\n';  // the last byte handed on, or a line break before the first
 };
 

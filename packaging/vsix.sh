@@ -16,14 +16,16 @@ if [ "$(node -p 'process.versions.node.split(".")[0]')" -lt 20 ]; then
   exit 77
 fi
 cd "$extension"
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
 # One install at a time, whichever build directory runs this.
 exec 9<package.json
 flock 9
 stamp=node_modules/.vorpex-lock.sha256
 if ! sha256sum --check --status "$stamp" 2>/dev/null; then
-  if ! npm ci --no-audit --no-fund --prefer-offline >"$out/npm-ci.log" 2>&1; then
-    cat "$out/npm-ci.log" >&2
-    if grep -qE 'E(NOTFOUND|AI_AGAIN|CONNREFUSED|CONNRESET|TIMEDOUT|NETUNREACH)' "$out/npm-ci.log"; then
+  if ! npm ci --no-audit --no-fund --prefer-offline >"$log" 2>&1; then
+    cat "$log" >&2
+    if grep -qE 'E(NOTFOUND|AI_AGAIN|CONNREFUSED|CONNRESET|TIMEDOUT|NETUNREACH)' "$log"; then
       echo "the npm registry cannot be reached: the VS Code extension is not built"
       exit 77
     fi
@@ -32,6 +34,6 @@ if ! sha256sum --check --status "$stamp" 2>/dev/null; then
   sha256sum package.json package-lock.json >"$stamp"
 fi
 version=$(node -p 'require("./package.json").version')
-npx --no-install vsce package --allow-missing-repository --out "$out/vorpex-$version.vsix" >"$out/vsce.log" 2>&1 ||
-  { cat "$out/vsce.log" >&2; exit 1; }
+npx --no-install vsce package --allow-missing-repository --out "$out/vorpex-$version.vsix" >"$log" 2>&1 ||
+  { cat "$log" >&2; exit 1; }
 echo "$out/vorpex-$version.vsix"

@@ -289,5 +289,98 @@ INSTANTIATE_TEST_SUITE_P(Vorpex, OptionTest, testing::ValuesIn(kOptions),
                            return info.param.name;
                          });
 
+// -k and -D on sources of their own: the same output and status as without -k; a DEFINE of a
+// name given with -D gives way to it.
+struct SourceOptionCase {
+  std::string name;
+  std::string source;
+  std::vector<std::string> options;
+  std::string output;
+  std::string errors;
+  int status;
+};
+
+void PrintTo(const SourceOptionCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const std::vector<SourceOptionCase> kSourceOptions = {
+    {"KeepGoingReportsPastTheStop",
+     "A : B\nPRINT \"x\nC ] D\n",
+     {"-k"},
+     "A\r\nUNKNOWN ERROR! LINE: 1\r\n",
+     "in.bas:1:3: error: the character ':' begins no token; the conversion stops here "
+     "[unknown-character]\n"
+     "in.bas:2:7: warning: string not closed before the end of the line [unclosed-string]\n"
+     "in.bas:3:3: error: the character ']' begins no token (the conversion stopped at line 1) "
+     "[unknown-character]\n",
+     1},
+    {"KeepGoingStrict",
+     "PRINT \"x\n",
+     {"-k", "--strict"},
+     "PRINT \"x\"\r\n",
+     "in.bas:1:7: warning: string not closed before the end of the line [unclosed-string]\n",
+     1},
+    {"DefineOverridesTheSource",
+     "10 DEFINE DEBUG = 0\nPRINT DEBUG\n",
+     {"-D", "DEBUG=1"},
+     "10 PRINT 1\r\n",
+     "in.bas:1:11: warning: DEFINE: 'DEBUG' is defined on the command line; the value given "
+     "there is used [define-overridden]\n",
+     0},
+    {"SourceDefineWithoutOverride",
+     "10 DEFINE DEBUG = 0\nPRINT DEBUG\n",
+     {"-D", "X=1"},
+     "10 PRINT 0\r\n",
+     "",
+     0},
+    {"NotesFollowTheirWarning",
+     "100 PRINT\"DO (YES--1)\"\n10 PRINT\"\";X\n",
+     {},
+     "100 PRINT\"DO(YES--1)\"\"\r\n10 PRINT\"\";X\r\n",
+     "in.bas:1:10: warning: double quote inside the word 'PRINT\"DO': the quoted text becomes "
+     "part of it; a blank before the quote keeps it a string [quote-in-word]\n"
+     "in.bas:1:22: note: string not closed before the end of the line: the double quote at "
+     "column 10 went into a word, so this quote opens a string instead of closing one "
+     "[unclosed-string]\n",
+     0},
+};
+
+class SourceOptionTest : public testing::TestWithParam<SourceOptionCase> {};
+
+TEST_P(SourceOptionTest, OutputErrorsAndStatus) {
+  const SourceOptionCase& c = GetParam();
+  Sandbox sandbox;
+  sandbox.write("in.bas", c.source);
+  std::vector<std::string> args = {"-q", "-i", "in.bas", "-o", "out.bas"};
+  args.insert(args.end(), c.options.begin(), c.options.end());
+  const RunResult r = sandbox.run(args);
+  EXPECT_EQ(r.output, c.output);
+  EXPECT_EQ(r.errors, c.errors);
+  EXPECT_EQ(r.status, c.status);
+  expect_well_formed_errors(r.errors);
+}
+
+INSTANTIATE_TEST_SUITE_P(Vorpex, SourceOptionTest, testing::ValuesIn(kSourceOptions),
+                         [](const testing::TestParamInfo<SourceOptionCase>& info) {
+                           return info.param.name;
+                         });
+
+TEST(InformationTest, HelpAndVersionAnswerAnyCommandLine) {
+  Sandbox sandbox;
+  const RunResult help = sandbox.run({"-i", "x.bas", "--help", "-o", "y.bas"}, "y.bas");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(help.console.starts_with(kBanner + kUsage + "\r\n  -i FILE")) << help.console;
+  for (const char* option : {"-k, --keep-going", "--strict", "--map FILE", "--version"})
+    EXPECT_NE(help.console.find(option), std::string::npos) << option;
+  EXPECT_FALSE(help.output.has_value());
+  const RunResult version = sandbox.run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(version.console.starts_with("vorpex 1.0.0\r\nMIT License")) << version.console;
+  // -h keeps its own behaviour.
+  EXPECT_EQ(sandbox.run({"-h"}).status, 2);
+  EXPECT_EQ(sandbox.run({"-i", "--help", "-h", "x"}).status, 0);
+}
+
 }  // namespace
 }  // namespace vorpex_e2e

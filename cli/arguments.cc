@@ -13,7 +13,20 @@ void write_all(ByteSink& sink, std::initializer_list<std::string_view> parts) {
 }
 
 // What an option does with the command line.
-enum class Option { Unknown, Help, Input, Output, Quiet, NoWarnings, Strict, Define, Map };
+enum class Option {
+  Unknown,
+  Help,
+  Input,
+  Output,
+  Quiet,
+  NoWarnings,
+  Strict,
+  KeepGoing,
+  Define,
+  Map,
+  LongHelp,
+  Version,
+};
 
 Option short_option(char letter) {
   switch (letter) {
@@ -27,6 +40,8 @@ Option short_option(char letter) {
       return Option::Quiet;
     case 'w':
       return Option::NoWarnings;
+    case 'k':
+      return Option::KeepGoing;
     case 'D':
       return Option::Define;
     default:
@@ -38,6 +53,9 @@ Option long_option(std::string_view name) {
   if (name == "quiet") return Option::Quiet;
   if (name == "no-warnings") return Option::NoWarnings;
   if (name == "strict") return Option::Strict;
+  if (name == "keep-going") return Option::KeepGoing;
+  if (name == "help") return Option::LongHelp;
+  if (name == "version") return Option::Version;
   if (name == "define") return Option::Define;
   if (name == "map") return Option::Map;
   return Option::Unknown;
@@ -48,28 +66,69 @@ bool takes_value(Option option) {
          option == Option::Map;
 }
 
+// The option that an argument names, and the value attached to a long option ("--map=FILE").
+Option option_of(std::string_view arg, std::optional<std::string_view>& attached) {
+  if (arg.starts_with("--")) {
+    const std::size_t equals = arg.find('=');
+    Option option =
+        long_option(arg.substr(2, equals == std::string_view::npos ? arg.npos : equals - 2));
+    if (equals != std::string_view::npos) {
+      attached = arg.substr(equals + 1);
+      if (!takes_value(option)) option = Option::Unknown;
+    }
+    return option;
+  }
+  if (arg.size() >= 2 && arg[0] == '-') return short_option(arg[1]);
+  return Option::Unknown;
+}
+
 }  // namespace
 
 void print_usage(ByteSink& console) {
   console.write("vorpex -i InpFileName -o OutFileName\n");
 }
 
+std::optional<Information> information_asked(std::span<const char* const> args) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::optional<std::string_view> attached;
+    const Option option = option_of(args[i], attached);
+    if (option == Option::LongHelp) return Information::Help;
+    if (option == Option::Version) return Information::Version;
+    if (takes_value(option) && !attached) ++i;  // a value, whatever it looks like
+  }
+  return std::nullopt;
+}
+
+void print_help(ByteSink& console) {
+  print_usage(console);
+  console.write(
+      "\n"
+      "  -i FILE, -o FILE        the source to read and the file to write (\"-\": standard input\n"
+      "                          or output)\n"
+      "  -D, --define NAME=VALUE define a constant before the first line; it overrides a DEFINE\n"
+      "                          of the same name in the source\n"
+      "  --map FILE              write the input line of each output line to FILE\n"
+      "  -q, --quiet             no banner, file names or success message on standard output\n"
+      "  -w, --no-warnings       errors only on standard error\n"
+      "  -k, --keep-going        report every problem of the source, not only those before the\n"
+      "                          first character that stops the conversion\n"
+      "  --strict                fail (status 1) when anything was reported\n"
+      "  -h                      the usage line\n"
+      "  --help                  this text\n"
+      "  --version               the version and the licence\n");
+}
+
+void print_version(ByteSink& console) {
+  console.write("vorpex " VORPEX_VERSION "\n");
+  console.write("MIT License: free to use, change and share; see the LICENSE file.\n");
+}
+
 std::optional<int> parse_arguments(std::span<const char* const> args, Arguments& arguments,
                                    ByteSink& console, ErrorLog* errors) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
-    Option option = Option::Unknown;
     std::optional<std::string_view> attached;  // the value of "--name=value"
-    if (arg.starts_with("--")) {
-      const std::size_t equals = arg.find('=');
-      option = long_option(arg.substr(2, equals == std::string_view::npos ? arg.npos : equals - 2));
-      if (equals != std::string_view::npos) {
-        attached = arg.substr(equals + 1);
-        if (!takes_value(option)) option = Option::Unknown;
-      }
-    } else if (arg.size() >= 2 && arg[0] == '-') {
-      option = short_option(arg[1]);
-    }
+    const Option option = option_of(arg, attached);
     if (option == Option::Help) {
       print_usage(console);
       return 0;
@@ -84,6 +143,7 @@ std::optional<int> parse_arguments(std::span<const char* const> args, Arguments&
       if (option == Option::Quiet) arguments.quiet = true;
       if (option == Option::NoWarnings) arguments.no_warnings = true;
       if (option == Option::Strict) arguments.strict = true;
+      if (option == Option::KeepGoing) arguments.keep_going = true;
       continue;
     }
     if (!attached && i + 1 == args.size()) {

@@ -16,12 +16,22 @@ struct Arguments {
   bool quiet = false;                    // -q, --quiet: nothing on standard output
   bool no_warnings = false;              // -w, --no-warnings: errors only on standard error
   bool strict = false;                   // --strict: any diagnostic makes the run fail
+  bool keep_going = false;               // -k, --keep-going: every diagnostic of the whole source
   std::vector<std::string> definitions;  // the values of -D and --define, NAME=VALUE, in order
   std::optional<std::string> map_path;   // --map FILE
 };
 
 // Writes the usage line.
 void print_usage(ByteSink& console);
+// Writes the usage line and a line for each option.
+void print_help(ByteSink& console);
+// Writes the version and the licence.
+void print_version(ByteSink& console);
+
+// --help and --version answer whatever else the command line holds.
+enum class Information { Help, Version };
+// The first of --help and --version among the arguments (not as the value of another option).
+std::optional<Information> information_asked(std::span<const char* const> args);
 
 // Walks the arguments (the program name excluded) from first to last, filling `arguments` and
 // echoing each file name as it is taken. A single-dash option is told by its second character

@@ -6,6 +6,7 @@
 
 #include "engine/byte_sink.h"
 #include "engine/diagnostic.h"
+#include "engine/diagnostic_text.h"
 
 namespace vorpex::cli {
 
@@ -30,16 +31,10 @@ class ErrorLog {
   bool failed_ = false;
 };
 
-// `text` for a message, in single quotes: each byte outside printable ASCII as \xNN, and cut to
-// its first 40 bytes with "..." after them when longer.
-std::string quoted(std::string_view text);
-
-// Appends the message of a diagnostic, without its place: "the character ':' begins no ...".
-void describe(std::string& out, const Diagnostic& diagnostic);
-
-// Writes each diagnostic of the engine as "FILE:LINE:COLUMN: error: MESSAGE" (or "warning:"), the
-// form that compilers use and editors read, and counts them. Warnings are left out when not
-// wanted.
+// Writes each diagnostic of the engine as "FILE:LINE:COLUMN: error: MESSAGE [CODE]" (or
+// "warning:", or "note:" for an after-effect of the one before), the form that compilers use and
+// editors read, and counts the errors and warnings. Warnings, and their notes, are left out when
+// not wanted.
 class DiagnosticPrinter : public DiagnosticObserver {
  public:
   DiagnosticPrinter(ErrorLog& log, std::string_view file, bool warnings)
@@ -56,7 +51,8 @@ class DiagnosticPrinter : public DiagnosticObserver {
   bool warnings_;
   std::size_t errors_ = 0;
   std::size_t warning_count_ = 0;
-  std::string line_;  // the line being built, kept for its capacity
+  bool shown_ = false;  // the last diagnostic that was not a note was written
+  std::string line_;    // the line being built, kept for its capacity
 };
 
 }  // namespace vorpex::cli

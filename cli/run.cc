@@ -151,6 +151,15 @@ namespace {
 
 int run_with(std::span<const char* const> args, platform::Console& console,
              ByteSink& standard_error, ErrorLog& errors) {
+  if (const std::optional<Information> asked = information_asked(args)) {
+    if (*asked == Information::Version) {
+      print_version(console);
+    } else {
+      console.write(kBanner);
+      print_help(console);
+    }
+    return 0;
+  }
   console.write(kBanner);
   if (args.size() < 4) {
     print_usage(console);
@@ -191,6 +200,7 @@ int run_with(std::span<const char* const> args, platform::Console& console,
       errors, arguments.input_path == kStandardStream ? "<stdin>" : arguments.input_path,
       !arguments.no_warnings);
   processor.set_diagnostics(&printer);
+  processor.set_keep_going(arguments.keep_going);
   if (mapping) processor.set_line_observer(&map);
   const ProcessResult result = processor.process_input(reader);
 

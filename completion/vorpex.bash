@@ -34,7 +34,9 @@ _vorpex() {
     return 0
   fi
   ((expect_value)) && return 0
-  COMPREPLY=($(compgen -W '-i -o -h -q -w -D --quiet --no-warnings --strict --define --map' -- "$cur"))
+  local options='-i -o -h -q -w -k -D --quiet --no-warnings --strict --keep-going --define --map
+    --help --version'
+  COMPREPLY=($(compgen -W "$options" -- "$cur"))
   return 0
 }
 complete -F _vorpex vorpex

@@ -33,6 +33,7 @@ class TextLines : public LineSource {
     const std::string_view raw = text_.substr(next_, end - next_);
     start_ = next_;
     next_ = end + 1;
+    ++lines_read_;
     buffer_.clear();
     removed_.clear();
     // Copied a run between CR bytes at a time; most lines hold none, or one at their end.
@@ -57,14 +58,16 @@ class TextLines : public LineSource {
       shift += at < column ? 1 : 0;
     return column + shift;
   }
-  // The current line as it is in the text, and where it starts.
+  // Where the current line starts in the text.
   std::size_t line_start() const { return start_; }
+  std::size_t lines_read() const { return lines_read_; }
 
  private:
   std::string_view text_;
   std::size_t next_ = 0;
   std::size_t start_ = 0;
   bool done_ = false;
+  std::size_t lines_read_ = 0;
   std::string buffer_;
   std::vector<std::size_t> removed_;
 };
@@ -123,20 +126,27 @@ class Collector : public DiagnosticObserver, public TokenObserver, public LineOb
     kept.kind = d.kind;
     kept.line = d.line;
     kept.column = lines_->original_column(d.column);
-    kept.end_column = lines_->original_column(end_column(d));
+    kept.end_column = lines_->original_column(std::max(d.end_column, d.column));
     kept.found_kind = d.found_kind;
     kept.found.assign(d.found);
     kept.other_line = d.other_line;
+    kept.other.assign(d.other);
+    kept.note = d.note;
+    kept.related_column = d.note ? lines_->original_column(d.related_column) : 0;
   }
 
   void line_started(std::int64_t) override {
-    definition_done();
     analysis_.output_start.push_back(offset32(analysis_.output.size()));
-    expect_target_ = false;
-    in_list_ = false;
   }
 
   void token(const TokenEvent& raw) override {
+    if (raw.line != line_) {
+      // A jump does not go on over a line end; a DEFINE of the line before is settled.
+      line_ = raw.line;
+      definition_done();
+      expect_target_ = false;
+      in_list_ = false;
+    }
     TokenEvent event = raw;
     const std::size_t end = lines_->original_column(raw.column + raw.length);
     event.column = lines_->original_column(raw.column);
@@ -229,110 +239,17 @@ class Collector : public DiagnosticObserver, public TokenObserver, public LineOb
     return text_.substr(start, event.length);
   }
 
-  // The end of the diagnostic's token in the line without CR bytes.
-  std::size_t end_column(const Diagnostic& d) const {
-    switch (d.kind) {
-      case DiagnosticKind::UnknownCharacter:
-        return d.column + 1;
-      case DiagnosticKind::QuoteInWord:
-        return d.column + d.found.size() - std::min(d.found.find('"'), d.found.size());
-      case DiagnosticKind::EqualsExpected:
-      case DiagnosticKind::ValueExpected:
-        return d.column + d.found.size() + (d.found_kind == TokenKind::String ? 2 : 0);
-      case DiagnosticKind::UnclosedString: {
-        std::size_t end = d.column;
-        const std::size_t start = lines_->line_start();
-        while (start + end - 1 < text_.size() && text_[start + end - 1] != '\n' &&
-               text_[start + end - 1] != '\r')
-          ++end;
-        return end;
-      }
-      case DiagnosticKind::RemJoinsNextLine:
-        return d.column + 3;
-      case DiagnosticKind::DefineJoinsNextLine:
-        return d.column + 6;
-      default:
-        return d.column + std::max<std::size_t>(d.found.size(), 1);
-    }
-  }
-
   Analysis& analysis_;
   const TextLines* lines_;
   std::string_view text_;
   SymbolTable& symbols_;
   bool keep_tokens_;
+  std::int64_t line_ = 0;
   bool expect_target_ = false;  // the last token was a jump's keyword, or a comma in its list
   bool in_list_ = false;        // the last token was a jump's number
   std::unordered_map<std::string, std::size_t> index_;
   std::vector<Definition> candidates_;
 };
-
-// TEMPORARY: the tokens as the converter reads them, until the converter reports them itself.
-void standin_tokens(std::string_view text, SymbolTable& symbols, TokenObserver& observer,
-                    std::int64_t line_number, std::string& line) {
-  Tokenizer tokenizer;
-  tokenizer.set_line(line.data());
-  std::size_t count = 0;
-  bool after_define = false;
-  const auto column = [&](const char* at) {
-    return static_cast<std::size_t>(at - line.data()) + 1;
-  };
-  (void)text;
-  for (;;) {
-    const TokenKind kind = tokenizer.next_token();
-    const char* at = tokenizer.token_text().data();
-    const std::size_t length = tokenizer.token_text().size();
-    TokenRole role = TokenRole::Word;
-    switch (kind) {
-      case TokenKind::None:
-        observer.token({line_number, column(at), 1, TokenRole::Unknown});
-        tokenizer.set_line(const_cast<char*>(at) + 1);
-        ++count;
-        continue;
-      case TokenKind::Delimiter:
-        if (tokenizer.delimiter_char() == '\0') return;
-        if (tokenizer.delimiter_char() == '\'') {
-          observer.token(
-              {line_number, column(at), line.size() - column(at) + 1, TokenRole::Comment});
-          return;
-        }
-        role = TokenRole::Operator;
-        break;
-      case TokenKind::Number:
-        role = count == 0 ? TokenRole::LineNumber : TokenRole::Number;
-        break;
-      case TokenKind::String:
-        at -= 1;
-        observer.token({line_number, column(at), static_cast<std::size_t>(tokenizer.cursor() - at),
-                        TokenRole::String});
-        ++count;
-        continue;
-      case TokenKind::Word: {
-        std::string word(at, length);
-        for (char& c : word)
-          c = char_class::to_upper(c);
-        if (word == "REM") {
-          observer.token(
-              {line_number, column(at), line.size() - column(at) + 1, TokenRole::Comment});
-          return;
-        }
-        if (after_define) {
-          role = TokenRole::Definition;
-          after_define = false;
-        } else if (word == "DEFINE") {
-          role = TokenRole::Directive;
-          after_define = true;
-        } else if (const SymbolEntry* e = symbols.entry_of(word);
-                   e != nullptr && e->line < line_number) {
-          role = TokenRole::DefinedName;
-        }
-        break;
-      }
-    }
-    observer.token({line_number, column(at), length, role});
-    ++count;
-  }
-}
 
 }  // namespace
 
@@ -343,7 +260,11 @@ Diagnostic AnalysisDiagnostic::view() const {
   d.column = column;
   d.found_kind = found_kind;
   d.found = found;
+  d.end_column = end_column;
   d.other_line = other_line;
+  d.other = other;
+  d.note = note;
+  d.related_column = related_column;
   return d;
 }
 
@@ -373,24 +294,13 @@ Analysis analyze(std::string_view text, const AnalysisOptions& options) {
   }
   processor.set_diagnostics(&collector);
   processor.set_line_observer(&collector);
-  processor.set_fast_path(false);
+  processor.set_token_observer(&collector);
+  processor.set_keep_going(true);
   processor.process_input(lines);
-  analysis.output_start.push_back(offset32(analysis.output.size()));
-
+  // The lines after a stop wrote nothing.
+  while (analysis.output_start.size() <= lines.lines_read())
+    analysis.output_start.push_back(offset32(analysis.output.size()));
   collector.definition_done();
-  // TEMPORARY: a second pass for the tokens.
-  {
-    TextLines again(text);
-    collector.set_lines(&again);
-    std::span<char> line;
-    std::int64_t number = 0;
-    std::string copy;
-    while (again.next_line(line)) {
-      copy.assign(line.data(), line.size());
-      standin_tokens(text, processor.symbols(), collector, ++number, copy);
-      collector.definition_done();
-    }
-  }
   collector.finish();
   return analysis;
 }

@@ -29,9 +29,9 @@ struct AnalysisDiagnostic {
   TokenKind found_kind = TokenKind::None;
   std::string found;
   std::int64_t other_line = 0;
-  // An after-effect of the diagnostic before it, caused at the related place.
+  std::string other;
+  // An after-effect of the diagnostic before it, caused at `related_column` of the same line.
   bool note = false;
-  std::int64_t related_line = 0;
   std::size_t related_column = 0;
 
   // The engine's form of it, valid while this one lives: for the front end's wording.

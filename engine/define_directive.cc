@@ -31,17 +31,20 @@ namespace {
 // byte that begins nothing at that byte) and what it is.
 void report_found(const Tokenizer& tokenizer, DiagnosticKind kind) {
   if (tokenizer.reports() == nullptr) return;
-  const TokenReports& reports = *tokenizer.reports();
+  TokenReports& reports = *tokenizer.reports();
   const std::span<char> text = tokenizer.token_text();
   switch (tokenizer.kind()) {
-    case TokenKind::String:
-      reports.report(kind, text.data() - 1, TokenKind::String, tokenizer.token_view());
+    case TokenKind::String: {
+      const char* const quote = text.data() - 1;
+      reports.report(kind, quote, static_cast<std::size_t>(tokenizer.cursor() - quote),
+                     TokenKind::String, tokenizer.token_view());
       break;
+    }
     case TokenKind::None:
-      reports.report(kind, text.data(), TokenKind::None, {text.data(), 1});
+      reports.report(kind, text.data(), 1, TokenKind::None, {text.data(), 1});
       break;
     default:
-      reports.report(kind, text.data(), tokenizer.kind(), tokenizer.token_view());
+      reports.report(kind, text.data(), text.size(), tokenizer.kind(), tokenizer.token_view());
       break;
   }
 }
@@ -65,15 +68,40 @@ DefineResult DefineDirective::add(std::span<char> name, std::span<char> value, s
                                                                   : DefineResult::TableFull;
 }
 
+void DefineDirective::observe(const Tokenizer& tokenizer, const LineState& line, TokenRole role) {
+  if (tokens_ == nullptr || tokenizer.reports() == nullptr) return;
+  const std::span<char> text = tokenizer.token_text();
+  const char* start = text.data();
+  std::size_t length = text.size();
+  switch (tokenizer.kind()) {
+    case TokenKind::String:
+      start -= 1;
+      length = static_cast<std::size_t>(tokenizer.cursor() - start);
+      break;
+    case TokenKind::None:
+      return;  // the token loop reports it when the line goes on from here
+    case TokenKind::Delimiter:
+      if (tokenizer.at_line_end() || tokenizer.delimiter_char() == '\'') return;
+      break;
+    default:
+      break;
+  }
+  tokens_->token({line.line_number,
+                  static_cast<std::size_t>(start - tokenizer.reports()->line_start) + 1, length,
+                  role});
+}
+
 void DefineDirective::run_directive(Tokenizer& tokenizer, const LineState& line,
                                     OutputBuffer& out) {
   if (tokenizer.next_token() != TokenKind::Word) return;  // no message for a missing name
   const std::span<char> name = tokenizer.token_text();    // stays valid: the line is not changed
+  observe(tokenizer, line, TokenRole::Definition);
   if (tokenizer.next_token() != TokenKind::Delimiter || tokenizer.delimiter_char() != '=') {
     report_found(tokenizer, DiagnosticKind::EqualsExpected);
     write_line_message(out, "PREPROCESSOR ERROR: '=' EXPECTED... LINE: ", line.line_number);
     return;
   }
+  observe(tokenizer, line, TokenRole::Operator);
   const TokenKind value_kind = tokenizer.next_token();
   if (value_kind != TokenKind::Word && value_kind != TokenKind::Number) {
     report_found(tokenizer, DiagnosticKind::ValueExpected);
@@ -81,18 +109,30 @@ void DefineDirective::run_directive(Tokenizer& tokenizer, const LineState& line,
                        "PREPROCESSOR ERROR: SYMBOL OR NUMBER EXPECTED... LINE: ", line.line_number);
     return;
   }
+  observe(tokenizer, line, value_kind == TokenKind::Number ? TokenRole::Number : TokenRole::Word);
   // A complete directive ends the line: what follows it is ignored, and no line break is written.
   tokenizer.finish_line();
   const DefineResult result = add(name, tokenizer.token_text(), line.line_number);
   if (result == DefineResult::Defined) return;
   const std::string_view key(name.data(), name.size());
-  if (tokenizer.reports() != nullptr) {
-    const TokenReports& reports = *tokenizer.reports();
-    if (result == DefineResult::AlreadyDefined) {
-      reports.report(DiagnosticKind::AlreadyDefined, name.data(), TokenKind::Word, key,
-                     symbols_.entry_of(key)->line);
+  const SymbolEntry* const existing =
+      result == DefineResult::AlreadyDefined ? symbols_.entry_of(key) : nullptr;
+  TokenReports* const reports = tokenizer.reports();
+  if (existing != nullptr && existing->line == 0) {
+    // A name given before the input (on the command line) overrides the source's default: the
+    // directive is taken as a successful one, and the earlier value stays.
+    if (reports != nullptr) {
+      reports->report(DiagnosticKind::DefineOverridden, name.data(), name.size(), TokenKind::Word,
+                      key);
+    }
+    return;
+  }
+  if (reports != nullptr) {
+    if (existing != nullptr) {
+      reports->report(DiagnosticKind::AlreadyDefined, name.data(), name.size(), TokenKind::Word,
+                      key, existing->line);
     } else {
-      reports.report(DiagnosticKind::TableFull, name.data(), TokenKind::Word, key);
+      reports->report(DiagnosticKind::TableFull, name.data(), name.size(), TokenKind::Word, key);
     }
   }
   write_line_message(

@@ -7,6 +7,7 @@
 #include "engine/line_state.h"
 #include "engine/output_buffer.h"
 #include "engine/symbol_table.h"
+#include "engine/token_observer.h"
 #include "engine/tokenizer.h"
 
 namespace vorpex {
@@ -45,6 +46,9 @@ class DefineDirective {
 
   SymbolTable& symbols() { return symbols_; }
 
+  // Told of the directive's own tokens; null for none.
+  void set_token_observer(TokenObserver* tokens) { tokens_ = tokens; }
+
   // Defines a constant from outside the source, by the rules of the directive.
   DefineResult define_constant(std::string_view name, std::string_view value);
 
@@ -55,7 +59,11 @@ class DefineDirective {
   // Adds the constant, or tells why it could not be added: the name exists, or the table is full.
   DefineResult add(std::span<char> name, std::span<char> value, std::int64_t line);
 
+  // Tells the token observer of the current token, as `role`.
+  void observe(const Tokenizer& tokenizer, const LineState& line, TokenRole role);
+
   SymbolTable symbols_;
+  TokenObserver* tokens_ = nullptr;
 };
 
 }  // namespace vorpex

@@ -25,20 +25,32 @@ enum class DiagnosticKind : std::uint8_t {
                    // the number of line `other_line` left open
   RemJoinsNextLine,     // a REM after a statement: the next line continues this output line
   DefineJoinsNextLine,  // a complete DEFINE after a statement: the same
+  DefineOverridden,     // DEFINE of a name given before the input (-D): `found` is the name; the
+                        // directive is taken as a successful one and the earlier value stays
 };
 
 inline constexpr bool is_error(DiagnosticKind kind) {
   return kind <= DiagnosticKind::TableFull;
 }
 
+// The stable short name of each kind, for tools and for the manual: "unknown-character", ...
+std::string_view diagnostic_code(DiagnosticKind kind);
+
 struct Diagnostic {
   DiagnosticKind kind = DiagnosticKind::UnknownCharacter;
-  std::int64_t line = 0;   // the input line, counted from 1 as in the output's messages
-  std::size_t column = 0;  // the 1-based byte column on that line; one past its end for the end
+  std::int64_t line = 0;       // the input line, counted from 1 as in the output's messages
+  std::size_t column = 0;      // the 1-based byte column on that line; one past its end for the end
+  std::size_t end_column = 0;  // one past the last column of the token or byte it is about
   TokenKind found_kind = TokenKind::None;  // the kind of the token in `found`, where it is one
   std::string_view found;  // valid only during the report: the text found (a String without its
                            // quotes; empty for the end of the line)
   std::int64_t other_line = 0;
+  std::string_view other;  // NumberJoined: the number that left the line open (up to 41 bytes)
+  // A note is an after-effect of the diagnostic reported just before it, not a cause of its own:
+  // a string left open by a double quote inside a word, or an unknown character that the user
+  // meant inside such a string. `related_column` is the place of that quote, on the same line.
+  bool note = false;
+  std::size_t related_column = 0;
 };
 
 // Receives the engine's diagnostics as they happen, in input order.

@@ -1,6 +1,8 @@
 #include "engine/line_processor.h"
 
+#include <algorithm>
 #include <cassert>
+#include <cstring>
 
 #include "engine/char_class.h"
 #include "engine/fast_line.h"
@@ -11,6 +13,7 @@ namespace vorpex {
 namespace {
 
 constexpr std::string_view kLineBreak = "\r\n";
+constexpr std::string_view kDefineWord = "DEFINE";
 
 // True when the line's first byte after its blanks is a digit: its first token is a Number.
 bool begins_with_digit(std::span<const char> text) {
@@ -31,19 +34,25 @@ ProcessResult LineProcessor::process_input(LineSource& input) {
   Tokenizer tokenizer(&reports_);
   LineState line;
   line.line_number = line_number_;
-  LineObserver* const lines = lines_;
+  LineObserver* lines = lines_;
   std::span<char> text;
   const bool padded = input.readable_padding() >= kLinePadding;
+  const bool fast_path = fast_path_ && tokens_ == nullptr;
   while (input.next_line(text)) {
     line.start_line();
+    line_output_start_ = output_.total();
     if (lines != nullptr) [[unlikely]] {
-      output_.flush();
-      lines->line_started(line.line_number);
+      if (stopped_line_ != 0) {
+        lines = nullptr;  // nothing more reaches the output
+      } else {
+        output_.flush();
+        lines->line_started(line.line_number);
+      }
     }
     // The fast path takes the common lines. A line after one that left its output line open (a
     // label joined to what follows) goes through the token loop, which tells whether this line's
     // number joins that one; so does every line that the fast path refuses.
-    if (fast_path_ && output_.at_line_start() &&
+    if (fast_path && output_.at_line_start() &&
         FastLine::convert(text, padded, symbols(), output_)) {
       if (open_join_line_ != 0 && begins_with_digit(text)) open_join_line_ = 0;
       if (!output_.at_line_start()) note_join(line);  // the line ended with the joining blank
@@ -56,6 +65,7 @@ ProcessResult LineProcessor::process_input(LineSource& input) {
     }
     if (output_.failed()) break;
   }
+  if (stopped_line_ != 0) result.outcome = Outcome::UnknownToken;
   if (!output_.flush()) result.outcome = Outcome::WriteFailed;
   line_number_ = line.line_number;
   result.line_number = line.line_number;
@@ -76,6 +86,9 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
     output_.reserve(2 * static_cast<std::size_t>(line_end - tokenizer.cursor()) + 4);
   };
   reserve_rest();
+  // The line's output stays in the buffer until the line is done: a quote inside a word is judged
+  // by it, and a joined number read from it.
+  output_.keep(true);
   do {
     // A Number, Word or String that follows another one is written after a blank. A Number or
     // Word is copied into the output as it is read, after the blank; what counts is committed by
@@ -87,9 +100,14 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
     char* const copy = out + (blank ? 1 : 0);
     switch (tokenizer.next_token_copying(copy)) {
       case TokenKind::Delimiter:
+        if (tokens_ != nullptr) [[unlikely]]
+          observe(tokenizer, line, TokenRole::Operator);
         handle_delimiter(tokenizer, line);
         break;
       case TokenKind::Number:
+        if (tokens_ != nullptr) [[unlikely]]
+          observe(tokenizer, line,
+                  line.token_count == 0 ? TokenRole::LineNumber : TokenRole::Number);
         if (line.token_count == 0 && open_join_line_ != 0)
           check_joined_number(out, tokenizer.token_view());
         output_.commit(copy + tokenizer.token_text().size());
@@ -100,38 +118,172 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
         if (handle_word({copy, tokenizer.token_text().size()}, tokenizer, line)) reserve_rest();
         break;
       case TokenKind::String:
+        if (tokens_ != nullptr) [[unlikely]]
+          observe(tokenizer, line, TokenRole::String);
         output_.commit(copy);
         output_.put('"');
         output_.put(tokenizer.token_view());
         output_.put('"');
         break;
       case TokenKind::None:
-        reports_.report(DiagnosticKind::UnknownCharacter, tokenizer.cursor(), TokenKind::None,
-                        {tokenizer.cursor(), 1});
-        write_line_message(output_, "UNKNOWN ERROR! LINE: ", line.line_number);
-        return false;
+        if (!unknown_character(tokenizer, line)) {
+          if (reports_.holding) [[unlikely]]
+            settle_quote(text, line);
+          output_.keep(false);
+          return false;
+        }
+        reserve_rest();
+        continue;  // as if the byte were a blank
     }
     line.previous_kind = tokenizer.kind();
     ++line.token_count;
   } while (!tokenizer.at_line_end());
+  if (reports_.holding) [[unlikely]]
+    settle_quote(text, line);
+  output_.keep(false);
   return true;
+}
+
+bool LineProcessor::unknown_character(Tokenizer& tokenizer, const LineState& line) {
+  const char* const byte = tokenizer.cursor();
+  if (tokens_ != nullptr) observe(tokenizer, line, TokenRole::Unknown);
+  reports_.unknown_character(byte, stopped_line_);
+  if (stopped_line_ == 0 || !keep_going_) {
+    write_line_message(output_, "UNKNOWN ERROR! LINE: ", line.line_number);
+    if (!keep_going_) return false;
+    // The conversion ends here; the analysis goes on.
+    stopped_line_ = line.line_number;
+    stop_output_end_ = output_.total();
+    reports_.warnings = nullptr;
+    output_.discard();
+  }
+  tokenizer.skip_byte();
+  return true;
+}
+
+void LineProcessor::observe(const Tokenizer& tokenizer, const LineState& line, TokenRole role) {
+  const std::span<char> text = tokenizer.token_text();
+  const char* start = text.data();
+  std::size_t length = text.size();
+  switch (role) {
+    case TokenRole::Operator:
+      if (tokenizer.at_line_end()) return;
+      if (tokenizer.delimiter_char() == '\'') {
+        role = TokenRole::Comment;
+        length = 1 + std::strlen(start + 1);
+      }
+      break;
+    case TokenRole::Comment:  // REM and the rest of the line
+      length =
+          static_cast<std::size_t>(tokenizer.cursor() - start) + std::strlen(tokenizer.cursor());
+      break;
+    case TokenRole::String:
+      start -= 1;
+      length = static_cast<std::size_t>(tokenizer.cursor() - start);
+      break;
+    case TokenRole::Unknown:
+      start = tokenizer.cursor();
+      length = 1;
+      break;
+    default:
+      break;
+  }
+  tokens_->token(
+      {line.line_number, static_cast<std::size_t>(start - reports_.line_start) + 1, length, role});
+}
+
+void LineProcessor::settle_quote(std::span<char> text, const LineState& line) {
+  // The same line with a blank before the quote that went into a word, converted with nothing
+  // reported, in the output after this line's own bytes: when it writes the same bytes but that
+  // blank, the quote lost nothing and needs no warning. A line with a DEFINE is left warned: the
+  // comparison could define a name.
+  const char* const quote = reports_.held.front().column - 1 + reports_.line_start;
+  bool whole = false;
+  std::string_view own = output_.since(line_output_start_, whole);
+  // On the line where keep-going passed the stop, the line's output is what the conversion wrote,
+  // up to the message.
+  if (stopped_line_ == line.line_number)
+    own = own.substr(0, static_cast<std::size_t>(stop_output_end_ - line_output_start_));
+  const std::string_view line_text(text.data(), text.size());
+  const auto is_define = [](char a, char b) { return char_class::to_upper(a) == b; };
+  const bool has_define = std::search(line_text.begin(), line_text.end(), kDefineWord.begin(),
+                                      kDefineWord.end(), is_define) != line_text.end();
+  bool keep = true;
+  if (whole && !has_define && quote >= text.data() && quote < text.data() + text.size()) {
+    const auto at = static_cast<std::size_t>(quote - text.data());
+    alternative_.assign(line_text.substr(0, at));
+    alternative_ += ' ';
+    alternative_.append(line_text.substr(at));
+    // Everything that the line could change outside the output is kept aside.
+    DiagnosticObserver* const diagnostics = reports_.diagnostics;
+    ByteSink* const warnings = reports_.warnings;
+    TokenObserver* const tokens = tokens_;
+    const std::int64_t open_join_line = open_join_line_;
+    const std::uint64_t join_end = join_end_;
+    const std::size_t join_number_size = join_number_size_;
+    const bool keep_going = keep_going_;
+    reports_.diagnostics = nullptr;
+    reports_.warnings = nullptr;
+    reports_.holding = false;
+    set_token_observer(nullptr);
+    open_join_line_ = 0;
+    keep_going_ = false;
+    output_.keep(true);  // the other line's own reserve may not hand this line's bytes on
+
+    const std::uint64_t own_end = output_.total();
+    Tokenizer tokenizer(nullptr);
+    LineState alternative_line;
+    alternative_line.line_number = line.line_number;
+    process_line({alternative_.data(), alternative_.size()}, tokenizer, alternative_line);
+    bool ignored = false;
+    const std::string_view other = output_.since(own_end, ignored);
+    const std::string_view own_again =
+        output_.since(line_output_start_, ignored).substr(0, own.size());
+    // The other output holds one byte more: the blank, wherever it stands among blanks.
+    if (other.size() == own_again.size() + 1) {
+      const auto [mismatch, unused] =
+          std::mismatch(own_again.begin(), own_again.end(), other.begin());
+      (void)unused;
+      const auto k = static_cast<std::size_t>(mismatch - own_again.begin());
+      keep = !(other[k] == ' ' && own_again.substr(k) == other.substr(k + 1));
+    }
+
+    output_.take_back(own_end);
+    reports_.diagnostics = diagnostics;
+    reports_.warnings = warnings;
+    reports_.holding = true;
+    set_token_observer(tokens);
+    open_join_line_ = open_join_line;
+    join_end_ = join_end;
+    join_number_size_ = join_number_size;
+    keep_going_ = keep_going;
+  }
+  reports_.settle_quote(keep);
 }
 
 [[gnu::noinline]] void LineProcessor::note_join(const LineState& line) {
   open_join_line_ = line.line_number;
   join_end_ = output_.total();
+  // The line's output begins with its number, up to a blank.
+  bool whole = false;
+  std::string_view number = output_.since(line_output_start_, whole);
+  number = number.substr(0, number.find(' '));
+  join_number_size_ = std::min(number.size(), sizeof join_number_);
+  if (join_number_size_ != 0) std::memcpy(join_number_, number.data(), join_number_size_);
 }
 
 [[gnu::noinline]] void LineProcessor::check_joined_number(const char* out,
                                                           std::string_view number) {
   // Nothing written since the join: this line's number follows the other line's number.
-  if (output_.total_at(out) == join_end_) report_joined_number(number.data(), number);
+  if (output_.total_at(out) == join_end_)
+    report_joined_number(number.data(), number.size(), number);
   open_join_line_ = 0;
 }
 
-[[gnu::noinline]] void LineProcessor::report_joined_number(const char* at,
+[[gnu::noinline]] void LineProcessor::report_joined_number(const char* at, std::size_t length,
                                                            std::string_view number) {
-  reports_.report(DiagnosticKind::NumberJoined, at, TokenKind::Number, number, open_join_line_);
+  reports_.report(DiagnosticKind::NumberJoined, at, length, TokenKind::Number, number,
+                  open_join_line_, {join_number_, join_number_size_});
 }
 
 inline void LineProcessor::handle_delimiter(Tokenizer& tokenizer, LineState& line) {
@@ -164,17 +316,26 @@ inline void LineProcessor::handle_delimiter(Tokenizer& tokenizer, LineState& lin
 inline bool LineProcessor::handle_word(std::span<char> word, Tokenizer& tokenizer,
                                        LineState& line) {
   if (is_rem_keyword(word)) {
+    if (tokens_ != nullptr) [[unlikely]]
+      observe(tokenizer, line, TokenRole::Comment);
     // The rest of the line goes, with its line break. After a leading number alone that is the
     // label's join; after a statement it makes the next line continue this one.
     if (line.token_count > 0) {
       if (line.leading_number && line.token_count == 1) {
         note_join(line);
       } else {
-        reports_.report(DiagnosticKind::RemJoinsNextLine, tokenizer.token_text().data());
+        reports_.report(DiagnosticKind::RemJoinsNextLine, tokenizer.token_text().data(), 3);
       }
     }
     tokenizer.finish_line();
     return false;
+  }
+  if (tokens_ != nullptr) [[unlikely]] {
+    const bool defined = symbols().entry_of({word.data(), word.size()}) != nullptr;
+    observe(tokenizer, line,
+            is_define_keyword(word) ? TokenRole::Directive
+            : defined               ? TokenRole::DefinedName
+                                    : TokenRole::Word);
   }
   if (define_.may_handle(word)) {
     // A name first on a line that may follow a joined line: whether nothing was written since the
@@ -191,7 +352,7 @@ inline bool LineProcessor::handle_word(std::span<char> word, Tokenizer& tokenize
     // `word` may have moved with the output from here on.
     if (use == WordUse::Substituted && line.token_count == 0 && line.leading_number) {
       // A value that begins with a digit stands as this line's number.
-      if (after_join) report_joined_number(at, symbols().found_value());
+      if (after_join) report_joined_number(at, word.size(), symbols().found_value());
       open_join_line_ = 0;
     } else if (use == WordUse::Directive && line.token_count > 0 && tokenizer.at_line_end() &&
                !output_.at_line_start()) {
@@ -201,7 +362,7 @@ inline bool LineProcessor::handle_word(std::span<char> word, Tokenizer& tokenize
       if (line.leading_number && line.token_count == 1) {
         note_join(line);
       } else {
-        reports_.report(DiagnosticKind::DefineJoinsNextLine, at);
+        reports_.report(DiagnosticKind::DefineJoinsNextLine, at, 6);
       }
     }
     if (use != WordUse::Kept) return true;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "engine/byte_sink.h"
@@ -11,6 +12,7 @@
 #include "engine/line_source.h"
 #include "engine/line_state.h"
 #include "engine/output_buffer.h"
+#include "engine/token_observer.h"
 #include "engine/tokenizer.h"
 
 namespace vorpex {
@@ -63,6 +65,18 @@ class LineProcessor {
   // goes through the token loop. Both write the same bytes.
   void set_fast_path(bool on) { fast_path_ = on; }
 
+  // With keep-going on, a character that begins no token stops the conversion as before (the
+  // output ends with its message, and the run's outcome is UnknownToken), but the input is still
+  // read to its end as if that character were a blank, so that every problem of the source is
+  // reported; nothing more reaches the output, the console or the line observer.
+  void set_keep_going(bool on) { keep_going_ = on; }
+
+  // `tokens` is told of every token from the next call of process_input on; null for none.
+  void set_token_observer(TokenObserver* tokens) {
+    tokens_ = tokens;
+    define_.set_token_observer(tokens);
+  }
+
  private:
   // Returns false when the line stopped the run on a token that begins nothing.
   // The line's tokenizer and state are the line loop's own locals, which the compiler keeps in
@@ -72,6 +86,13 @@ class LineProcessor {
   // `word` is the Word's upper-cased copy at the end of the output, after its blank. Returns true
   // when the DEFINE handler took the word, having written what it needed.
   bool handle_word(std::span<char> word, Tokenizer& tokenizer, LineState& line);
+  // A character that begins no token at the cursor. Returns true when the line goes on after it.
+  bool unknown_character(Tokenizer& tokenizer, const LineState& line);
+  // Tells the token observer of the token just read.
+  void observe(const Tokenizer& tokenizer, const LineState& line, TokenRole role);
+  // Decides the line's double quote inside a word, whose warning waits: it is kept only where the
+  // quote changes the output.
+  void settle_quote(std::span<char> text, const LineState& line);
 
   OutputBuffer output_;
   TokenReports reports_;
@@ -79,18 +100,26 @@ class LineProcessor {
   DefineDirective define_;
   std::int64_t line_number_ = 0;  // lines read so far, over every call of process_input
   // A line whose leading number was joined to what follows (a label, or a numbered line whose rest
-  // is a comment): the line and the output's size just after the joining blank; the next number
-  // that begins a line checks whether anything came between. Kept over calls of process_input, as
-  // the output is.
+  // is a comment): the line, its number as written, and the output's size just after the joining
+  // blank; the next number that begins a line checks whether anything came between. Kept over
+  // calls of process_input, as the output is.
   void note_join(const LineState& line);
   // `number` begins the line; `out` is where it is about to be committed. Takes no tokenizer, so
   // that the line loop's own never has its address taken.
   void check_joined_number(const char* out, std::string_view number);
   // Reports `number`, found at `at` in the line, as joined to the line of the open join.
-  void report_joined_number(const char* at, std::string_view number);
+  void report_joined_number(const char* at, std::size_t length, std::string_view number);
   std::int64_t open_join_line_ = 0;  // 0 when none
   std::uint64_t join_end_ = 0;
+  char join_number_[41] = {};  // enough to show 40 bytes and tell that more followed
+  std::size_t join_number_size_ = 0;
+  std::uint64_t line_output_start_ = 0;  // the output's size when the current line began
   bool fast_path_ = true;
+  bool keep_going_ = false;
+  std::int64_t stopped_line_ = 0;      // where keep-going passed a character that begins no token
+  std::uint64_t stop_output_end_ = 0;  // the output's size after that line's message
+  TokenObserver* tokens_ = nullptr;
+  std::string alternative_;  // the line with a blank before its quote, kept for its capacity
 };
 
 }  // namespace vorpex

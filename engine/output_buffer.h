@@ -62,10 +62,12 @@ class OutputBuffer {
   // Hands the buffered bytes to the sink; returns false once any write has failed.
   bool flush() {
     char* const begin = data_.get();
+    char* end = pos_;
+    if (discard_) [[unlikely]]
+      end = begin + (discard_from_ > flushed_ ? discard_from_ - flushed_ : 0);
     flushed_ += static_cast<std::uint64_t>(pos_ - begin);
     if (pos_ != begin) last_flushed_ = pos_[-1];
-    if (pos_ != begin && !failed_ &&
-        !sink_.write({begin, static_cast<std::size_t>(pos_ - begin)})) {
+    if (end != begin && !failed_ && !sink_.write({begin, static_cast<std::size_t>(end - begin)})) {
       failed_ = true;
     }
     pos_ = begin;
@@ -80,6 +82,25 @@ class OutputBuffer {
     return flushed_ + static_cast<std::uint64_t>(position - data_.get());
   }
 
+  // Keeps every byte in the buffer until told otherwise, growing it instead of handing bytes on,
+  // so that output written for a comparison can be taken back.
+  void keep(bool on) { keep_ = on; }
+  // The bytes put since `total` (a value of total()), when they are all still in the buffer;
+  // otherwise nothing, and `whole` false.
+  std::string_view since(std::uint64_t total, bool& whole) const {
+    whole = total >= flushed_;
+    if (!whole) return {};
+    const char* const from = data_.get() + (total - flushed_);
+    return {from, static_cast<std::size_t>(pos_ - from)};
+  }
+  // Takes back the bytes put since `total`, which are all in the buffer.
+  void take_back(std::uint64_t total) { pos_ = data_.get() + (total - flushed_); }
+  // The bytes put from now on are dropped instead of handed to the sink; those before still go.
+  void discard() {
+    discard_ = true;
+    discard_from_ = total();
+  }
+
   // True when the output so far is empty or ends with a line break.
   bool at_line_start() const { return (pos_ != data_.get() ? pos_[-1] : last_flushed_) == '\n'; }
 
@@ -87,6 +108,17 @@ class OutputBuffer {
   static constexpr std::size_t kShortPiece = 16;
 
   void make_room(std::size_t n) {
+    if (keep_) {
+      // Every byte stays: a larger buffer takes them over.
+      const auto used = static_cast<std::size_t>(pos_ - data_.get());
+      const std::size_t size = std::max(2 * static_cast<std::size_t>(end_ - data_.get()), used + n);
+      std::unique_ptr<char[]> larger(new char[size]);
+      std::memcpy(larger.get(), data_.get(), used);
+      data_ = std::move(larger);
+      pos_ = data_.get() + used;
+      end_ = data_.get() + size;
+      return;
+    }
     flush();
     if (static_cast<std::size_t>(end_ - pos_) < n) {
       // Not filled: only the pages that output reaches become resident, and the old buffer goes
@@ -104,6 +136,9 @@ class OutputBuffer {
   char* end_;  // one past the buffer
   std::uint64_t flushed_ = 0;
   bool failed_ = false;
+  bool keep_ = false;
+  bool discard_ = false;
+  std::uint64_t discard_from_ = 0;
   char last_flushed_ = '\n';  // the last byte handed on, or a line break before the first
 };
 

@@ -26,22 +26,106 @@ char* Tokenizer::finish_quoted_word(TokenReports* reports, char* start, char* qu
   return end;
 }
 
-void TokenReports::report(DiagnosticKind kind, const char* byte, TokenKind found_kind,
-                          std::string_view found, std::int64_t other_line) const {
+void TokenReports::report(DiagnosticKind kind, const char* byte, std::size_t length,
+                          TokenKind found_kind, std::string_view found, std::int64_t other_line,
+                          std::string_view other) {
   if (diagnostics == nullptr) return;
   const auto column = static_cast<std::size_t>(byte - line_start) + 1;
-  diagnostics->report({kind, line_number, column, found_kind, found, other_line});
+  Diagnostic d;
+  d.kind = kind;
+  d.line = line_number;
+  d.column = column;
+  d.end_column = column + length;
+  d.found_kind = found_kind;
+  d.found = found;
+  d.other_line = other_line;
+  d.other = other;
+  deliver(d);
 }
 
-void TokenReports::unclosed_string(const char* quote) const {
+void TokenReports::deliver(const Diagnostic& diagnostic) {
+  if (diagnostics == nullptr) return;
+  if (!diagnostic.note) last_was_quote = diagnostic.kind == DiagnosticKind::QuoteInWord;
+  if (!holding) {
+    diagnostics->report(diagnostic);
+    return;
+  }
+  held.push_back(diagnostic);
+  if (!diagnostic.other.empty()) {
+    held_other.assign(diagnostic.other);
+    held.back().other = held_other;
+  }
+}
+
+void TokenReports::unclosed_string(const char* quote, const char* end) {
   if (warnings != nullptr) warnings->write("\r\nUNBALANCED QUOTE!\r\n");
-  report(DiagnosticKind::UnclosedString, quote);
+  if (diagnostics == nullptr) return;
+  const auto column = static_cast<std::size_t>(quote - line_start) + 1;
+  Diagnostic d;
+  d.kind = DiagnosticKind::UnclosedString;
+  d.line = line_number;
+  d.column = column;
+  d.end_column = column + static_cast<std::size_t>(end - quote);
+  // The string the user closed here was opened by a quote that went into a word: this one opens a
+  // new string instead, an after-effect of that warning.
+  if (open_quote != nullptr && last_was_quote) {
+    d.note = true;
+    d.related_column = static_cast<std::size_t>(open_quote - line_start) + 1;
+  }
+  deliver(d);
 }
 
 void TokenReports::quote_inside(std::string_view token, TokenKind kind) {
+  std::size_t quotes = 0;
+  for (const char c : token)
+    quotes += c == '"' ? 1 : 0;
+  if (quotes % 2 != 0) {
+    if (open_quote == nullptr) {
+      open_quote = token.data() + token.rfind('"');
+      open_word = token;
+    } else {
+      open_quote = nullptr;
+    }
+  }
   if (quote_line == line_number) return;
   quote_line = line_number;
-  report(DiagnosticKind::QuoteInWord, token.data() + token.find('"'), kind, token);
+  if (diagnostics == nullptr) return;
+  const char* const quote = token.data() + token.find('"');
+  // Whether the quote changes the output is known only at the end of the line.
+  holding = true;
+  report(DiagnosticKind::QuoteInWord, quote,
+         static_cast<std::size_t>(token.data() + token.size() - quote), kind, token);
+}
+
+void TokenReports::unknown_character(const char* byte, std::int64_t stopped_at) {
+  report(DiagnosticKind::UnknownCharacter, byte, 1, TokenKind::None, {byte, 1}, stopped_at);
+  if (open_quote == nullptr || diagnostics == nullptr) return;
+  const auto column = static_cast<std::size_t>(open_quote - line_start) + 1;
+  Diagnostic note;
+  note.kind = DiagnosticKind::QuoteInWord;
+  note.line = line_number;
+  note.column = column;
+  note.end_column = column + 1;
+  note.found_kind = TokenKind::Word;
+  note.found = open_word;
+  note.note = true;
+  note.related_column = column;
+  deliver(note);
+}
+
+void TokenReports::settle_quote(bool keep_quote) {
+  holding = false;
+  bool dropped = false;  // the last diagnostic passed over was the quote warning
+  for (Diagnostic& d : held) {
+    if (!keep_quote && !d.note && d.kind == DiagnosticKind::QuoteInWord) {
+      dropped = true;
+      continue;
+    }
+    if (d.note && dropped) d.note = false;  // its cause is not reported: it stands alone
+    if (!d.note) dropped = false;
+    diagnostics->report(d);
+  }
+  held.clear();
 }
 
 }  // namespace vorpex

@@ -3,7 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/byte_sink.h"
 #include "engine/char_class.h"
@@ -25,27 +27,51 @@ class Tokenizer;
 
 // Where the tokenizer's reports go, and the line they are about. Its owner keeps the line fields
 // up to date (start_line), so the tokenizer itself stays small enough to live in registers.
+//
+// A double quote inside a word is warned about only where it changes the output, which is known
+// at the end of the line: from that warning on, the line's diagnostics are held, and the owner
+// settles them (settle_quote) when the line is done.
 struct TokenReports {
   ByteSink* warnings = nullptr;               // the console's unbalanced-quote message; may be null
   DiagnosticObserver* diagnostics = nullptr;  // may be null
   const char* line_start = nullptr;
   std::int64_t line_number = 0;
   std::int64_t quote_line = 0;  // a double quote inside a word is reported once a line
+  // The quote that a word took, after which the user's string stays open (an odd number of quotes
+  // in the words since), and that word; null when none.
+  const char* open_quote = nullptr;
+  std::string_view open_word;
+  bool holding = false;          // the line's diagnostics wait in `held`
+  bool last_was_quote = false;   // the last diagnostic was the quote-inside-word warning
+  std::vector<Diagnostic> held;  // kept for its capacity
+  std::string held_other;        // the copy of a held diagnostic's `other`
 
   void start_line(const char* text, std::int64_t number) {
     line_start = text;
     line_number = number;
+    open_quote = nullptr;
   }
 
-  // Reports a diagnostic at `byte` of the line; does nothing without an observer. These take no
-  // tokenizer, so the line loop's own tokenizer never has its address taken.
-  void report(DiagnosticKind kind, const char* byte, TokenKind found_kind = TokenKind::None,
-              std::string_view found = {}, std::int64_t other_line = 0) const;
-  // An unclosed string that begins at `quote`: the console's message and the diagnostic.
-  void unclosed_string(const char* quote) const;
+  // Reports a diagnostic about the `length` bytes at `byte` of the line; does nothing without an
+  // observer. These take no tokenizer, so the line loop's own tokenizer never has its address
+  // taken.
+  void report(DiagnosticKind kind, const char* byte, std::size_t length,
+              TokenKind found_kind = TokenKind::None, std::string_view found = {},
+              std::int64_t other_line = 0, std::string_view other = {});
+  // Hands a diagnostic on, or holds it while the line's quote warning is undecided.
+  void deliver(const Diagnostic& diagnostic);
+  // An unclosed string that begins at `quote` and runs to `end`: the console's message and the
+  // diagnostic.
+  void unclosed_string(const char* quote, const char* end);
   // A Word or Number that holds a double quote; reported once a line, since the text up to the
   // closing quote gives more such words.
   void quote_inside(std::string_view token, TokenKind kind);
+  // A byte that begins no token, and the note that points at the quote that left it outside the
+  // string it was meant for. `stopped_at` is the line where the conversion stopped, 0 for this one.
+  void unknown_character(const char* byte, std::int64_t stopped_at);
+  // Hands on the held diagnostics, without the quote warning when `keep_quote` is false (its notes
+  // then stand as warnings of their own).
+  void settle_quote(bool keep_quote);
 };
 
 class Tokenizer {
@@ -83,6 +109,9 @@ class Tokenizer {
     kind_ = TokenKind::Delimiter;
     delimiter_char_ = '\0';
   }
+  // Steps over the byte at the cursor as if it were a blank: after a byte that begins no token,
+  // an analysis that goes on to the end of the line.
+  void skip_byte() { ++cursor_; }
   // True when the last token was the end of the line (or was turned into it).
   bool at_line_end() const { return kind_ == TokenKind::Delimiter && delimiter_char_ == '\0'; }
 
@@ -160,7 +189,7 @@ inline TokenKind Tokenizer::read_token(char* copy) {
       ++end;
     } else {
       // Unclosed: the string runs to the line end, and the cursor stays on it.
-      if (reports_ != nullptr) reports_->unclosed_string(p);
+      if (reports_ != nullptr) reports_->unclosed_string(p, end);
     }
   } else {
     // A byte that begins no token: the cursor stays, so asking again gives None again.

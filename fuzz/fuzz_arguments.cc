@@ -58,7 +58,8 @@ Expected model(const std::vector<std::string>& words) {
   Expected e;
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
-    // 'i', 'o', 'h', 'q', 'w', 'D' for a single dash; 'Q', 'W', 'S', 'd', 'm' for the long ones.
+    // 'i', 'o', 'h', 'q', 'w', 'k', 'D' for a single dash; 'Q', 'W', 'S', 'K', 'H', 'V', 'd', 'm'
+    // for the long ones.
     char option = '?';
     std::optional<std::string> attached;
     if (starts_with(word, "--")) {
@@ -68,6 +69,9 @@ Expected model(const std::vector<std::string>& words) {
       if (name == "quiet") option = 'Q';
       if (name == "no-warnings") option = 'W';
       if (name == "strict") option = 'S';
+      if (name == "keep-going") option = 'K';
+      if (name == "help") option = 'H';
+      if (name == "version") option = 'V';
       if (name == "define") option = 'd';
       if (name == "map") option = 'm';
       if (equals != std::string::npos) {
@@ -75,7 +79,7 @@ Expected model(const std::vector<std::string>& words) {
         if (option != 'd' && option != 'm') option = '?';
       }
     } else if (word.size() >= 2 && word[0] == '-' &&
-               std::string_view("ioqwDh").find(word[1]) != std::string_view::npos) {
+               std::string_view("ioqwkDh").find(word[1]) != std::string_view::npos) {
       option = word[1];
     }
     if (option == 'h') {
@@ -91,7 +95,8 @@ Expected model(const std::vector<std::string>& words) {
     if (option == 'q' || option == 'Q') e.arguments.quiet = true;
     if (option == 'w' || option == 'W') e.arguments.no_warnings = true;
     if (option == 'S') e.arguments.strict = true;
-    if (std::string_view("qQwWS").find(option) != std::string_view::npos) continue;
+    if (option == 'k' || option == 'K') e.arguments.keep_going = true;
+    if (std::string_view("qQwWSkKHV").find(option) != std::string_view::npos) continue;
     const bool define = option == 'D' || option == 'd';
     if (!attached && i + 1 == words.size()) {
       e.console +=
@@ -135,13 +140,34 @@ void check_parse(const std::vector<std::string>& words, std::span<const char* co
   require(arguments.input_path == a.input_path && arguments.output_path == a.output_path &&
               arguments.map_path == a.map_path && arguments.definitions == a.definitions &&
               arguments.quiet == a.quiet && arguments.no_warnings == a.no_warnings &&
-              arguments.strict == a.strict,
+              arguments.strict == a.strict && arguments.keep_going == a.keep_going,
           "the last value of each option is kept, whole, and every definition in order");
 }
 
 // The whole run, when it cannot get as far as opening files: fewer than four arguments, or a
 // command line that ends the run.
-void check_run(std::span<const char* const> args) {
+void check_run(const std::vector<std::string>& words, std::span<const char* const> args) {
+  // --help or --version anywhere but as a value answers the whole command line.
+  std::optional<char> asked;
+  for (std::size_t i = 0; i < words.size() && !asked; ++i) {
+    if (words[i] == "--help") asked = 'H';
+    if (words[i] == "--version") asked = 'V';
+    const bool long_value = words[i] == "--define" || words[i] == "--map";
+    const bool short_value = words[i].size() >= 2 && words[i][0] == '-' &&
+                             std::string_view("ioD").find(words[i][1]) != std::string_view::npos;
+    if (long_value || short_value) ++i;
+  }
+  if (asked) {
+    vorpex::testing::StringSink screen;
+    vorpex::testing::StringSink standard_error;
+    vorpex::platform::Console console(screen);
+    require(vorpex::cli::run(args, console, standard_error) == 0 && console.flush(),
+            "--help and --version end the run with 0");
+    const std::string first_line = *asked == 'V' ? "vorpex " : std::string(kBanner);
+    require(screen.text.starts_with(as_console(first_line)) && standard_error.text.empty(),
+            "--help shows the banner first and --version the version, on standard output");
+    return;
+  }
   vorpex::testing::StringSink parsed;
   vorpex::cli::Arguments arguments;
   const std::optional<int> status = vorpex::cli::parse_arguments(args, arguments, parsed);
@@ -194,6 +220,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     args.push_back(word.c_str());
 
   check_parse(words, args);
-  check_run(args);
+  check_run(words, args);
   return 0;
 }

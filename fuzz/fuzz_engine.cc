@@ -40,12 +40,16 @@ class Diagnostics : public vorpex::DiagnosticObserver {
  public:
   void report(const vorpex::Diagnostic& d) override {
     require(d.line >= 1 && d.column >= 1, "a diagnostic has a line and a column");
+    require(d.end_column >= d.column, "a diagnostic's extent ends no earlier than it begins");
     require(d.line >= last_line_, "diagnostics come in input order");
+    require(!d.note || (d.line == last_line_ && d.related_column >= 1),
+            "a note follows a diagnostic of its line and names the place of its cause");
     last_line_ = d.line;
-    text += std::to_string(static_cast<int>(d.kind)) + " " + std::to_string(d.line) + ":" +
-            std::to_string(d.column) + " " + std::string(d.found) + "\n";
+    text += std::to_string(static_cast<int>(d.kind)) + (d.note ? " note " : " ") +
+            std::to_string(d.line) + ":" + std::to_string(d.column) + "-" +
+            std::to_string(d.end_column) + " " + std::string(d.found) + "\n";
     if (d.kind == vorpex::DiagnosticKind::UnclosedString) ++unclosed;
-    last_kind = d.kind;
+    if (!d.note) last_kind = d.kind;
   }
   std::string text;
   std::size_t unclosed = 0;
@@ -82,7 +86,7 @@ struct Buffers {
 };
 
 Conversion convert(std::string_view input, Buffers buffers, bool refuse_output = false,
-                   bool with_map = false) {
+                   bool with_map = false, bool keep_going = false) {
   store_input(input);
   vorpex::testing::StringSink output;
   vorpex::testing::StringSink warnings;
@@ -95,6 +99,7 @@ Conversion convert(std::string_view input, Buffers buffers, bool refuse_output =
                                   &warnings, buffers.output);
   processor.set_diagnostics(&diagnostics);
   if (with_map) processor.set_line_observer(&map);
+  processor.set_keep_going(keep_going);
   const vorpex::ProcessResult result = processor.process_input(reader);
   require(!reader.failed(), "reading the memory file failed");
   map.flush();
@@ -237,6 +242,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Conversion mapped = convert(input, small, false, true);
   require(mapped.same_result(first), "writing a line map does not change the conversion");
   check_map(mapped);
+
+  // Going on past a character that begins no token: the same output, outcome and map, and the
+  // same diagnostics up to the stop, followed by those of the rest of the input.
+  const Conversion going = convert(input, small, false, true, true);
+  require(going.output == mapped.output && going.warnings == mapped.warnings &&
+              going.outcome == mapped.outcome && going.map == mapped.map,
+          "keep-going leaves the output, the console, the outcome and the map as they were");
+  require(going.diagnostics.starts_with(first.diagnostics),
+          "keep-going reports what the run reports, and more only after it");
+  if (first.outcome == Outcome::Done) {
+    require(going.diagnostics == first.diagnostics, "keep-going adds nothing to a complete run");
+  }
 
   // An output that refuses every byte: the run reports the failure exactly when there was
   // something to write.

@@ -1,7 +1,7 @@
 // The language features: what the server answers about an open document, from its analysis.
 #include <algorithm>
 
-#include "cli/diagnostics.h"
+#include "engine/diagnostic_text.h"
 #include "engine/tokenizer.h"
 #include "lsp/server.h"
 
@@ -16,36 +16,13 @@ const Json& member(const Json& object, std::string_view name) {
   return found == object.end() ? kNull : *found;
 }
 
-// The stable short codes of the engine's diagnostics.
 std::string_view code_of(DiagnosticKind kind) {
-  switch (kind) {
-    case DiagnosticKind::UnknownCharacter:
-      return "unknown-character";
-    case DiagnosticKind::EqualsExpected:
-      return "equals-expected";
-    case DiagnosticKind::ValueExpected:
-      return "value-expected";
-    case DiagnosticKind::AlreadyDefined:
-      return "already-defined";
-    case DiagnosticKind::TableFull:
-      return "table-full";
-    case DiagnosticKind::UnclosedString:
-      return "unclosed-string";
-    case DiagnosticKind::QuoteInWord:
-      return "quote-in-word";
-    case DiagnosticKind::NumberJoined:
-      return "number-joined";
-    case DiagnosticKind::RemJoinsNextLine:
-      return "rem-joins-next-line";
-    case DiagnosticKind::DefineJoinsNextLine:
-      return "define-joins-next-line";
-  }
-  return "";
+  return diagnostic_code(kind);
 }
 
 std::string message_of(const AnalysisDiagnostic& d) {
   std::string text;
-  cli::describe(text, d.view());
+  describe(text, d.view());
   return text;
 }
 
@@ -205,7 +182,13 @@ Json Server::hover(const Json& params) {
   }
   const auto [first, last] = analysis.output_lines_of(line);
   if (!text.empty()) text += "\n\n";
-  if (first == last) {
+  const auto stop = std::find_if(
+      analysis.diagnostics.begin(), analysis.diagnostics.end(),
+      [](const AnalysisDiagnostic& d) { return d.kind == DiagnosticKind::UnknownCharacter; });
+  if (first == last && stop != analysis.diagnostics.end() && stop->line < line) {
+    text += "The conversion stops at line " + std::to_string(stop->line) +
+            ": this line reaches no output.";
+  } else if (first == last) {
     text += "This line writes nothing to the output.";
   } else {
     std::string lines;

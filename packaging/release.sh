@@ -3,8 +3,10 @@
 #   vorpex_VERSION-1_ARCH.deb                 the Debian package (cpack -G DEB)
 #   vorpex-VERSION-linux-MACHINE.tar.gz       a static vorpex with README, LICENSE, guide, manual
 #   vorpex-VERSION-windows-x86_64.zip         vorpex.exe with the same, the manual as text
-#   SHA256SUMS                                the sums of the three
-# Needs g++, cmake, dpkg-dev, groff, zip, g++-mingw-w64-x86-64-posix, and wine to check the .exe.
+#   vorpex-VERSION.vsix                       the VS Code extension (packaging/vsix.sh)
+#   SHA256SUMS                                the sums of the four
+# Needs g++, cmake, dpkg-dev, groff, zip, g++-mingw-w64-x86-64-posix, node and npm, and wine to
+# check the .exe.
 # OUT_DIR is emptied first; a directory that holds anything else than an earlier run's artifacts
 # is refused. The archives hold their files with the modes 644 and 755 and the time of the last
 # commit (or SOURCE_DATE_EPOCH), whatever the umask and the clock of the build.
@@ -74,7 +76,10 @@ x86_64-w64-mingw32-strip "$out/$windows/vorpex.exe"
 stage_docs "$out/$windows" vorpex.txt
 (cd "$out" && find "$windows" | LC_ALL=C sort | TZ=UTC zip -q -X -@ "$windows.zip")
 
+echo "== VS Code extension"
+bash "$source_dir/packaging/vsix.sh" "$out" >/dev/null
+
 rm -rf "${out:?}/$linux" "${out:?}/$windows"
-(cd "$out" && sha256sum ./*.deb ./*.tar.gz ./*.zip | sed 's| \./| |' >SHA256SUMS)
+(cd "$out" && sha256sum ./*.deb ./*.tar.gz ./*.zip ./*.vsix | sed 's| \./| |' >SHA256SUMS)
 echo "== checking the artifacts"
 bash "$source_dir/tests/package/check_release.sh" "$out" "$version" "$machine"

@@ -44,13 +44,17 @@ expect() {
   fi
 }
 
-options=(-h -i -o -q -w -D --quiet --no-warnings --strict --define --map)
+options=(-h -i -o -q -w -k -D --quiet --no-warnings --strict --keep-going --define --map --help
+  --version)
 run_cases() {
   # Where an option may stand.
   expect 'vorpex ' "${options[@]}"
   expect 'vorpex -' "${options[@]}"
   expect 'vorpex -i' -i
-  expect 'vorpex --' --quiet --no-warnings --strict --define --map
+  expect 'vorpex --' --quiet --no-warnings --strict --keep-going --define --map --help --version
+  expect 'vorpex --k' --keep-going
+  expect 'vorpex --v' --version
+  expect 'vorpex -i prog.bas -o out.bas --he' --help
   expect 'vorpex -i prog.bas -o out.bas -' "${options[@]}"
   expect 'vorpex --map pr' prog.bas
   expect 'vorpex -D ' ''

@@ -26,53 +26,62 @@ void PrintTo(const DiagnosticCase& c, std::ostream* os) {
 const std::vector<DiagnosticCase> kDiagnostics = {
     {"CleanSource", "10\nPRINT X\n20 REM c\nPRINT Y\n30 ' c\nPRINT \"a'b\"\n", "", 0},
     {"UnknownCharacter", "PRINT X\nPRINT X :PRINT Y\nPRINT Z\n",
-     "in.bas:2:9: error: the character ':' begins no token; the conversion stops here\n", 1},
+     "in.bas:2:9: error: the character ':' begins no token; the conversion stops here "
+     "[unknown-character]\n",
+     1},
     {"UnknownByteShownInHex", "\t\xe9t\xe9\n",
-     "in.bas:1:2: error: the character '\\xE9' begins no token; the conversion stops here\n", 1},
+     "in.bas:1:2: error: the character '\\xE9' begins no token; the conversion stops here "
+     "[unknown-character]\n",
+     1},
     {"EqualsExpected", "DEFINE X 5\nDEFINE Y\n",
-     "in.bas:1:10: error: DEFINE: '=' expected after the name, found '5'\n"
-     "in.bas:2:9: error: DEFINE: '=' expected after the name, found the end of the line\n",
+     "in.bas:1:10: error: DEFINE: '=' expected after the name, found '5' [equals-expected]\n"
+     "in.bas:2:9: error: DEFINE: '=' expected after the name, found the end of the line "
+     "[equals-expected]\n",
      0},
     {"ValueExpected", "DEFINE X = \"s\"\nDEFINE Y = +\n",
-     "in.bas:1:12: error: DEFINE: a name or a number expected after '=', found the string \"s\"\n"
-     "in.bas:2:12: error: DEFINE: a name or a number expected after '=', found '+'\n",
+     "in.bas:1:12: error: DEFINE: a name or a number expected after '=', found the string \"s\" "
+     "[value-expected]\n"
+     "in.bas:2:12: error: DEFINE: a name or a number expected after '=', found '+' "
+     "[value-expected]\n",
      0},
     {"AlreadyDefined", "DEFINE A = 1\n\ndefine a = 2\n",
-     "in.bas:3:8: error: DEFINE: 'A' is already defined at line 1; the first definition stays\n",
+     "in.bas:3:8: error: DEFINE: 'A' is already defined at line 1; the first definition stays "
+     "[already-defined]\n",
      0},
     {"UnclosedString", "PRINT \"abc\nX\n",
-     "in.bas:1:7: warning: string not closed before the end of the line\n", 0},
+     "in.bas:1:7: warning: string not closed before the end of the line [unclosed-string]\n", 0},
     {"QuoteInWord", "PRINT\"Hi there\"\n",
      "in.bas:1:6: warning: double quote inside the word 'PRINT\"Hi': the quoted text becomes part "
-     "of it; a blank before the quote keeps it a string\n",
+     "of it; a blank before the quote keeps it a string [quote-in-word]\n",
      0},
     {"NumberJoined", "100 REM x\n\n110 PRINT\n",
-     "in.bas:3:1: warning: line number '110' is joined to the number of line 1 on one output "
+     "in.bas:3:1: warning: line number '110' is joined to '100' of input line 1 on one output "
      "line: a line that holds only a number, or a number and a comment or a DEFINE, joins the "
-     "next line\n",
+     "next line [number-joined]\n",
      0},
     // A label before a DEFINE, and a name whose value is a number standing as a label.
     {"NumberJoinedAfterDefine", "10 DEFINE X = 1\n20 PRINT X\n",
-     "in.bas:2:1: warning: line number '20' is joined to the number of line 1 on one output "
+     "in.bas:2:1: warning: line number '20' is joined to '10' of input line 1 on one output "
      "line: a line that holds only a number, or a number and a comment or a DEFINE, joins the "
-     "next line\n",
+     "next line [number-joined]\n",
      0},
     {"ValueJoinedAsANumber", "10\nDEFINE L = 20\n  l PRINT\n",
-     "in.bas:3:3: warning: line number '20' is joined to the number of line 1 on one output "
+     "in.bas:3:3: warning: line number '20' is joined to '10' of input line 1 on one output "
      "line: a line that holds only a number, or a number and a comment or a DEFINE, joins the "
-     "next line\n",
+     "next line [number-joined]\n",
      0},
     {"RemAfterStatement", "A=1 REM note\nB=2\n",
      "in.bas:1:5: warning: REM after a statement takes the line break with it, so the next line "
-     "continues this one; put the comment on a line of its own\n",
+     "continues this one; put the comment on a line of its own [rem-joins-next-line]\n",
      0},
     {"DefineAfterStatement", "PRINT DEFINE X = 1\nA=2\n",
      "in.bas:1:7: warning: DEFINE after a statement takes the line break with it, so the next "
-     "line continues this one; put the DEFINE on a line of its own\n",
+     "line continues this one; put the DEFINE on a line of its own [define-joins-next-line]\n",
      0},
     {"LongTokenCut", "X = 1" + std::string(100, '2') + "\"\n",
      "in.bas:1:106: warning: double quote inside the number '1" + std::string(39, '2') +
-         "...': the quoted text becomes part of it; a blank before the quote keeps it a string\n",
+         "...': the quoted text becomes part of it; a blank before the quote keeps it a string "
+         "[quote-in-word]\n",
      0},
 };
 
@@ -113,8 +122,10 @@ const std::string kConvertedSource =
     "10 PRINT \"x\"\r\n\r\nPREPROCESSOR ERROR: '=' EXPECTED... LINE: 3\r\n\r\nPRINT MAX\r\n";
 const std::string kQuote = "\r\r\nUNBALANCED QUOTE!\r\r\n";
 const std::string kHead = kBanner + "input file: in.bas\r\noutput file: out.bas\r\n";
-const std::string kWarning = "in.bas:2:7: warning: string not closed before the end of the line\n";
-const std::string kError = "in.bas:3:10: error: DEFINE: '=' expected after the name, found '1'\n";
+const std::string kWarning =
+    "in.bas:2:7: warning: string not closed before the end of the line [unclosed-string]\n";
+const std::string kError =
+    "in.bas:3:10: error: DEFINE: '=' expected after the name, found '1' [equals-expected]\n";
 
 const std::vector<OptionCase> kOptions = {
     {"Default",
@@ -233,8 +244,8 @@ const std::vector<OptionCase> kOptions = {
      {"-i", "-", "-o", "-"},
      kConvertedSource,
      kBanner + "input file: -\r\noutput file: -\r\n" + kQuote +
-         "<stdin>:2:7: warning: string not closed before the end of the line\n"
-         "<stdin>:3:10: error: DEFINE: '=' expected after the name, found '1'\n" +
+         "<stdin>:2:7: warning: string not closed before the end of the line [unclosed-string]\n"
+         "<stdin>:3:10: error: DEFINE: '=' expected after the name, found '1' [equals-expected]\n" +
          kSuccess,
      0,
      std::nullopt,
@@ -277,6 +288,99 @@ INSTANTIATE_TEST_SUITE_P(Vorpex, OptionTest, testing::ValuesIn(kOptions),
                          [](const testing::TestParamInfo<OptionCase>& info) {
                            return info.param.name;
                          });
+
+// -k and -D on sources of their own: the same output and status as without -k; a DEFINE of a
+// name given with -D gives way to it.
+struct SourceOptionCase {
+  std::string name;
+  std::string source;
+  std::vector<std::string> options;
+  std::string output;
+  std::string errors;
+  int status;
+};
+
+void PrintTo(const SourceOptionCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const std::vector<SourceOptionCase> kSourceOptions = {
+    {"KeepGoingReportsPastTheStop",
+     "A : B\nPRINT \"x\nC ] D\n",
+     {"-k"},
+     "A\r\nUNKNOWN ERROR! LINE: 1\r\n",
+     "in.bas:1:3: error: the character ':' begins no token; the conversion stops here "
+     "[unknown-character]\n"
+     "in.bas:2:7: warning: string not closed before the end of the line [unclosed-string]\n"
+     "in.bas:3:3: error: the character ']' begins no token (the conversion stopped at line 1) "
+     "[unknown-character]\n",
+     1},
+    {"KeepGoingStrict",
+     "PRINT \"x\n",
+     {"-k", "--strict"},
+     "PRINT \"x\"\r\n",
+     "in.bas:1:7: warning: string not closed before the end of the line [unclosed-string]\n",
+     1},
+    {"DefineOverridesTheSource",
+     "10 DEFINE DEBUG = 0\nPRINT DEBUG\n",
+     {"-D", "DEBUG=1"},
+     "10 PRINT 1\r\n",
+     "in.bas:1:11: warning: DEFINE: 'DEBUG' is defined on the command line; the value given "
+     "there is used [define-overridden]\n",
+     0},
+    {"SourceDefineWithoutOverride",
+     "10 DEFINE DEBUG = 0\nPRINT DEBUG\n",
+     {"-D", "X=1"},
+     "10 PRINT 0\r\n",
+     "",
+     0},
+    {"NotesFollowTheirWarning",
+     "100 PRINT\"DO (YES--1)\"\n10 PRINT\"\";X\n",
+     {},
+     "100 PRINT\"DO(YES--1)\"\"\r\n10 PRINT\"\";X\r\n",
+     "in.bas:1:10: warning: double quote inside the word 'PRINT\"DO': the quoted text becomes "
+     "part of it; a blank before the quote keeps it a string [quote-in-word]\n"
+     "in.bas:1:22: note: string not closed before the end of the line: the double quote at "
+     "column 10 went into a word, so this quote opens a string instead of closing one "
+     "[unclosed-string]\n",
+     0},
+};
+
+class SourceOptionTest : public testing::TestWithParam<SourceOptionCase> {};
+
+TEST_P(SourceOptionTest, OutputErrorsAndStatus) {
+  const SourceOptionCase& c = GetParam();
+  Sandbox sandbox;
+  sandbox.write("in.bas", c.source);
+  std::vector<std::string> args = {"-q", "-i", "in.bas", "-o", "out.bas"};
+  args.insert(args.end(), c.options.begin(), c.options.end());
+  const RunResult r = sandbox.run(args);
+  EXPECT_EQ(r.output, c.output);
+  EXPECT_EQ(r.errors, c.errors);
+  EXPECT_EQ(r.status, c.status);
+  expect_well_formed_errors(r.errors);
+}
+
+INSTANTIATE_TEST_SUITE_P(Vorpex, SourceOptionTest, testing::ValuesIn(kSourceOptions),
+                         [](const testing::TestParamInfo<SourceOptionCase>& info) {
+                           return info.param.name;
+                         });
+
+TEST(InformationTest, HelpAndVersionAnswerAnyCommandLine) {
+  Sandbox sandbox;
+  const RunResult help = sandbox.run({"-i", "x.bas", "--help", "-o", "y.bas"}, "y.bas");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(help.console.starts_with(kBanner + kUsage + "\r\n  -i FILE")) << help.console;
+  for (const char* option : {"-k, --keep-going", "--strict", "--map FILE", "--version"})
+    EXPECT_NE(help.console.find(option), std::string::npos) << option;
+  EXPECT_FALSE(help.output.has_value());
+  const RunResult version = sandbox.run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(version.console.starts_with("vorpex 1.0.0\r\nMIT License")) << version.console;
+  // -h keeps its own behaviour.
+  EXPECT_EQ(sandbox.run({"-h"}).status, 2);
+  EXPECT_EQ(sandbox.run({"-i", "--help", "-h", "x"}).status, 0);
+}
 
 }  // namespace
 }  // namespace vorpex_e2e

@@ -149,9 +149,11 @@ char** argv_of(std::vector<std::string>& words, std::vector<char*>& argv) {
 #endif
 
 // A line that editors read (FILE:LINE:COLUMN: error: ..., matched by the regular expression of
-// VS Code's $gcc problem matcher) or one that names the program.
+// VS Code's $gcc problem matcher, with the GNU "note" beside "warning" and "error") or one that
+// names the program.
 bool diagnostic_line(const std::string& line) {
-  static const std::regex kGcc(R"(^(.*?):(\d+):(\d*):?\s+(?:fatal\s+)?(warning|error):\s+(.*)$)");
+  static const std::regex kGcc(
+      R"(^(.*?):(\d+):(\d*):?\s+(?:fatal\s+)?(warning|error|note):\s+(.*)$)");
   return line.starts_with("vorpex: ") || std::regex_match(line, kGcc);
 }
 

@@ -14,15 +14,20 @@ namespace {
 class DiagnosticRecorder : public DiagnosticObserver {
  public:
   void report(const Diagnostic& d) override {
-    static constexpr const char* kNames[] = {"unknown",  "equals", "value",  "defined", "full",
-                                             "unclosed", "quote",  "joined", "rem",     "define"};
+    static constexpr const char* kNames[] = {"unknown", "equals",   "value",     "defined",
+                                             "full",    "unclosed", "quote",     "joined",
+                                             "rem",     "define",   "overridden"};
     std::string text = std::to_string(d.line) + ":" + std::to_string(d.column) + " " +
-                       kNames[static_cast<int>(d.kind)];
+                       (d.note ? "note " : "") + kNames[static_cast<int>(d.kind)];
     if (!d.found.empty()) text += " [" + std::string(d.found) + "]";
     if (d.other_line != 0) text += " " + std::to_string(d.other_line);
+    if (!d.other.empty()) text += " '" + std::string(d.other) + "'";
+    if (d.related_column != 0) text += " @" + std::to_string(d.related_column);
     events.push_back(text);
+    extents.push_back(std::to_string(d.column) + "-" + std::to_string(d.end_column));
   }
   std::vector<std::string> events;
+  std::vector<std::string> extents;  // COLUMN-END_COLUMN of each
 };
 
 struct Conversion {
@@ -247,14 +252,14 @@ TEST(LineProcessorTest, ReportsEachDiagnosticWithItsLineAndColumn) {
       {{"PRINT \"abc", "B \""}, {"1:7 unclosed", "2:3 unclosed"}},
       {{"PRINT\"Hi there\" ; X"}, {"1:6 quote [PRINT\"Hi]"}},
       {{"x = 12\"3"}, {"1:7 quote [12\"3]"}},
-      {{"100 REM x", "110 PRINT"}, {"2:1 joined [110] 1"}},
-      {{"100", "", "REM y", "  110 PRINT", "120 X"}, {"4:3 joined [110] 1"}},
-      {{"10 PRINT X ' c", "20 PRINT Y"}, {"2:1 joined [20] 1"}},
-      {{"10", "20", "END"}, {"2:1 joined [20] 1"}},
+      {{"100 REM x", "110 PRINT"}, {"2:1 joined [110] 1 '100'"}},
+      {{"100", "", "REM y", "  110 PRINT", "120 X"}, {"4:3 joined [110] 1 '100'"}},
+      {{"10 PRINT X ' c", "20 PRINT Y"}, {"2:1 joined [20] 1 '10'"}},
+      {{"10", "20", "END"}, {"2:1 joined [20] 1 '10'"}},
       {{"A=1 REM note", "B=2"}, {"1:5 rem"}},
       {{"10 PRINT X rem note", "20 PRINT Y"}, {"1:12 rem"}},
-      {{"10 DEFINE X = 1", "20 PRINT X"}, {"2:1 joined [20] 1"}},
-      {{"10", "DEFINE L = 20", "  l PRINT"}, {"3:3 joined [20] 1"}},
+      {{"10 DEFINE X = 1", "20 PRINT X"}, {"2:1 joined [20] 1 '10'"}},
+      {{"10", "DEFINE L = 20", "  l PRINT"}, {"3:3 joined [20] 1 '10'"}},
       {{"PRINT define X = 1", "A=2"}, {"1:7 define"}},
       {{"PRINT DEFINE X", "A=2"}, {"1:15 equals"}},
       {{"PRINT DEFINE", "A=2"}, {"1:7 define"}},
@@ -267,6 +272,16 @@ TEST(LineProcessorTest, ReportsEachDiagnosticWithItsLineAndColumn) {
       {{"DEFINE X :"}, {"1:10 equals [:]", "1:10 unknown [:]"}},
       {{"DEFINE A = 1", "", "  define a = 2"}, {"3:10 defined [A] 1"}},
       {{"DEFINE 5 = 3", "DEFINE"}, {}},
+      // A quote inside a word is warned about only where the output changes; what it leaves
+      // behind on its line is a note to it.
+      {{"10 PRINT\"\"", "20 PRINT\"\";X", "PRINT\"A B\""}, {}},
+      {{"PRINT\"a\""}, {"1:6 quote [PRINT\"a\"]"}},
+      {{"100 PRINT\"DO YOU (YES--1,NO--0)\""},
+       {"1:10 quote [PRINT\"DO]", "1:32 note unclosed @10"}},
+      {{"PRINT\"A\" X \"B"}, {"1:12 unclosed"}},
+      {{"610 PRINT\"   [TEAR OFF]\""},
+       {"1:10 quote [PRINT\"]", "1:14 unknown [[]", "1:10 note quote [PRINT\"] @10"}},
+      {{"A\"B DEFINE X = 1 \""}, {"1:2 quote [A\"B]", "1:5 define"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.lines.front());
@@ -300,9 +315,52 @@ TEST(LineProcessorTest, DefinesConstantsFromOutside) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(processor.define_constant(c.name, c.value), c.result) << c.name << "=" << c.value;
-  testing::VectorLineSource source({"OUT MAX"});
+  // The command line's value overrides the source's own: its DEFINE is taken as a successful one.
+  DiagnosticRecorder recorder;
+  processor.set_diagnostics(&recorder);
+  testing::VectorLineSource source({"OUT MAX", "10 DEFINE max = 5", "OUT MAX"});
   processor.process_input(source);
-  EXPECT_EQ(output.text, "PRINT 100\r\n");
+  EXPECT_EQ(output.text, "PRINT 100\r\n10 PRINT 100\r\n");
+  EXPECT_EQ(recorder.events, std::vector<std::string>{"2:11 overridden [MAX]"});
+}
+
+// Records each token as "LINE:COLUMN+LENGTH ROLE".
+class TokenRecorder : public TokenObserver {
+ public:
+  void token(const TokenEvent& t) override {
+    static constexpr const char* kRoles[] = {"word",       "number",  "label",     "string",
+                                             "op",         "comment", "directive", "defined",
+                                             "definition", "unknown"};
+    events.push_back(std::to_string(t.line) + ":" + std::to_string(t.column) + "+" +
+                     std::to_string(t.length) + " " + kRoles[static_cast<int>(t.role)]);
+  }
+  std::vector<std::string> events;
+};
+
+TEST(LineProcessorTest, KeepGoingReportsEveryProblemAndTellsEachToken) {
+  testing::StringSink output;
+  testing::StringSink console;
+  DiagnosticRecorder recorder;
+  TokenRecorder tokens;
+  LineProcessor processor(output, &console);
+  processor.set_diagnostics(&recorder);
+  processor.set_keep_going(true);
+  processor.set_token_observer(&tokens);
+  testing::VectorLineSource source(
+      {"10 DEFINE N = 5 ' c", "A : B", "PRINT N;\"x\" REM r", "C \"", "D ] E"});
+  const ProcessResult result = processor.process_input(source);
+  EXPECT_EQ(result.outcome, Outcome::UnknownToken);
+  EXPECT_EQ(output.text, "10 A\r\nUNKNOWN ERROR! LINE: 2\r\n");
+  EXPECT_EQ(console.text, "");  // nothing reaches the console after the stop
+  EXPECT_EQ(recorder.events, (std::vector<std::string>{"2:3 unknown [:]", "3:13 rem",
+                                                       "4:3 unclosed", "5:3 unknown []] 2"}));
+  EXPECT_EQ(recorder.extents, (std::vector<std::string>{"3-4", "13-16", "3-4", "3-4"}));
+  EXPECT_EQ(tokens.events,
+            (std::vector<std::string>{
+                "1:1+2 label", "1:4+6 directive", "1:11+1 definition", "1:13+1 op", "1:15+1 number",
+                "2:1+1 word", "2:3+1 unknown", "2:5+1 word", "3:1+5 word", "3:7+1 defined",
+                "3:8+1 op", "3:9+3 string", "3:13+5 comment", "4:1+1 word", "4:3+1 string",
+                "5:1+1 word", "5:3+1 unknown", "5:5+1 word"}));
 }
 
 TEST(LineProcessorTest, WriteFailureStopsTheRun) {

@@ -30,7 +30,8 @@ constexpr TokenKind X = TokenKind::None;
 // Tokenizes `line` up to its end (or a None token), collecting the tokens and the warnings.
 std::vector<Token> tokenize(std::string line, std::string* warnings = nullptr) {
   testing::StringSink sink;
-  TokenReports reports{&sink};
+  TokenReports reports;
+  reports.warnings = &sink;
   Tokenizer tokenizer(&reports);
   tokenizer.set_line(line.data());
   std::vector<Token> tokens;

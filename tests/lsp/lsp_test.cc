@@ -187,7 +187,7 @@ TEST(Server, QuickFixesRemoveTheirWarningAndBringNone) {
     std::string fixed;
   };
   const std::vector<Row> rows = {
-      {"10 PRINT\"HI\"\n", "quote-in-word", "10 PRINT \"HI\"\n"},
+      {"10 PRINT\"Hi\"\n", "quote-in-word", "10 PRINT \"Hi\"\n"},
       {"10 PRINT X REM note\n20 END\n", "rem-joins-next-line", "10 PRINT X\nREM note\n20 END\n"},
       {"10 PRINT X\t DEFINE A = 1\r\n20 END\r\n", "define-joins-next-line",
        "10 PRINT X\r\nDEFINE A = 1\r\n20 END\r\n"},

@@ -80,7 +80,7 @@ local function run()
 
   -- A file of its own with two problems, and a name from the settings.
   local path = work .. '/problems.bas'
-  vim.fn.writefile({ '10 PRINT"HI";LIVES', '20 GOTO 99' }, path)
+  vim.fn.writefile({ '10 PRINT"Hi";LIVES', '20 GOTO 99' }, path)
   local problems = open(path)
   local codes = {}
   for _, d in ipairs(vim.diagnostic.get(problems)) do table.insert(codes, d.code) end

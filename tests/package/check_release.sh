@@ -21,7 +21,8 @@ same() {  # same WHAT ACTUAL EXPECTED
 
 (cd "$out" && sha256sum --check --quiet SHA256SUMS) || fail "SHA256SUMS do not match"
 same "SHA256SUMS lists" "$(awk '{ print $2 }' "$out/SHA256SUMS" | LC_ALL=C sort)" \
-  "$(printf '%s\n' "$linux.tar.gz" "$windows.zip" "vorpex_$version-1_$arch.deb" | LC_ALL=C sort)"
+  "$(printf '%s\n' "$linux.tar.gz" "$windows.zip" "vorpex_$version-1_$arch.deb" "vorpex-$version.vsix" |
+    LC_ALL=C sort)"
 
 deb_files=$(dpkg-deb -c "$out/vorpex_$version-1_$arch.deb" | awk '$1 !~ /^d/ { print $6 }')
 same "the Debian package holds" "$deb_files" "./usr/bin/vorpex
@@ -43,6 +44,12 @@ $windows/README.md
 $windows/guide.md
 $windows/vorpex.exe
 $windows/vorpex.txt"
+
+# The extension's client, and its runtime library inside the package.
+vsix_files=$(unzip -Z1 "$out/vorpex-$version.vsix")
+for file in extension/extension.js extension/node_modules/vscode-languageclient/package.json; do
+  grep -qx "$file" <<<"$vsix_files" || fail "the .vsix holds no $file"
+done
 
 # Whatever the umask of the build: files readable by all, the binary and folders runnable by all.
 same "the Linux tarball's modes" \

@@ -1,0 +1,154 @@
+-- vorpex BASIC in Neovim: the file type `vorpex` for the sources, and the vorpex-lsp language
+-- server started by Neovim's own LSP client for every buffer of that type.
+--
+--   require('vorpex').setup({
+--     cmd = { 'vorpex-lsp' },          -- the server, on the PATH or a full path
+--     extensions = { 'vbas', 'bas' },  -- file extensions that are vorpex sources
+--     defines = { LEDS = '8' },        -- constants defined before the first line (vorpex -D)
+--     warnings = true,                 -- false reports errors only (vorpex -w)
+--   })
+--
+-- Works with Neovim 0.7 and later (vim.lsp.start where it exists, start_client before it).
+local M = {}
+
+M.defaults = {
+  cmd = { 'vorpex-lsp' },
+  extensions = { 'vbas' },
+  defines = {},
+  warnings = true,
+}
+
+local options = vim.deepcopy(M.defaults)
+
+-- The server's settings, as it reads them from initializationOptions and
+-- workspace/didChangeConfiguration: { defines = { NAME = 'VALUE' }, warnings = true }.
+function M.settings()
+  local defines = vim.empty_dict()
+  for name, value in pairs(options.defines or {}) do
+    if type(name) == 'string' and (type(value) == 'string' or type(value) == 'number') then
+      defines[name] = tostring(value)
+    end
+  end
+  return { defines = defines, warnings = options.warnings ~= false }
+end
+
+-- The folder of the project: the nearest one above the file that holds .git, else the file's own.
+local function root_of(file)
+  local dir = vim.fn.fnamemodify(file, ':p:h')
+  local git = vim.fn.finddir('.git', dir .. ';')
+  if git == '' then
+    git = vim.fn.findfile('.git', dir .. ';')
+  end
+  return git ~= '' and vim.fn.fnamemodify(git, ':p:h:h') or dir
+end
+
+-- Starts the server for a buffer, or attaches the buffer to the one already running there.
+function M.start(buf)
+  buf = (buf == nil or buf == 0) and vim.api.nvim_get_current_buf() or buf
+  local settings = M.settings()
+  local config = {
+    name = 'vorpex',
+    cmd = options.cmd,
+    root_dir = root_of(vim.api.nvim_buf_get_name(buf)),
+    init_options = settings,
+    settings = settings,
+  }
+  if vim.lsp.start then
+    return vim.lsp.start(config, { bufnr = buf })
+  end
+  for _, client in pairs(vim.lsp.get_active_clients()) do
+    if client.name == config.name and client.config.root_dir == config.root_dir then
+      vim.lsp.buf_attach_client(buf, client.id)
+      return client.id
+    end
+  end
+  local id = vim.lsp.start_client(config)
+  if id then
+    vim.lsp.buf_attach_client(buf, id)
+  end
+  return id
+end
+
+-- The converted output of the current buffer, from the server, in a scratch window beside it.
+function M.show_output()
+  local buf = vim.api.nvim_get_current_buf()
+  local params = { textDocument = { uri = vim.uri_from_bufnr(buf) } }
+  vim.lsp.buf_request(buf, 'vorpex/output', params, function(err, result)
+    if err or type(result) ~= 'table' or type(result.output) ~= 'string' then
+      vim.notify('vorpex: no output: ' .. (err and err.message or 'the server sent none'), vim.log.levels.WARN)
+      return
+    end
+    local text = result.output:gsub('\r\n', '\n'):gsub('\n$', '')
+    local lines = vim.split(text, '\n', { plain = true })
+    vim.cmd('vnew')
+    local out = vim.api.nvim_get_current_buf()
+    vim.api.nvim_buf_set_lines(out, 0, -1, false, lines)
+    vim.bo[out].buftype = 'nofile'
+    vim.bo[out].bufhidden = 'wipe'
+    vim.bo[out].modifiable = false
+    vim.bo[out].filetype = 'vorpex'
+  end)
+end
+
+-- New defines or warnings for the servers that run, and for those started from now on.
+function M.configure(opts)
+  for _, key in ipairs({ 'defines', 'warnings' }) do
+    if opts[key] ~= nil then
+      options[key] = opts[key]
+    end
+  end
+  local settings = M.settings()
+  for _, client in pairs(vim.lsp.get_active_clients()) do
+    if client.name == 'vorpex' then
+      client.config.settings = settings
+      client.notify('workspace/didChangeConfiguration', { settings = settings })
+    end
+  end
+end
+
+local function on_vorpex_buffer(buf)
+  if vim.bo[buf].buftype ~= '' then
+    return -- an output window, or another buffer that is no file
+  end
+  vim.bo[buf].commentstring = "' %s"
+  M.start(buf)
+end
+
+function M.setup(opts)
+  options = vim.tbl_extend('force', vim.deepcopy(M.defaults), opts or {})
+  if type(options.cmd) == 'string' then
+    options.cmd = { options.cmd }
+  end
+  local group = vim.api.nvim_create_augroup('vorpex', { clear = true })
+  local patterns, extensions = {}, {}
+  for _, extension in ipairs(options.extensions) do
+    extensions[extension] = 'vorpex'
+    table.insert(patterns, '*.' .. extension)
+  end
+  if vim.filetype and vim.filetype.add then
+    vim.filetype.add({ extension = extensions })
+  end
+  -- Also for Neovim 0.7, whose Lua detection is off by default; `filetype=` rather than
+  -- `setfiletype`, so that an extension such as .bas is taken from the type Neovim gives it.
+  vim.api.nvim_create_autocmd({ 'BufRead', 'BufNewFile' }, {
+    group = group,
+    pattern = patterns,
+    command = 'set filetype=vorpex',
+  })
+  vim.api.nvim_create_autocmd('FileType', {
+    group = group,
+    pattern = 'vorpex',
+    callback = function(args)
+      on_vorpex_buffer(args.buf)
+    end,
+  })
+  vim.api.nvim_create_user_command('VorpexOutput', M.show_output, { desc = 'vorpex: show the converted output' })
+  -- Buffers of the type that were opened before setup.
+  for _, buf in ipairs(vim.api.nvim_list_bufs()) do
+    if vim.api.nvim_buf_is_loaded(buf) and vim.bo[buf].filetype == 'vorpex' then
+      on_vorpex_buffer(buf)
+    end
+  end
+end
+
+return M

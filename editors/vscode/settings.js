@@ -1,0 +1,47 @@
+// @ts-check
+'use strict';
+// What the extension's settings mean to the language server, kept apart from the editor's API so
+// that it can be tested under node alone.
+const os = require('node:os');
+const path = require('node:path');
+
+const DEFAULT_SERVER = 'vorpex-lsp';
+
+/**
+ * The program to start for the `vorpex.server.path` setting: a command name is looked up on PATH
+ * by the system; `~/` is the home folder; a relative path with a folder in it is taken from the
+ * first workspace folder (from the current folder when there is none).
+ * @param {unknown} setting
+ * @param {string | undefined} workspaceFolder
+ * @returns {string}
+ */
+function serverCommand(setting, workspaceFolder) {
+  const value = typeof setting === 'string' ? setting.trim() : '';
+  if (value === '') return DEFAULT_SERVER;
+  if (value === '~' || value.startsWith('~/') || value.startsWith('~\\')) {
+    return path.join(os.homedir(), value.slice(1));
+  }
+  if (path.isAbsolute(value) || !/[\\/]/.test(value)) return value;
+  return path.resolve(workspaceFolder ?? process.cwd(), value);
+}
+
+/**
+ * The server's settings, `{ defines: { NAME: "VALUE" }, warnings: true }`, from the editor's
+ * `vorpex.defines` and `vorpex.warnings`. Values that are numbers are written as vorpex reads
+ * them on its command line; anything that is not a plain value is left out.
+ * @param {unknown} defines
+ * @param {unknown} warnings
+ * @returns {{ defines: Record<string, string>, warnings: boolean }}
+ */
+function serverSettings(defines, warnings) {
+  /** @type {Record<string, string>} */
+  const names = {};
+  if (defines !== null && typeof defines === 'object' && !Array.isArray(defines)) {
+    for (const [name, value] of Object.entries(defines)) {
+      if (typeof value === 'string' || typeof value === 'number') names[name] = String(value);
+    }
+  }
+  return { defines: names, warnings: warnings !== false };
+}
+
+module.exports = { DEFAULT_SERVER, serverCommand, serverSettings };

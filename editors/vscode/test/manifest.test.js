@@ -1,0 +1,68 @@
+// @ts-check
+'use strict';
+// What the extension's manifest promises: the problem matcher reads vorpex's diagnostics, the
+// settings reach the server as it reads them, and the version is the project's.
+const { test } = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { serverCommand, serverSettings } = require('../settings');
+
+const extension = path.join(__dirname, '..');
+const manifest = JSON.parse(fs.readFileSync(path.join(extension, 'package.json'), 'utf8'));
+
+test('the problem matcher reads what vorpex writes on standard error', () => {
+  const [matcher] = manifest.contributes.problemMatchers;
+  const { regexp, file, line, column, severity, message, code } = matcher.pattern;
+  const pattern = new RegExp(regexp);
+  const rows = [
+    ["prog.bas:2:9: error: the character ':' begins no token; the conversion stops here",
+      ['prog.bas', '2', '9', 'error', "the character ':' begins no token; the conversion stops here", undefined]],
+    [`prog.bas:2:10: warning: double quote inside the word 'PRINT"Hi': the quoted text becomes part of it [quote-in-word]`,
+      ['prog.bas', '2', '10', 'warning', `double quote inside the word 'PRINT"Hi': the quoted text becomes part of it`, 'quote-in-word']],
+    ['C:\\work\\src\\prog.bas:12:1: note: the first definition is here',
+      ['C:\\work\\src\\prog.bas', '12', '1', 'note', 'the first definition is here', undefined]],
+    ['<stdin>:1:7: warning: string not closed before the end of the line [unclosed-string]',
+      ['<stdin>', '1', '7', 'warning', 'string not closed before the end of the line', 'unclosed-string']],
+    ["vorpex: cannot open 'missing.bas': No such file or directory", null],
+    ['Convert success!', null],
+  ];
+  for (const [input, expected] of rows) {
+    const match = pattern.exec(String(input));
+    const got = match && [file, line, column, severity, message, code].map((group) => match[group]);
+    assert.deepEqual(got, expected, String(input));
+  }
+});
+
+test('the settings become the server command and the server settings', () => {
+  const folder = path.resolve('/work/project');
+  const commands = [
+    [undefined, 'vorpex-lsp'],
+    ['  ', 'vorpex-lsp'],
+    ['vorpex-lsp-dev', 'vorpex-lsp-dev'],
+    ['/opt/vorpex/bin/vorpex-lsp', '/opt/vorpex/bin/vorpex-lsp'],
+    ['build/vorpex-lsp', path.join(folder, 'build', 'vorpex-lsp')],
+    ['~/bin/vorpex-lsp', path.join(os.homedir(), 'bin', 'vorpex-lsp')],
+  ];
+  for (const [setting, expected] of commands) assert.equal(serverCommand(setting, folder), expected, String(setting));
+
+  assert.deepEqual(serverSettings({ LEDS: '8', PAUSE: 250, BAD: { x: 1 } }, undefined), {
+    defines: { LEDS: '8', PAUSE: '250' },
+    warnings: true,
+  });
+  assert.deepEqual(serverSettings(['A=1'], false), { defines: {}, warnings: false });
+});
+
+test('the manifest names files that exist and the project version', () => {
+  const [language] = manifest.contributes.languages;
+  const [grammar] = manifest.contributes.grammars;
+  assert.equal(grammar.language, language.id);
+  const syntax = JSON.parse(fs.readFileSync(path.join(extension, grammar.path), 'utf8'));
+  assert.equal(syntax.scopeName, grammar.scopeName);
+  JSON.parse(fs.readFileSync(path.join(extension, language.configuration), 'utf8'));
+  assert.ok(fs.existsSync(path.join(extension, manifest.main)));
+
+  const cmake = fs.readFileSync(path.join(extension, '..', '..', 'CMakeLists.txt'), 'utf8');
+  assert.equal(manifest.version, /project\(vorpex VERSION ([0-9.]+)/.exec(cmake)?.[1]);
+});

@@ -180,11 +180,10 @@ class Collector : public DiagnosticObserver, public TokenObserver, public LineOb
         }
         break;
       case TokenRole::DefinedName: {
-        const std::string name = upper(text);
-        const auto found = index_.find(name);
+        const SymbolEntry* entry = symbols_.entry_of(upper(text));
+        const auto found = index_.find(entry);
         if (found != index_.end()) analysis_.references.push_back({found->second, place});
         // A constant whose value is a number names a line after a jump, too.
-        const SymbolEntry* entry = symbols_.entry_of(name);
         if (expect_target_ && entry != nullptr && !entry->value.empty() &&
             char_class::has(entry->value.front(), char_class::kDigit)) {
           analysis_.jumps.push_back({std::string(canonical_number(entry->value)), place});
@@ -193,8 +192,7 @@ class Collector : public DiagnosticObserver, public TokenObserver, public LineOb
         break;
       }
       case TokenRole::Definition: {
-        std::string name = upper(text);
-        if (!index_.contains(name)) candidates_.push_back({std::move(name), {}, place});
+        candidates_.push_back({upper(text), {}, place});
         break;
       }
       default:
@@ -209,8 +207,9 @@ class Collector : public DiagnosticObserver, public TokenObserver, public LineOb
   // Called before the run: the constants of the options.
   void predefined(std::string_view name) {
     const std::string key = upper(name);
-    if (index_.contains(key)) return;
-    index_.emplace(key, analysis_.definitions.size());
+    const SymbolEntry* entry = symbols_.entry_of(key);
+    if (entry == nullptr || index_.contains(entry)) return;
+    index_.emplace(entry, analysis_.definitions.size());
     analysis_.definitions.push_back({key, {}, {}});
   }
 
@@ -218,8 +217,9 @@ class Collector : public DiagnosticObserver, public TokenObserver, public LineOb
   void definition_done() {
     for (Definition& candidate : candidates_) {
       const SymbolEntry* entry = symbols_.entry_of(candidate.name);
-      if (entry == nullptr || entry->line != candidate.place.line) continue;
-      index_.emplace(candidate.name, analysis_.definitions.size());
+      if (entry == nullptr || entry->line != candidate.place.line || index_.contains(entry))
+        continue;
+      index_.emplace(entry, analysis_.definitions.size());
       analysis_.definitions.push_back(std::move(candidate));
     }
     candidates_.clear();
@@ -247,7 +247,7 @@ class Collector : public DiagnosticObserver, public TokenObserver, public LineOb
   std::int64_t line_ = 0;
   bool expect_target_ = false;  // the last token was a jump's keyword, or a comma in its list
   bool in_list_ = false;        // the last token was a jump's number
-  std::unordered_map<std::string, std::size_t> index_;
+  std::unordered_map<const SymbolEntry*, std::size_t> index_;  // the definition of each row
   std::vector<Definition> candidates_;
 };
 

@@ -226,6 +226,15 @@ TEST(Server, ReportsEveryProblemWithItsPlace) {
   EXPECT_EQ(diagnostics[0]["range"]["start"], (Json{{"line", 1}, {"character", 7}}));
   EXPECT_EQ(diagnostics[0]["severity"], 1);
   EXPECT_EQ(diagnostics[2]["range"]["end"], (Json{{"line", 2}, {"character", 10}}));
+  // A note goes with the diagnostic before it.
+  Session notes;
+  notes.open("10 PRINT\"x ?\"\n");
+  const Json stop = notes.diagnostics()[1];
+  EXPECT_EQ(stop["code"], "unknown-character");
+  ASSERT_EQ(stop["relatedInformation"].size(), 1u);
+  EXPECT_EQ(stop["relatedInformation"][0]["location"]["range"]["start"]["character"], 8);
+  EXPECT_NE(stop["relatedInformation"][0]["message"].get<std::string>().find("went into the word"),
+            std::string::npos);
   // With warnings off, only the error.
   s.notify("workspace/didChangeConfiguration", {{"settings", {{"warnings", false}}}});
   EXPECT_EQ(s.diagnostics().size(), 1u);

@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # The manual page renders without a single warning, names the project's version and has its
-# sections. Usage: check_manpage.sh groff|man PAGE VERSION
+# sections. Usage: check_manpage.sh groff|man PAGE VERSION [SECTION...] (vorpex.1's by default)
 set -euo pipefail
 tool=$1 page=$2 version=$3
+shift 3
+sections=("$@")
+[ ${#sections[@]} -gt 0 ] || sections=(NAME SYNOPSIS DESCRIPTION OPTIONS "THE DEFINE DIRECTIVE"
+  DIAGNOSTICS "EXIT STATUS" NOTES EXAMPLES "SEE ALSO")
+title=$(basename "$page" .1 | tr '[:lower:]' '[:upper:]')
 
 fail() {
   echo "FAIL: $*" >&2
   exit 1
 }
 
-grep -q "^\.TH VORPEX 1 [0-9-]* \"vorpex $version\"" "$page" ||
-  fail "the .TH line does not name vorpex $version: $(grep '^\.TH' "$page")"
+grep -q "^\.TH $title 1 [0-9-]* \"vorpex $version\"" "$page" ||
+  fail "the .TH line does not name $title and vorpex $version: $(grep '^\.TH' "$page")"
 
 case $tool in
   groff)
@@ -34,8 +39,7 @@ case $tool in
   *) fail "unknown tool $tool" ;;
 esac
 
-for section in NAME SYNOPSIS DESCRIPTION OPTIONS "THE DEFINE DIRECTIVE" DIAGNOSTICS \
-  "EXIT STATUS" NOTES EXAMPLES "SEE ALSO"; do
+for section in "${sections[@]}"; do
   grep -qx "$section" <<<"$text" || fail "the rendered page has no $section section"
 done
 echo "$tool renders $page without warnings"

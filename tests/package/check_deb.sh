@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Debian package with cpack and checks its metadata (dpkg-deb -f) and its contents
 # (dpkg-deb -c, then the unpacked files themselves).
-# Usage: check_deb.sh CPACK BUILD_DIR SOURCE_DIR VERSION WORK_DIR
+# With LSP 1, the language server and its manual page are in the package too.
+# Usage: check_deb.sh CPACK BUILD_DIR SOURCE_DIR VERSION WORK_DIR LSP
 set -euo pipefail
-cpack=$1 build=$2 source=$3 version=$4 work=$5
+cpack=$1 build=$2 source=$3 version=$4 work=$5 lsp=${6:-0}
 
 failures=0
 fail() {
@@ -62,6 +63,10 @@ expected_files="-rwxr-xr-x root/root ./usr/bin/vorpex
 -rw-r--r-- root/root ./usr/share/doc/vorpex/copyright
 -rw-r--r-- root/root ./usr/share/doc/vorpex/guide.md
 -rw-r--r-- root/root ./usr/share/man/man1/vorpex.1.gz"
+if [ "$lsp" = 1 ]; then
+  expected_files=$(printf '%s\n%s\n%s' "$expected_files" "-rwxr-xr-x root/root ./usr/bin/vorpex-lsp" \
+    "-rw-r--r-- root/root ./usr/share/man/man1/vorpex-lsp.1.gz" | LC_ALL=C sort -k3)
+fi
 [ "$files" = "$expected_files" ] ||
   fail $'package files:\n'"$files"$'\nexpected:\n'"$expected_files"
 awk '$1 ~ /^d/ && $2 != "root/root" { bad = 1 } END { exit bad }' <<<"$listing" ||

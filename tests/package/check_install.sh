@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # `cmake --install` into a fresh prefix gives exactly the binary, the manual page, the bash
 # completion, the copyright file and the guide, and the installed binary runs.
-# Usage: check_install.sh CMAKE BUILD_DIR SOURCE_DIR WORK_DIR
+# With LSP 1, the language server and its manual page are there too.
+# Usage: check_install.sh CMAKE BUILD_DIR SOURCE_DIR WORK_DIR LSP
 set -euo pipefail
-cmake=$1 build=$2 source=$3 work=$4
+cmake=$1 build=$2 source=$3 work=$4 lsp=${5:-0}
 
 fail() {
   echo "FAIL: $*" >&2
@@ -16,6 +17,9 @@ prefix=$work/prefix
 "$cmake" --install "$build" --prefix "$prefix" >"$work/install.log"
 
 expected=$'bin/vorpex\nshare/bash-completion/completions/vorpex\nshare/doc/vorpex/copyright\nshare/doc/vorpex/guide.md\nshare/man/man1/vorpex.1'
+if [ "$lsp" = 1 ]; then
+  expected=$(printf '%s\nbin/vorpex-lsp\nshare/man/man1/vorpex-lsp.1' "$expected" | LC_ALL=C sort)
+fi
 actual=$(cd "$prefix" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort)
 [ "$actual" = "$expected" ] || fail $'installed files:\n'"$actual"$'\nexpected:\n'"$expected"
 

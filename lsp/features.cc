@@ -176,8 +176,8 @@ Json Server::hover(const Json& params) {
                              : std::string("Defined in the settings.");
   } else if (hit.kind == Hit::Jump || hit.kind == Hit::Label) {
     const LineNumberUse* label = analysis.find_label(hit.number);
-    text = label != nullptr ? "Line " + hit.number + ": line " + std::to_string(label->place.line) +
-                                  " of the file"
+    text = label != nullptr ? "Line number " + hit.number + " begins line " +
+                                  std::to_string(label->place.line) + " of the file."
                             : "No line begins with the number " + hit.number + ".";
   }
   const auto [first, last] = analysis.output_lines_of(line);
@@ -438,7 +438,7 @@ Json Server::code_actions(const Json& params) {
 Json Server::output(const Json& params) {
   const OpenDocument& open = open_document(params);
   const Analysis analysis = analysis_of(open);
-  return {{"text", analysis.output}, {"lineMap", analysis.line_map()}};
+  return {{"output", analysis.output}, {"lineMap", analysis.line_map()}};
 }
 
 Json Server::execute_command(const Json& params) {

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds every release artifact into OUT_DIR (default build-artifacts/), then checks them:
 #   vorpex_VERSION-1_ARCH.deb                 the Debian package (cpack -G DEB)
-#   vorpex-VERSION-linux-MACHINE.tar.gz       a static vorpex with README, LICENSE, guide, manual
-#   vorpex-VERSION-windows-x86_64.zip         vorpex.exe with the same, the manual as text
+#   vorpex-VERSION-linux-MACHINE.tar.gz       static vorpex and vorpex-lsp with README, LICENSE,
+#                                             guide, manual pages
+#   vorpex-VERSION-windows-x86_64.zip         vorpex.exe and vorpex-lsp.exe with the same, the
+#                                             manual pages as text
 #   vorpex-VERSION.vsix                       the VS Code extension (packaging/vsix.sh)
 #   SHA256SUMS                                the sums of the four
-# Needs g++, cmake, dpkg-dev, groff, zip, g++-mingw-w64-x86-64-posix, node and npm, and wine to
-# check the .exe.
+# Needs g++, cmake, nlohmann-json3-dev, dpkg-dev, groff, zip, g++-mingw-w64-x86-64-posix, node and
+# npm, and wine to check the .exe.
 # OUT_DIR is emptied first; a directory that holds anything else than an earlier run's artifacts
 # is refused. The archives hold their files with the modes 644 and 755 and the time of the last
 # commit (or SOURCE_DATE_EPOCH), whatever the umask and the clock of the build.
@@ -33,9 +35,12 @@ build() {  # build DIR CMAKE_ARGS...
   shift
   cmake -S "$source_dir" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DVORPEX_BUILD_TESTS=OFF \
     -DVORPEX_BUILD_BENCHMARKS=OFF "$@" >"$dir.log" 2>&1 &&
-    cmake --build "$dir" $jobs --target vorpex >>"$dir.log" 2>&1 ||
+    cmake --build "$dir" $jobs --target vorpex vorpex-lsp >>"$dir.log" 2>&1 ||
     { cat "$dir.log" >&2; echo "release: the build in $dir failed" >&2; exit 1; }
 }
+# nlohmann-json is headers only: the Windows build gets a directory with just its headers.
+[ -e /usr/include/nlohmann/json.hpp ] ||
+  { echo "release: nlohmann-json is missing (apt-get install nlohmann-json3-dev)" >&2; exit 1; }
 
 rm -rf "${out:?}"/*
 touch "$marker"
@@ -46,13 +51,15 @@ build "$out/build-deb"
 rm -rf "$out/_CPack_Packages"
 
 # What every archive holds beside the binary.
-stage_docs() {  # stage_docs DIR MANUAL_NAME: the manual as roff (Linux) or as plain text (Windows)
+stage_docs() {  # stage_docs DIR SUFFIX: the manuals as roff (.1, Linux) or as plain text (.txt)
   cp "$source_dir/README.md" "$source_dir/LICENSE" "$source_dir/docs/guide.md" "$1/"
-  if [ "$2" = vorpex.1 ]; then
-    cp "$source_dir/man/vorpex.1" "$1/"
-  else
-    groff -man -Tascii -P-cbou "$source_dir/man/vorpex.1" >"$1/$2"
-  fi
+  for page in vorpex vorpex-lsp; do
+    if [ "$2" = .1 ]; then
+      cp "$source_dir/man/$page.1" "$1/"
+    else
+      groff -man -Tascii -P-cbou "$source_dir/man/$page.1" >"$1/$page$2"
+    fi
+  done
   chmod -R u+w,go-w,a+rX "$1"
   find "$1" -exec touch -h -d "@$epoch" {} +
 }
@@ -61,25 +68,28 @@ echo "== Linux tarball (static binary)"
 build "$out/build-static" -DCMAKE_EXE_LINKER_FLAGS=-static
 linux=vorpex-$version-linux-$machine
 mkdir -p "$out/$linux"
-cp "$out/build-static/vorpex" "$out/$linux/"
-strip "$out/$linux/vorpex"
-stage_docs "$out/$linux" vorpex.1
+cp "$out/build-static/vorpex" "$out/build-static/vorpex-lsp" "$out/$linux/"
+strip "$out/$linux/vorpex" "$out/$linux/vorpex-lsp"
+stage_docs "$out/$linux" .1
 tar -C "$out" --owner=0 --group=0 --numeric-owner --sort=name -cf - "$linux" |
   gzip -n >"$out/$linux.tar.gz"
 
 echo "== Windows zip"
-build "$out/build-windows" --toolchain "$source_dir/cmake/mingw-w64-x86_64.cmake"
+mkdir -p "$out/json-include"
+ln -sfn /usr/include/nlohmann "$out/json-include/nlohmann"
+build "$out/build-windows" --toolchain "$source_dir/cmake/mingw-w64-x86_64.cmake" \
+  -DVORPEX_JSON_INCLUDE_DIR="$out/json-include"
 windows=vorpex-$version-windows-x86_64
 mkdir -p "$out/$windows"
-cp "$out/build-windows/vorpex.exe" "$out/$windows/"
-x86_64-w64-mingw32-strip "$out/$windows/vorpex.exe"
-stage_docs "$out/$windows" vorpex.txt
+cp "$out/build-windows/vorpex.exe" "$out/build-windows/vorpex-lsp.exe" "$out/$windows/"
+x86_64-w64-mingw32-strip "$out/$windows/vorpex.exe" "$out/$windows/vorpex-lsp.exe"
+stage_docs "$out/$windows" .txt
 (cd "$out" && find "$windows" | LC_ALL=C sort | TZ=UTC zip -q -X -@ "$windows.zip")
 
 echo "== VS Code extension"
 bash "$source_dir/packaging/vsix.sh" "$out" >/dev/null
 
-rm -rf "${out:?}/$linux" "${out:?}/$windows"
+rm -rf "${out:?}/$linux" "${out:?}/$windows" "${out:?}/json-include"
 (cd "$out" && sha256sum ./*.deb ./*.tar.gz ./*.zip ./*.vsix | sed 's| \./| |' >SHA256SUMS)
 echo "== checking the artifacts"
 bash "$source_dir/tests/package/check_release.sh" "$out" "$version" "$machine"

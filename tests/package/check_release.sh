@@ -25,10 +25,12 @@ same "SHA256SUMS lists" "$(awk '{ print $2 }' "$out/SHA256SUMS" | LC_ALL=C sort)
     LC_ALL=C sort)"
 
 deb_files=$(dpkg-deb -c "$out/vorpex_$version-1_$arch.deb" | awk '$1 !~ /^d/ { print $6 }')
-same "the Debian package holds" "$deb_files" "./usr/bin/vorpex
+same "the Debian package holds" "$(LC_ALL=C sort <<<"$deb_files")" "./usr/bin/vorpex
+./usr/bin/vorpex-lsp
 ./usr/share/bash-completion/completions/vorpex
 ./usr/share/doc/vorpex/copyright
 ./usr/share/doc/vorpex/guide.md
+./usr/share/man/man1/vorpex-lsp.1.gz
 ./usr/share/man/man1/vorpex.1.gz"
 
 same "the Linux tarball holds" "$(tar -tzf "$out/$linux.tar.gz" | LC_ALL=C sort)" "$linux/
@@ -36,12 +38,16 @@ $linux/LICENSE
 $linux/README.md
 $linux/guide.md
 $linux/vorpex
+$linux/vorpex-lsp
+$linux/vorpex-lsp.1
 $linux/vorpex.1"
 
 same "the Windows zip holds" "$(unzip -Z1 "$out/$windows.zip" | LC_ALL=C sort)" "$windows/
 $windows/LICENSE
 $windows/README.md
 $windows/guide.md
+$windows/vorpex-lsp.exe
+$windows/vorpex-lsp.txt
 $windows/vorpex.exe
 $windows/vorpex.txt"
 
@@ -69,12 +75,29 @@ console=$(cd "$work" && "$work/$linux/vorpex" -i prog.bas -o out.bas) || fail "L
 same "the Linux vorpex shows" "$console" "$expected_console"
 same "the Linux vorpex writes" "$(cat "$work/out.bas")" "$expected_output"
 grep -q 'VORPEX(1)' "$work/$windows/vorpex.txt" || fail "vorpex.txt is not the manual"
+grep -q 'VORPEX-LSP(1)' "$work/$windows/vorpex-lsp.txt" || fail "vorpex-lsp.txt is not its manual"
+# The language server answers a session of initialize, shutdown and exit, and ends with 0.
+lsp_message() { printf 'Content-Length: %d\r\n\r\n%s' "${#1}" "$1"; }
+{
+  lsp_message '{"jsonrpc":"2.0","id":1,"method":"initialize","params":{"capabilities":{}}}'
+  lsp_message '{"jsonrpc":"2.0","id":2,"method":"shutdown"}'
+  lsp_message '{"jsonrpc":"2.0","method":"exit"}'
+} >"$work/session.in"
+check_lsp() {  # check_lsp NAME COMMAND...: the reply to shutdown comes, and the status is 0
+  local name=$1 reply
+  shift
+  reply=$("$@" <"$work/session.in" | tr -d '\0') || fail "$name: status $?"
+  [[ $reply == *'{"id":2,"jsonrpc":"2.0","result":null}' ]] || fail "$name answered: $reply"
+}
+if ldd "$work/$linux/vorpex-lsp" >/dev/null 2>&1; then fail "the Linux vorpex-lsp is not static"; fi
+check_lsp "the Linux vorpex-lsp" "$work/$linux/vorpex-lsp"
 if command -v wine >/dev/null; then
   rm -f "$work/out.bas"
   console=$(cd "$work" && WINEDEBUG=-all wine "$work/$windows/vorpex.exe" -i prog.bas -o out.bas) ||
     fail "vorpex.exe: status $?"
   same "vorpex.exe shows" "$console" "$expected_console"
   same "vorpex.exe writes" "$(cat "$work/out.bas")" "$expected_output"
+  WINEDEBUG=-all check_lsp "vorpex-lsp.exe" wine "$work/$windows/vorpex-lsp.exe"
 else
   echo "wine not found: vorpex.exe was not run"
 fi

@@ -170,6 +170,23 @@ bool is_kept_file(HANDLE handle, std::span<const int> keep, int& error) {
   return false;
 }
 
+// The name that removes a file just made through `path`: the path itself, or for a symbolic link
+// to a missing file the file that the link names (removing the path would remove the link).
+std::string created_name(const std::string& path, const std::wstring& native, HANDLE handle) {
+  const DWORD attributes = ::GetFileAttributesW(native.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    return path;
+  }
+  // When the name is not known, the file stays rather than the link going.
+  const DWORD size = ::GetFinalPathNameByHandleW(handle, nullptr, 0, 0);
+  if (size == 0) return {};
+  std::wstring final_path(size, L'\0');
+  const DWORD length = ::GetFinalPathNameByHandleW(handle, final_path.data(), size, 0);
+  if (length == 0 || length >= size) return {};
+  final_path.resize(length);
+  return narrow(final_path);
+}
+
 UINT saved_console_code_page = 0;
 
 void restore_console_code_page() {
@@ -285,12 +302,16 @@ OpenResult open_for_writing(const std::string& path, std::span<const int> keep, 
     result.error = errno_from(::GetLastError());
     return result;
   }
-  result.created = ::GetLastError() != ERROR_ALREADY_EXISTS;
+  if (::GetLastError() != ERROR_ALREADY_EXISTS) result.created = created_name(path, native, handle);
   result.file = adopt(handle, _O_WRONLY, result.error);
-  if (!result.file.is_open()) return result;
-  // Writing over the input would destroy it.
-  same_file = is_kept_file(handle, keep, result.error);
-  if (same_file || result.error != 0) result.file.close();
+  // Writing over the input would destroy it. A file made just now cannot be the input, but the
+  // check may fail: then the file goes again.
+  if (result.file.is_open()) same_file = is_kept_file(handle, keep, result.error);
+  if (same_file || result.error != 0) {
+    result.file.close();
+    if (!result.created.empty()) remove_file(result.created);
+    result.created.clear();
+  }
   return result;
 }
 
@@ -301,9 +322,12 @@ void remove_file(const std::string& path) {
 
 int empty_file(const File& file) {
   const HANDLE handle = handle_of(file.fd());
-  if (::GetFileType(handle) == FILE_TYPE_DISK && !::SetEndOfFile(handle)) {
+  ::SetLastError(NO_ERROR);
+  const DWORD type = ::GetFileType(handle);
+  if (type == FILE_TYPE_UNKNOWN && ::GetLastError() != NO_ERROR) {
     return errno_from(::GetLastError());
   }
+  if (type == FILE_TYPE_DISK && !::SetEndOfFile(handle)) return errno_from(::GetLastError());
   return 0;
 }
 

@@ -15,6 +15,7 @@
 #include <cwctype>
 #include <exception>
 
+#include "platform/error_number.h"
 #include "platform/windows/wide.h"
 
 namespace vorpex::platform {
@@ -38,45 +39,6 @@ std::string narrow(std::wstring_view utf16) {
 }
 
 namespace {
-
-// A Windows error code in the C runtime's numbering, as the runtime's own calls would report it.
-int errno_from(DWORD code) {
-  switch (code) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_PATHNAME:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME:
-    case ERROR_DIRECTORY:
-    case ERROR_FILENAME_EXCED_RANGE:
-      return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_WRITE_PROTECT:
-    case ERROR_NETWORK_ACCESS_DENIED:
-    case ERROR_CANNOT_MAKE:
-    case ERROR_DELETE_PENDING:
-      return EACCES;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return ENOSPC;
-    case ERROR_TOO_MANY_OPEN_FILES:
-      return EMFILE;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-      return ENOMEM;
-    case ERROR_INVALID_HANDLE:
-      return EBADF;
-    case ERROR_BROKEN_PIPE:
-    case ERROR_NO_DATA:
-      return EPIPE;
-    default:
-      return EINVAL;
-  }
-}
 
 bool equal_ignoring_case(std::wstring_view a, std::wstring_view b) {
   return a.size() == b.size() &&
@@ -151,7 +113,7 @@ bool is_kept_file(HANDLE handle, std::span<const int> keep, int& error) {
   if (::GetFileType(handle) != FILE_TYPE_DISK) return false;
   BY_HANDLE_FILE_INFORMATION out{};
   if (!::GetFileInformationByHandle(handle, &out)) {
-    error = errno_from(::GetLastError());
+    error = errno_from_windows_error(::GetLastError());
     return false;
   }
   for (int other : keep) {
@@ -159,7 +121,7 @@ bool is_kept_file(HANDLE handle, std::span<const int> keep, int& error) {
     if (::GetFileType(kept) != FILE_TYPE_DISK) continue;
     BY_HANDLE_FILE_INFORMATION in{};
     if (!::GetFileInformationByHandle(kept, &in)) {
-      error = errno_from(::GetLastError());
+      error = errno_from_windows_error(::GetLastError());
       return false;
     }
     if (out.dwVolumeSerialNumber == in.dwVolumeSerialNumber &&
@@ -221,7 +183,7 @@ bool FdSink::write(std::string_view bytes) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
     DWORD written = 0;
     if (!::WriteFile(handle, bytes.data(), chunk, &written, nullptr)) {
-      error_ = errno_from(::GetLastError());
+      error_ = errno_from_windows_error(::GetLastError());
       return false;
     }
     if (written == 0) {
@@ -240,7 +202,7 @@ std::ptrdiff_t read_some(int fd, std::span<char> buffer, int& error) {
   if (::ReadFile(handle_of(fd), buffer.data(), chunk, &n, nullptr)) return n;
   const DWORD code = ::GetLastError();
   if (code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF) return 0;  // the writer is gone
-  error = errno_from(code);
+  error = errno_from_windows_error(code);
   return -1;
 }
 
@@ -255,7 +217,7 @@ OpenResult open_for_reading(const std::string& path) {
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    result.error = errno_from(::GetLastError());
+    result.error = errno_from_windows_error(::GetLastError());
     return result;
   }
   BY_HANDLE_FILE_INFORMATION info{};
@@ -282,7 +244,7 @@ OpenResult open_for_writing(const std::string& path, std::span<const int> keep, 
       ::CreateFileW(native.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    result.error = errno_from(::GetLastError());
+    result.error = errno_from_windows_error(::GetLastError());
     return result;
   }
   result.created = ::GetLastError() != ERROR_ALREADY_EXISTS;
@@ -302,7 +264,7 @@ void remove_file(const std::string& path) {
 int empty_file(const File& file) {
   const HANDLE handle = handle_of(file.fd());
   if (::GetFileType(handle) == FILE_TYPE_DISK && !::SetEndOfFile(handle)) {
-    return errno_from(::GetLastError());
+    return errno_from_windows_error(::GetLastError());
   }
   return 0;
 }

@@ -46,34 +46,76 @@ bool equal_ignoring_case(std::wstring_view a, std::wstring_view b) {
                     [](wchar_t x, wchar_t y) { return std::towupper(x) == std::towupper(y); });
 }
 
-// A component that Windows would quietly turn into another name or a device: one that ends in a
-// dot or a blank ("out.bas." is "out.bas"), or whose part before the first dot is a reserved
-// device name ("con", "nul.bas", "com1.txt").
-bool is_ambiguous_component(std::wstring_view name) {
-  if (name.empty() || name == L"." || name == L"..") return false;
-  if (name.back() == L'.' || name.back() == L' ') return true;
+bool is_separator(wchar_t c) {
+  return c == L'\\' || c == L'/';
+}
+
+// Whether the base name of a component (the part before its first dot) names a device. Windows
+// drops the blanks at its end before it compares ("nul .bas" is NUL), and takes the superscript
+// digits as port numbers too ("COM¹").
+bool is_reserved_device_name(std::wstring_view name) {
   std::wstring_view base = name.substr(0, name.find(L'.'));
+  while (!base.empty() && base.back() == L' ')
+    base.remove_suffix(1);
   static constexpr std::array<std::wstring_view, 6> kDevices = {L"CON", L"PRN",    L"AUX",
                                                                 L"NUL", L"CONIN$", L"CONOUT$"};
   for (std::wstring_view device : kDevices) {
     if (equal_ignoring_case(base, device)) return true;
   }
-  if (base.size() == 4 && base[3] >= L'0' && base[3] <= L'9') {
-    return equal_ignoring_case(base.substr(0, 3), L"COM") ||
-           equal_ignoring_case(base.substr(0, 3), L"LPT");
+  if (base.size() != 4) return false;
+  const wchar_t number = base[3];
+  if ((number < L'0' || number > L'9') && number != L'\u00b9' && number != L'\u00b2' &&
+      number != L'\u00b3') {
+    return false;
   }
-  return false;
+  return equal_ignoring_case(base.substr(0, 3), L"COM") ||
+         equal_ignoring_case(base.substr(0, 3), L"LPT");
 }
+
+// A component that Windows would quietly turn into another name or a device: one that ends in a
+// dot or a blank ("out.bas." is "out.bas"), or a reserved device name ("con", "nul.bas",
+// "com1.txt").
+bool is_ambiguous_component(std::wstring_view name) {
+  if (name.empty() || name == L"." || name == L"..") return false;
+  if (name.back() == L'.' || name.back() == L' ') return true;
+  return is_reserved_device_name(name);
+}
+
+// Whether a path names something in the system's device namespaces rather than a file: "\\.\"
+// in any spelling of its separators ("//./COM1"), "//?/" (which is the same), the system's own
+// "\??\", and a "\\?\" path that goes to no drive, share or volume ("\\?\GLOBALROOT\...",
+// "\\?\NUL").
+bool is_device_path(std::wstring_view path) {
+  if (path.starts_with(L"\\??\\")) return true;
+  const bool device_prefix = path.size() >= 3 && is_separator(path[0]) && is_separator(path[1]) &&
+                             (path[2] == L'.' || path[2] == L'?') &&
+                             (path.size() == 3 || is_separator(path[3]));
+  if (!device_prefix) return false;
+  if (!path.starts_with(L"\\\\?\\")) return true;
+  // "\\?\" hands the rest to the system as it is: a file's name goes on from a drive ("C:"), a
+  // share ("UNC") or a volume ("Volume{...}").
+  const std::wstring_view rest = path.substr(4);
+  const std::size_t separator = rest.find(L'\\');
+  if (separator == std::wstring_view::npos) return true;
+  const std::wstring_view root = rest.substr(0, separator);
+  const bool drive = root.size() == 2 && root[1] == L':' && std::iswalpha(root[0]);
+  const bool volume =
+      root.size() > 8 && equal_ignoring_case(root.substr(0, 7), L"Volume{") && root.back() == L'}';
+  return !drive && !volume && !equal_ignoring_case(root, L"UNC");
+}
+
+enum class Use { read, write };
 
 // The name to hand to CreateFileW for a UTF-8 path, or false when the path is refused: a reserved
 // device name or a trailing dot or blank in any component, or a colon other than a drive's (which
-// would name an alternate data stream). "NUL" alone is the null device, as /dev/null is on POSIX
-// systems; a name already in the \\?\ or \\.\ form is taken as it is. A path that is long once
-// joined to the current directory (where the system applies its limit) is made absolute in the
-// \\?\ form, which has no length limit.
-bool native_path(const std::string& path, std::wstring& native) {
+// would name an alternate data stream); and for writing, a path in the device namespaces. "NUL"
+// alone is the null device, as /dev/null is on POSIX systems; a name in the \\?\ or \\.\ form
+// is otherwise taken as it is. A path that is long once joined to the current directory (where
+// the system applies its limit) is made absolute in the \\?\ form, which has no length limit.
+bool native_path(const std::string& path, Use use, std::wstring& native) {
   native = widen(path);
   if (equal_ignoring_case(native, L"NUL")) return true;
+  if (use == Use::write && is_device_path(native)) return false;
   if (native.starts_with(L"\\\\?\\") || native.starts_with(L"\\\\.\\")) return true;
   const bool has_drive = native.size() >= 2 && native[1] == L':' && std::iswalpha(native[0]);
   std::size_t start = has_drive ? 2 : 0;
@@ -209,7 +251,7 @@ std::ptrdiff_t read_some(int fd, std::span<char> buffer, int& error) {
 OpenResult open_for_reading(const std::string& path) {
   OpenResult result;
   std::wstring native;
-  if (!native_path(path, native)) {
+  if (!native_path(path, Use::read, native)) {
     result.error = ENOENT;
     return result;
   }
@@ -235,7 +277,7 @@ OpenResult open_for_writing(const std::string& path, std::span<const int> keep, 
   same_file = false;
   OpenResult result;
   std::wstring native;
-  if (!native_path(path, native)) {
+  if (!native_path(path, Use::write, native)) {
     result.error = ENOENT;
     return result;
   }
@@ -258,7 +300,7 @@ OpenResult open_for_writing(const std::string& path, std::span<const int> keep, 
 
 void remove_file(const std::string& path) {
   std::wstring native;
-  if (native_path(path, native)) ::DeleteFileW(native.c_str());
+  if (native_path(path, Use::write, native)) ::DeleteFileW(native.c_str());
 }
 
 int empty_file(const File& file) {

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <cwctype>
 #include <exception>
 
@@ -149,27 +150,48 @@ File adopt(HANDLE handle, int flags, int& error) {
   return File(fd);
 }
 
-// True when `handle` is a file on disk that is one of the files open on `keep` (the same volume
-// serial number and file index); devices, consoles and pipes have nothing to lose.
-bool is_kept_file(HANDLE handle, std::span<const int> keep, int& error) {
-  if (::GetFileType(handle) != FILE_TYPE_DISK) return false;
-  BY_HANDLE_FILE_INFORMATION out{};
-  if (!::GetFileInformationByHandle(handle, &out)) {
+// What tells a file on disk from every other: its volume and its id there. The 128-bit file id
+// (with the volume's 64-bit serial number) is compared where the volume gives one; the 64-bit file
+// index, which is not unique on every file system, only where it does not.
+struct FileIdentity {
+  bool has_id = false;
+  FILE_ID_INFO id{};
+  BY_HANDLE_FILE_INFORMATION index{};
+};
+
+bool identify(HANDLE handle, FileIdentity& identity, int& error) {
+  if (!::GetFileInformationByHandle(handle, &identity.index)) {
     error = errno_from_windows_error(::GetLastError());
     return false;
   }
+  identity.has_id =
+      ::GetFileInformationByHandleEx(handle, FileIdInfo, &identity.id, sizeof identity.id) != 0;
+  return true;
+}
+
+bool same_identity(const FileIdentity& a, const FileIdentity& b) {
+  if (a.has_id && b.has_id) {
+    return a.id.VolumeSerialNumber == b.id.VolumeSerialNumber &&
+           std::memcmp(a.id.FileId.Identifier, b.id.FileId.Identifier,
+                       sizeof a.id.FileId.Identifier) == 0;
+  }
+  return a.index.dwVolumeSerialNumber == b.index.dwVolumeSerialNumber &&
+         a.index.nFileIndexHigh == b.index.nFileIndexHigh &&
+         a.index.nFileIndexLow == b.index.nFileIndexLow;
+}
+
+// True when `handle` is a file on disk that is one of the files open on `keep` (the same
+// FileIdentity); devices, consoles and pipes have nothing to lose.
+bool is_kept_file(HANDLE handle, std::span<const int> keep, int& error) {
+  if (::GetFileType(handle) != FILE_TYPE_DISK) return false;
+  FileIdentity out;
+  if (!identify(handle, out, error)) return false;
   for (int other : keep) {
     const HANDLE kept = handle_of(other);
     if (::GetFileType(kept) != FILE_TYPE_DISK) continue;
-    BY_HANDLE_FILE_INFORMATION in{};
-    if (!::GetFileInformationByHandle(kept, &in)) {
-      error = errno_from_windows_error(::GetLastError());
-      return false;
-    }
-    if (out.dwVolumeSerialNumber == in.dwVolumeSerialNumber &&
-        out.nFileIndexHigh == in.nFileIndexHigh && out.nFileIndexLow == in.nFileIndexLow) {
-      return true;
-    }
+    FileIdentity in;
+    if (!identify(kept, in, error)) return false;
+    if (same_identity(out, in)) return true;
   }
   return false;
 }

@@ -80,9 +80,10 @@ struct OpenResult {
 OpenResult open_for_reading(const std::string& path);
 
 // Opens a file for writing in binary mode, creating it when missing, without emptying it. When it
-// is one of the files open on `keep` (the same device and inode; on Windows the same volume serial
-// number and file index), `same_file` is set and no file is returned. A file that it made and
-// then cannot return (the check failed) is removed again.
+// is one of the files open on `keep` (the same device and inode; on Windows the same volume and
+// file id), `same_file` is set and no file is returned. A file that it made and then cannot return
+// (the check failed) is removed again. On Windows the names that open_for_reading refuses are
+// refused, and so is a path in the device namespaces (\\.\COM1, \\?\GLOBALROOT\...), with ENOENT.
 OpenResult open_for_writing(const std::string& path, std::span<const int> keep, bool& same_file);
 
 // Empties a regular file that open_for_writing returned; other files (devices, pipes) are written

@@ -146,14 +146,20 @@ bool convert_line(const char* text, std::size_t n, SymbolTable& symbols, OutputB
     r_plane[b] = c.r;
     d_plane[b] = c.d;
   }
-  // The blocks hold the bytes past the line too (its NUL, and padding of any value, maybe unset):
-  // every class is restricted to the line's own bytes, so that nothing past them is decided on.
+  // The last block reaches past the line (its NUL, then padding of any value, maybe never set):
+  // every class keeps only the line's own bytes, so that nothing past them is decided on.
+  const std::size_t last = blocks - 1;
+  const auto tail = static_cast<std::uint16_t>(below<std::uint32_t>(n - last * simd::kBlock));
+  for (Plane<M>* plane : {&blank_plane, &op_plane, &apostrophe_plane, &quote_plane, &letter_plane,
+                          &digit_plane, &control_plane, &r_plane, &d_plane}) {
+    (*plane)[last] &= tail;
+  }
   const M valid = below<M>(n);
-  const M blank = to_mask<M>(blank_plane) & valid;
-  const M op = to_mask<M>(op_plane) & valid;
-  const M apostrophe = to_mask<M>(apostrophe_plane) & valid;
-  const M quote = to_mask<M>(quote_plane) & valid;
-  const M control = to_mask<M>(control_plane) & valid;
+  const M blank = to_mask<M>(blank_plane);
+  const M op = to_mask<M>(op_plane);
+  const M apostrophe = to_mask<M>(apostrophe_plane);
+  const M quote = to_mask<M>(quote_plane);
+  const M control = to_mask<M>(control_plane);
 
   // A line of blanks writes nothing, and so does a line whose first token is REM.
   const M nonblank = valid & ~blank;
@@ -162,8 +168,8 @@ bool convert_line(const char* text, std::size_t n, SymbolTable& symbols, OutputB
   // Where a Number or Word may end (the other control bytes too: a keyword seen there only sends
   // the line to the token loop); the bytes past the line count as its NUL.
   const M terminator = blank | op | apostrophe | control | ~valid;
-  const M letter = to_mask<M>(letter_plane) & valid;
-  const M digit = to_mask<M>(digit_plane) & valid;
+  const M letter = to_mask<M>(letter_plane);
+  const M digit = to_mask<M>(digit_plane);
   // REM and DEFINE, in any case, where a word may begin and end around them and the whole keyword
   // lies within the line (the word may end at the line's end): few words of three or six bytes
   // begin with R or D, so each candidate is checked byte by byte, within the line.

@@ -109,39 +109,44 @@ std::optional<int> open_files(const Arguments& arguments, Files& files, platform
     return 1;
   }
   if (!output.file.is_open()) return cannot_open(arguments.output_path, output.error);
-  // An output that this run created goes again when the run stops before writing it.
-  const auto give_up_output = [&] {
-    if (!output.created) return;
-    output.file.close();
-    platform::remove_file(arguments.output_path);
+  platform::OpenResult map;
+  // The files that this run created go again when the run stops before writing them.
+  const auto give_up = [&] {
+    for (platform::OpenResult* file : {&output, &map}) {
+      if (file->created.empty()) continue;
+      file->file.close();
+      platform::remove_file(file->created);
+    }
   };
   if (arguments.map_path) {
     const int kept[] = {input_fd, output.file.fd()};
-    platform::OpenResult map = platform::open_for_writing(*arguments.map_path, kept, same_file);
+    map = platform::open_for_writing(*arguments.map_path, kept, same_file);
     if (same_file) {
-      give_up_output();
+      give_up();
       report_same_file(console, errors,
                        "The map file is the input or the output file: ", *arguments.map_path,
                        "the input or the output file");
       return 1;
     }
     if (!map.file.is_open()) {
-      give_up_output();
+      give_up();
       return cannot_open(*arguments.map_path, map.error);
     }
-    files.map = std::move(map.file);
   }
   // Every file is open and none is another: only now are the output and the map emptied.
   if (arguments.output_path != kStandardStream) {
     if (const int error = platform::empty_file(output.file)) {
+      give_up();
       return cannot_open(arguments.output_path, error);
     }
   }
-  if (files.map.is_open()) {
-    if (const int error = platform::empty_file(files.map)) {
+  if (map.file.is_open()) {
+    if (const int error = platform::empty_file(map.file)) {
+      give_up();
       return cannot_open(*arguments.map_path, error);
     }
   }
+  files.map = std::move(map.file);
   files.input = std::move(input.file);
   files.output = std::move(output.file);
   return std::nullopt;

@@ -11,20 +11,6 @@ bool is_define_keyword(std::span<char> text) {
   return char_class::is_keyword(text, "DEFINE");
 }
 
-WordUse DefineDirective::handle_word(Tokenizer& tokenizer, std::span<char> word, LineState& line,
-                                     OutputBuffer& out) {
-  if (is_define_keyword(word)) {
-    run_directive(tokenizer, line, out);
-    return WordUse::Directive;
-  }
-  // The word was upper-cased as it was copied.
-  if (!symbols_.find_upper({word.data(), word.size()})) return WordUse::Kept;
-  const std::string_view value = symbols_.found_value();
-  if (!value.empty() && char_class::has(value.front(), char_class::kDigit)) line.note_number();
-  out.put(value);
-  return WordUse::Substituted;
-}
-
 namespace {
 
 // Reports the token the directive stopped on: where it begins (a String at its opening quote, a
@@ -91,8 +77,8 @@ void DefineDirective::observe(const Tokenizer& tokenizer, const LineState& line,
                   role});
 }
 
-void DefineDirective::run_directive(Tokenizer& tokenizer, const LineState& line,
-                                    OutputBuffer& out) {
+[[gnu::noinline]] void DefineDirective::run_directive(Tokenizer& tokenizer, const LineState& line,
+                                                      OutputBuffer& out) {
   if (tokenizer.next_token() != TokenKind::Word) return;  // no message for a missing name
   const std::span<char> name = tokenizer.token_text();    // stays valid: the line is not changed
   observe(tokenizer, line, TokenRole::Definition);

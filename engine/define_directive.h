@@ -4,6 +4,7 @@
 #include <span>
 #include <string_view>
 
+#include "engine/char_class.h"
 #include "engine/line_state.h"
 #include "engine/output_buffer.h"
 #include "engine/symbol_table.h"
@@ -65,5 +66,20 @@ class DefineDirective {
   SymbolTable symbols_;
   TokenObserver* tokens_ = nullptr;
 };
+
+// Inline: the line processor calls it for every word once a name is defined.
+inline WordUse DefineDirective::handle_word(Tokenizer& tokenizer, std::span<char> word,
+                                            LineState& line, OutputBuffer& out) {
+  if (is_define_keyword(word)) {
+    run_directive(tokenizer, line, out);
+    return WordUse::Directive;
+  }
+  // The word was upper-cased as it was copied.
+  if (!symbols_.find_upper({word.data(), word.size()})) return WordUse::Kept;
+  const std::string_view value = symbols_.found_value();
+  if (!value.empty() && char_class::has(value.front(), char_class::kDigit)) line.note_number();
+  out.put(value);
+  return WordUse::Substituted;
+}
 
 }  // namespace vorpex

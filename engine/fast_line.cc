@@ -111,8 +111,9 @@ char* emit(const char* text, M drop, std::size_t from, std::size_t to, char* out
                         last > first ? last - first : 0, out);
 }
 
-// True when `text` begins with REM or DEFINE, in any case (whatever follows); `text` has at least
-// six readable bytes.
+// True when `text` begins with REM or DEFINE, in any case (whatever follows). Reads no byte past
+// the first one that differs from the keyword: a candidate where the whole keyword lies within the
+// line reads only the line's own bytes.
 inline bool is_keyword_at(const char* text) {
   const auto is = [&](std::size_t k, char c) { return (text[k] | 0x20) == c; };
   if (is(0, 'r')) return is(1, 'e') && is(2, 'm');
@@ -145,11 +146,19 @@ bool convert_line(const char* text, std::size_t n, SymbolTable& symbols, OutputB
     r_plane[b] = c.r;
     d_plane[b] = c.d;
   }
+  // The last block reaches past the line (its NUL, then padding of any value, maybe never set):
+  // every class keeps only the line's own bytes, so that nothing past them is decided on.
+  const std::size_t last = blocks - 1;
+  const auto tail = static_cast<std::uint16_t>(below<std::uint32_t>(n - last * simd::kBlock));
+  for (Plane<M>* plane : {&blank_plane, &op_plane, &apostrophe_plane, &quote_plane, &letter_plane,
+                          &digit_plane, &control_plane, &r_plane, &d_plane}) {
+    (*plane)[last] &= tail;
+  }
   const M valid = below<M>(n);
-  const M blank = to_mask<M>(blank_plane) & valid;
+  const M blank = to_mask<M>(blank_plane);
   const M op = to_mask<M>(op_plane);
-  const M apostrophe = to_mask<M>(apostrophe_plane) & valid;
-  const M quote = to_mask<M>(quote_plane) & valid;
+  const M apostrophe = to_mask<M>(apostrophe_plane);
+  const M quote = to_mask<M>(quote_plane);
   const M control = to_mask<M>(control_plane);
 
   // A line of blanks writes nothing, and so does a line whose first token is REM.
@@ -161,12 +170,16 @@ bool convert_line(const char* text, std::size_t n, SymbolTable& symbols, OutputB
   const M terminator = blank | op | apostrophe | control | ~valid;
   const M letter = to_mask<M>(letter_plane);
   const M digit = to_mask<M>(digit_plane);
-  // REM and DEFINE, in any case, where a word may begin and end around them: few words of three
-  // or six bytes begin with R or D, so each candidate is checked byte by byte.
+  // REM and DEFINE, in any case, where a word may begin and end around them and the whole keyword
+  // lies within the line (the word may end at the line's end): few words of three or six bytes
+  // begin with R or D, so each candidate is checked byte by byte, within the line.
   const M word_boundary = ~((letter | digit) << 1);
+  const M rem_fits = valid >> 2;     // bit i: bytes i..i+2 are the line's
+  const M define_fits = valid >> 5;  // bit i: bytes i..i+5 are the line's
   M keyword = 0;
-  for (M candidates = word_boundary & ((to_mask<M>(r_plane) & at_offset(terminator, 3)) |
-                                       (to_mask<M>(d_plane) & at_offset(terminator, 6)));
+  for (M candidates =
+           word_boundary & ((to_mask<M>(r_plane) & rem_fits & at_offset(terminator, 3)) |
+                            (to_mask<M>(d_plane) & define_fits & at_offset(terminator, 6)));
        candidates != 0; candidates &= candidates - 1) {
     const std::size_t at = lowest(candidates);
     if (is_keyword_at(text + at)) keyword |= M{1} << at;

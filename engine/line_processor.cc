@@ -59,7 +59,9 @@ ProcessResult LineProcessor::process_input(LineSource& input) {
       if (output_.failed()) break;
       continue;
     }
-    if (!process_line(text, tokenizer, line)) {
+    const bool stopped = tokens_ != nullptr ? !process_line<false, true>(text, tokenizer, line)
+                                            : !process_line<false, false>(text, tokenizer, line);
+    if (stopped) {
       result.outcome = Outcome::UnknownToken;
       break;
     }
@@ -72,6 +74,7 @@ ProcessResult LineProcessor::process_input(LineSource& input) {
   return result;
 }
 
+template <bool kAlternative, bool kObserve>
 inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokenizer,
                                         LineState& line) {
   tokenizer.set_line(text.data());
@@ -100,12 +103,11 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
     char* const copy = out + (blank ? 1 : 0);
     switch (tokenizer.next_token_copying(copy)) {
       case TokenKind::Delimiter:
-        if (tokens_ != nullptr) [[unlikely]]
-          observe(tokenizer, line, TokenRole::Operator);
+        if constexpr (kObserve) observe(tokenizer, line, TokenRole::Operator);
         handle_delimiter(tokenizer, line);
         break;
       case TokenKind::Number:
-        if (tokens_ != nullptr) [[unlikely]]
+        if constexpr (kObserve)
           observe(tokenizer, line,
                   line.token_count == 0 ? TokenRole::LineNumber : TokenRole::Number);
         if (line.token_count == 0 && open_join_line_ != 0)
@@ -115,11 +117,11 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
         break;
       case TokenKind::Word:
         output_.commit(copy);  // the blank, whatever the word turns out to be
-        if (handle_word({copy, tokenizer.token_text().size()}, tokenizer, line)) reserve_rest();
+        if (handle_word<kObserve>({copy, tokenizer.token_text().size()}, tokenizer, line))
+          reserve_rest();
         break;
       case TokenKind::String:
-        if (tokens_ != nullptr) [[unlikely]]
-          observe(tokenizer, line, TokenRole::String);
+        if constexpr (kObserve) observe(tokenizer, line, TokenRole::String);
         output_.commit(copy);
         output_.put('"');
         output_.put(tokenizer.token_view());
@@ -127,8 +129,10 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
         break;
       case TokenKind::None:
         if (!unknown_character(tokenizer, line)) {
-          if (reports_.holding) [[unlikely]]
-            settle_quote(text, line);
+          if constexpr (!kAlternative) {
+            if (reports_.holding) [[unlikely]]
+              settle_quote(text, line);
+          }
           output_.keep(false);
           return false;
         }
@@ -138,8 +142,10 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
     line.previous_kind = tokenizer.kind();
     ++line.token_count;
   } while (!tokenizer.at_line_end());
-  if (reports_.holding) [[unlikely]]
-    settle_quote(text, line);
+  if constexpr (!kAlternative) {
+    if (reports_.holding) [[unlikely]]
+      settle_quote(text, line);
+  }
   output_.keep(false);
   return true;
 }
@@ -234,7 +240,8 @@ void LineProcessor::settle_quote(std::span<char> text, const LineState& line) {
     Tokenizer tokenizer(nullptr);
     LineState alternative_line;
     alternative_line.line_number = line.line_number;
-    process_line({alternative_.data(), alternative_.size()}, tokenizer, alternative_line);
+    process_line<true, false>({alternative_.data(), alternative_.size()}, tokenizer,
+                              alternative_line);
     bool ignored = false;
     const std::string_view other = output_.since(own_end, ignored);
     const std::string_view own_again =
@@ -286,7 +293,7 @@ void LineProcessor::settle_quote(std::span<char> text, const LineState& line) {
                   open_join_line_, {join_number_, join_number_size_});
 }
 
-inline void LineProcessor::handle_delimiter(Tokenizer& tokenizer, LineState& line) {
+[[gnu::always_inline]] inline void LineProcessor::handle_delimiter(Tokenizer& tokenizer, LineState& line) {
   const char c = tokenizer.delimiter_char();
   if (c == '\'') {
     // The rest of the line is a comment. A line that began with a number joins the next output
@@ -313,11 +320,11 @@ inline void LineProcessor::handle_delimiter(Tokenizer& tokenizer, LineState& lin
   }
 }
 
-inline bool LineProcessor::handle_word(std::span<char> word, Tokenizer& tokenizer,
+template <bool kObserve>
+[[gnu::always_inline]] inline bool LineProcessor::handle_word(std::span<char> word, Tokenizer& tokenizer,
                                        LineState& line) {
   if (is_rem_keyword(word)) {
-    if (tokens_ != nullptr) [[unlikely]]
-      observe(tokenizer, line, TokenRole::Comment);
+    if constexpr (kObserve) observe(tokenizer, line, TokenRole::Comment);
     // The rest of the line goes, with its line break. After a leading number alone that is the
     // label's join; after a statement it makes the next line continue this one.
     if (line.token_count > 0) {
@@ -330,7 +337,7 @@ inline bool LineProcessor::handle_word(std::span<char> word, Tokenizer& tokenize
     tokenizer.finish_line();
     return false;
   }
-  if (tokens_ != nullptr) [[unlikely]] {
+  if constexpr (kObserve) {
     const bool defined = symbols().entry_of({word.data(), word.size()}) != nullptr;
     observe(tokenizer, line,
             is_define_keyword(word) ? TokenRole::Directive

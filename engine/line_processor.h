@@ -81,10 +81,14 @@ class LineProcessor {
   // Returns false when the line stopped the run on a token that begins nothing.
   // The line's tokenizer and state are the line loop's own locals, which the compiler keeps in
   // registers; the handlers take them by reference and are inlined into the loop.
+  // `kAlternative`: the line is converted only to be compared, and judges no quote of its own.
+  // `kObserve`: the token observer is told of each token.
+  template <bool kAlternative, bool kObserve>
   bool process_line(std::span<char> text, Tokenizer& tokenizer, LineState& line);
   void handle_delimiter(Tokenizer& tokenizer, LineState& line);
   // `word` is the Word's upper-cased copy at the end of the output, after its blank. Returns true
   // when the DEFINE handler took the word, having written what it needed.
+  template <bool kObserve>
   bool handle_word(std::span<char> word, Tokenizer& tokenizer, LineState& line);
   // A character that begins no token at the cursor. Returns true when the line goes on after it.
   bool unknown_character(Tokenizer& tokenizer, const LineState& line);

@@ -64,6 +64,27 @@ inline constexpr const char* kName =
     "scalar";
 #endif
 
+namespace detail {
+
+// The index of the first byte of text[0, n) that `hits` marks (it gives one bit per byte of the
+// block it is handed), or n when there is none. The last block, which may reach past text + n, is
+// the only one whose marks are restricted to the text: what lies past it never matters.
+template <typename Hits>
+std::size_t find_first(const char* text, std::size_t n, Hits hits) {
+  std::size_t k = 0;
+  for (; k + kBlock <= n; k += kBlock) {
+    if (const unsigned h = hits(text + k); h != 0)
+      return k + static_cast<std::size_t>(__builtin_ctz(h));
+  }
+  if (k < n) {
+    const unsigned h = hits(text + k) & ((1u << (n - k)) - 1);
+    if (h != 0) return k + static_cast<std::size_t>(__builtin_ctz(h));
+  }
+  return n;
+}
+
+}  // namespace detail
+
 namespace portable {
 
 // The same primitives one byte at a time: where no vector unit is known, and as the reference
@@ -149,20 +170,15 @@ inline __m128i expand(std::uint16_t mask) {
 }  // namespace detail
 
 // The index of the first byte of text[0, n) that is `a` or `b`, or n when there is none. Reads
-// whole blocks: up to 15 bytes past text + n.
+// whole blocks, up to 15 bytes past text + n, whose values never matter.
 inline std::size_t find_either(const char* text, std::size_t n, char a, char b) {
   const __m128i va = _mm_set1_epi8(a);
   const __m128i vb = _mm_set1_epi8(b);
-  for (std::size_t k = 0; k < n; k += kBlock) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + k));
-    const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb)));
-    if (hits != 0) {
-      const std::size_t at =
-          k + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(hits)));
-      return at < n ? at : n;
-    }
-  }
-  return n;
+  return detail::find_first(text, n, [&](const char* block) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+    return static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb))));
+  });
 }
 
 inline BlockClasses classify(const char* block) {
@@ -256,17 +272,12 @@ inline uint8x16_t expand(std::uint16_t mask) {
 }  // namespace detail
 
 inline std::size_t find_either(const char* text, std::size_t n, char a, char b) {
-  for (std::size_t k = 0; k < n; k += kBlock) {
-    const uint8x16_t v = vld1q_u8(reinterpret_cast<const std::uint8_t*>(text + k));
-    const uint8x16_t hit = vorrq_u8(vceqq_u8(v, vdupq_n_u8(static_cast<std::uint8_t>(a))),
-                                    vceqq_u8(v, vdupq_n_u8(static_cast<std::uint8_t>(b))));
-    const std::uint16_t hits = detail::bits(hit);
-    if (hits != 0) {
-      const std::size_t at = k + static_cast<std::size_t>(__builtin_ctz(hits));
-      return at < n ? at : n;
-    }
-  }
-  return n;
+  return detail::find_first(text, n, [&](const char* block) {
+    const uint8x16_t v = vld1q_u8(reinterpret_cast<const std::uint8_t*>(block));
+    return static_cast<unsigned>(
+        detail::bits(vorrq_u8(vceqq_u8(v, vdupq_n_u8(static_cast<std::uint8_t>(a))),
+                              vceqq_u8(v, vdupq_n_u8(static_cast<std::uint8_t>(b))))));
+  });
 }
 
 inline BlockClasses classify(const char* block) {

@@ -1,10 +1,16 @@
 // Converts the same bytes through the token loop alone and through the fast line path, with
-// several reader block sizes and output buffer sizes, and from lines in memory that the fast path
-// must copy before reading them a block at a time, and requires the same output bytes, console
-// bytes, diagnostics, line map, outcome and line count from all of them. An odd first byte
-// defines a few constants before the conversion (a word value, a number value, a keyword's name),
-// so that substitution is covered without the fuzzer having to find the DEFINE syntax first. A
-// difference aborts, so libFuzzer keeps the input.
+// several reader block sizes and output buffer sizes, from lines in memory that the fast path must
+// copy before reading them a block at a time, and from lines in memory that it reads in place, each
+// followed by exactly the padding its source promises (an allocation of its own, so that a read one
+// byte past it is reported), and requires the same output bytes, console bytes, diagnostics, line
+// map, outcome and line count from all of them. A difference aborts, so libFuzzer keeps the input.
+//
+// The input is converted whole. The bytes after its first end-of-text byte (0x1A), which the
+// conversion never reads, set the run: the lowest bit of the first one defines a few constants
+// before the conversion (a word value, a number value, a keyword's name), so that substitution is
+// covered without the fuzzer having to find the DEFINE syntax first; the ones after it fill the
+// padding past each line, over and over (a mix of keyword beginnings, quotes and blanks when there
+// are none).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -113,9 +119,12 @@ std::vector<std::string> split_lines(std::string_view input) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size == 0) return 0;
-  const bool defined = (data[0] & 1) != 0;
-  const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  const std::size_t end_of_text = input.find('\x1a');
+  const std::string_view options =
+      end_of_text == std::string_view::npos ? "" : input.substr(end_of_text + 1);
+  const bool defined = !options.empty() && (options.front() & 1) != 0;
+  const std::string_view padding = options.size() > 1 ? options.substr(1) : "\" REM 'DEFINE DE";
   constexpr std::size_t kBlock = TextReader::kBlockSize;
   constexpr std::size_t kOutput = vorpex::OutputBuffer::kDefaultCapacity;
 
@@ -131,8 +140,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           "the fast path with small buffers writes what the token loop writes");
   require(convert(input, {true, 1 + (seed >> 32) % 7, 1 + (seed >> 40) % 7, defined}) == reference,
           "the fast path with tiny buffers writes what the token loop writes");
-  vorpex::testing::VectorLineSource lines(split_lines(input));
-  require(run(lines, {true, kBlock, 7, defined}) == reference,
+  const std::vector<std::string> lines = split_lines(input);
+  vorpex::testing::VectorLineSource copied(lines);
+  require(run(copied, {true, kBlock, 7, defined}) == reference,
           "the fast path on lines it must copy writes what the token loop writes");
+  vorpex::testing::PaddedLineSource padded(lines, std::string(padding));
+  require(run(padded, {true, kBlock, kOutput, defined}) == reference,
+          "the fast path on padded lines writes what the token loop writes");
   return 0;
 }

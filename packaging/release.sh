@@ -11,10 +11,20 @@
 # npm, and wine to check the .exe.
 # OUT_DIR is emptied first; a directory that holds anything else than an earlier run's artifacts
 # is refused. The archives hold their files with the modes 644 and 755 and the time of the last
-# commit (or SOURCE_DATE_EPOCH), whatever the umask and the clock of the build.
+# commit (or SOURCE_DATE_EPOCH), whatever the umask and the clock of the build. The Debian
+# package's maintainer is VORPEX_MAINTAINER="Name <address>", or else the author of the last
+# commit; without either (a tree without git history) nothing is built.
 # Usage: packaging/release.sh [OUT_DIR]
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
+maintainer=${VORPEX_MAINTAINER:-$(git -C "$source_dir" log -1 '--format=%an <%ae>' 2>/dev/null ||
+  true)}
+if [[ ! $maintainer =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ || $maintainer == *.invalid\> ]]; then
+  echo "release: the Debian package needs a maintainer${maintainer:+, not '$maintainer'}: run" \
+    "VORPEX_MAINTAINER=\"Name <address>\" $0${1:+ $1}, or from a git checkout, whose last" \
+    "commit's author is taken" >&2
+  exit 2
+fi
 out=$(mkdir -p "${1:-build-artifacts}" && cd "${1:-build-artifacts}" && pwd)
 marker=$out/.vorpex-artifacts
 if [ ! -e "$marker" ] && [ -n "$(ls -A "$out")" ]; then
@@ -45,7 +55,7 @@ build() {  # build DIR CMAKE_ARGS...
 rm -rf "${out:?}"/*
 touch "$marker"
 echo "== Debian package"
-build "$out/build-deb"
+build "$out/build-deb" "-DVORPEX_MAINTAINER=$maintainer"
 (cd "$out/build-deb" && cpack -G DEB -B "$out" >"$out/cpack.log" 2>&1) ||
   { cat "$out/cpack.log" >&2; exit 1; }
 rm -rf "$out/_CPack_Packages"

@@ -1,7 +1,6 @@
 #include "platform/error_number.h"
 
 #include <cerrno>
-#include <cstring>
 
 namespace vorpex::platform {
 
@@ -22,10 +21,6 @@ int open_error_number(int error) {
     default:
       return error;
   }
-}
-
-std::string error_text(int error) {
-  return std::strerror(error);
 }
 
 }  // namespace vorpex::platform

@@ -11,8 +11,16 @@ namespace vorpex::platform {
 // keep the platform's number.
 int open_error_number(int error);
 
-// The system's own words for an error number, as its tools print them.
+// The system's own words for an error number, as its tools print them: on Windows, those of the
+// C runtime.
 std::string error_text(int error);
+
+#ifdef _WIN32
+// The C runtime's error number for a Windows error code, as the runtime's own calls set it for a
+// file; the codes that its table leaves to EINVAL although they say what went wrong (a full disk
+// through a handle, a network name gone, a device error) get the number they mean.
+int errno_from_windows_error(unsigned long code);
+#endif
 
 // How lines end in text that this platform's own tools write to standard error.
 #ifdef _WIN32

@@ -72,7 +72,9 @@ std::ptrdiff_t read_some(int fd, std::span<char> buffer, int& error);
 struct OpenResult {
   File file;
   int error = 0;
-  bool created = false;  // open_for_writing made the file: it did not exist before
+  // The file that open_for_writing made, by the name that removes it: the path itself, or for a
+  // symbolic link to a missing file the file that the link names. Empty when the file was there.
+  std::string created;
 };
 
 // Opens an existing file for reading. A directory is refused with EISDIR. On Windows the file is
@@ -82,16 +84,21 @@ struct OpenResult {
 OpenResult open_for_reading(const std::string& path);
 
 // Opens a file for writing in binary mode, creating it when missing, without emptying it. When it
-// is one of the files open on `keep` (the same device and inode; on Windows the same volume serial
-// number and file index), `same_file` is set and no file is returned.
+// is one of the files open on `keep` (the same device and inode; on Windows the same volume and
+// file id), `same_file` is set and no file is returned. A file that it made and then cannot return
+// (the check failed) is removed again. On Windows the names that open_for_reading refuses are
+// refused, and so is a path in the device namespaces (\\.\COM1, \\?\GLOBALROOT\...), with ENOENT.
 OpenResult open_for_writing(const std::string& path, std::span<const int> keep, bool& same_file);
 
 // Empties a regular file that open_for_writing returned; other files (devices, pipes) are written
-// as they are. Returns 0, or the error number of the failure. A run empties its files only once
-// every one of them is open and checked, so that a refusal leaves every file as it was.
+// as they are. Returns 0, or the error number of the failure, also when the kind of file cannot be
+// told (new text over an old file that was not emptied would keep the old file's tail). A run
+// empties its files only once every one of them is open and checked, so that a refusal leaves every
+// file as it was.
 int empty_file(const File& file);
 
-// Removes the file that `path` names; used for a file that the run created and then gave up.
+// Removes the file that `path` names; used with OpenResult::created for a file that the run
+// created and then gave up.
 void remove_file(const std::string& path);
 
 // A standard stream (0 for input, 1 for output) as a file of the run, for the path "-". The

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <system_error>
 
 namespace vorpex::platform {
 
@@ -94,26 +96,50 @@ bool is_kept_file(int fd, std::span<const int> keep, int& error) {
   return false;
 }
 
+// Opens `path` for writing, creating the file when it is missing; `created` gets the name of a
+// file that this call made. Only an open with O_EXCL counts as making one: no other program can
+// have made the file in between. A symbolic link to a missing file fails O_EXCL (the link itself
+// exists), so the links are followed here, each relative to its own directory, and O_EXCL makes
+// the file that the last one names; removing that file later leaves the link as it was.
+int open_or_create(const std::string& path, std::string& created) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd >= 0 || errno != ENOENT) return fd;
+  std::filesystem::path target = path;
+  for (int links = 0; links <= 40; ++links) {  // as many as the system follows itself
+    fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      created = target.string();
+      return fd;
+    }
+    if (errno != EEXIST) return fd;
+    std::error_code error;
+    const std::filesystem::path next = std::filesystem::read_symlink(target, error);
+    // Not a link: another program made the file in between, and it is opened as it is.
+    if (error) return ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+    target = target.parent_path() / next;  // an absolute `next` replaces the whole
+  }
+  errno = ELOOP;
+  return -1;
+}
+
 }  // namespace
 
 OpenResult open_for_writing(const std::string& path, std::span<const int> keep, bool& same_file) {
   same_file = false;
   OpenResult result;
-  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0 && errno == ENOENT) {
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    result.created = fd >= 0;
-    // Made by another program in between, or a link to a missing file: opened as before.
-    if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  }
-  result.file = File(fd);
+  result.file = File(open_or_create(path, result.created));
   if (!result.file.is_open()) {
     result.error = errno;
     return result;
   }
-  // Writing over the input would destroy it.
+  // Writing over the input would destroy it. A file made just now cannot be the input, but the
+  // check may fail: then the file goes again.
   same_file = is_kept_file(result.file.fd(), keep, result.error);
-  if (same_file || result.error != 0) result.file.close();
+  if (same_file || result.error != 0) {
+    result.file.close();
+    if (!result.created.empty()) remove_file(result.created);
+    result.created.clear();
+  }
   return result;
 }
 
@@ -123,9 +149,8 @@ void remove_file(const std::string& path) {
 
 int empty_file(const File& file) {
   struct stat out {};
-  if (::fstat(file.fd(), &out) == 0 && S_ISREG(out.st_mode) && ::ftruncate(file.fd(), 0) != 0) {
-    return errno;
-  }
+  if (::fstat(file.fd(), &out) != 0) return errno;
+  if (S_ISREG(out.st_mode) && ::ftruncate(file.fd(), 0) != 0) return errno;
   return 0;
 }
 

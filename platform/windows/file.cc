@@ -12,9 +12,11 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <cwctype>
 #include <exception>
 
+#include "platform/error_number.h"
 #include "platform/windows/wide.h"
 
 namespace vorpex::platform {
@@ -39,79 +41,82 @@ std::string narrow(std::wstring_view utf16) {
 
 namespace {
 
-// A Windows error code in the C runtime's numbering, as the runtime's own calls would report it.
-int errno_from(DWORD code) {
-  switch (code) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_PATHNAME:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME:
-    case ERROR_DIRECTORY:
-    case ERROR_FILENAME_EXCED_RANGE:
-      return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_WRITE_PROTECT:
-    case ERROR_NETWORK_ACCESS_DENIED:
-    case ERROR_CANNOT_MAKE:
-    case ERROR_DELETE_PENDING:
-      return EACCES;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return ENOSPC;
-    case ERROR_TOO_MANY_OPEN_FILES:
-      return EMFILE;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-      return ENOMEM;
-    case ERROR_INVALID_HANDLE:
-      return EBADF;
-    case ERROR_BROKEN_PIPE:
-    case ERROR_NO_DATA:
-      return EPIPE;
-    default:
-      return EINVAL;
-  }
-}
-
 bool equal_ignoring_case(std::wstring_view a, std::wstring_view b) {
   return a.size() == b.size() &&
          std::equal(a.begin(), a.end(), b.begin(),
                     [](wchar_t x, wchar_t y) { return std::towupper(x) == std::towupper(y); });
 }
 
-// A component that Windows would quietly turn into another name or a device: one that ends in a
-// dot or a blank ("out.bas." is "out.bas"), or whose part before the first dot is a reserved
-// device name ("con", "nul.bas", "com1.txt").
-bool is_ambiguous_component(std::wstring_view name) {
-  if (name.empty() || name == L"." || name == L"..") return false;
-  if (name.back() == L'.' || name.back() == L' ') return true;
+bool is_separator(wchar_t c) {
+  return c == L'\\' || c == L'/';
+}
+
+// Whether the base name of a component (the part before its first dot) names a device. Windows
+// drops the blanks at its end before it compares ("nul .bas" is NUL), and takes the superscript
+// digits as port numbers too ("COM¹").
+bool is_reserved_device_name(std::wstring_view name) {
   std::wstring_view base = name.substr(0, name.find(L'.'));
+  while (!base.empty() && base.back() == L' ')
+    base.remove_suffix(1);
   static constexpr std::array<std::wstring_view, 6> kDevices = {L"CON", L"PRN",    L"AUX",
                                                                 L"NUL", L"CONIN$", L"CONOUT$"};
   for (std::wstring_view device : kDevices) {
     if (equal_ignoring_case(base, device)) return true;
   }
-  if (base.size() == 4 && base[3] >= L'0' && base[3] <= L'9') {
-    return equal_ignoring_case(base.substr(0, 3), L"COM") ||
-           equal_ignoring_case(base.substr(0, 3), L"LPT");
+  if (base.size() != 4) return false;
+  const wchar_t number = base[3];
+  if ((number < L'0' || number > L'9') && number != L'\u00b9' && number != L'\u00b2' &&
+      number != L'\u00b3') {
+    return false;
   }
-  return false;
+  return equal_ignoring_case(base.substr(0, 3), L"COM") ||
+         equal_ignoring_case(base.substr(0, 3), L"LPT");
 }
+
+// A component that Windows would quietly turn into another name or a device: one that ends in a
+// dot or a blank ("out.bas." is "out.bas"), or a reserved device name ("con", "nul.bas",
+// "com1.txt").
+bool is_ambiguous_component(std::wstring_view name) {
+  if (name.empty() || name == L"." || name == L"..") return false;
+  if (name.back() == L'.' || name.back() == L' ') return true;
+  return is_reserved_device_name(name);
+}
+
+// Whether a path names something in the system's device namespaces rather than a file: "\\.\"
+// in any spelling of its separators ("//./COM1"), "//?/" (which is the same), the system's own
+// "\??\", and a "\\?\" path that goes to no drive, share or volume ("\\?\GLOBALROOT\...",
+// "\\?\NUL").
+bool is_device_path(std::wstring_view path) {
+  if (path.starts_with(L"\\??\\")) return true;
+  const bool device_prefix = path.size() >= 3 && is_separator(path[0]) && is_separator(path[1]) &&
+                             (path[2] == L'.' || path[2] == L'?') &&
+                             (path.size() == 3 || is_separator(path[3]));
+  if (!device_prefix) return false;
+  if (!path.starts_with(L"\\\\?\\")) return true;
+  // "\\?\" hands the rest to the system as it is: a file's name goes on from a drive ("C:"), a
+  // share ("UNC") or a volume ("Volume{...}").
+  const std::wstring_view rest = path.substr(4);
+  const std::size_t separator = rest.find(L'\\');
+  if (separator == std::wstring_view::npos) return true;
+  const std::wstring_view root = rest.substr(0, separator);
+  const bool drive = root.size() == 2 && root[1] == L':' && std::iswalpha(root[0]);
+  const bool volume =
+      root.size() > 8 && equal_ignoring_case(root.substr(0, 7), L"Volume{") && root.back() == L'}';
+  return !drive && !volume && !equal_ignoring_case(root, L"UNC");
+}
+
+enum class Use { read, write };
 
 // The name to hand to CreateFileW for a UTF-8 path, or false when the path is refused: a reserved
 // device name or a trailing dot or blank in any component, or a colon other than a drive's (which
-// would name an alternate data stream). "NUL" alone is the null device, as /dev/null is on POSIX
-// systems; a name already in the \\?\ or \\.\ form is taken as it is. A path that is long once
-// joined to the current directory (where the system applies its limit) is made absolute in the
-// \\?\ form, which has no length limit.
-bool native_path(const std::string& path, std::wstring& native) {
+// would name an alternate data stream); and for writing, a path in the device namespaces. "NUL"
+// alone is the null device, as /dev/null is on POSIX systems; a name in the \\?\ or \\.\ form
+// is otherwise taken as it is. A path that is long once joined to the current directory (where
+// the system applies its limit) is made absolute in the \\?\ form, which has no length limit.
+bool native_path(const std::string& path, Use use, std::wstring& native) {
   native = widen(path);
   if (equal_ignoring_case(native, L"NUL")) return true;
+  if (use == Use::write && is_device_path(native)) return false;
   if (native.starts_with(L"\\\\?\\") || native.starts_with(L"\\\\.\\")) return true;
   const bool has_drive = native.size() >= 2 && native[1] == L':' && std::iswalpha(native[0]);
   std::size_t start = has_drive ? 2 : 0;
@@ -145,29 +150,67 @@ File adopt(HANDLE handle, int flags, int& error) {
   return File(fd);
 }
 
-// True when `handle` is a file on disk that is one of the files open on `keep` (the same volume
-// serial number and file index); devices, consoles and pipes have nothing to lose.
-bool is_kept_file(HANDLE handle, std::span<const int> keep, int& error) {
-  if (::GetFileType(handle) != FILE_TYPE_DISK) return false;
-  BY_HANDLE_FILE_INFORMATION out{};
-  if (!::GetFileInformationByHandle(handle, &out)) {
-    error = errno_from(::GetLastError());
+// What tells a file on disk from every other: its volume and its id there. The 128-bit file id
+// (with the volume's 64-bit serial number) is compared where the volume gives one; the 64-bit file
+// index, which is not unique on every file system, only where it does not.
+struct FileIdentity {
+  bool has_id = false;
+  FILE_ID_INFO id{};
+  BY_HANDLE_FILE_INFORMATION index{};
+};
+
+bool identify(HANDLE handle, FileIdentity& identity, int& error) {
+  if (!::GetFileInformationByHandle(handle, &identity.index)) {
+    error = errno_from_windows_error(::GetLastError());
     return false;
   }
+  identity.has_id =
+      ::GetFileInformationByHandleEx(handle, FileIdInfo, &identity.id, sizeof identity.id) != 0;
+  return true;
+}
+
+bool same_identity(const FileIdentity& a, const FileIdentity& b) {
+  if (a.has_id && b.has_id) {
+    return a.id.VolumeSerialNumber == b.id.VolumeSerialNumber &&
+           std::memcmp(a.id.FileId.Identifier, b.id.FileId.Identifier,
+                       sizeof a.id.FileId.Identifier) == 0;
+  }
+  return a.index.dwVolumeSerialNumber == b.index.dwVolumeSerialNumber &&
+         a.index.nFileIndexHigh == b.index.nFileIndexHigh &&
+         a.index.nFileIndexLow == b.index.nFileIndexLow;
+}
+
+// True when `handle` is a file on disk that is one of the files open on `keep` (the same
+// FileIdentity); devices, consoles and pipes have nothing to lose.
+bool is_kept_file(HANDLE handle, std::span<const int> keep, int& error) {
+  if (::GetFileType(handle) != FILE_TYPE_DISK) return false;
+  FileIdentity out;
+  if (!identify(handle, out, error)) return false;
   for (int other : keep) {
     const HANDLE kept = handle_of(other);
     if (::GetFileType(kept) != FILE_TYPE_DISK) continue;
-    BY_HANDLE_FILE_INFORMATION in{};
-    if (!::GetFileInformationByHandle(kept, &in)) {
-      error = errno_from(::GetLastError());
-      return false;
-    }
-    if (out.dwVolumeSerialNumber == in.dwVolumeSerialNumber &&
-        out.nFileIndexHigh == in.nFileIndexHigh && out.nFileIndexLow == in.nFileIndexLow) {
-      return true;
-    }
+    FileIdentity in;
+    if (!identify(kept, in, error)) return false;
+    if (same_identity(out, in)) return true;
   }
   return false;
+}
+
+// The name that removes a file just made through `path`: the path itself, or for a symbolic link
+// to a missing file the file that the link names (removing the path would remove the link).
+std::string created_name(const std::string& path, const std::wstring& native, HANDLE handle) {
+  const DWORD attributes = ::GetFileAttributesW(native.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    return path;
+  }
+  // When the name is not known, the file stays rather than the link going.
+  const DWORD size = ::GetFinalPathNameByHandleW(handle, nullptr, 0, 0);
+  if (size == 0) return {};
+  std::wstring final_path(size, L'\0');
+  const DWORD length = ::GetFinalPathNameByHandleW(handle, final_path.data(), size, 0);
+  if (length == 0 || length >= size) return {};
+  final_path.resize(length);
+  return narrow(final_path);
 }
 
 UINT saved_console_code_page = 0;
@@ -226,7 +269,7 @@ bool FdSink::write(std::string_view bytes) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
     DWORD written = 0;
     if (!::WriteFile(handle, bytes.data(), chunk, &written, nullptr)) {
-      error_ = errno_from(::GetLastError());
+      error_ = errno_from_windows_error(::GetLastError());
       return false;
     }
     if (written == 0) {
@@ -245,14 +288,14 @@ std::ptrdiff_t read_some(int fd, std::span<char> buffer, int& error) {
   if (::ReadFile(handle_of(fd), buffer.data(), chunk, &n, nullptr)) return n;
   const DWORD code = ::GetLastError();
   if (code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF) return 0;  // the writer is gone
-  error = errno_from(code);
+  error = errno_from_windows_error(code);
   return -1;
 }
 
 OpenResult open_for_reading(const std::string& path) {
   OpenResult result;
   std::wstring native;
-  if (!native_path(path, native)) {
+  if (!native_path(path, Use::read, native)) {
     result.error = ENOENT;
     return result;
   }
@@ -260,7 +303,7 @@ OpenResult open_for_reading(const std::string& path) {
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    result.error = errno_from(::GetLastError());
+    result.error = errno_from_windows_error(::GetLastError());
     return result;
   }
   BY_HANDLE_FILE_INFORMATION info{};
@@ -278,7 +321,7 @@ OpenResult open_for_writing(const std::string& path, std::span<const int> keep, 
   same_file = false;
   OpenResult result;
   std::wstring native;
-  if (!native_path(path, native)) {
+  if (!native_path(path, Use::write, native)) {
     result.error = ENOENT;
     return result;
   }
@@ -287,27 +330,36 @@ OpenResult open_for_writing(const std::string& path, std::span<const int> keep, 
       ::CreateFileW(native.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    result.error = errno_from(::GetLastError());
+    result.error = errno_from_windows_error(::GetLastError());
     return result;
   }
-  result.created = ::GetLastError() != ERROR_ALREADY_EXISTS;
+  if (::GetLastError() != ERROR_ALREADY_EXISTS) result.created = created_name(path, native, handle);
   result.file = adopt(handle, _O_WRONLY, result.error);
-  if (!result.file.is_open()) return result;
-  // Writing over the input would destroy it.
-  same_file = is_kept_file(handle, keep, result.error);
-  if (same_file || result.error != 0) result.file.close();
+  // Writing over the input would destroy it. A file made just now cannot be the input, but the
+  // check may fail: then the file goes again.
+  if (result.file.is_open()) same_file = is_kept_file(handle, keep, result.error);
+  if (same_file || result.error != 0) {
+    result.file.close();
+    if (!result.created.empty()) remove_file(result.created);
+    result.created.clear();
+  }
   return result;
 }
 
 void remove_file(const std::string& path) {
   std::wstring native;
-  if (native_path(path, native)) ::DeleteFileW(native.c_str());
+  if (native_path(path, Use::write, native)) ::DeleteFileW(native.c_str());
 }
 
 int empty_file(const File& file) {
   const HANDLE handle = handle_of(file.fd());
-  if (::GetFileType(handle) == FILE_TYPE_DISK && !::SetEndOfFile(handle)) {
-    return errno_from(::GetLastError());
+  ::SetLastError(NO_ERROR);
+  const DWORD type = ::GetFileType(handle);
+  if (type == FILE_TYPE_UNKNOWN && ::GetLastError() != NO_ERROR) {
+    return errno_from_windows_error(::GetLastError());
+  }
+  if (type == FILE_TYPE_DISK && !::SetEndOfFile(handle)) {
+    return errno_from_windows_error(::GetLastError());
   }
   return 0;
 }

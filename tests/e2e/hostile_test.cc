@@ -134,13 +134,13 @@ std::string describe(const fs::path& path) {
 #endif
 
 // Every entry under the sandbox, by relative path ("." is the sandbox itself); symbolic links are
-// described, not followed.
+// described, not followed (nor resolved in the names).
 using Snapshot = std::map<std::string, std::string>;
 
 Snapshot snapshot(const Sandbox& sandbox) {
   Snapshot entries{{".", describe(sandbox.dir())}};
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(sandbox.dir())) {
-    entries[fs::relative(entry.path(), sandbox.dir()).string()] = describe(entry.path());
+    entries[entry.path().lexically_relative(sandbox.dir()).string()] = describe(entry.path());
   }
   return entries;
 }
@@ -184,7 +184,10 @@ bool populate(const Sandbox& sandbox) {
   return sandbox.symlink("prog.bas", "link.bas") &&
          sandbox.symlink("link.bas", "link_to_link.bas") &&
          sandbox.symlink("old.bas", "link_to_old.bas") && sandbox.symlink("dir", "link_to_dir") &&
-         sandbox.symlink("nodir/x.bas", "dangling.bas");
+         sandbox.symlink("nodir/x.bas", "dangling.bas") &&
+         sandbox.symlink("new.bas", "to_new.bas") &&
+         sandbox.symlink("to_new.bas", "to_to_new.bas") &&
+         sandbox.symlink("new.bas", "dir/to_new.bas");
 }
 
 struct HostileCase {
@@ -250,6 +253,25 @@ const std::vector<HostileCase> kHostileCases = {
     refused("LinkAndHardLink", "link.bas", "hard.bas", same_file("hard.bas"), Needs::symlinks),
     refused("SameFileInSubdirectory", "dir/inner.bas", "link_to_dir/inner.bas",
             same_file("link_to_dir/inner.bas"), Needs::symlinks),
+    // A link to a missing file: a run that gives up removes the file that it made where the link
+    // points, and leaves the link as it was.
+    {"GivenUpOutputThroughLinksToMissingFile",
+     {"-i", "prog.bas", "-o", "to_to_new.bas", "--map", "nodir/x"},
+     echo_both("prog.bas", "to_to_new.bas") + "map file: nodir/x\r\n" + cannot_open("nodir/x", 2),
+     1,
+     {"."},
+     "",
+     "",
+     Needs::symlinks},
+    {"GivenUpOutputThroughLinkInFolder",
+     {"-i", "prog.bas", "-o", "link_to_dir/to_new.bas", "--map", "nodir/x"},
+     echo_both("prog.bas", "link_to_dir/to_new.bas") + "map file: nodir/x\r\n" +
+         cannot_open("nodir/x", 2),
+     1,
+     {"dir"},
+     "",
+     "",
+     Needs::symlinks},
     // Access refused by file modes.
     {"OutputReadOnly",
      {"-i", "prog.bas", "-o", "readonly.bas"},
@@ -289,6 +311,14 @@ const std::vector<HostileCase> kHostileCases = {
      0,
      {"old.bas"},
      "old.bas",
+     kConverted,
+     Needs::symlinks},
+    {"OutputThroughLinksToMissingFile",
+     {"-i", "prog.bas", "-o", "to_to_new.bas"},
+     echo_both("prog.bas", "to_to_new.bas") + kSuccess,
+     0,
+     {".", "new.bas"},
+     "new.bas",
      kConverted,
      Needs::symlinks},
     {"OutputInSubdirectory",
@@ -355,6 +385,47 @@ const std::vector<HostileCase> kWindowsCases = {
     refused("ReservedNameWithExtension", "prog.bas", "nul.bas", cannot_open("nul.bas", 2)),
     refused("ReservedNameInFolder", "prog.bas", "dir/Com1.txt", cannot_open("dir/Com1.txt", 2)),
     refused("ReservedNameAsInput", "aux", "out.bas", cannot_open("aux", 2)),
+    // The base name is a device once its trailing blanks are trimmed, in either number form.
+    refused("ReservedNameBlankBeforeExtension", "prog.bas", "nul .bas", cannot_open("nul .bas", 2)),
+    refused("ReservedNameBlankAfterParent", "prog.bas", "x/../nul .bas",
+            cannot_open("x/../nul .bas", 2)),
+    refused("ReservedNameBlankAsInput", "Nul .txt", "out.bas", cannot_open("Nul .txt", 2)),
+    refused("ConsoleNameBlankBeforeExtension", "prog.bas", "con .txt", cannot_open("con .txt", 2)),
+    refused("SuperscriptPortNumber", "prog.bas", "COM\u00b9", cannot_open("COM\u00b9", 2)),
+    refused("SuperscriptPrinterNumber", "prog.bas", "lpt\u00b3.txt",
+            cannot_open("lpt\u00b3.txt", 2)),
+    {"ReservedMapName",
+     {"-i", "prog.bas", "-o", "old.bas", "--map", "nul .map"},
+     echo_both("prog.bas", "old.bas") + "map file: nul .map\r\n" + cannot_open("nul .map", 2),
+     1,
+     {},
+     "",
+     ""},
+    {"NameThatOnlyBeginsWithADevice",
+     {"-i", "prog.bas", "-o", "con x.bas"},
+     echo_both("prog.bas", "con x.bas") + kSuccess,
+     0,
+     {".", "con x.bas"},
+     "con x.bas",
+     kConverted},
+    // The device namespaces are no place for an output or a map.
+    refused("DeviceNamespace", "prog.bas", "\\\\.\\NUL", cannot_open("\\\\.\\NUL", 2)),
+    refused("DeviceNamespaceForwardSlashes", "prog.bas", "//./GLOBALROOT/Device/Null",
+            cannot_open("//./GLOBALROOT/Device/Null", 2)),
+    refused("VerbatimDevice", "prog.bas", "\\\\?\\NUL", cannot_open("\\\\?\\NUL", 2)),
+    refused("GlobalRoot", "prog.bas", "\\\\?\\GLOBALROOT\\Device\\Null",
+            cannot_open("\\\\?\\GLOBALROOT\\Device\\Null", 2)),
+    refused("GlobalRootForwardSlashes", "prog.bas", "//?/globalroot/Device/Null",
+            cannot_open("//?/globalroot/Device/Null", 2)),
+    refused("NtNamespace", "prog.bas", "\\??\\GLOBALROOT\\Device\\Null",
+            cannot_open("\\??\\GLOBALROOT\\Device\\Null", 2)),
+    {"DeviceNamespaceMap",
+     {"-i", "prog.bas", "-o", "old.bas", "--map", "\\\\.\\NUL"},
+     echo_both("prog.bas", "old.bas") + "map file: \\\\.\\NUL\r\n" + cannot_open("\\\\.\\NUL", 2),
+     1,
+     {},
+     "",
+     ""},
     refused("TrailingDot", "prog.bas", "prog.bas.", cannot_open("prog.bas.", 2)),
     refused("TrailingBlank", "prog.bas", "prog.bas ", cannot_open("prog.bas ", 2)),
     refused("TrailingDotInFolder", "dir./inner.bas", "out.bas", cannot_open("dir./inner.bas", 2)),

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "engine/simd.h"
 #include "tests/support/memory_io.h"
 
 namespace vorpex {
@@ -37,10 +40,9 @@ struct Conversion {
   ProcessResult result;
 };
 
-Conversion convert_once(std::vector<std::string> lines, std::size_t buffer_size, bool fast) {
+Conversion convert_source(LineSource& source, std::size_t buffer_size, bool fast) {
   testing::StringSink output;
   testing::StringSink warnings;
-  testing::VectorLineSource source(std::move(lines));
   DiagnosticRecorder recorder;
   LineProcessor processor(output, &warnings, buffer_size);
   processor.set_diagnostics(&recorder);
@@ -51,6 +53,11 @@ Conversion convert_once(std::vector<std::string> lines, std::size_t buffer_size,
   run.warnings = warnings.text;
   run.diagnostics = recorder.events;
   return run;
+}
+
+Conversion convert_once(std::vector<std::string> lines, std::size_t buffer_size, bool fast) {
+  testing::VectorLineSource source(std::move(lines));
+  return convert_source(source, buffer_size, fast);
 }
 
 // Every case runs through the token loop alone and with the fast path, which must agree.
@@ -155,6 +162,32 @@ TEST(LineProcessorTest, FastPathAndTokenLoopAgree) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lines.front());
     EXPECT_EQ(convert(c.lines).output, c.output);
+  }
+}
+
+// Lines read in place, with exactly the padding their source promises past them: whatever that
+// padding holds (a keyword cut off by its end, quotes, control bytes, or bytes never set, which
+// valgrind watches), the fast path reads no further and decides on the line's own bytes alone.
+TEST(LineProcessorTest, FastPathIgnoresWhatThePaddingHolds) {
+  std::vector<std::optional<std::string>> paddings = {std::nullopt, "", "\x80\"'\x01:#", "rem"};
+  for (const std::string_view keyword : {"DEFINE", "define", "REM"}) {
+    for (std::size_t k = 1; k <= keyword.size(); ++k)
+      paddings.push_back(std::string(kLinePadding - k, ' ') + std::string(keyword.substr(0, k)));
+  }
+  std::vector<std::vector<std::string>> inputs = {
+      {"10", "PRINT \"x\" 'c"}, {"x rem", "d"}, {"REM", "r", "def"}};
+  // Lines that end at every offset from a block's end.
+  for (std::size_t n = 1; n <= 2 * simd::kBlock + 2; ++n)
+    inputs.push_back({std::string(n, 'a'), std::string(n, ' ')});
+  for (const std::vector<std::string>& lines : inputs) {
+    SCOPED_TRACE(lines.front());
+    const Conversion expected = convert_once(lines, 64, false);
+    for (const std::optional<std::string>& padding : paddings) {
+      testing::PaddedLineSource source(lines, padding);
+      const Conversion run = convert_source(source, 64, true);
+      EXPECT_EQ(run.output, expected.output) << "padding [" << padding.value_or("unset") << "]";
+      EXPECT_EQ(run.diagnostics, expected.diagnostics);
+    }
   }
 }
 

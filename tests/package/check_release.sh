@@ -24,6 +24,8 @@ same "SHA256SUMS lists" "$(awk '{ print $2 }' "$out/SHA256SUMS" | LC_ALL=C sort)
   "$(printf '%s\n' "$linux.tar.gz" "$windows.zip" "vorpex_$version-1_$arch.deb" "vorpex-$version.vsix" |
     LC_ALL=C sort)"
 
+maintainer=$(dpkg-deb -f "$out/vorpex_$version-1_$arch.deb" Maintainer)
+[[ $maintainer != *.invalid\> ]] || fail "the Debian package's maintainer is a placeholder: $maintainer"
 deb_files=$(dpkg-deb -c "$out/vorpex_$version-1_$arch.deb" | awk '$1 !~ /^d/ { print $6 }')
 same "the Debian package holds" "$(LC_ALL=C sort <<<"$deb_files")" "./usr/bin/vorpex
 ./usr/bin/vorpex-lsp

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -35,6 +38,35 @@ class VectorLineSource : public LineSource {
 
  private:
   std::vector<std::string> lines_;
+  std::size_t next_ = 0;
+};
+
+// Serves lines from memory, each in an allocation of its own that ends exactly where the padding
+// it promises ends, so that AddressSanitizer reports a read one byte past it. The padding holds the
+// bytes of `padding` over and over (zeros when it is empty), or is left unset when there is none,
+// for valgrind to report a decision taken on it.
+class PaddedLineSource : public LineSource {
+ public:
+  PaddedLineSource(std::vector<std::string> lines, std::optional<std::string> padding)
+      : lines_(std::move(lines)), padding_(std::move(padding)) {}
+  bool next_line(std::span<char>& line) override {
+    if (next_ >= lines_.size()) return false;
+    const std::string& text = lines_[next_++];
+    buffer_.reset(new char[text.size() + 1 + kLinePadding]);
+    char* bytes = buffer_.get();
+    text.copy(bytes, text.size());
+    bytes[text.size()] = '\0';
+    for (std::size_t k = 0; padding_ && k < kLinePadding; ++k)
+      bytes[text.size() + 1 + k] = padding_->empty() ? '\0' : (*padding_)[k % padding_->size()];
+    line = {bytes, text.size()};
+    return true;
+  }
+  std::size_t readable_padding() const override { return kLinePadding; }
+
+ private:
+  std::vector<std::string> lines_;
+  std::optional<std::string> padding_;
+  std::unique_ptr<char[]> buffer_;
   std::size_t next_ = 0;
 };
 

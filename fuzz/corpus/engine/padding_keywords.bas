@@ -1,0 +1,6 @@
+A
+REM
+x d
+bbbbbbbbbbbbbbbb
+PRINT "RE"
+             DEF

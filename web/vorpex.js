@@ -16,6 +16,7 @@
 //                text from 1, as the command line's messages do
 //   map          the input line of each output line (the line during which its first byte was
 //                written), as `vorpex --map` gives it
+//   mapEnd       the input line of each output line's end: lines map[i] to mapEnd[i] made line i+1
 //   error        only when a constant of `defines` could not be defined: why (no output then)
 // `warnings` (default true) leaves out the warnings and their notes when false, as `-w` does;
 // `keepGoing` (default true) reads the whole source for its problems, as `-k` does, where false
@@ -68,10 +69,11 @@
       // The memory may have grown during the conversion: the views are taken afresh.
       const view = (pointer, size) => wasm.HEAPU8.subarray(pointer, pointer + size);
       const outputBytes = view(wasm._vorpex_output(), wasm._vorpex_output_size()).slice();
-      const mapPointer = wasm._vorpex_map();
-      const map = Array.from(new Int32Array(wasm.HEAPU8.buffer, mapPointer, wasm._vorpex_map_size()));
+      const lines = (pointer, size) => Array.from(new Int32Array(wasm.HEAPU8.buffer, pointer, size));
+      const map = lines(wasm._vorpex_map(), wasm._vorpex_map_size());
+      const mapEnd = lines(wasm._vorpex_map_ends(), wasm._vorpex_map_ends_size());
       const diagnostics = JSON.parse(decoder.decode(view(wasm._vorpex_diagnostics(), wasm._vorpex_diagnostics_size())));
-      const result = { output: decoder.decode(outputBytes), outputBytes, status, diagnostics, map };
+      const result = { output: decoder.decode(outputBytes), outputBytes, status, diagnostics, map, mapEnd };
       const errorSize = wasm._vorpex_error_size();
       if (errorSize > 0) result.error = decoder.decode(view(wasm._vorpex_error(), errorSize));
       return result;
@@ -79,7 +81,7 @@
   };
 
   function failed(error) {
-    return { output: "", outputBytes: new Uint8Array(0), status: 1, diagnostics: [], map: [], error };
+    return { output: "", outputBytes: new Uint8Array(0), status: 1, diagnostics: [], map: [], mapEnd: [], error };
   }
 
   vorpex.ready = createVorpexWasm(moduleOptions).then((instance) => {

@@ -58,10 +58,12 @@ class TextLineSource : public LineSource {
   char* end_ = nullptr;
 };
 
-// Keeps the output, and the input line of each output line's first byte (the line map).
+// Keeps the output, the input line of each output line's first byte (the line map), and that of
+// each output line's last byte, its LF: the lines between the two were joined into it.
 class Recorder : public ByteSink, public LineObserver {
  public:
-  Recorder(std::string& output, std::vector<std::int32_t>& map) : output_(output), map_(map) {}
+  Recorder(std::string& output, std::vector<std::int32_t>& map, std::vector<std::int32_t>& ends)
+      : output_(output), map_(map), ends_(ends) {}
 
   bool write(std::string_view bytes) override {
     std::size_t from = 0;
@@ -73,6 +75,7 @@ class Recorder : public ByteSink, public LineObserver {
       const void* lf = std::memchr(bytes.data() + from, '\n', bytes.size() - from);
       if (lf == nullptr) break;
       from = static_cast<std::size_t>(static_cast<const char*>(lf) - bytes.data()) + 1;
+      ends_.push_back(static_cast<std::int32_t>(input_line_));
       at_line_start_ = true;
     }
     output_.append(bytes);
@@ -83,6 +86,7 @@ class Recorder : public ByteSink, public LineObserver {
  private:
   std::string& output_;
   std::vector<std::int32_t>& map_;
+  std::vector<std::int32_t>& ends_;
   std::int64_t input_line_ = 0;
   bool at_line_start_ = true;
 };
@@ -171,6 +175,7 @@ class DiagnosticJson : public DiagnosticObserver {
 struct Results {
   std::string output;
   std::vector<std::int32_t> map;
+  std::vector<std::int32_t> map_ends;
   std::string diagnostics;
   std::string error;
 };
@@ -234,19 +239,20 @@ int vorpex_convert(char* source, std::size_t size, const char* defines, std::siz
   using namespace vorpex::web;
   results.output.clear();
   results.map.clear();
+  results.map_ends.clear();
   results.error.clear();
   results.diagnostics = "[]";
   {
     // The constants are checked before anything is converted, as on the command line.
     std::string scratch;
     std::vector<std::int32_t> scratch_map;
-    Recorder sink(scratch, scratch_map);
+    Recorder sink(scratch, scratch_map, scratch_map);
     LineProcessor check(sink);
     if (!define_constants({defines, defines_size}, check)) return 1;
   }
   std::string text(source, size);
   TextLineSource input(text);
-  Recorder recorder(results.output, results.map);
+  Recorder recorder(results.output, results.map, results.map_ends);
   LineProcessor processor(recorder);
   define_constants({defines, defines_size}, processor);
   DiagnosticJson diagnostics(results.diagnostics, (flags & kWarnings) != 0);
@@ -269,6 +275,12 @@ const std::int32_t* vorpex_map() {
 }
 std::size_t vorpex_map_size() {
   return vorpex::web::results.map.size();
+}
+const std::int32_t* vorpex_map_ends() {
+  return vorpex::web::results.map_ends.data();
+}
+std::size_t vorpex_map_ends_size() {
+  return vorpex::web::results.map_ends.size();
 }
 const char* vorpex_diagnostics() {
   return vorpex::web::results.diagnostics.data();

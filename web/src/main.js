@@ -104,7 +104,8 @@ let last = null; // the latest result shown
 let firstShown = false;
 
 function startWorker() {
-  worker = new Worker("worker.js");
+  worker = window.vorpexWorker || new Worker("worker.js");
+  window.vorpexWorker = null;
   worker.onmessage = ({ data }) => {
     if (data.id !== sent) return;
     finish();
@@ -260,10 +261,7 @@ function showMap(outputLine) {
   }
   const doc = source.state.doc;
   const first = last.map[outputLine - 1];
-  let end = outputLine < last.map.length ? last.map[outputLine] - 1 : doc.lines;
-  // Blank lines that follow gave nothing to this output line.
-  while (end > first && end <= doc.lines && doc.line(end).text.trim() === "") end--;
-  end = Math.max(first, end);
+  const end = Math.max(first, last.mapEnd[outputLine - 1] ?? first);
   source.dispatch({ effects: [setMapped.of([first, end]), EditorView.scrollIntoView(doc.line(Math.min(first, doc.lines)).from, { y: "nearest" })] });
   $("map-info").textContent = `Output line ${outputLine} comes from source ${first === end ? `line ${first}` : `lines ${first}–${end}`}.`;
 }
@@ -335,7 +333,7 @@ async function loadLink() {
 }
 $("share").addEventListener("click", async () => {
   const link = await shareLink();
-  history.replaceState(null, "", link);
+  window.history.replaceState(null, "", link);
   $("share-line").hidden = false;
   $("share-link").value = link;
   $("share-link").select();

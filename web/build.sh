@@ -7,6 +7,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 out=$(realpath -m "${1:-$root/build-web}")
 # emscripten's optimiser needs acorn, which Debian's node-acorn puts there.
 export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
+# The host compiler's settings (CC, CXXFLAGS, ...) are not emscripten's.
+unset CC CXX CFLAGS CXXFLAGS LDFLAGS
 emcmake cmake -S "$root" -B "$out" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$out" -j2 --target vorpex_wasm
 cd "$root/web"

@@ -137,6 +137,14 @@ try {
   equal("the shared output", await shared.evaluate(() => window.playground.result.output), "10 PRINT 7\r\n20 A=2\r\n");
   await shared.close();
 
+  // Once loaded, the page works without a network.
+  await page.evaluate(() => navigator.serviceWorker.ready);
+  await page.setOfflineMode(true);
+  await page.reload({ waitUntil: "load" });
+  await page.waitForFunction(() => window.playground && window.playground.result, { timeout: 10000 });
+  equal("the page offline, from the link", await page.evaluate(() => window.playground.result.output), "10 PRINT 7\r\n20 A=2\r\n");
+  await page.setOfflineMode(false);
+
   // Labels for every control, and the editors for screen readers.
   equal("unlabelled controls", await page.$$eval("input, select, button", (controls) => controls
     .filter((c) => !(c.labels && c.labels.length) && !c.getAttribute("aria-label") && !c.textContent.trim())

@@ -25,7 +25,7 @@ const pieces = [
   "PRINT", "print", "Goto", "FOR", "I", "=", "1", "TO", "10", "NEXT", "x1", "A$", ":", ";", ",",
   "(", ")", "+", "-", "*", "/", "<>", "3.25", ".5", "1E3", '"Led: "', '"open', '"a""b"', "' note",
   "REM remark", "rem", "LEDS", "pause", "A\"B", "9\"", "?", "`", "{", "~", "|", "\\", "@", "#", "&",
-  "é", "\u00ff", "\u4e2d", "\t", " ", "  ", "\x01", "\x7f", "\r",
+  "é", "\u00ff", "\u4e2d", "\t", " ", "  ", "\x00", "\x01", "\x7f", "\r", "\x1a",
 ];
 const lineStarts = ["", "", "10", "20 ", "  30", "100", "DEFINE LEDS = 5", "define pause = 100",
   "DEFINE X", "DEFINE X =", "DEFINE X = \"s\"", "DEFINE LEDS = 7", "DEFINE Y = Z", "DEFINE 5 = 6"];
@@ -39,7 +39,6 @@ function randomSource() {
     lines.push(line);
   }
   let text = lines.join(random(4) ? "\n" : "\r\n") + (random(3) ? "\n" : "");
-  if (random(30) === 0) text += "\x1aafter the end";
   return Buffer.from(text, "utf8");
 }
 const optionSets = [

@@ -108,9 +108,10 @@ function startWorker() {
   window.vorpexWorker = null;
   worker.onmessage = ({ data }) => {
     if (data.id !== sent) return;
+    // An engine that failed (out of memory) is not used again.
+    if (data.error) return restart(`The conversion failed: ${data.error}`);
     finish();
-    if (data.error) failed(`The conversion failed: ${data.error}`);
-    else show(data.result);
+    show(data.result);
     if (wanted) convert();
   };
   worker.onerror = (event) => {

@@ -228,13 +228,13 @@ bool define_constants(std::string_view defines, LineProcessor& processor) {
 
 extern "C" {
 
-// Converts `source` (its `size` bytes; the buffer is the caller's, from malloc, and is changed)
+// Converts `source` (its `size` bytes)
 // with the constants of `defines` and the `flags` (1: warnings, 2: keep going), and returns the
 // status that vorpex would exit with: 0 when the whole input was converted, 1 when a character
 // that begins no token stopped the conversion, or a constant could not be defined (no output
 // then, and the reason in vorpex_error).
-int vorpex_convert(char* source, std::size_t size, const char* defines, std::size_t defines_size,
-                   int flags) {
+int vorpex_convert(const char* source, std::size_t size, const char* defines,
+                   std::size_t defines_size, int flags) {
   using namespace vorpex;
   using namespace vorpex::web;
   results.output.clear();

@@ -97,6 +97,7 @@ const output = new EditorView({
 
 // --- the conversion, in a worker ---
 let worker = null;
+let requests = 0;
 let sent = 0; // the id of the request in flight, 0 for none
 let wanted = false; // the source changed while a conversion ran
 let watchdog = 0;
@@ -142,7 +143,7 @@ function convert() {
   wanted = false;
   const defines = options();
   if (defines.defines === null) return;
-  sent = (sent % 1e9) + 1 + Math.floor(Math.random() * 1000);
+  sent = ++requests;
   worker.postMessage({ id: sent, source: source.state.doc.toString(), options: defines });
   watchdog = setTimeout(() => restart("The conversion took too long and was stopped."), tooLong);
   $("output-state").textContent = "(converting…)";

@@ -81,7 +81,12 @@ const source = new EditorView({
     extensions: [...common, history(), keymap.of([...defaultKeymap, ...historyKeymap]), basic,
       syntaxHighlighting(colours), lintGutter(), mapped,
       EditorView.contentAttributes.of({ "aria-label": "BASIC source" }),
-      EditorView.updateListener.of((update) => { if (update.docChanged) schedule(); })],
+      EditorView.updateListener.of((update) => {
+        if (!update.docChanged) return;
+        // An edited example is no longer the example.
+        if (update.transactions.some((tr) => tr.isUserEvent("input") || tr.isUserEvent("delete"))) $("example").value = "";
+        schedule();
+      })],
   }),
 });
 const output = new EditorView({

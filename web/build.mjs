@@ -35,12 +35,15 @@ for (const [from, to] of [
   [join(wasmDir, "vorpex_wasm.js"), "vorpex_wasm.js"],
   [join(wasmDir, "vorpex_wasm.wasm"), "vorpex_wasm.wasm"],
   [join(web, "vorpex.js"), "vorpex.js"],
-  [join(web, "src", "worker.js"), "worker.js"],
   [join(web, "src", "index.html"), "index.html"],
   [join(web, "src", "style.css"), "style.css"],
 ]) {
   copyFileSync(from, join(site, to));
 }
+writeFileSync(join(site, "worker.js"), ["vorpex_wasm.js", "vorpex.js"]
+  .map((name) => readFileSync(join(site, name), "utf8"))
+  .concat(readFileSync(join(web, "src", "worker.js"), "utf8"))
+  .join("\n"));
 // The offline copy: the service worker keeps every file of this build under the build's hash.
 const files = readdirSync(site).sort();
 const hash = createHash("sha256");

@@ -219,18 +219,18 @@ try {
   await responsive("a line of 2 MiB", () => window.playground.setSource(`10 PRINT ${"x".repeat(2 << 20)}\n`));
   equal("no page errors", pageErrors, []);
 
-  // The first conversion after load, in a fresh page without the HTTP cache, in the browser that
-  // is running already: the median of three loads.
+  // The first conversion after load, as on a first visit (a new context: no cache, no service
+  // worker) to the browser that is running already: the median of five loads.
   const loads = [];
-  for (let i = 0; i < 3; i++) {
-    const fresh = await browser.newPage();
-    await fresh.setCacheEnabled(false);
+  for (let i = 0; i < 5; i++) {
+    const context = await browser.createBrowserContext();
+    const fresh = await context.newPage();
     await fresh.goto(url, { waitUntil: "load" });
     await fresh.waitForFunction(() => window.vorpexTimes, { timeout: 10000 });
     loads.push(await fresh.evaluate(() => window.vorpexTimes.firstShown));
-    await fresh.close();
+    await context.close();
   }
-  budget.firstConversionShownMs = Math.round(loads.sort((a, b) => a - b)[1]);
+  budget.firstConversionShownMs = Math.round(loads.sort((a, b) => a - b)[2]);
 } finally {
   await browser.close();
   server.kill();

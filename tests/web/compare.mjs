@@ -24,7 +24,7 @@ const pick = (items) => items[random(items.length)];
 const pieces = [
   "PRINT", "print", "Goto", "FOR", "I", "=", "1", "TO", "10", "NEXT", "x1", "A$", ":", ";", ",",
   "(", ")", "+", "-", "*", "/", "<>", "3.25", ".5", "1E3", '"Led: "', '"open', '"a""b"', "' note",
-  "REM remark", "rem", "LEDS", "pause", "A\"B", "9\"", "?", "`", "{", "~", "|", "\\", "@", "#", "&",
+  "REM remark", "rem", "LEDS", "pause", "DEFINE Z = 3", "A\"B", "9\"", "?", "`", "{", "~", "|", "\\", "@", "#", "&",
   "é", "\u00ff", "\u4e2d", "\t", " ", "  ", "\x00", "\x01", "\x7f", "\r", "\x1a",
 ];
 const lineStarts = ["", "", "10", "20 ", "  30", "100", "DEFINE LEDS = 5", "define pause = 100",

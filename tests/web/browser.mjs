@@ -4,7 +4,7 @@
 // are checked; then large and strange sources must leave the page responsive. A screenshot and
 // the measured budget figures (budget.json) go to ARTIFACT_DIR.
 import { spawn } from "node:child_process";
-import { mkdirSync, readdirSync, readFileSync, writeFileSync } from "node:fs";
+import { existsSync, mkdirSync, readdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { createRequire } from "node:module";
 import { dirname, join, resolve } from "node:path";
 import { fileURLToPath } from "node:url";
@@ -123,6 +123,20 @@ try {
   equal("a -D name that is no word", await page.$eval("#defines-error", (e) => e.textContent), "cannot define '1X=2': the name must be one word");
   await page.$eval("#defines", (e) => { e.value = "N=7"; e.dispatchEvent(new Event("input")); });
   await settled();
+
+  // Copy and download give the output's bytes, CR LF and all.
+  await browser.defaultBrowserContext().overridePermissions(url, ["clipboard-read", "clipboard-write", "clipboard-sanitized-write"]);
+  await page.click("#copy");
+  await page.waitForFunction(() => document.getElementById("status").textContent.includes("copied"));
+  equal("the copied output", await page.evaluate(() => navigator.clipboard.readText()), "10 PRINT 7\r\n20 A=2\r\n");
+  const downloads = join(artifacts, "downloads");
+  rmSync(downloads, { recursive: true, force: true });
+  const cdp = await page.createCDPSession();
+  await cdp.send("Browser.setDownloadBehavior", { behavior: "allow", downloadPath: downloads });
+  await page.click("#download");
+  const downloaded = join(downloads, "program.out");
+  for (let i = 0; i < 100 && !existsSync(downloaded); i++) await new Promise((done) => setTimeout(done, 50));
+  equal("the downloaded output", existsSync(downloaded) && readFileSync(downloaded, "latin1"), "10 PRINT 7\r\n20 A=2\r\n");
 
   // The shared link brings back the program and the -D box in a new page.
   await page.click("#share");

@@ -282,8 +282,10 @@ output.dom.addEventListener("mouseleave", () => showMap(0));
 for (const [i, example] of examples.entries()) {
   $("example").append(new Option(example.name, String(i)));
 }
+// The example chosen in the menu, while it is unedited.
+const chosenExample = () => ($("example").value === "" ? undefined : examples[Number($("example").value)]);
 $("example").addEventListener("change", () => {
-  const example = examples[Number($("example").value)];
+  const example = chosenExample();
   if (example) setSource(example.source);
 });
 $("defines").addEventListener("input", schedule);
@@ -303,7 +305,7 @@ $("copy").addEventListener("click", async () => {
   $("status").textContent = "The output was copied.";
 });
 $("download").addEventListener("click", () => {
-  const name = (examples[Number($("example").value)]?.name ?? "program.bas").replace(/\.bas$/, "") + ".out";
+  const name = (chosenExample()?.name ?? "program.bas").replace(/\.bas$/, "") + ".out";
   const url = URL.createObjectURL(new Blob([last ? last.outputBytes : ""], { type: "application/octet-stream" }));
   Object.assign(document.createElement("a"), { href: url, download: name }).click();
   setTimeout(() => URL.revokeObjectURL(url), 1000);

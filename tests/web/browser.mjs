@@ -163,6 +163,14 @@ try {
   equal("unlabelled controls", await page.$$eval("input, select, button", (controls) => controls
     .filter((c) => !(c.labels && c.labels.length) && !c.getAttribute("aria-label") && !c.textContent.trim())
     .map((c) => c.id)), []);
+  // Tab leaves the source editor for the output, where the arrow keys move through the lines
+  // and the map follows.
+  await page.focus("#source .cm-content");
+  await page.keyboard.press("Tab");
+  check("Tab leaves the source editor", await page.evaluate(() => Boolean(document.activeElement.closest("#output"))));
+  await page.keyboard.press("ArrowDown");
+  await page.waitForFunction(() => document.getElementById("map-info").textContent.startsWith("Output line 2"));
+  equal("the map by keyboard", await page.$$eval("#source .cm-mapped", (l) => l.map((e) => e.textContent)), ["20 a=2"]);
   equal("the editors' labels", await page.$$eval(".cm-content", (e) => e.map((c) => c.getAttribute("aria-label"))), ["BASIC source", "Compacted output"]);
   // Dark and light.
   const background = () => page.$eval("body", (b) => getComputedStyle(b).backgroundColor);

@@ -146,10 +146,10 @@ function options() {
 
 function convert() {
   wanted = false;
-  const defines = options();
-  if (defines.defines === null) return;
+  const settings = options();
+  if (settings.defines === null) return;
   sent = ++requests;
-  worker.postMessage({ id: sent, source: source.state.doc.toString(), options: defines });
+  worker.postMessage({ id: sent, source: source.state.doc.toString(), options: settings });
   watchdog = setTimeout(() => restart("The conversion took too long and was stopped."), tooLong);
   $("output-state").textContent = "(converting…)";
 }

@@ -177,7 +177,7 @@ inline TokenKind Tokenizer::read_token(char* copy) {
     // The end of the line: NUL, or a CR or LF. The cursor stays on it, so asking again gives the
     // end of the line again.
     kind = TokenKind::Delimiter;
-    token_ = {p, 0};
+    token_ = {p, std::size_t{0}};
   } else if (c == '"') {
     char* start = p + 1;
     end = start;
@@ -193,7 +193,7 @@ inline TokenKind Tokenizer::read_token(char* copy) {
     }
   } else {
     // A byte that begins no token: the cursor stays, so asking again gives None again.
-    token_ = {p, 0};
+    token_ = {p, std::size_t{0}};
   }
   cursor_ = end;
   kind_ = kind;

@@ -6,9 +6,10 @@
 #   vorpex-VERSION-windows-x86_64.zip         vorpex.exe and vorpex-lsp.exe with the same, the
 #                                             manual pages as text
 #   vorpex-VERSION.vsix                       the VS Code extension (packaging/vsix.sh)
-#   SHA256SUMS                                the sums of the four
+#   vorpex-VERSION-web.zip                    the web playground's site (web/build.sh)
+#   SHA256SUMS                                the sums of the five
 # Needs g++, cmake, nlohmann-json3-dev, dpkg-dev, groff, zip, g++-mingw-w64-x86-64-posix, node and
-# npm, and wine to check the .exe.
+# npm, emscripten and node-acorn, and wine to check the .exe (and chromium to check the site).
 # OUT_DIR is emptied first; a directory that holds anything else than an earlier run's artifacts
 # is refused. The archives hold their files with the modes 644 and 755 and the time of the last
 # commit (or SOURCE_DATE_EPOCH), whatever the umask and the clock of the build. The Debian
@@ -99,7 +100,15 @@ stage_docs "$out/$windows" .txt
 echo "== VS Code extension"
 bash "$source_dir/packaging/vsix.sh" "$out" >/dev/null
 
-rm -rf "${out:?}/$linux" "${out:?}/$windows" "${out:?}/json-include"
+echo "== web playground"
+web=vorpex-$version-web
+bash "$source_dir/web/build.sh" "$out/build-web" >"$out/build-web.log" 2>&1 ||
+  { cat "$out/build-web.log" >&2; echo "release: the site's build failed" >&2; exit 1; }
+cp -r "$out/build-web/site" "$out/$web"
+chmod -R u+w,go-w,a+rX "$out/$web" && find "$out/$web" -exec touch -h -d "@$epoch" {} +
+(cd "$out" && find "$web" | LC_ALL=C sort | TZ=UTC zip -q -X -@ "$web.zip")
+
+rm -rf "${out:?}/$linux" "${out:?}/$windows" "${out:?}/$web" "${out:?}/json-include"
 (cd "$out" && sha256sum ./*.deb ./*.tar.gz ./*.zip ./*.vsix | sed 's| \./| |' >SHA256SUMS)
 echo "== checking the artifacts"
 bash "$source_dir/tests/package/check_release.sh" "$out" "$version" "$machine"

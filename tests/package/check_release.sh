@@ -7,6 +7,7 @@ out=$1 version=$2 machine=$3
 arch=$(dpkg --print-architecture)
 linux=vorpex-$version-linux-$machine
 windows=vorpex-$version-windows-x86_64
+web=vorpex-$version-web
 work=$out/check
 rm -rf "$work" && mkdir -p "$work"
 
@@ -21,7 +22,8 @@ same() {  # same WHAT ACTUAL EXPECTED
 
 (cd "$out" && sha256sum --check --quiet SHA256SUMS) || fail "SHA256SUMS do not match"
 same "SHA256SUMS lists" "$(awk '{ print $2 }' "$out/SHA256SUMS" | LC_ALL=C sort)" \
-  "$(printf '%s\n' "$linux.tar.gz" "$windows.zip" "vorpex_$version-1_$arch.deb" "vorpex-$version.vsix" |
+  "$(printf '%s\n' "$linux.tar.gz" "$windows.zip" "$web.zip" "vorpex_$version-1_$arch.deb" \
+    "vorpex-$version.vsix" |
     LC_ALL=C sort)"
 
 maintainer=$(dpkg-deb -f "$out/vorpex_$version-1_$arch.deb" Maintainer)
@@ -102,6 +104,25 @@ if command -v wine >/dev/null; then
   WINEDEBUG=-all check_lsp "vorpex-lsp.exe" wine "$work/$windows/vorpex-lsp.exe"
 else
   echo "wine not found: vorpex.exe was not run"
+fi
+
+# The web playground: the site's files, and the page at work from the unpacked zip where chromium
+# and the test's npm packages are there.
+same "the web zip holds" "$(unzip -Z1 "$out/$web.zip" | LC_ALL=C sort)" "$web/
+$web/app.js
+$web/index.html
+$web/style.css
+$web/sw.js
+$web/vorpex.js
+$web/vorpex_wasm.js
+$web/vorpex_wasm.wasm
+$web/worker.js"
+unzip -q "$out/$web.zip" -d "$work"
+tests=$(cd "$(dirname "$0")/.." && pwd)
+if [ -x /usr/bin/chromium ] && [ -d "$tests/../web/node_modules/puppeteer-core" ]; then
+  node "$tests/web/browser.mjs" "$work/$web" "$work/web-check" || fail "the web playground from $web.zip"
+else
+  echo "chromium or the web test's npm packages not found: the web playground was not run"
 fi
 
 if [ "$failures" -gt 0 ]; then

@@ -1,0 +1,54 @@
+// Puts the site together: node build.mjs WASM_DIR SITE_DIR. WASM_DIR holds vorpex_wasm.js and
+// vorpex_wasm.wasm from the emscripten build; the page and its worker are bundled with esbuild,
+// the shipped examples are built into the page.
+import { build } from "esbuild";
+import { createHash } from "node:crypto";
+import { copyFileSync, mkdirSync, readdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
+import { dirname, join } from "node:path";
+import { fileURLToPath } from "node:url";
+
+const [wasmDir, site] = process.argv.slice(2);
+if (!wasmDir || !site) {
+  console.error("usage: node build.mjs WASM_DIR SITE_DIR");
+  process.exit(2);
+}
+const web = dirname(fileURLToPath(import.meta.url));
+const examplesDir = join(web, "..", "examples");
+const examples = readdirSync(examplesDir)
+  .filter((name) => name.endsWith(".bas"))
+  .sort()
+  .map((name) => ({ name, source: readFileSync(join(examplesDir, name), "utf8") }));
+
+rmSync(site, { recursive: true, force: true });
+mkdirSync(site, { recursive: true });
+await build({
+  entryPoints: [join(web, "src", "main.js")],
+  outfile: join(site, "app.js"),
+  bundle: true,
+  minify: true,
+  format: "iife",
+  target: ["es2020"],
+  define: { VORPEX_EXAMPLES: JSON.stringify(examples) },
+  logLevel: "warning",
+});
+for (const [from, to] of [
+  [join(wasmDir, "vorpex_wasm.js"), "vorpex_wasm.js"],
+  [join(wasmDir, "vorpex_wasm.wasm"), "vorpex_wasm.wasm"],
+  [join(web, "vorpex.js"), "vorpex.js"],
+  [join(web, "src", "index.html"), "index.html"],
+  [join(web, "src", "style.css"), "style.css"],
+]) {
+  copyFileSync(from, join(site, to));
+}
+writeFileSync(join(site, "worker.js"), ["vorpex_wasm.js", "vorpex.js"]
+  .map((name) => readFileSync(join(site, name), "utf8"))
+  .concat(readFileSync(join(web, "src", "worker.js"), "utf8"))
+  .join("\n"));
+// The offline copy: the service worker keeps every file of this build under the build's hash.
+const files = readdirSync(site).sort();
+const hash = createHash("sha256");
+for (const name of files) hash.update(name).update(readFileSync(join(site, name)));
+const serviceWorker = readFileSync(join(web, "src", "sw.js"), "utf8")
+  .replace("VORPEX_CACHE", `vorpex-${hash.digest("hex").slice(0, 16)}`)
+  .replace("VORPEX_FILES", JSON.stringify(["./", ...files]));
+writeFileSync(join(site, "sw.js"), serviceWorker);

@@ -1,0 +1,92 @@
+// vorpex for JavaScript: the engine compiled to WebAssembly (vorpex_wasm.js and .wasm, in the
+// same folder), with the API of the playground.
+//
+//   await vorpex.ready;
+//   const result = vorpex.convert(source, { defines: { NAME: "VALUE" }, warnings: true,
+//                                           keepGoing: true });
+//
+// `source` is a string (converted as its UTF-8 bytes) or a Uint8Array. `result` holds:
+//   output       the bytes that vorpex writes for the source, as a string (decoded as UTF-8)
+//   outputBytes  the same bytes, as a Uint8Array
+//   status       the status vorpex would exit with: 0 when the whole source was converted, 1 when
+//                a character that begins no token stopped it, or a constant could not be defined
+//   diagnostics  what `vorpex -k` reports: [{ line, column, endColumn, severity, code, message,
+//                notes }], severity "error" or "warning", each note (severity "note") in the
+//                notes of the diagnostic before it; columns count bytes of the line's UTF-8
+//                text from 1, as the command line's messages do
+//   map          the input line of each output line (the line during which its first byte was
+//                written), as `vorpex --map` gives it
+//   mapEnd       the input line of each output line's end: lines map[i] to mapEnd[i] made line i+1
+//   error        only when a constant of `defines` could not be defined: why (no output then)
+// `warnings` (default true) leaves out the warnings and their notes when false, as `-w` does;
+// `keepGoing` (default true) reads the whole source for its problems, as `-k` does, where false
+// stops at the first character that begins no token. The output and status are the same for both.
+//
+// In a browser, load vorpex_wasm.js and then this file (script tags or importScripts); they set
+// `vorpex`. Under node, require() this file.
+(function (root, factory) {
+  if (typeof module === "object" && module.exports) {
+    const fs = require("fs");
+    const path = require("path");
+    const wasmBinary = fs.readFileSync(path.join(__dirname, "vorpex_wasm.wasm"));
+    module.exports = factory(require("./vorpex_wasm.js"), { wasmBinary });
+  } else {
+    root.vorpex = factory(root.createVorpexWasm, {});
+  }
+})(typeof self !== "undefined" ? self : this, function (createVorpexWasm, moduleOptions) {
+  "use strict";
+  const encoder = new TextEncoder();
+  const decoder = new TextDecoder("utf-8");
+  let wasm = null;
+
+  const vorpex = {
+    ready: null,
+    convert(source, options = {}) {
+      if (wasm === null) throw new Error("vorpex is not ready yet: await vorpex.ready first");
+      const bytes = typeof source === "string" ? encoder.encode(source) : source;
+      if (!(bytes instanceof Uint8Array)) throw new TypeError("the source must be a string or a Uint8Array");
+      let defines = "";
+      for (const [name, value] of Object.entries(options.defines || {})) {
+        const text = String(value);
+        if (name.includes("\0") || text.includes("\0")) {
+          return failed(`cannot define '${name}=${text}': the name must be one word`);
+        }
+        defines += `${name}\0${text}\0`;
+      }
+      const defineBytes = encoder.encode(defines);
+      const flags = (options.warnings === false ? 0 : 1) | (options.keepGoing === false ? 0 : 2);
+      const sourcePointer = wasm._malloc(bytes.length + 1);
+      const definePointer = wasm._malloc(defineBytes.length + 1);
+      let status;
+      try {
+        wasm.HEAPU8.set(bytes, sourcePointer);
+        wasm.HEAPU8.set(defineBytes, definePointer);
+        status = wasm._vorpex_convert(sourcePointer, bytes.length, definePointer, defineBytes.length, flags);
+      } finally {
+        wasm._free(sourcePointer);
+        wasm._free(definePointer);
+      }
+      // The memory may have grown during the conversion: the views are taken afresh.
+      const view = (pointer, size) => wasm.HEAPU8.subarray(pointer, pointer + size);
+      const outputBytes = view(wasm._vorpex_output(), wasm._vorpex_output_size()).slice();
+      const lines = (pointer, size) => Array.from(new Int32Array(wasm.HEAPU8.buffer, pointer, size));
+      const map = lines(wasm._vorpex_map(), wasm._vorpex_map_size());
+      const mapEnd = lines(wasm._vorpex_map_ends(), wasm._vorpex_map_ends_size());
+      const diagnostics = JSON.parse(decoder.decode(view(wasm._vorpex_diagnostics(), wasm._vorpex_diagnostics_size())));
+      const result = { output: decoder.decode(outputBytes), outputBytes, status, diagnostics, map, mapEnd };
+      const errorSize = wasm._vorpex_error_size();
+      if (errorSize > 0) result.error = decoder.decode(view(wasm._vorpex_error(), errorSize));
+      return result;
+    },
+  };
+
+  function failed(error) {
+    return { output: "", outputBytes: new Uint8Array(0), status: 1, diagnostics: [], map: [], mapEnd: [], error };
+  }
+
+  vorpex.ready = createVorpexWasm(moduleOptions).then((instance) => {
+    wasm = instance;
+    return vorpex;
+  });
+  return vorpex;
+});

@@ -1,0 +1,298 @@
+// The engine for JavaScript: a plain C interface that the module vorpex.js calls. One conversion
+// at a time; its results stay in this file's buffers until the next one, and JavaScript reads
+// them in place through the accessor functions.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/byte_sink.h"
+#include "engine/diagnostic.h"
+#include "engine/diagnostic_text.h"
+#include "engine/line_processor.h"
+#include "engine/line_source.h"
+
+namespace vorpex::web {
+
+namespace {
+
+// Serves the lines of a text held in one buffer, as the file reader does: every CR byte is
+// dropped, the byte 0x1A ends the input and lines end at LF. The text is compacted in place
+// first, and kLinePadding readable bytes follow it, so that the fast path reads lines in place.
+class TextLineSource : public LineSource {
+ public:
+  explicit TextLineSource(std::string& text) {
+    const std::size_t stop = text.find('\x1a');
+    if (stop != std::string::npos) text.resize(stop);
+    std::size_t kept = 0;
+    for (const char c : text) {
+      if (c != '\r') text[kept++] = c;
+    }
+    text.resize(kept);
+    size_ = kept;
+    text.append(kLinePadding + 1, '\0');
+    next_ = text.data();
+    end_ = text.data() + size_;
+  }
+
+  bool next_line(std::span<char>& line) override {
+    if (next_ == end_) return false;
+    char* first = next_;
+    char* lf = static_cast<char*>(std::memchr(first, '\n', static_cast<std::size_t>(end_ - first)));
+    char* last = lf != nullptr ? lf : end_;
+    *last = '\0';
+    next_ = lf != nullptr ? lf + 1 : end_;
+    line = {first, static_cast<std::size_t>(last - first)};
+    return true;
+  }
+  std::size_t readable_padding() const override { return kLinePadding; }
+
+ private:
+  std::size_t size_ = 0;
+  char* next_ = nullptr;
+  char* end_ = nullptr;
+};
+
+// Keeps the output, the input line of each output line's first byte (the line map), and that of
+// each output line's last byte, its LF: the lines between the two were joined into it.
+class Recorder : public ByteSink, public LineObserver {
+ public:
+  Recorder(std::string& output, std::vector<std::int32_t>& map, std::vector<std::int32_t>& ends)
+      : output_(output), map_(map), ends_(ends) {}
+
+  bool write(std::string_view bytes) override {
+    std::size_t from = 0;
+    while (from < bytes.size()) {
+      if (at_line_start_) {
+        map_.push_back(static_cast<std::int32_t>(input_line_));
+        at_line_start_ = false;
+      }
+      const void* lf = std::memchr(bytes.data() + from, '\n', bytes.size() - from);
+      if (lf == nullptr) break;
+      from = static_cast<std::size_t>(static_cast<const char*>(lf) - bytes.data()) + 1;
+      ends_.push_back(static_cast<std::int32_t>(input_line_));
+      at_line_start_ = true;
+    }
+    output_.append(bytes);
+    return true;
+  }
+  void line_started(std::int64_t line_number) override { input_line_ = line_number; }
+
+ private:
+  std::string& output_;
+  std::vector<std::int32_t>& map_;
+  std::vector<std::int32_t>& ends_;
+  std::int64_t input_line_ = 0;
+  bool at_line_start_ = true;
+};
+
+void append_json_string(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += '"';
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20) {
+      out += "\\u00";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+    } else {
+      out += c;
+    }
+  }
+  out += '"';
+}
+
+void append_size(std::string& out, std::size_t number) {
+  append_number(out, static_cast<std::int64_t>(number));
+}
+
+// Gathers the diagnostics as a JSON array, each note inside the diagnostic before it, with the
+// same choice as the command line's: warnings and their notes only when wanted.
+class DiagnosticJson : public DiagnosticObserver {
+ public:
+  DiagnosticJson(std::string& json, bool warnings) : json_(json), warnings_(warnings) {
+    json_ = "[";
+  }
+
+  void report(const Diagnostic& d) override {
+    const bool error = is_error(d.kind);
+    if (d.note) {
+      if (!shown_) return;
+      // Reopens the parent's notes array, which close() ends.
+      json_.resize(json_.size() - 2);
+      if (json_.back() != '[') json_ += ',';
+      append_entry(d, "note");
+      json_ += "]}";
+      return;
+    }
+    shown_ = error || warnings_;
+    if (!shown_) return;
+    if (json_.size() > 1) json_ += ',';
+    append_entry(d, error ? "error" : "warning");
+    json_.resize(json_.size() - 1);
+    json_ += ",\"notes\":[]}";
+  }
+
+  void close() { json_ += ']'; }
+
+ private:
+  void append_entry(const Diagnostic& d, std::string_view severity) {
+    json_ += "{\"line\":";
+    append_number(json_, d.line);
+    json_ += ",\"column\":";
+    append_size(json_, d.column);
+    json_ += ",\"endColumn\":";
+    append_size(json_, d.end_column);
+    json_ += ",\"severity\":\"";
+    json_ += severity;
+    json_ += "\",\"code\":\"";
+    json_ += diagnostic_code(d.kind);
+    json_ += "\",\"message\":";
+    message_.clear();
+    describe(message_, d);
+    append_json_string(json_, message_);
+    if (d.related_column != 0) {
+      json_ += ",\"relatedColumn\":";
+      append_size(json_, d.related_column);
+    }
+    json_ += '}';
+  }
+
+  std::string& json_;
+  bool warnings_;
+  bool shown_ = false;
+  std::string message_;
+};
+
+struct Results {
+  std::string output;
+  std::vector<std::int32_t> map;
+  std::vector<std::int32_t> map_ends;
+  std::string diagnostics;
+  std::string error;
+};
+
+Results results;
+
+constexpr int kWarnings = 1;
+constexpr int kKeepGoing = 2;
+
+// Defines the constants of `defines`, "NAME\0VALUE\0" pairs, in `processor`; on the first that
+// cannot be defined, says why in results.error and returns false.
+bool define_constants(std::string_view defines, LineProcessor& processor) {
+  while (!defines.empty()) {
+    const std::size_t name_end = defines.find('\0');
+    if (name_end == std::string_view::npos) break;
+    const std::string_view name = defines.substr(0, name_end);
+    defines.remove_prefix(name_end + 1);
+    const std::size_t value_end = std::min(defines.find('\0'), defines.size());
+    const std::string_view value = defines.substr(0, value_end);
+    defines.remove_prefix(std::min(value_end + 1, defines.size()));
+    const DefineResult result = processor.define_constant(name, value);
+    if (result == DefineResult::Defined) continue;
+    std::string why;
+    switch (result) {
+      case DefineResult::BadName:
+        why = "the name must be one word";
+        break;
+      case DefineResult::BadValue:
+        why = "the value must be one name or one number";
+        break;
+      case DefineResult::AlreadyDefined:
+        why = "the name is already defined";
+        break;
+      default:
+        why = "the table is full (1000 constants)";
+        break;
+    }
+    std::string definition(name);
+    definition += '=';
+    definition += value;
+    results.error = "cannot define " + quoted(definition) + ": " + why;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+}  // namespace vorpex::web
+
+extern "C" {
+
+// Converts `source` (its `size` bytes)
+// with the constants of `defines` and the `flags` (1: warnings, 2: keep going), and returns the
+// status that vorpex would exit with: 0 when the whole input was converted, 1 when a character
+// that begins no token stopped the conversion, or a constant could not be defined (no output
+// then, and the reason in vorpex_error).
+int vorpex_convert(const char* source, std::size_t size, const char* defines,
+                   std::size_t defines_size, int flags) {
+  using namespace vorpex;
+  using namespace vorpex::web;
+  results.output.clear();
+  results.map.clear();
+  results.map_ends.clear();
+  results.error.clear();
+  results.diagnostics = "[]";
+  {
+    // The constants are checked before anything is converted, as on the command line.
+    std::string scratch;
+    std::vector<std::int32_t> scratch_map;
+    Recorder sink(scratch, scratch_map, scratch_map);
+    LineProcessor check(sink);
+    if (!define_constants({defines, defines_size}, check)) return 1;
+  }
+  std::string text(source, size);
+  TextLineSource input(text);
+  Recorder recorder(results.output, results.map, results.map_ends);
+  LineProcessor processor(recorder);
+  define_constants({defines, defines_size}, processor);
+  DiagnosticJson diagnostics(results.diagnostics, (flags & kWarnings) != 0);
+  processor.set_diagnostics(&diagnostics);
+  processor.set_keep_going((flags & kKeepGoing) != 0);
+  processor.set_line_observer(&recorder);
+  const ProcessResult result = processor.process_input(input);
+  diagnostics.close();
+  return result.outcome == Outcome::Done ? 0 : 1;
+}
+
+const char* vorpex_output() {
+  return vorpex::web::results.output.data();
+}
+std::size_t vorpex_output_size() {
+  return vorpex::web::results.output.size();
+}
+const std::int32_t* vorpex_map() {
+  return vorpex::web::results.map.data();
+}
+std::size_t vorpex_map_size() {
+  return vorpex::web::results.map.size();
+}
+const std::int32_t* vorpex_map_ends() {
+  return vorpex::web::results.map_ends.data();
+}
+std::size_t vorpex_map_ends_size() {
+  return vorpex::web::results.map_ends.size();
+}
+const char* vorpex_diagnostics() {
+  return vorpex::web::results.diagnostics.data();
+}
+std::size_t vorpex_diagnostics_size() {
+  return vorpex::web::results.diagnostics.size();
+}
+const char* vorpex_error() {
+  return vorpex::web::results.error.data();
+}
+std::size_t vorpex_error_size() {
+  return vorpex::web::results.error.size();
+}
+
+}  // extern "C"

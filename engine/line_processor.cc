@@ -53,7 +53,7 @@ ProcessResult LineProcessor::process_input(LineSource& input) {
     // label joined to what follows) goes through the token loop, which tells whether this line's
     // number joins that one; so does every line that the fast path refuses.
     if (fast_path && output_.at_line_start() &&
-        FastLine::convert(text, padded, symbols(), output_)) {
+        fast_line::convert(text, padded, symbols(), output_)) {
       if (open_join_line_ != 0 && begins_with_digit(text)) open_join_line_ = 0;
       if (!output_.at_line_start()) note_join(line);  // the line ended with the joining blank
       if (output_.failed()) break;

@@ -9,6 +9,7 @@
 #include "engine/byte_sink.h"
 #include "engine/define_directive.h"
 #include "engine/diagnostic.h"
+#include "engine/join_tracker.h"
 #include "engine/line_source.h"
 #include "engine/line_state.h"
 #include "engine/output_buffer.h"
@@ -102,21 +103,8 @@ class LineProcessor {
   TokenReports reports_;
   LineObserver* lines_ = nullptr;
   DefineDirective define_;
-  std::int64_t line_number_ = 0;  // lines read so far, over every call of process_input
-  // A line whose leading number was joined to what follows (a label, or a numbered line whose rest
-  // is a comment): the line, its number as written, and the output's size just after the joining
-  // blank; the next number that begins a line checks whether anything came between. Kept over
-  // calls of process_input, as the output is.
-  void note_join(const LineState& line);
-  // `number` begins the line; `out` is where it is about to be committed. Takes no tokenizer, so
-  // that the line loop's own never has its address taken.
-  void check_joined_number(const char* out, std::string_view number);
-  // Reports `number`, found at `at` in the line, as joined to the line of the open join.
-  void report_joined_number(const char* at, std::size_t length, std::string_view number);
-  std::int64_t open_join_line_ = 0;  // 0 when none
-  std::uint64_t join_end_ = 0;
-  char join_number_[41] = {};  // enough to show 40 bytes and tell that more followed
-  std::size_t join_number_size_ = 0;
+  std::int64_t line_number_ = 0;         // lines read so far, over every call of process_input
+  JoinTracker join_;                     // kept over calls of process_input, as the output is
   std::uint64_t line_output_start_ = 0;  // the output's size when the current line began
   bool fast_path_ = true;
   bool keep_going_ = false;

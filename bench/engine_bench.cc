@@ -21,6 +21,7 @@
 
 #include "bench/memory_line_source.h"
 #include "bench/source_generator.h"
+#include "cli/diagnostics.h"
 #include "engine/line_processor.h"
 #include "engine/tokenizer.h"
 
@@ -81,7 +82,9 @@ Source& source_for(Mix mix, std::size_t defines, std::size_t used = vorpex::benc
 
   KeepingSink output;
   KeepingSink warnings;
-  vorpex::LineProcessor processor(output, &warnings);
+  vorpex::cli::QuoteWarnings quote_warnings(warnings, nullptr);
+  vorpex::LineProcessor processor(output);
+  processor.set_diagnostics(&quote_warnings);
   vorpex::bench::BufferLineSource lines(source.lines_text(), vorpex::kLinePadding);
   const vorpex::ProcessResult result = processor.process_input(lines);
   if (result.outcome != vorpex::Outcome::Done) fail("stops the conversion", mix, defines);

@@ -19,6 +19,13 @@ bool ErrorLog::flush() {
   return !failed_;
 }
 
+void QuoteWarnings::report(const Diagnostic& d) {
+  if (d.kind == DiagnosticKind::UnclosedString && !stopped_)
+    console_.write("\r\nUNBALANCED QUOTE!\r\n");
+  if (d.kind == DiagnosticKind::UnknownCharacter) stopped_ = true;
+  if (next_ != nullptr) next_->report(d);
+}
+
 void DiagnosticPrinter::report(const Diagnostic& d) {
   const bool error = is_error(d.kind);
   if (d.note) {

@@ -31,6 +31,21 @@ class ErrorLog {
   bool failed_ = false;
 };
 
+// The console's own response to the engine's diagnostics: "UNBALANCED QUOTE!" between two line
+// ends for every string left open (a note too), up to the character that stopped the conversion.
+// Every diagnostic is handed on to `next`, which may be null.
+class QuoteWarnings : public DiagnosticObserver {
+ public:
+  QuoteWarnings(ByteSink& console, DiagnosticObserver* next) : console_(console), next_(next) {}
+
+  void report(const Diagnostic& diagnostic) override;
+
+ private:
+  ByteSink& console_;
+  DiagnosticObserver* next_;
+  bool stopped_ = false;  // keep-going has passed the stop: the console has had its last word
+};
+
 // Writes each diagnostic of the engine as "FILE:LINE:COLUMN: error: MESSAGE [CODE]" (or
 // "warning:", or "note:" for an after-effect of the one before), the form that compilers use and
 // editors read, and counts the errors and warnings. Warnings, and their notes, are left out when

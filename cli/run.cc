@@ -199,12 +199,13 @@ int run_with(std::span<const char* const> args, platform::Console& console,
   platform::FdSink map_file(files.map.is_open() ? files.map.fd() : -1);
   LineMap map(output, map_file);
   const bool mapping = files.map.is_open();
-  LineProcessor processor(mapping ? static_cast<ByteSink&>(map) : output, &console);
+  LineProcessor processor(mapping ? static_cast<ByteSink&>(map) : output);
   define_constants(arguments, processor, errors);
   DiagnosticPrinter printer(
       errors, arguments.input_path == kStandardStream ? "<stdin>" : arguments.input_path,
       !arguments.no_warnings);
-  processor.set_diagnostics(&printer);
+  QuoteWarnings quote_warnings(console, &printer);
+  processor.set_diagnostics(&quote_warnings);
   processor.set_keep_going(arguments.keep_going);
   if (mapping) processor.set_line_observer(&map);
   const ProcessResult result = processor.process_input(reader);

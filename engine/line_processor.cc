@@ -151,7 +151,6 @@ bool LineProcessor::unknown_character(Tokenizer& tokenizer, const LineState& lin
     // The conversion ends here; the analysis goes on.
     stopped_line_ = line.line_number;
     stop_output_end_ = output_.total();
-    reports_.warnings = nullptr;
     output_.discard();
   }
   tokenizer.skip_byte();
@@ -213,12 +212,10 @@ void LineProcessor::settle_quote(std::span<char> text, const LineState& line) {
     alternative_.append(line_text.substr(at));
     // Everything that the line could change outside the output is kept aside.
     DiagnosticObserver* const diagnostics = reports_.diagnostics;
-    ByteSink* const warnings = reports_.warnings;
     TokenObserver* const tokens = tokens_;
     const JoinTracker join = join_;
     const bool keep_going = keep_going_;
     reports_.diagnostics = nullptr;
-    reports_.warnings = nullptr;
     reports_.holding = false;
     set_token_observer(nullptr);
     join_.close();
@@ -246,7 +243,6 @@ void LineProcessor::settle_quote(std::span<char> text, const LineState& line) {
 
     output_.take_back(own_end);
     reports_.diagnostics = diagnostics;
-    reports_.warnings = warnings;
     reports_.holding = true;
     set_token_observer(tokens);
     join_ = join;

@@ -37,12 +37,9 @@ bool is_rem_keyword(std::span<char> text);
 // beyond the current token.
 class LineProcessor {
  public:
-  // `warnings` receives the tokenizer's unbalanced-quote messages; it may be null.
-  explicit LineProcessor(ByteSink& output, ByteSink* warnings = nullptr,
+  explicit LineProcessor(ByteSink& output,
                          std::size_t output_buffer_size = OutputBuffer::kDefaultCapacity)
-      : output_(output, output_buffer_size) {
-    reports_.warnings = warnings;
-  }
+      : output_(output, output_buffer_size) {}
 
   // Diagnostics go to `diagnostics` from the next call of process_input on; null for none.
   void set_diagnostics(DiagnosticObserver* diagnostics) { reports_.diagnostics = diagnostics; }
@@ -69,7 +66,8 @@ class LineProcessor {
   // With keep-going on, a character that begins no token stops the conversion as before (the
   // output ends with its message, and the run's outcome is UnknownToken), but the input is still
   // read to its end as if that character were a blank, so that every problem of the source is
-  // reported; nothing more reaches the output, the console or the line observer.
+  // reported; nothing more reaches the output or the line observer. The first UnknownCharacter
+  // diagnostic marks the stop.
   void set_keep_going(bool on) { keep_going_ = on; }
 
   // `tokens` is told of every token from the next call of process_input on; null for none.

@@ -58,7 +58,6 @@ void TokenReports::deliver(const Diagnostic& diagnostic) {
 }
 
 void TokenReports::unclosed_string(const char* quote, const char* end) {
-  if (warnings != nullptr) warnings->write("\r\nUNBALANCED QUOTE!\r\n");
   if (diagnostics == nullptr) return;
   const auto column = static_cast<std::size_t>(quote - line_start) + 1;
   Diagnostic d;

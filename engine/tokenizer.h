@@ -32,7 +32,6 @@ class Tokenizer;
 // at the end of the line: from that warning on, the line's diagnostics are held, and the owner
 // settles them (settle_quote) when the line is done.
 struct TokenReports {
-  ByteSink* warnings = nullptr;               // the console's unbalanced-quote message; may be null
   DiagnosticObserver* diagnostics = nullptr;  // may be null
   const char* line_start = nullptr;
   std::int64_t line_number = 0;
@@ -60,8 +59,7 @@ struct TokenReports {
               std::int64_t other_line = 0, std::string_view other = {});
   // Hands a diagnostic on, or holds it while the line's quote warning is undecided.
   void deliver(const Diagnostic& diagnostic);
-  // An unclosed string that begins at `quote` and runs to `end`: the console's message and the
-  // diagnostic.
+  // An unclosed string that begins at `quote` and runs to `end`.
   void unclosed_string(const char* quote, const char* end);
   // A Word or Number that holds a double quote; reported once a line, since the text up to the
   // closing quote gives more such words.

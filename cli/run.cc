@@ -1,9 +1,12 @@
 #include "cli/run.h"
 
+#include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli/line_map.h"
+#include "engine/char_class.h"
 #include "engine/line_processor.h"
 #include "platform/console.h"
 #include "platform/error_number.h"
@@ -15,12 +18,6 @@ namespace {
 
 constexpr std::string_view kBanner = "vorpex " VORPEX_VERSION " - BASIC source preprocessor\n";
 constexpr std::string_view kStandardStream = "-";
-
-// Takes every byte and keeps none: the console of a quiet run.
-class NullSink : public ByteSink {
- public:
-  bool write(std::string_view) override { return true; }
-};
 
 // Writes "<what><path>, error: <number><end>" on the console, and the failure with the system's
 // own words on standard error. A console message without a line end comes last, so that the
@@ -52,21 +49,34 @@ void report_same_file(ByteSink& console, ErrorLog& errors, std::string_view mess
               ": refusing to write over it");
 }
 
-// Defines the constants of -D and --define in `processor`, or tells why one cannot be defined
-// and returns false.
-bool define_constants(const Arguments& arguments, LineProcessor& processor, ErrorLog& errors) {
-  for (const std::string& definition : arguments.definitions) {
-    const std::size_t equals = definition.find('=');
-    DefineResult result = DefineResult::BadName;
-    if (equals != std::string::npos) {
-      result = processor.define_constant(std::string_view(definition).substr(0, equals),
-                                         std::string_view(definition).substr(equals + 1));
+// The constants of -D and --define, read as DEFINE lines would be, before any file is opened; none,
+// with the reason on standard error, when one cannot be defined.
+std::optional<std::vector<Definition>> read_definitions(const Arguments& arguments,
+                                                        ErrorLog& errors) {
+  std::vector<Definition> definitions;
+  std::set<std::string> names;  // upper-cased, as the table holds them
+  for (const std::string& text : arguments.definitions) {
+    Definition definition = parse_definition(text);
+    if (definition.result == DefineResult::Defined) {
+      std::string name = definition.name;
+      char_class::to_upper_in_place(name);
+      if (names.contains(name)) {
+        definition.result = DefineResult::AlreadyDefined;
+      } else if (names.size() == SymbolTable::kCapacity) {
+        definition.result = DefineResult::TableFull;
+      } else {
+        names.insert(std::move(name));
+        definitions.push_back(std::move(definition));
+        continue;
+      }
     }
-    if (result == DefineResult::Defined) continue;
-    std::string why;
-    switch (result) {
+    std::string_view why;
+    switch (definition.result) {
+      case DefineResult::MissingEquals:
+        why = "expected NAME=VALUE";
+        break;
       case DefineResult::BadName:
-        why = equals == std::string::npos ? "expected NAME=VALUE" : "the name must be one word";
+        why = "the name must be one word";
         break;
       case DefineResult::BadValue:
         why = "the value must be one name or one number";
@@ -78,10 +88,10 @@ bool define_constants(const Arguments& arguments, LineProcessor& processor, Erro
         why = "the table is full (1000 constants)";
         break;
     }
-    errors.line("vorpex: cannot define " + quoted(definition) + ": " + why);
-    return false;
+    errors.line("vorpex: cannot define " + quoted(text) + ": " + std::string(why));
+    return std::nullopt;
   }
-  return true;
+  return definitions;
 }
 
 }  // namespace
@@ -184,11 +194,8 @@ int run_with(std::span<const char* const> args, platform::Console& console,
   if (parsed) return *parsed;
 
   // Constants from the command line are checked before any file is opened.
-  {
-    NullSink scratch;
-    LineProcessor check(scratch);
-    if (!define_constants(arguments, check, errors)) return 1;
-  }
+  const std::optional<std::vector<Definition>> definitions = read_definitions(arguments, errors);
+  if (!definitions) return 1;
 
   Files files;
   if (std::optional<int> status = open_files(arguments, files, console, errors)) return *status;
@@ -200,7 +207,8 @@ int run_with(std::span<const char* const> args, platform::Console& console,
   LineMap map(output, map_file);
   const bool mapping = files.map.is_open();
   LineProcessor processor(mapping ? static_cast<ByteSink&>(map) : output);
-  define_constants(arguments, processor, errors);
+  for (const Definition& definition : *definitions)
+    processor.define_constant(definition.name, definition.value);
   DiagnosticPrinter printer(
       errors, arguments.input_path == kStandardStream ? "<stdin>" : arguments.input_path,
       !arguments.no_warnings);

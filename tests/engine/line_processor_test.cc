@@ -329,6 +329,28 @@ TEST(LineProcessorTest, ReportsEachDiagnosticWithItsLineAndColumn) {
   EXPECT_EQ(convert(lines).diagnostics, std::vector<std::string>{"1001:8 full [S1000]"});
 }
 
+TEST(LineProcessorTest, ParsesADefinitionAsADefineLine) {
+  const struct {
+    std::string_view text;
+    DefineResult result;
+    std::string_view name, value;
+  } cases[] = {
+      {" max = 10\t", DefineResult::Defined, "max", "10"},
+      {"Out=print", DefineResult::Defined, "Out", "print"},
+      {"A", DefineResult::MissingEquals, "", ""},
+      {"=1", DefineResult::BadName, "", ""},
+      {"A B=1", DefineResult::BadName, "", ""},
+      {"A=1=2", DefineResult::BadValue, "", ""},
+      {"A=\"s\"", DefineResult::BadValue, "", ""},
+  };
+  for (const auto& c : cases) {
+    const Definition d = parse_definition(c.text);
+    EXPECT_EQ(d.result, c.result) << c.text;
+    EXPECT_EQ(d.name, c.name) << c.text;
+    EXPECT_EQ(d.value, c.value) << c.text;
+  }
+}
+
 TEST(LineProcessorTest, DefinesConstantsFromOutside) {
   testing::StringSink output;
   LineProcessor processor(output);

@@ -49,11 +49,9 @@ void report_same_file(ByteSink& console, ErrorLog& errors, std::string_view mess
               ": refusing to write over it");
 }
 
-// The constants of -D and --define, read as DEFINE lines would be, before any file is opened; none,
-// with the reason on standard error, when one cannot be defined.
-std::optional<std::vector<Definition>> read_definitions(const Arguments& arguments,
-                                                        ErrorLog& errors) {
-  std::vector<Definition> definitions;
+// Checks the constants of -D and --define as DEFINE lines would read them, before any file is
+// opened; false, with the reason on standard error, when one cannot be defined.
+bool check_definitions(const Arguments& arguments, ErrorLog& errors) {
   std::set<std::string> names;  // upper-cased, as the table holds them
   for (const std::string& text : arguments.definitions) {
     Definition definition = parse_definition(text);
@@ -66,7 +64,6 @@ std::optional<std::vector<Definition>> read_definitions(const Arguments& argumen
         definition.result = DefineResult::TableFull;
       } else {
         names.insert(std::move(name));
-        definitions.push_back(std::move(definition));
         continue;
       }
     }
@@ -89,9 +86,17 @@ std::optional<std::vector<Definition>> read_definitions(const Arguments& argumen
         break;
     }
     errors.line("vorpex: cannot define " + quoted(text) + ": " + std::string(why));
-    return std::nullopt;
+    return false;
   }
-  return definitions;
+  return true;
+}
+
+// Defines the constants of -D and --define, checked by check_definitions, in `processor`.
+void define_constants(const Arguments& arguments, LineProcessor& processor) {
+  for (const std::string& text : arguments.definitions) {
+    const Definition definition = parse_definition(text);
+    processor.define_constant(definition.name, definition.value);
+  }
 }
 
 }  // namespace
@@ -194,8 +199,7 @@ int run_with(std::span<const char* const> args, platform::Console& console,
   if (parsed) return *parsed;
 
   // Constants from the command line are checked before any file is opened.
-  const std::optional<std::vector<Definition>> definitions = read_definitions(arguments, errors);
-  if (!definitions) return 1;
+  if (!check_definitions(arguments, errors)) return 1;
 
   Files files;
   if (std::optional<int> status = open_files(arguments, files, console, errors)) return *status;
@@ -207,8 +211,7 @@ int run_with(std::span<const char* const> args, platform::Console& console,
   LineMap map(output, map_file);
   const bool mapping = files.map.is_open();
   LineProcessor processor(mapping ? static_cast<ByteSink&>(map) : output);
-  for (const Definition& definition : *definitions)
-    processor.define_constant(definition.name, definition.value);
+  define_constants(arguments, processor);
   DiagnosticPrinter printer(
       errors, arguments.input_path == kStandardStream ? "<stdin>" : arguments.input_path,
       !arguments.no_warnings);

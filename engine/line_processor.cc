@@ -15,11 +15,12 @@ namespace {
 constexpr std::string_view kLineBreak = "\r\n";
 constexpr std::string_view kDefineWord = "DEFINE";
 
-}  // namespace
-
+// True when `text` is the whole word REM, in any case; a three-byte text is upper-cased in place.
 bool is_rem_keyword(std::span<char> text) {
   return char_class::is_keyword(text, "REM");
 }
+
+}  // namespace
 
 ProcessResult LineProcessor::process_input(LineSource& input) {
   ProcessResult result;
@@ -65,6 +66,9 @@ ProcessResult LineProcessor::process_input(LineSource& input) {
   return result;
 }
 
+// The line's tokenizer and state are the line loop's own locals, which the compiler keeps in
+// registers; the handlers take them by reference and are inlined into the loop, so that their
+// addresses are never taken.
 template <bool kAlternative, bool kObserve>
 inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokenizer,
                                         LineState& line) {

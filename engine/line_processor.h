@@ -30,9 +30,6 @@ struct ProcessResult {
   std::int64_t line_number = 0;  // the last line read
 };
 
-// True when `text` is the whole word REM, in any case; a three-byte text is upper-cased in place.
-bool is_rem_keyword(std::span<char> text);
-
 // Converts the input line by line into the compacted output, token by token, with no look-ahead
 // beyond the current token.
 class LineProcessor {
@@ -78,8 +75,6 @@ class LineProcessor {
 
  private:
   // Returns false when the line stopped the run on a token that begins nothing.
-  // The line's tokenizer and state are the line loop's own locals, which the compiler keeps in
-  // registers; the handlers take them by reference and are inlined into the loop.
   // `kAlternative`: the line is converted only to be compared, and judges no quote of its own.
   // `kObserve`: the token observer is told of each token.
   template <bool kAlternative, bool kObserve>

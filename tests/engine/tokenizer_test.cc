@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/diagnostics.h"
+#include "tests/support/engine_probes.h"
 #include "tests/support/memory_io.h"
 
 namespace vorpex {

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cstdint>
 
-#include "platform/error_number.h"
+#include "platform/console.h"
 
 namespace vorpex::cli {
 

@@ -17,37 +17,6 @@ namespace vorpex::cli {
 namespace {
 
 constexpr std::string_view kBanner = "vorpex " VORPEX_VERSION " - BASIC source preprocessor\n";
-constexpr std::string_view kStandardStream = "-";
-
-// Writes "<what><path>, error: <number><end>" on the console, and the failure with the system's
-// own words on standard error. A console message without a line end comes last, so that the
-// standard error line does not run on after it.
-void report_file_error(platform::Console& console, ErrorLog& errors, std::string_view what,
-                       std::string_view verb, const std::string& path, int error, int number,
-                       std::string_view end) {
-  const std::string line = "vorpex: cannot " + std::string(verb) + " " + quoted(path) + ": " +
-                           platform::error_text(error);
-  if (end.empty()) {
-    errors.line(line);
-    console.flush();
-    errors.flush();
-  }
-  console.write(what);
-  console.write(path);
-  console.write(", error: ");
-  console.write(std::to_string(number));
-  console.write(end);
-  if (!end.empty()) errors.line(line);
-}
-
-void report_same_file(ByteSink& console, ErrorLog& errors, std::string_view message,
-                      const std::string& path, std::string_view what) {
-  console.write(message);
-  console.write(path);
-  console.write("\n");
-  errors.line("vorpex: " + quoted(path) + " is " + std::string(what) +
-              ": refusing to write over it");
-}
 
 // Checks the constants of -D and --define as DEFINE lines would read them, before any file is
 // opened; false, with the reason on standard error, when one cannot be defined.
@@ -100,72 +69,6 @@ void define_constants(const Arguments& arguments, LineProcessor& processor) {
 }
 
 }  // namespace
-
-std::optional<int> open_files(const Arguments& arguments, Files& files, platform::Console& console,
-                              ErrorLog& errors) {
-  const auto cannot_open = [&](const std::string& path, int error) {
-    report_file_error(console, errors, "Could not open file: ", "open", path, error,
-                      platform::open_error_number(error), "");
-    return 1;
-  };
-  bool same_file = false;
-  platform::OpenResult input = arguments.input_path == kStandardStream
-                                   ? platform::open_standard(0, {}, same_file)
-                                   : platform::open_for_reading(arguments.input_path);
-  if (!input.file.is_open()) return cannot_open(arguments.input_path, input.error);
-  const int input_fd = input.file.fd();
-  platform::OpenResult output =
-      arguments.output_path == kStandardStream
-          ? platform::open_standard(1, {&input_fd, 1}, same_file)
-          : platform::open_for_writing(arguments.output_path, {&input_fd, 1}, same_file);
-  if (same_file) {
-    report_same_file(console, errors, "Input and output are the same file: ", arguments.output_path,
-                     "the input file");
-    return 1;
-  }
-  if (!output.file.is_open()) return cannot_open(arguments.output_path, output.error);
-  platform::OpenResult map;
-  // The files that this run created go again when the run stops before writing them.
-  const auto give_up = [&] {
-    for (platform::OpenResult* file : {&output, &map}) {
-      if (file->created.empty()) continue;
-      file->file.close();
-      platform::remove_file(file->created);
-    }
-  };
-  if (arguments.map_path) {
-    const int kept[] = {input_fd, output.file.fd()};
-    map = platform::open_for_writing(*arguments.map_path, kept, same_file);
-    if (same_file) {
-      give_up();
-      report_same_file(console, errors,
-                       "The map file is the input or the output file: ", *arguments.map_path,
-                       "the input or the output file");
-      return 1;
-    }
-    if (!map.file.is_open()) {
-      give_up();
-      return cannot_open(*arguments.map_path, map.error);
-    }
-  }
-  // Every file is open and none is another: only now are the output and the map emptied.
-  if (arguments.output_path != kStandardStream) {
-    if (const int error = platform::empty_file(output.file)) {
-      give_up();
-      return cannot_open(arguments.output_path, error);
-    }
-  }
-  if (map.file.is_open()) {
-    if (const int error = platform::empty_file(map.file)) {
-      give_up();
-      return cannot_open(*arguments.map_path, error);
-    }
-  }
-  files.map = std::move(map.file);
-  files.input = std::move(input.file);
-  files.output = std::move(output.file);
-  return std::nullopt;
-}
 
 namespace {
 
@@ -237,18 +140,15 @@ int run_with(std::span<const char* const> args, platform::Console& console,
   errors.flush();
 
   if (write_error != 0) {
-    report_file_error(console, errors, "Could not write file: ", "write", arguments.output_path,
-                      write_error, write_error, "\n");
+    report_io_failure(console, errors, Io::Write, arguments.output_path, write_error);
     return 1;
   }
   if (map_error != 0) {
-    report_file_error(console, errors, "Could not write file: ", "write", *arguments.map_path,
-                      map_error, map_error, "\n");
+    report_io_failure(console, errors, Io::Write, *arguments.map_path, map_error);
     return 1;
   }
   if (reader.failed()) {
-    report_file_error(console, errors, "Could not read file: ", "read", arguments.input_path,
-                      reader.error(), reader.error(), "\n");
+    report_io_failure(console, errors, Io::Read, arguments.input_path, reader.error());
     return 1;
   }
   if (result.outcome != Outcome::Done) return 1;

@@ -7,6 +7,13 @@
 
 namespace vorpex::platform {
 
+// How lines end in text that this platform's own tools write to standard error.
+#ifdef _WIN32
+inline constexpr std::string_view kNativeLineEnd = "\r\n";
+#else
+inline constexpr std::string_view kNativeLineEnd = "\n";
+#endif
+
 // The console as a text stream: every LF written to it is preceded by a CR, so a message ending in
 // "\n" ends in CR LF, and a CR LF inside a message arrives as CR CR LF. Bytes are collected and
 // handed to the underlying sink by flush(), or when the buffer is full.

@@ -1,6 +1,5 @@
 #include "cli/diagnostics.h"
 
-#include <charconv>
 #include <cstdint>
 
 #include "platform/console.h"
@@ -14,9 +13,9 @@ void ErrorLog::line(std::string_view text) {
 }
 
 bool ErrorLog::flush() {
-  if (!pending_.empty() && !failed_ && !out_.write(pending_)) failed_ = true;
+  const bool ok = out_.write(pending_);
   pending_.clear();
-  return !failed_;
+  return ok;
 }
 
 void QuoteWarnings::report(const Diagnostic& d) {

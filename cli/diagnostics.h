@@ -7,6 +7,7 @@
 #include "engine/byte_sink.h"
 #include "engine/diagnostic.h"
 #include "engine/diagnostic_text.h"
+#include "engine/writer.h"
 
 namespace vorpex::cli {
 
@@ -14,7 +15,7 @@ namespace vorpex::cli {
 // end them, gathered and handed on in blocks. After the sink fails once, lines are dropped.
 class ErrorLog {
  public:
-  explicit ErrorLog(ByteSink& out) : out_(out) {}
+  explicit ErrorLog(ByteSink& out) : out_(&out) {}
   ErrorLog(const ErrorLog&) = delete;
   ErrorLog& operator=(const ErrorLog&) = delete;
   ~ErrorLog() { flush(); }
@@ -26,9 +27,8 @@ class ErrorLog {
 
  private:
   static constexpr std::size_t kFlushSize = 16 * 1024;
-  ByteSink& out_;
+  SinkWriter out_;
   std::string pending_;
-  bool failed_ = false;
 };
 
 // The console's own response to the engine's diagnostics: "UNBALANCED QUOTE!" between two line

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "engine/diagnostic_text.h"
+#include "engine/writer.h"
 #include "platform/error_number.h"
 
 namespace vorpex::cli {
@@ -28,7 +29,7 @@ void write_failure(ByteSink& console, std::string_view what, const std::string& 
   console.write(what);
   console.write(path);
   console.write(", error: ");
-  console.write(std::to_string(number));
+  console.write(Decimal(number).view());
 }
 
 }  // namespace

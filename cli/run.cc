@@ -111,9 +111,9 @@ int run_with(std::span<const char* const> args, platform::Console& console,
   platform::TextReader reader(files.input.fd());
   platform::FdSink output(files.output.fd());
   platform::FdSink map_file(files.map.is_open() ? files.map.fd() : -1);
-  LineMap map(output, map_file);
-  const bool mapping = files.map.is_open();
-  LineProcessor processor(mapping ? static_cast<ByteSink&>(map) : output);
+  std::optional<LineMap> map;
+  if (files.map.is_open()) map.emplace(output, map_file);
+  LineProcessor processor(map ? static_cast<ByteSink&>(*map) : output);
   define_constants(arguments, processor);
   DiagnosticPrinter printer(
       errors, arguments.input_path == kStandardStream ? "<stdin>" : arguments.input_path,
@@ -121,15 +121,15 @@ int run_with(std::span<const char* const> args, platform::Console& console,
   QuoteWarnings quote_warnings(console, &printer);
   processor.set_diagnostics(&quote_warnings);
   processor.set_keep_going(arguments.keep_going);
-  if (mapping) processor.set_line_observer(&map);
+  if (map) processor.set_line_observer(&*map);
   const ProcessResult result = processor.process_input(reader);
 
   int write_error = output.error();
   const int close_error = files.output.close();
   if (write_error == 0) write_error = close_error;
   int map_error = 0;
-  if (mapping) {
-    map.flush();
+  if (map) {
+    map->flush();
     map_error = map_file.error();
     const int map_close_error = files.map.close();
     if (map_error == 0) map_error = map_close_error;

@@ -1,5 +1,7 @@
 #include "engine/diagnostic_text.h"
 
+#include "engine/writer.h"
+
 #include <charconv>
 #include <cstdint>
 
@@ -56,10 +58,7 @@ void append_found(std::string& out, const Diagnostic& d) {
 }  // namespace
 
 void append_number(std::string& out, std::int64_t number) {
-  char digits[24];
-  const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, number);
-  (void)ec;  // 24 bytes hold any 64-bit number
-  out.append(digits, end);
+  out.append(Decimal(number).view());
 }
 
 std::string quoted(std::string_view text) {

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "engine/byte_sink.h"
+#include "engine/writer.h"
 
 namespace vorpex::platform {
 
@@ -31,16 +32,15 @@ class Console : public ByteSink {
   // goes, after the banner and the file names are written).
   void hold(bool held) { held_ = held; }
   // Sends what follows, and what is still held, to `out` instead.
-  void redirect(ByteSink& out) { out_ = &out; }
+  void redirect(ByteSink& out) { out_.set_sink(&out); }
   // Drops what follows, and what is still held.
-  void silence() { out_ = nullptr; }
+  void silence() { out_.set_sink(nullptr); }
 
  private:
   static constexpr std::size_t kFlushSize = 16 * 1024;
-  ByteSink* out_;  // null when silenced
+  SinkWriter out_;  // to no sink when silenced
   bool held_ = false;
   std::string pending_;
-  bool failed_ = false;
 };
 
 }  // namespace vorpex::platform

@@ -1,9 +1,8 @@
 #include "cli/diagnostics.h"
 
-#include <charconv>
 #include <cstdint>
 
-#include "platform/error_number.h"
+#include "platform/console.h"
 
 namespace vorpex::cli {
 
@@ -14,9 +13,16 @@ void ErrorLog::line(std::string_view text) {
 }
 
 bool ErrorLog::flush() {
-  if (!pending_.empty() && !failed_ && !out_.write(pending_)) failed_ = true;
+  const bool ok = out_.write(pending_);
   pending_.clear();
-  return !failed_;
+  return ok;
+}
+
+void QuoteWarnings::report(const Diagnostic& d) {
+  if (d.kind == DiagnosticKind::UnclosedString && !stopped_)
+    console_.write("\r\nUNBALANCED QUOTE!\r\n");
+  if (d.kind == DiagnosticKind::UnknownCharacter) stopped_ = true;
+  if (next_ != nullptr) next_->report(d);
 }
 
 void DiagnosticPrinter::report(const Diagnostic& d) {

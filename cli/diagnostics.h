@@ -7,6 +7,7 @@
 #include "engine/byte_sink.h"
 #include "engine/diagnostic.h"
 #include "engine/diagnostic_text.h"
+#include "engine/writer.h"
 
 namespace vorpex::cli {
 
@@ -14,7 +15,7 @@ namespace vorpex::cli {
 // end them, gathered and handed on in blocks. After the sink fails once, lines are dropped.
 class ErrorLog {
  public:
-  explicit ErrorLog(ByteSink& out) : out_(out) {}
+  explicit ErrorLog(ByteSink& out) : out_(&out) {}
   ErrorLog(const ErrorLog&) = delete;
   ErrorLog& operator=(const ErrorLog&) = delete;
   ~ErrorLog() { flush(); }
@@ -26,9 +27,23 @@ class ErrorLog {
 
  private:
   static constexpr std::size_t kFlushSize = 16 * 1024;
-  ByteSink& out_;
+  SinkWriter out_;
   std::string pending_;
-  bool failed_ = false;
+};
+
+// The console's own response to the engine's diagnostics: "UNBALANCED QUOTE!" between two line
+// ends for every string left open (a note too), up to the character that stopped the conversion.
+// Every diagnostic is handed on to `next`, which may be null.
+class QuoteWarnings : public DiagnosticObserver {
+ public:
+  QuoteWarnings(ByteSink& console, DiagnosticObserver* next) : console_(console), next_(next) {}
+
+  void report(const Diagnostic& diagnostic) override;
+
+ private:
+  ByteSink& console_;
+  DiagnosticObserver* next_;
+  bool stopped_ = false;  // keep-going has passed the stop: the console has had its last word
 };
 
 // Writes each diagnostic of the engine as "FILE:LINE:COLUMN: error: MESSAGE [CODE]" (or

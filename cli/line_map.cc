@@ -22,16 +22,16 @@ bool LineMap::write(std::string_view bytes) {
 }
 
 void LineMap::add_row() {
-  rows_ += std::to_string(++output_lines_);
+  rows_ += Decimal(static_cast<std::int64_t>(++output_lines_)).view();
   rows_ += '\t';
-  rows_ += std::to_string(input_line_);
+  rows_ += Decimal(input_line_).view();
   rows_ += '\n';
 }
 
 bool LineMap::flush() {
-  if (!rows_.empty() && !failed_ && !map_.write(rows_)) failed_ = true;
+  const bool ok = map_.write(rows_);
   rows_.clear();
-  return !failed_;
+  return ok;
 }
 
 }  // namespace vorpex::cli

@@ -6,6 +6,7 @@
 
 #include "engine/byte_sink.h"
 #include "engine/diagnostic.h"
+#include "engine/writer.h"
 
 namespace vorpex::cli {
 
@@ -15,7 +16,7 @@ namespace vorpex::cli {
 // starts and says so, so every byte that arrives here belongs to the line last started.
 class LineMap : public ByteSink, public LineObserver {
  public:
-  LineMap(ByteSink& output, ByteSink& map) : output_(output), map_(map) {}
+  LineMap(ByteSink& output, ByteSink& map) : output_(output), map_(&map) {}
   LineMap(const LineMap&) = delete;
   LineMap& operator=(const LineMap&) = delete;
 
@@ -30,12 +31,11 @@ class LineMap : public ByteSink, public LineObserver {
   void add_row();
 
   ByteSink& output_;
-  ByteSink& map_;
+  SinkWriter map_;
   std::string rows_;
   std::int64_t input_line_ = 0;
   std::uint64_t output_lines_ = 0;
   bool at_line_start_ = true;
-  bool failed_ = false;
 };
 
 }  // namespace vorpex::cli

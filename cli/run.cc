@@ -1,9 +1,12 @@
 #include "cli/run.h"
 
+#include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli/line_map.h"
+#include "engine/char_class.h"
 #include "engine/line_processor.h"
 #include "platform/console.h"
 #include "platform/error_number.h"
@@ -14,143 +17,41 @@ namespace vorpex::cli {
 namespace {
 
 constexpr std::string_view kBanner = "vorpex " VORPEX_VERSION " - BASIC source preprocessor\n";
-constexpr std::string_view kStandardStream = "-";
 
-// Takes every byte and keeps none: the console of a quiet run.
-class NullSink : public ByteSink {
- public:
-  bool write(std::string_view) override { return true; }
-};
-
-// Writes "<what><path>, error: <number><end>" on the console, and the failure with the system's
-// own words on standard error. A console message without a line end comes last, so that the
-// standard error line does not run on after it.
-void report_file_error(platform::Console& console, ErrorLog& errors, std::string_view what,
-                       std::string_view verb, const std::string& path, int error, int number,
-                       std::string_view end) {
-  const std::string line = "vorpex: cannot " + std::string(verb) + " " + quoted(path) + ": " +
-                           platform::error_text(error);
-  if (end.empty()) {
-    errors.line(line);
-    console.flush();
-    errors.flush();
-  }
-  console.write(what);
-  console.write(path);
-  console.write(", error: ");
-  console.write(std::to_string(number));
-  console.write(end);
-  if (!end.empty()) errors.line(line);
-}
-
-void report_same_file(ByteSink& console, ErrorLog& errors, std::string_view message,
-                      const std::string& path, std::string_view what) {
-  console.write(message);
-  console.write(path);
-  console.write("\n");
-  errors.line("vorpex: " + quoted(path) + " is " + std::string(what) +
-              ": refusing to write over it");
-}
-
-// Defines the constants of -D and --define in `processor`, or tells why one cannot be defined
-// and returns false.
-bool define_constants(const Arguments& arguments, LineProcessor& processor, ErrorLog& errors) {
-  for (const std::string& definition : arguments.definitions) {
-    const std::size_t equals = definition.find('=');
-    DefineResult result = DefineResult::BadName;
-    if (equals != std::string::npos) {
-      result = processor.define_constant(std::string_view(definition).substr(0, equals),
-                                         std::string_view(definition).substr(equals + 1));
+// Checks the constants of -D and --define as DEFINE lines would read them, before any file is
+// opened; false, with the reason on standard error, when one cannot be defined.
+bool check_definitions(const Arguments& arguments, ErrorLog& errors) {
+  std::set<std::string> names;  // upper-cased, as the table holds them
+  for (const std::string& text : arguments.definitions) {
+    ParsedDefinition definition = parse_definition(text);
+    if (definition.result == DefineResult::Defined) {
+      std::string name = definition.name;
+      char_class::to_upper_in_place(name);
+      if (names.contains(name)) {
+        definition.result = DefineResult::AlreadyDefined;
+      } else if (names.size() == SymbolTable::kCapacity) {
+        definition.result = DefineResult::TableFull;
+      } else {
+        names.insert(std::move(name));
+        continue;
+      }
     }
-    if (result == DefineResult::Defined) continue;
-    std::string why;
-    switch (result) {
-      case DefineResult::BadName:
-        why = equals == std::string::npos ? "expected NAME=VALUE" : "the name must be one word";
-        break;
-      case DefineResult::BadValue:
-        why = "the value must be one name or one number";
-        break;
-      case DefineResult::AlreadyDefined:
-        why = "the name is already defined";
-        break;
-      default:
-        why = "the table is full (1000 constants)";
-        break;
-    }
-    errors.line("vorpex: cannot define " + quoted(definition) + ": " + why);
+    errors.line("vorpex: cannot define " + quoted(text) + ": " +
+                std::string(define_refusal(definition.result)));
     return false;
   }
   return true;
 }
 
-}  // namespace
-
-std::optional<int> open_files(const Arguments& arguments, Files& files, platform::Console& console,
-                              ErrorLog& errors) {
-  const auto cannot_open = [&](const std::string& path, int error) {
-    report_file_error(console, errors, "Could not open file: ", "open", path, error,
-                      platform::open_error_number(error), "");
-    return 1;
-  };
-  bool same_file = false;
-  platform::OpenResult input = arguments.input_path == kStandardStream
-                                   ? platform::open_standard(0, {}, same_file)
-                                   : platform::open_for_reading(arguments.input_path);
-  if (!input.file.is_open()) return cannot_open(arguments.input_path, input.error);
-  const int input_fd = input.file.fd();
-  platform::OpenResult output =
-      arguments.output_path == kStandardStream
-          ? platform::open_standard(1, {&input_fd, 1}, same_file)
-          : platform::open_for_writing(arguments.output_path, {&input_fd, 1}, same_file);
-  if (same_file) {
-    report_same_file(console, errors, "Input and output are the same file: ", arguments.output_path,
-                     "the input file");
-    return 1;
+// Defines the constants of -D and --define, checked by check_definitions, in `processor`.
+void define_constants(const Arguments& arguments, LineProcessor& processor) {
+  for (const std::string& text : arguments.definitions) {
+    const ParsedDefinition definition = parse_definition(text);
+    processor.define_constant(definition.name, definition.value);
   }
-  if (!output.file.is_open()) return cannot_open(arguments.output_path, output.error);
-  platform::OpenResult map;
-  // The files that this run created go again when the run stops before writing them.
-  const auto give_up = [&] {
-    for (platform::OpenResult* file : {&output, &map}) {
-      if (file->created.empty()) continue;
-      file->file.close();
-      platform::remove_file(file->created);
-    }
-  };
-  if (arguments.map_path) {
-    const int kept[] = {input_fd, output.file.fd()};
-    map = platform::open_for_writing(*arguments.map_path, kept, same_file);
-    if (same_file) {
-      give_up();
-      report_same_file(console, errors,
-                       "The map file is the input or the output file: ", *arguments.map_path,
-                       "the input or the output file");
-      return 1;
-    }
-    if (!map.file.is_open()) {
-      give_up();
-      return cannot_open(*arguments.map_path, map.error);
-    }
-  }
-  // Every file is open and none is another: only now are the output and the map emptied.
-  if (arguments.output_path != kStandardStream) {
-    if (const int error = platform::empty_file(output.file)) {
-      give_up();
-      return cannot_open(arguments.output_path, error);
-    }
-  }
-  if (map.file.is_open()) {
-    if (const int error = platform::empty_file(map.file)) {
-      give_up();
-      return cannot_open(*arguments.map_path, error);
-    }
-  }
-  files.map = std::move(map.file);
-  files.input = std::move(input.file);
-  files.output = std::move(output.file);
-  return std::nullopt;
 }
+
+}  // namespace
 
 namespace {
 
@@ -184,11 +85,7 @@ int run_with(std::span<const char* const> args, platform::Console& console,
   if (parsed) return *parsed;
 
   // Constants from the command line are checked before any file is opened.
-  {
-    NullSink scratch;
-    LineProcessor check(scratch);
-    if (!define_constants(arguments, check, errors)) return 1;
-  }
+  if (!check_definitions(arguments, errors)) return 1;
 
   Files files;
   if (std::optional<int> status = open_files(arguments, files, console, errors)) return *status;
@@ -197,24 +94,25 @@ int run_with(std::span<const char* const> args, platform::Console& console,
   platform::TextReader reader(files.input.fd());
   platform::FdSink output(files.output.fd());
   platform::FdSink map_file(files.map.is_open() ? files.map.fd() : -1);
-  LineMap map(output, map_file);
-  const bool mapping = files.map.is_open();
-  LineProcessor processor(mapping ? static_cast<ByteSink&>(map) : output, &console);
-  define_constants(arguments, processor, errors);
+  std::optional<LineMap> map;
+  if (files.map.is_open()) map.emplace(output, map_file);
+  LineProcessor processor(map ? static_cast<ByteSink&>(*map) : output);
+  define_constants(arguments, processor);
   DiagnosticPrinter printer(
       errors, arguments.input_path == kStandardStream ? "<stdin>" : arguments.input_path,
       !arguments.no_warnings);
-  processor.set_diagnostics(&printer);
+  QuoteWarnings quote_warnings(console, &printer);
+  processor.set_diagnostics(&quote_warnings);
   processor.set_keep_going(arguments.keep_going);
-  if (mapping) processor.set_line_observer(&map);
+  if (map) processor.set_line_observer(&*map);
   const ProcessResult result = processor.process_input(reader);
 
   int write_error = output.error();
   const int close_error = files.output.close();
   if (write_error == 0) write_error = close_error;
   int map_error = 0;
-  if (mapping) {
-    map.flush();
+  if (map) {
+    map->flush();
     map_error = map_file.error();
     const int map_close_error = files.map.close();
     if (map_error == 0) map_error = map_close_error;
@@ -225,18 +123,15 @@ int run_with(std::span<const char* const> args, platform::Console& console,
   errors.flush();
 
   if (write_error != 0) {
-    report_file_error(console, errors, "Could not write file: ", "write", arguments.output_path,
-                      write_error, write_error, "\n");
+    report_io_failure(console, errors, Io::Write, arguments.output_path, write_error);
     return 1;
   }
   if (map_error != 0) {
-    report_file_error(console, errors, "Could not write file: ", "write", *arguments.map_path,
-                      map_error, map_error, "\n");
+    report_io_failure(console, errors, Io::Write, *arguments.map_path, map_error);
     return 1;
   }
   if (reader.failed()) {
-    report_file_error(console, errors, "Could not read file: ", "read", arguments.input_path,
-                      reader.error(), reader.error(), "\n");
+    report_io_failure(console, errors, Io::Read, arguments.input_path, reader.error());
     return 1;
   }
   if (result.outcome != Outcome::Done) return 1;

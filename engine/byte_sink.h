@@ -4,8 +4,8 @@
 
 namespace vorpex {
 
-// Where the engine's bytes go: the output file, or the console for warnings. The engine does no
-// I/O of its own; the front end supplies the sinks.
+// Where the engine's output goes. The engine does no I/O of its own; the front end supplies the
+// sink.
 class ByteSink {
  public:
   virtual ~ByteSink() = default;

@@ -125,6 +125,9 @@ void DefineDirective::observe(const Tokenizer& tokenizer, const LineState& line,
       out, "PREPROCESSOR ERROR: EXISTING SYMBOL OR TABLE IS FULL... LINE: ", line.line_number);
 }
 
+// The rules of parse_definition (definition.cc), on a name and a value given apart. Calling it
+// from here instead changed how the link-time optimiser laid out the token loop, which is inlined
+// into the front end: 1.4% more instructions on a string-heavy source (callgrind).
 DefineResult DefineDirective::define_constant(std::string_view name, std::string_view value) {
   std::string name_text(name);
   std::string value_text(value);

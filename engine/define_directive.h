@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "engine/char_class.h"
@@ -20,7 +21,19 @@ enum class DefineResult {
   BadValue,        // the value is not exactly one word or number
   AlreadyDefined,  // the name is defined already; the first definition stays
   TableFull,       // every row of the table is in use
+  MissingEquals,   // a definition's text has no '=' between its name and its value
 };
+
+// A constant defined outside the source, as its NAME=VALUE text reads.
+struct ParsedDefinition {
+  DefineResult result = DefineResult::Defined;  // Defined, MissingEquals, BadName or BadValue
+  std::string name;   // the one word, as written, without the blanks around it
+  std::string value;  // the one word or number, likewise
+};
+
+// Reads `NAME=VALUE` by the rules of a DEFINE line (blanks around the name and the value at most);
+// looks at no table, so a name defined already is not told.
+ParsedDefinition parse_definition(std::string_view text);
 
 // True when `text` is the whole word DEFINE, in any case; a six-byte text is upper-cased in place.
 bool is_define_keyword(std::span<char> text);

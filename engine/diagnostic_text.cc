@@ -1,5 +1,7 @@
 #include "engine/diagnostic_text.h"
 
+#include "engine/writer.h"
+
 #include <charconv>
 #include <cstdint>
 
@@ -56,10 +58,7 @@ void append_found(std::string& out, const Diagnostic& d) {
 }  // namespace
 
 void append_number(std::string& out, std::int64_t number) {
-  char digits[24];
-  const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, number);
-  (void)ec;  // 24 bytes hold any 64-bit number
-  out.append(digits, end);
+  out.append(Decimal(number).view());
 }
 
 std::string quoted(std::string_view text) {
@@ -152,6 +151,24 @@ void describe(std::string& out, const Diagnostic& d) {
       out += " is defined on the command line; the value given there is used";
       return;
   }
+}
+
+std::string_view define_refusal(DefineResult result) {
+  switch (result) {
+    case DefineResult::MissingEquals:
+      return "expected NAME=VALUE";
+    case DefineResult::BadName:
+      return "the name must be one word";
+    case DefineResult::BadValue:
+      return "the value must be one name or one number";
+    case DefineResult::AlreadyDefined:
+      return "the name is already defined";
+    case DefineResult::TableFull:
+      return "the table is full (1000 constants)";
+    case DefineResult::Defined:
+      break;
+  }
+  return "";
 }
 
 std::string_view diagnostic_code(DiagnosticKind kind) {

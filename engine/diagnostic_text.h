@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/define_directive.h"
 #include "engine/diagnostic.h"
 
 namespace vorpex {
@@ -15,6 +16,9 @@ std::string quoted(std::string_view text);
 
 // Appends the message of a diagnostic, without its place: "the character ':' begins no ...".
 void describe(std::string& out, const Diagnostic& diagnostic);
+
+// Why a constant from outside the source cannot be defined: "the name must be one word", ...
+std::string_view define_refusal(DefineResult result);
 
 // Appends `number` in decimal.
 void append_number(std::string& out, std::int64_t number);

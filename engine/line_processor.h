@@ -9,6 +9,7 @@
 #include "engine/byte_sink.h"
 #include "engine/define_directive.h"
 #include "engine/diagnostic.h"
+#include "engine/join_tracker.h"
 #include "engine/line_source.h"
 #include "engine/line_state.h"
 #include "engine/output_buffer.h"
@@ -29,19 +30,13 @@ struct ProcessResult {
   std::int64_t line_number = 0;  // the last line read
 };
 
-// True when `text` is the whole word REM, in any case; a three-byte text is upper-cased in place.
-bool is_rem_keyword(std::span<char> text);
-
 // Converts the input line by line into the compacted output, token by token, with no look-ahead
 // beyond the current token.
 class LineProcessor {
  public:
-  // `warnings` receives the tokenizer's unbalanced-quote messages; it may be null.
-  explicit LineProcessor(ByteSink& output, ByteSink* warnings = nullptr,
+  explicit LineProcessor(ByteSink& output,
                          std::size_t output_buffer_size = OutputBuffer::kDefaultCapacity)
-      : output_(output, output_buffer_size) {
-    reports_.warnings = warnings;
-  }
+      : output_(output, output_buffer_size) {}
 
   // Diagnostics go to `diagnostics` from the next call of process_input on; null for none.
   void set_diagnostics(DiagnosticObserver* diagnostics) { reports_.diagnostics = diagnostics; }
@@ -68,7 +63,8 @@ class LineProcessor {
   // With keep-going on, a character that begins no token stops the conversion as before (the
   // output ends with its message, and the run's outcome is UnknownToken), but the input is still
   // read to its end as if that character were a blank, so that every problem of the source is
-  // reported; nothing more reaches the output, the console or the line observer.
+  // reported; nothing more reaches the output or the line observer. The first UnknownCharacter
+  // diagnostic marks the stop.
   void set_keep_going(bool on) { keep_going_ = on; }
 
   // `tokens` is told of every token from the next call of process_input on; null for none.
@@ -79,8 +75,6 @@ class LineProcessor {
 
  private:
   // Returns false when the line stopped the run on a token that begins nothing.
-  // The line's tokenizer and state are the line loop's own locals, which the compiler keeps in
-  // registers; the handlers take them by reference and are inlined into the loop.
   // `kAlternative`: the line is converted only to be compared, and judges no quote of its own.
   // `kObserve`: the token observer is told of each token.
   template <bool kAlternative, bool kObserve>
@@ -102,21 +96,8 @@ class LineProcessor {
   TokenReports reports_;
   LineObserver* lines_ = nullptr;
   DefineDirective define_;
-  std::int64_t line_number_ = 0;  // lines read so far, over every call of process_input
-  // A line whose leading number was joined to what follows (a label, or a numbered line whose rest
-  // is a comment): the line, its number as written, and the output's size just after the joining
-  // blank; the next number that begins a line checks whether anything came between. Kept over
-  // calls of process_input, as the output is.
-  void note_join(const LineState& line);
-  // `number` begins the line; `out` is where it is about to be committed. Takes no tokenizer, so
-  // that the line loop's own never has its address taken.
-  void check_joined_number(const char* out, std::string_view number);
-  // Reports `number`, found at `at` in the line, as joined to the line of the open join.
-  void report_joined_number(const char* at, std::size_t length, std::string_view number);
-  std::int64_t open_join_line_ = 0;  // 0 when none
-  std::uint64_t join_end_ = 0;
-  char join_number_[41] = {};  // enough to show 40 bytes and tell that more followed
-  std::size_t join_number_size_ = 0;
+  std::int64_t line_number_ = 0;         // lines read so far, over every call of process_input
+  JoinTracker join_;                     // kept over calls of process_input, as the output is
   std::uint64_t line_output_start_ = 0;  // the output's size when the current line began
   bool fast_path_ = true;
   bool keep_going_ = false;

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "engine/byte_sink.h"
+#include "engine/writer.h"
 
 namespace vorpex {
 
@@ -20,7 +21,7 @@ class OutputBuffer {
   static constexpr std::size_t kDefaultCapacity = 256 * 1024;
 
   explicit OutputBuffer(ByteSink& sink, std::size_t capacity = kDefaultCapacity)
-      : sink_(sink),
+      : sink_(&sink),
         // new char[] leaves the bytes unset (make_unique_for_overwrite, which libc++ 14 lacks)
         data_(new char[std::max<std::size_t>(capacity, 1)]),
         pos_(data_.get()),
@@ -67,14 +68,12 @@ class OutputBuffer {
       end = begin + (discard_from_ > flushed_ ? discard_from_ - flushed_ : 0);
     flushed_ += static_cast<std::uint64_t>(pos_ - begin);
     if (pos_ != begin) last_flushed_ = pos_[-1];
-    if (end != begin && !failed_ && !sink_.write({begin, static_cast<std::size_t>(end - begin)})) {
-      failed_ = true;
-    }
+    const bool ok = sink_.write({begin, static_cast<std::size_t>(end - begin)});
     pos_ = begin;
-    return !failed_;
+    return ok;
   }
 
-  bool failed() const { return failed_; }
+  bool failed() const { return sink_.failed(); }
   // Every byte put so far, handed to the sink or not.
   std::uint64_t total() const { return total_at(pos_); }
   // The same, as if the bytes from `position` on, not committed yet, were not there.
@@ -130,12 +129,11 @@ class OutputBuffer {
     }
   }
 
-  ByteSink& sink_;
+  SinkWriter sink_;
   std::unique_ptr<char[]> data_;
   char* pos_;  // the next free byte
   char* end_;  // one past the buffer
   std::uint64_t flushed_ = 0;
-  bool failed_ = false;
   bool keep_ = false;
   bool discard_ = false;
   std::uint64_t discard_from_ = 0;

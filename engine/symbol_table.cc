@@ -104,11 +104,6 @@ std::size_t SymbolTable::longest_probe() const {
   return longest;
 }
 
-bool SymbolTable::find_symbol(std::span<char> name) {
-  char_class::to_upper_in_place(name);
-  return find_upper({name.data(), name.size()});
-}
-
 const SymbolEntry* SymbolTable::row_of(std::string_view name, std::uint32_t hash) const {
   if (rows_.empty()) return nullptr;
   const std::uint16_t row = slots_[slot_of(name, hash)].row;

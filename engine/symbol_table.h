@@ -29,13 +29,8 @@ class SymbolTable {
   SymbolTable(const SymbolTable&) = delete;
   SymbolTable& operator=(const SymbolTable&) = delete;
 
-  // Empties the table.
-  void clear_symbols();
-
-  // Upper-cases `name` in place and looks it up; on a match sets found_value() and returns true,
+  // Looks up a name that is upper-case already; on a match sets found_value() and returns true,
   // otherwise returns false and leaves found_value() as it was.
-  bool find_symbol(std::span<char> name);
-  // The same for a name that is upper-case already; the name is not changed.
   bool find_upper(std::string_view name);
   // The same for a name followed by at least 7 readable bytes, which the hash reads a group of
   // eight at a time.
@@ -46,16 +41,20 @@ class SymbolTable {
   bool add_symbol(std::span<char> name, std::span<char> value, std::int64_t line = 0);
   // The row of a name given in upper case, or null; found_value() is left as it was.
   const SymbolEntry* entry_of(std::string_view name) const;
-  bool full() const { return rows_.size() == kCapacity; }
 
   // The value of the row matched by the last successful lookup; valid for the table's lifetime.
   std::string_view found_value() const { return found_value_; }
   std::size_t size() const { return rows_.size(); }
   bool empty() const { return rows_.empty(); }
+
+ private:
+  friend struct SymbolTableProbe;  // the tests' view of the hashing
+
+  // Empties the table.
+  void clear_symbols();
   // The most slots any defined name's lookup visits: 1 when no two names collide.
   std::size_t longest_probe() const;
 
- private:
   static constexpr std::size_t kSlots = 4096;  // a power of two, at least twice kCapacity
 
   struct Slot {

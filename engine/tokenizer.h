@@ -14,25 +14,19 @@
 
 namespace vorpex {
 
-// True for space and TAB.
-bool is_blank(char c);
-// True for the bytes that end a Number or Word: the operators, the blanks, CR, LF and NUL.
-bool is_delimiter(char c);
-
 // Splits one line into tokens. The line is the caller's buffer, ended by a NUL (or a CR or LF);
 // token_text() is a view into that buffer, so a token of any length is kept whole. The tokenizer
 // never changes the line. An unclosed string, and a double quote inside a Word or Number, are
 // reported through TokenReports.
 class Tokenizer;
 
-// Where the tokenizer's reports go, and the line they are about. Its owner keeps the line fields
-// up to date (start_line), so the tokenizer itself stays small enough to live in registers.
+// Where the tokenizer's reports go, and the line they are about; its owner keeps the line fields
+// up to date (start_line).
 //
 // A double quote inside a word is warned about only where it changes the output, which is known
 // at the end of the line: from that warning on, the line's diagnostics are held, and the owner
 // settles them (settle_quote) when the line is done.
 struct TokenReports {
-  ByteSink* warnings = nullptr;               // the console's unbalanced-quote message; may be null
   DiagnosticObserver* diagnostics = nullptr;  // may be null
   const char* line_start = nullptr;
   std::int64_t line_number = 0;
@@ -60,8 +54,7 @@ struct TokenReports {
               std::int64_t other_line = 0, std::string_view other = {});
   // Hands a diagnostic on, or holds it while the line's quote warning is undecided.
   void deliver(const Diagnostic& diagnostic);
-  // An unclosed string that begins at `quote` and runs to `end`: the console's message and the
-  // diagnostic.
+  // An unclosed string that begins at `quote` and runs to `end`.
   void unclosed_string(const char* quote, const char* end);
   // A Word or Number that holds a double quote; reported once a line, since the text up to the
   // closing quote gives more such words.
@@ -120,7 +113,6 @@ class Tokenizer {
   TokenKind read_token(char* copy);
   // The rest of a Word or Number from its first double quote at `quote` on, copied after `copy`
   // when that is not null; reports the quote. Returns the token's end.
-  // Static, so that the tokenizer's address is never taken in the hot loop.
   static char* finish_quoted_word(TokenReports* reports, char* start, char* quote, char* copy,
                                   bool upper, TokenKind kind);
 

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/diagnostics.h"
 #include "cli/line_map.h"
 #include "engine/line_processor.h"
 #include "fuzz/memory_file.h"
@@ -83,9 +84,10 @@ Conversion run(vorpex::LineSource& source, const Setup& setup) {
   vorpex::testing::StringSink map_rows;
   vorpex::cli::LineMap map(output, map_rows);
   Diagnostics diagnostics;
-  vorpex::LineProcessor processor(map, &warnings, setup.output);
+  vorpex::cli::QuoteWarnings quote_warnings(warnings, &diagnostics);
+  vorpex::LineProcessor processor(map, setup.output);
   processor.set_fast_path(setup.fast);
-  processor.set_diagnostics(&diagnostics);
+  processor.set_diagnostics(&quote_warnings);
   processor.set_line_observer(&map);
   if (setup.predefine) predefine(processor);
   const vorpex::ProcessResult result = processor.process_input(source);

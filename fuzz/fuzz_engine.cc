@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/diagnostics.h"
 #include "cli/line_map.h"
 #include "engine/line_processor.h"
 #include "fuzz/memory_file.h"
@@ -95,9 +96,10 @@ Conversion convert(std::string_view input, Buffers buffers, bool refuse_output =
   Diagnostics diagnostics;
   output.refuse = refuse_output;
   TextReader reader(input_fd(), buffers.block);
+  vorpex::cli::QuoteWarnings quote_warnings(warnings, &diagnostics);
   vorpex::LineProcessor processor(with_map ? static_cast<vorpex::ByteSink&>(map) : output,
-                                  &warnings, buffers.output);
-  processor.set_diagnostics(&diagnostics);
+                                  buffers.output);
+  processor.set_diagnostics(&quote_warnings);
   if (with_map) processor.set_line_observer(&map);
   processor.set_keep_going(keep_going);
   const vorpex::ProcessResult result = processor.process_input(reader);

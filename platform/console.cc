@@ -8,13 +8,13 @@ bool Console::write(std::string_view text) {
     pending_.push_back(c);
   }
   if (pending_.size() >= kFlushSize && !held_) return flush();
-  return !failed_;
+  return !out_.failed();
 }
 
 bool Console::flush() {
-  if (!pending_.empty() && !failed_ && out_ != nullptr && !out_->write(pending_)) failed_ = true;
+  const bool ok = out_.write(pending_);
   pending_.clear();
-  return !failed_;
+  return ok;
 }
 
 }  // namespace vorpex::platform

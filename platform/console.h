@@ -4,8 +4,16 @@
 #include <string_view>
 
 #include "engine/byte_sink.h"
+#include "engine/writer.h"
 
 namespace vorpex::platform {
+
+// How lines end in text that this platform's own tools write to standard error.
+#ifdef _WIN32
+inline constexpr std::string_view kNativeLineEnd = "\r\n";
+#else
+inline constexpr std::string_view kNativeLineEnd = "\n";
+#endif
 
 // The console as a text stream: every LF written to it is preceded by a CR, so a message ending in
 // "\n" ends in CR LF, and a CR LF inside a message arrives as CR CR LF. Bytes are collected and
@@ -24,16 +32,15 @@ class Console : public ByteSink {
   // goes, after the banner and the file names are written).
   void hold(bool held) { held_ = held; }
   // Sends what follows, and what is still held, to `out` instead.
-  void redirect(ByteSink& out) { out_ = &out; }
+  void redirect(ByteSink& out) { out_.set_sink(&out); }
   // Drops what follows, and what is still held.
-  void silence() { out_ = nullptr; }
+  void silence() { out_.set_sink(nullptr); }
 
  private:
   static constexpr std::size_t kFlushSize = 16 * 1024;
-  ByteSink* out_;  // null when silenced
+  SinkWriter out_;  // to no sink when silenced
   bool held_ = false;
   std::string pending_;
-  bool failed_ = false;
 };
 
 }  // namespace vorpex::platform

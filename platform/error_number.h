@@ -22,11 +22,4 @@ std::string error_text(int error);
 int errno_from_windows_error(unsigned long code);
 #endif
 
-// How lines end in text that this platform's own tools write to standard error.
-#ifdef _WIN32
-inline constexpr std::string_view kNativeLineEnd = "\r\n";
-#else
-inline constexpr std::string_view kNativeLineEnd = "\n";
-#endif
-
 }  // namespace vorpex::platform

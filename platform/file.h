@@ -72,6 +72,8 @@ std::ptrdiff_t read_some(int fd, std::span<char> buffer, int& error);
 struct OpenResult {
   File file;
   int error = 0;
+  // The file is one of the files open on `keep` (see open_for_writing); no file is returned.
+  bool same_file = false;
   // The file that open_for_writing made, by the name that removes it: the path itself, or for a
   // symbolic link to a missing file the file that the link names. Empty when the file was there.
   std::string created;
@@ -88,7 +90,7 @@ OpenResult open_for_reading(const std::string& path);
 // file id), `same_file` is set and no file is returned. A file that it made and then cannot return
 // (the check failed) is removed again. On Windows the names that open_for_reading refuses are
 // refused, and so is a path in the device namespaces (\\.\COM1, \\?\GLOBALROOT\...), with ENOENT.
-OpenResult open_for_writing(const std::string& path, std::span<const int> keep, bool& same_file);
+OpenResult open_for_writing(const std::string& path, std::span<const int> keep);
 
 // Empties a regular file that open_for_writing returned; other files (devices, pipes) are written
 // as they are. Returns 0, or the error number of the failure, also when the kind of file cannot be
@@ -103,6 +105,15 @@ void remove_file(const std::string& path);
 
 // A standard stream (0 for input, 1 for output) as a file of the run, for the path "-". The
 // output is refused like a file when it is one of the files open on `keep`.
-OpenResult open_standard(int fd, std::span<const int> keep, bool& same_file);
+OpenResult open_standard(int fd, std::span<const int> keep);
+
+// True when `fd` is a file on disk that is one of the files open on `keep` (the same device and
+// inode; on Windows the same volume and file id); devices, consoles and pipes have nothing to lose.
+// Sets `error` when a file could not be told.
+bool is_kept_file(int fd, std::span<const int> keep, int& error);
+
+// Gives up the file that open_for_writing opened when it is a kept one or could not be checked: a
+// file that the open made goes again.
+void give_up_kept_file(OpenResult& result);
 
 }  // namespace vorpex::platform

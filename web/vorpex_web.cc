@@ -198,25 +198,11 @@ bool define_constants(std::string_view defines, LineProcessor& processor) {
     defines.remove_prefix(std::min(value_end + 1, defines.size()));
     const DefineResult result = processor.define_constant(name, value);
     if (result == DefineResult::Defined) continue;
-    std::string why;
-    switch (result) {
-      case DefineResult::BadName:
-        why = "the name must be one word";
-        break;
-      case DefineResult::BadValue:
-        why = "the value must be one name or one number";
-        break;
-      case DefineResult::AlreadyDefined:
-        why = "the name is already defined";
-        break;
-      default:
-        why = "the table is full (1000 constants)";
-        break;
-    }
     std::string definition(name);
     definition += '=';
     definition += value;
-    results.error = "cannot define " + quoted(definition) + ": " + why;
+    results.error =
+        "cannot define " + quoted(definition) + ": " + std::string(define_refusal(result));
     return false;
   }
   return true;

@@ -77,25 +77,6 @@ OpenResult open_for_reading(const std::string& path) {
 
 namespace {
 
-// True when `fd` is a regular file that is one of the files open on `keep`.
-bool is_kept_file(int fd, std::span<const int> keep, int& error) {
-  struct stat out {};
-  if (::fstat(fd, &out) != 0) {
-    error = errno;
-    return false;
-  }
-  if (!S_ISREG(out.st_mode)) return false;  // a device such as /dev/null has nothing to lose
-  for (int other : keep) {
-    struct stat in {};
-    if (::fstat(other, &in) != 0) {
-      error = errno;
-      return false;
-    }
-    if (out.st_dev == in.st_dev && out.st_ino == in.st_ino) return true;
-  }
-  return false;
-}
-
 // Opens `path` for writing, creating the file when it is missing; `created` gets the name of a
 // file that this call made. Only an open with O_EXCL counts as making one: no other program can
 // have made the file in between. A symbolic link to a missing file fails O_EXCL (the link itself
@@ -124,22 +105,33 @@ int open_or_create(const std::string& path, std::string& created) {
 
 }  // namespace
 
-OpenResult open_for_writing(const std::string& path, std::span<const int> keep, bool& same_file) {
-  same_file = false;
+bool is_kept_file(int fd, std::span<const int> keep, int& error) {
+  struct stat out {};
+  if (::fstat(fd, &out) != 0) {
+    error = errno;
+    return false;
+  }
+  if (!S_ISREG(out.st_mode)) return false;  // a device such as /dev/null has nothing to lose
+  for (int other : keep) {
+    struct stat in {};
+    if (::fstat(other, &in) != 0) {
+      error = errno;
+      return false;
+    }
+    if (out.st_dev == in.st_dev && out.st_ino == in.st_ino) return true;
+  }
+  return false;
+}
+
+OpenResult open_for_writing(const std::string& path, std::span<const int> keep) {
   OpenResult result;
   result.file = File(open_or_create(path, result.created));
   if (!result.file.is_open()) {
     result.error = errno;
     return result;
   }
-  // Writing over the input would destroy it. A file made just now cannot be the input, but the
-  // check may fail: then the file goes again.
-  same_file = is_kept_file(result.file.fd(), keep, result.error);
-  if (same_file || result.error != 0) {
-    result.file.close();
-    if (!result.created.empty()) remove_file(result.created);
-    result.created.clear();
-  }
+  result.same_file = is_kept_file(result.file.fd(), keep, result.error);
+  give_up_kept_file(result);
   return result;
 }
 
@@ -152,14 +144,6 @@ int empty_file(const File& file) {
   if (::fstat(file.fd(), &out) != 0) return errno;
   if (S_ISREG(out.st_mode) && ::ftruncate(file.fd(), 0) != 0) return errno;
   return 0;
-}
-
-OpenResult open_standard(int fd, std::span<const int> keep, bool& same_file) {
-  same_file = false;
-  OpenResult result;
-  if (fd != 0) same_file = is_kept_file(fd, keep, result.error);
-  if (!same_file && result.error == 0) result.file = File(fd);
-  return result;
 }
 
 }  // namespace vorpex::platform

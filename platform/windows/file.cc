@@ -14,30 +14,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
-#include <exception>
 
 #include "platform/error_number.h"
+#include "platform/windows/console_code_page.h"
 #include "platform/windows/wide.h"
 
 namespace vorpex::platform {
-
-std::wstring widen(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  const int size = static_cast<int>(utf8.size());
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), size);
-  wide.resize(static_cast<std::size_t>(std::max(n, 0)));
-  return wide;
-}
-
-std::string narrow(std::wstring_view utf16) {
-  if (utf16.empty()) return {};
-  const int size = static_cast<int>(utf16.size());
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(std::max(n, 0)), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, utf8.data(), n, nullptr, nullptr);
-  return utf8;
-}
 
 namespace {
 
@@ -180,9 +162,7 @@ bool same_identity(const FileIdentity& a, const FileIdentity& b) {
          a.index.nFileIndexLow == b.index.nFileIndexLow;
 }
 
-// True when `handle` is a file on disk that is one of the files open on `keep` (the same
-// FileIdentity); devices, consoles and pipes have nothing to lose.
-bool is_kept_file(HANDLE handle, std::span<const int> keep, int& error) {
+bool is_kept_handle(HANDLE handle, std::span<const int> keep, int& error) {
   if (::GetFileType(handle) != FILE_TYPE_DISK) return false;
   FileIdentity out;
   if (!identify(handle, out, error)) return false;
@@ -213,12 +193,6 @@ std::string created_name(const std::string& path, const std::wstring& native, HA
   return narrow(final_path);
 }
 
-UINT saved_console_code_page = 0;
-
-void restore_console_code_page() {
-  ::SetConsoleOutputCP(saved_console_code_page);
-}
-
 }  // namespace
 
 bool guard_standard_descriptors() {
@@ -233,22 +207,7 @@ bool guard_standard_descriptors() {
       if (!moved) return false;
     }
   }
-  // Either stream may be the console while the other is redirected (diagnostics reach the
-  // console with standard output in a file).
-  DWORD mode = 0;
-  const bool console =
-      ::GetConsoleMode(handle_of(1), &mode) || ::GetConsoleMode(handle_of(2), &mode);
-  if (console && ::GetConsoleOutputCP() != CP_UTF8) {
-    saved_console_code_page = ::GetConsoleOutputCP();
-    if (::SetConsoleOutputCP(CP_UTF8)) {
-      std::atexit(restore_console_code_page);
-      // A run that ends by std::terminate (out of memory) skips atexit.
-      std::set_terminate([] {
-        restore_console_code_page();
-        std::abort();
-      });
-    }
-  }
+  use_utf8_console();
   return true;
 }
 
@@ -317,8 +276,11 @@ OpenResult open_for_reading(const std::string& path) {
   return result;
 }
 
-OpenResult open_for_writing(const std::string& path, std::span<const int> keep, bool& same_file) {
-  same_file = false;
+bool is_kept_file(int fd, std::span<const int> keep, int& error) {
+  return is_kept_handle(handle_of(fd), keep, error);
+}
+
+OpenResult open_for_writing(const std::string& path, std::span<const int> keep) {
   OpenResult result;
   std::wstring native;
   if (!native_path(path, Use::write, native)) {
@@ -335,14 +297,8 @@ OpenResult open_for_writing(const std::string& path, std::span<const int> keep, 
   }
   if (::GetLastError() != ERROR_ALREADY_EXISTS) result.created = created_name(path, native, handle);
   result.file = adopt(handle, _O_WRONLY, result.error);
-  // Writing over the input would destroy it. A file made just now cannot be the input, but the
-  // check may fail: then the file goes again.
-  if (result.file.is_open()) same_file = is_kept_file(handle, keep, result.error);
-  if (same_file || result.error != 0) {
-    result.file.close();
-    if (!result.created.empty()) remove_file(result.created);
-    result.created.clear();
-  }
+  if (result.file.is_open()) result.same_file = is_kept_handle(handle, keep, result.error);
+  give_up_kept_file(result);
   return result;
 }
 
@@ -362,14 +318,6 @@ int empty_file(const File& file) {
     return errno_from_windows_error(::GetLastError());
   }
   return 0;
-}
-
-OpenResult open_standard(int fd, std::span<const int> keep, bool& same_file) {
-  same_file = false;
-  OpenResult result;
-  if (fd != 0) same_file = is_kept_file(handle_of(fd), keep, result.error);
-  if (!same_file && result.error == 0) result.file = File(fd);
-  return result;
 }
 
 }  // namespace vorpex::platform

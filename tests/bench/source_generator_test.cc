@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bench/memory_line_source.h"
+#include "cli/diagnostics.h"
 #include "engine/line_processor.h"
 #include "tests/support/memory_io.h"
 
@@ -50,7 +51,9 @@ Conversion convert(std::string_view source) {
   std::string text = to_text_mode(source);
   StringSink output;
   StringSink warnings;
-  LineProcessor processor(output, &warnings);
+  vorpex::cli::QuoteWarnings quote_warnings(warnings, nullptr);
+  LineProcessor processor(output);
+  processor.set_diagnostics(&quote_warnings);
   BufferLineSource lines(text);
   const ProcessResult result = processor.process_input(lines);
   return {result.outcome, output.text, warnings.text, processor.symbols().size()};

@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/types.h>
+#endif
+
 namespace vorpex_e2e {
 
 inline const std::string kBanner = "vorpex 1.0.0 - BASIC source preprocessor\r\n";
@@ -96,7 +100,11 @@ class Child {
   int wait();
 
  private:
-  long long id_ = -1;  // the process id, or on Windows the process handle
+#ifdef _WIN32
+  void* process_ = nullptr;  // the process's HANDLE
+#else
+  pid_t pid_ = -1;
+#endif
   int status_ = -1;
 };
 

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/diagnostics.h"
 #include "engine/simd.h"
 #include "tests/support/memory_io.h"
 
@@ -44,8 +45,9 @@ Conversion convert_source(LineSource& source, std::size_t buffer_size, bool fast
   testing::StringSink output;
   testing::StringSink warnings;
   DiagnosticRecorder recorder;
-  LineProcessor processor(output, &warnings, buffer_size);
-  processor.set_diagnostics(&recorder);
+  cli::QuoteWarnings quote_warnings(warnings, &recorder);
+  LineProcessor processor(output, buffer_size);
+  processor.set_diagnostics(&quote_warnings);
   processor.set_fast_path(fast);
   Conversion run;
   run.result = processor.process_input(source);
@@ -327,6 +329,28 @@ TEST(LineProcessorTest, ReportsEachDiagnosticWithItsLineAndColumn) {
   EXPECT_EQ(convert(lines).diagnostics, std::vector<std::string>{"1001:8 full [S1000]"});
 }
 
+TEST(LineProcessorTest, ParsesADefinitionAsADefineLine) {
+  const struct {
+    std::string_view text;
+    DefineResult result;
+    std::string_view name, value;
+  } cases[] = {
+      {" max = 10\t", DefineResult::Defined, "max", "10"},
+      {"Out=print", DefineResult::Defined, "Out", "print"},
+      {"A", DefineResult::MissingEquals, "", ""},
+      {"=1", DefineResult::BadName, "", ""},
+      {"A B=1", DefineResult::BadName, "", ""},
+      {"A=1=2", DefineResult::BadValue, "", ""},
+      {"A=\"s\"", DefineResult::BadValue, "", ""},
+  };
+  for (const auto& c : cases) {
+    const ParsedDefinition d = parse_definition(c.text);
+    EXPECT_EQ(d.result, c.result) << c.text;
+    EXPECT_EQ(d.name, c.name) << c.text;
+    EXPECT_EQ(d.value, c.value) << c.text;
+  }
+}
+
 TEST(LineProcessorTest, DefinesConstantsFromOutside) {
   testing::StringSink output;
   LineProcessor processor(output);
@@ -375,8 +399,9 @@ TEST(LineProcessorTest, KeepGoingReportsEveryProblemAndTellsEachToken) {
   testing::StringSink console;
   DiagnosticRecorder recorder;
   TokenRecorder tokens;
-  LineProcessor processor(output, &console);
-  processor.set_diagnostics(&recorder);
+  cli::QuoteWarnings quote_warnings(console, &recorder);
+  LineProcessor processor(output);
+  processor.set_diagnostics(&quote_warnings);
   processor.set_keep_going(true);
   processor.set_token_observer(&tokens);
   testing::VectorLineSource source(
@@ -400,7 +425,7 @@ TEST(LineProcessorTest, WriteFailureStopsTheRun) {
   testing::StringSink output;
   output.refuse = true;
   testing::VectorLineSource source({"A", "B", "C"});
-  LineProcessor processor(output, nullptr, 4);
+  LineProcessor processor(output, 4);
   EXPECT_EQ(processor.process_input(source).outcome, Outcome::WriteFailed);
 }
 

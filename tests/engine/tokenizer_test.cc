@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/diagnostics.h"
+#include "tests/support/engine_probes.h"
 #include "tests/support/memory_io.h"
 
 namespace vorpex {
@@ -30,8 +32,9 @@ constexpr TokenKind X = TokenKind::None;
 // Tokenizes `line` up to its end (or a None token), collecting the tokens and the warnings.
 std::vector<Token> tokenize(std::string line, std::string* warnings = nullptr) {
   testing::StringSink sink;
+  cli::QuoteWarnings quote_warnings(sink, nullptr);
   TokenReports reports;
-  reports.warnings = &sink;
+  reports.diagnostics = &quote_warnings;
   Tokenizer tokenizer(&reports);
   tokenizer.set_line(line.data());
   std::vector<Token> tokens;

@@ -25,11 +25,10 @@ TEST(FileTest, FileMadeIsRemovedWhenTheSameFileCheckFails) {
   const std::filesystem::path path =
       std::filesystem::temp_directory_path() / ("vorpex_file_test_" + std::to_string(::getpid()));
   const int not_open[] = {-1};
-  bool same_file = true;
-  const OpenResult result = open_for_writing(path.string(), not_open, same_file);
+  const OpenResult result = open_for_writing(path.string(), not_open);
   EXPECT_FALSE(result.file.is_open());
   EXPECT_EQ(result.error, EBADF);
-  EXPECT_FALSE(same_file);
+  EXPECT_FALSE(result.same_file);
   EXPECT_FALSE(std::filesystem::exists(path));
 }
 #endif

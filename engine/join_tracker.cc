@@ -1,0 +1,35 @@
+#include "engine/join_tracker.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vorpex {
+
+// Out of line, as the rest: joins are rare, and the token loop that calls these stays small.
+[[gnu::noinline]] void JoinTracker::open(std::int64_t line, const OutputBuffer& out,
+                                         std::uint64_t line_start) {
+  line_ = line;
+  end_ = out.total();
+  // The line's output begins with its number, up to a blank.
+  bool whole = false;
+  std::string_view number = out.since(line_start, whole);
+  number = number.substr(0, number.find(' '));
+  number_size_ = std::min(number.size(), sizeof number_);
+  if (number_size_ != 0) std::memcpy(number_, number.data(), number_size_);
+}
+
+[[gnu::noinline]] void JoinTracker::number_begins_line(const OutputBuffer& out,
+                                                       const char* position,
+                                                       std::string_view number,
+                                                       TokenReports& reports) {
+  if (follows(out, position)) report(reports, number.data(), number.size(), number);
+  close();
+}
+
+[[gnu::noinline]] void JoinTracker::report(TokenReports& reports, const char* at,
+                                           std::size_t length, std::string_view number) const {
+  reports.report(DiagnosticKind::NumberJoined, at, length, TokenKind::Number, number, line_,
+                 {number_, number_size_});
+}
+
+}  // namespace vorpex

@@ -221,6 +221,10 @@ BENCHMARK_CAPTURE(BM_Convert, realistic_token_loop, Mix::Realistic, 0, vorpex::b
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Convert, comments, Mix::CommentHeavy, 0)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Convert, strings, Mix::StringHeavy, 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Convert, handwritten, Mix::Handwritten, 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Convert, handwritten_token_loop, Mix::Handwritten, 0,
+                  vorpex::bench::kMaxDefines, false)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Convert, realistic_50_defines, Mix::Realistic, 50)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Convert, realistic_1000_defines, Mix::Realistic, 1000)

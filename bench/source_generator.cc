@@ -48,6 +48,8 @@ constexpr MixProfile kRealistic{
     4, 8, 3, 40, 10, 12, 40, 3, 24, {22, 5, 18, 12, 6, 2, 4, 4, 2, 2, 3, 7, 2, 2, 3, 1, 3, 2}};
 constexpr MixProfile kCommentHeavy{
     4, 30, 3, 40, 45, 30, 80, 3, 24, {22, 5, 18, 12, 6, 2, 4, 4, 2, 2, 3, 7, 2, 2, 3, 1, 3, 2}};
+constexpr MixProfile kHandwritten{
+    4, 6, 6, 35, 40, 8, 40, 3, 30, {22, 5, 18, 12, 6, 2, 4, 4, 2, 2, 3, 7, 2, 2, 3, 1, 3, 2}};
 constexpr MixProfile kStringHeavy{
     3, 3, 3, 40, 4, 12, 40, 20, 70, {8, 2, 40, 6, 3, 1, 2, 2, 1, 1, 6, 20, 6, 1, 1, 0, 0, 0}};
 
@@ -57,6 +59,8 @@ const MixProfile& profile(Mix mix) {
       return kCommentHeavy;
     case Mix::StringHeavy:
       return kStringHeavy;
+    case Mix::Handwritten:
+      return kHandwritten;
     case Mix::Realistic:
       break;
   }
@@ -169,6 +173,8 @@ std::string_view mix_name(Mix mix) {
       return "comments";
     case Mix::StringHeavy:
       return "strings";
+    case Mix::Handwritten:
+      return "handwritten";
     case Mix::Realistic:
       break;
   }
@@ -176,7 +182,7 @@ std::string_view mix_name(Mix mix) {
 }
 
 std::optional<Mix> parse_mix(std::string_view name) {
-  for (Mix mix : {Mix::Realistic, Mix::CommentHeavy, Mix::StringHeavy}) {
+  for (Mix mix : {Mix::Realistic, Mix::CommentHeavy, Mix::StringHeavy, Mix::Handwritten}) {
     if (name == mix_name(mix)) return mix;
   }
   return std::nullopt;
@@ -257,12 +263,13 @@ void SourceGenerator::header_line(std::string& out) {
 
 void SourceGenerator::body_line(std::string& out) {
   const MixProfile& mix = profile(options_.mix);
+  const bool handwritten = options_.mix == Mix::Handwritten;
   tight_ = rng_.chance(25);
   const std::uint32_t roll = rng_.below(100);
   if (roll < mix.blank) {
     if (rng_.chance(30)) indent(out, rng_.between(1, 3));
   } else if (roll < mix.blank + mix.full_comment) {
-    if (rng_.chance(20)) {
+    if (rng_.chance(handwritten ? 60 : 20)) {
       line_number_ += 10;
       append_number(out, line_number_);
       out += ' ';
@@ -285,16 +292,33 @@ void SourceGenerator::body_line(std::string& out) {
     // Long expressions are drawn again, so that every line stays well below 399 characters.
     const std::size_t depth = blocks_.size();
     std::string line;
-    for (;;) {
-      statement(line);
-      if (line.size() <= 200) break;
-      line.clear();
-      blocks_.resize(depth);  // a drawn FOR or WHILE that was too long opens no loop
+    if (handwritten && rng_.chance(10)) {
+      long_statement(line);
+    } else {
+      for (;;) {
+        statement(line);
+        if (line.size() <= 200) break;
+        line.clear();
+        blocks_.resize(depth);  // a drawn FOR or WHILE that was too long opens no loop
+      }
+    }
+    // By hand, keywords and names come in any case; strings stay as they are.
+    if (handwritten && rng_.chance(40)) {
+      bool quoted = false;
+      for (char& c : line) {
+        quoted = quoted != (c == '"');
+        if (!quoted && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      }
     }
     out += line;
-    if (rng_.chance(mix.trailing_comment)) {
+    if (line.size() <= 200 && rng_.chance(mix.trailing_comment)) {
       out += rng_.chance(80) ? " " : "\t";
-      comment(out);
+      if (handwritten) {
+        out += "' ";
+        text(out, mix.comment_min, mix.comment_max);
+      } else {
+        comment(out);
+      }
     }
   }
   out += "\r\n";
@@ -641,8 +665,23 @@ void SourceGenerator::comment(std::string& out) {
   text(out, mix.comment_min, mix.comment_max);
 }
 
+void SourceGenerator::long_statement(std::string& out) {
+  // 128 to 400 bytes with the indentation and a line number, below the 399 of one read.
+  const std::size_t target = rng_.between(128, 340);
+  out += "PRINT ";
+  while (out.size() < target) {
+    if (rng_.chance(40)) {
+      string_literal(out, 3, 24);
+    } else {
+      out += variable();
+    }
+    out += "; ";
+  }
+  out += variable();
+}
+
 void SourceGenerator::indent(std::string& out, std::size_t levels) {
-  if (rng_.chance(30)) {
+  if (options_.mix == Mix::Handwritten || rng_.chance(30)) {
     out.append(levels, '\t');
   } else {
     out.append(2 * levels, ' ');

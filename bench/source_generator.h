@@ -42,10 +42,13 @@ enum class Mix {
   Realistic,     // statements with some comments and strings
   CommentHeavy,  // about 60% of the bytes are REM and apostrophe comments
   StringHeavy,   // about 60% of the bytes are string literals
+  // As people write by hand: indented with TABs, comments after statements, labels and numbered
+  // REM lines that join the next line, mixed case, and one line in ten 128 to 400 bytes long.
+  Handwritten,
 };
 
 std::string_view mix_name(Mix mix);
-// Accepts the names mix_name gives: "realistic", "comments", "strings".
+// Accepts the names mix_name gives: "realistic", "comments", "strings", "handwritten".
 std::optional<Mix> parse_mix(std::string_view name);
 
 // Parses a byte count with an optional binary suffix: "4096", "64K", "64M", "1G".
@@ -102,6 +105,7 @@ class SourceGenerator {
   void text(std::string& out, std::uint32_t min_length, std::uint32_t max_length);
   void comment(std::string& out);
   void indent(std::string& out, std::size_t levels);
+  void long_statement(std::string& out);               // a PRINT list of 128 to 400 bytes
   void op(std::string& out, std::string_view symbol);  // an operator, spaced as the line is
   void line_target(std::string& out);
   const std::string& variable();

@@ -135,12 +135,13 @@ TEST(ParseSize, TakesBinarySuffixes) {
   EXPECT_FALSE(parse_size("17179869184G"));  // overflows 64 bits
 }
 
-TEST(ParseMix, KnowsTheThreeMixes) {
+TEST(ParseMix, KnowsTheFourMixes) {
   EXPECT_EQ(parse_mix("realistic"), Mix::Realistic);
   EXPECT_EQ(parse_mix("comments"), Mix::CommentHeavy);
   EXPECT_EQ(parse_mix("strings"), Mix::StringHeavy);
+  EXPECT_EQ(parse_mix("handwritten"), Mix::Handwritten);
   EXPECT_FALSE(parse_mix("Realistic"));
-  for (Mix mix : {Mix::Realistic, Mix::CommentHeavy, Mix::StringHeavy})
+  for (Mix mix : {Mix::Realistic, Mix::CommentHeavy, Mix::StringHeavy, Mix::Handwritten})
     EXPECT_EQ(parse_mix(mix_name(mix)), mix);
 }
 
@@ -162,7 +163,7 @@ TEST(SourceGenerator, WritesAtLeastTheRequestedBodyAndStopsSoonAfter) {
 }
 
 TEST(SourceGenerator, WritesPlainAsciiLinesEndedByCrLf) {
-  for (Mix mix : {Mix::Realistic, Mix::CommentHeavy, Mix::StringHeavy}) {
+  for (Mix mix : {Mix::Realistic, Mix::CommentHeavy, Mix::StringHeavy, Mix::Handwritten}) {
     const std::string source = generate_source(options_for(mix, 1000));
     ASSERT_GE(source.size(), 2u);
     EXPECT_EQ(source.substr(source.size() - 2), "\r\n");
@@ -177,6 +178,27 @@ TEST(SourceGenerator, WritesPlainAsciiLinesEndedByCrLf) {
     }
     EXPECT_LT(longest, 399u) << mix_name(mix);  // no line is ever cut in two by a 400-byte read
   }
+}
+
+TEST(SourceGenerator, HandwrittenHasLongLinesTabsAndMixedCase) {
+  const std::string source = generate_source(options_for(Mix::Handwritten, 50));
+  std::size_t lines = 0, long_lines = 0, tabs = 0, lower = 0, trailing = 0;
+  for (std::string_view line : split_lines(source)) {
+    ++lines;
+    long_lines += line.size() >= 128 ? 1 : 0;
+    tabs += line.starts_with("\t") ? 1 : 0;
+    lower += line.find("print ") != line.npos ? 1 : 0;
+    const std::size_t apostrophe = line.find('\'');
+    trailing += apostrophe != line.npos && apostrophe > 0 && line.find('"') == line.npos &&
+                        line.find_first_not_of(" \t") < apostrophe
+                    ? 1
+                    : 0;
+  }
+  EXPECT_GT(long_lines * 100, lines * 5);  // about one line in ten
+  EXPECT_LT(long_lines * 100, lines * 15);
+  EXPECT_GT(tabs * 2, lines);
+  EXPECT_GT(lower, 100u);
+  EXPECT_GT(trailing, 100u);
 }
 
 TEST(SourceGenerator, HasTheFeaturesOfARealProgram) {

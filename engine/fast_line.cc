@@ -268,7 +268,10 @@ template <typename M>
   // first token is REM); DEFINE sends the line to the token loop (below).
   if (const M spoken = keyword & below<M>(p.end) & ~p.string; spoken != 0) {
     const std::size_t at = lowest(spoken);
-    if ((text[at] | 0x20) == 'r') {
+    // The token before ends at a blank or an operator, or is a string, and a byte that ends a word
+    // follows: REM is a word of its own.
+    if ((text[at] | 0x20) == 'r' && at != 0 && has(m.blank() | m.op() | m.quote(), at - 1) &&
+        char_class::has(text[at + 3], char_class::kTerminator)) {
       p.end = at;
       p.rem = true;
     }

@@ -197,7 +197,8 @@ template <typename M>
     m.control_plane[b] = c.control;
     m.r_plane[b] = c.r;
     m.d_plane[b] = c.d;
-    if (kBits<M> > 64 && b + 1 < blocks && (c.apostrophe | c.r) != 0) {
+    if (kBits<M> > 64 && b + 1 < blocks &&
+        (c.apostrophe | (c.r & ~((c.letter | c.digit) << 1))) != 0) {
       if (const std::size_t cut = comment_cut(text, b, c, quotes, wordish); cut != 0) {
         n = cut;
         break;

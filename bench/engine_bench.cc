@@ -157,9 +157,9 @@ class LineShares : public vorpex::ByteSink, public vorpex::LineSource, public vo
 };
 
 // The shares of the lines that the fast path takes and that go to the token loop, by reason, in
-// percent of all lines: `taken`, `long` (past the fast path's length), and each of the fast path's
-// own refusals; and `join`, the lines after one that left its output line open (taken or refused
-// as any other line). One pass.
+// percent of all lines: `taken`, `long` (past the fast path's length), `long_string` (past 128
+// bytes with a string), and each of the fast path's own refusals; and `join`, the lines after one
+// that left its output line open (taken or refused as any other line). One pass.
 void BM_FastPathShare(benchmark::State& state, Mix mix, std::size_t defines) {
   Source& source = source_for(mix, defines);
   for (auto _ : state) {
@@ -179,6 +179,7 @@ void BM_FastPathShare(benchmark::State& state, Mix mix, std::size_t defines) {
     state.counters["taken%"] = refused(Refusal::None);
     state.counters["join%"] = share(shares.after_join);
     state.counters["long%"] = refused(Refusal::TooLong);
+    state.counters["long_string%"] = refused(Refusal::LongString);
     state.counters["unclosed%"] = refused(Refusal::UnclosedString);
     state.counters["control%"] = refused(Refusal::ControlByte);
     state.counters["keyword%"] = refused(Refusal::Keyword);

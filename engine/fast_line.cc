@@ -16,9 +16,60 @@ namespace vorpex {
 
 namespace {
 
-// One bit per byte of the line, bit i for byte i: 64 bits for most lines, 128 for the longer ones.
+// One bit per byte of the line, bit i for byte i: 64 bits for most lines, 128 for the longer ones,
+// 256 for the longest.
 __extension__ using Wide = unsigned __int128;
-static_assert(fast_line::kMaxLength == 128, "one bit of a Wide mask per byte");
+
+// 256 bits as two Wide halves, with the operations that the masks take.
+struct Wider {
+  Wide lo = 0;  // bits 0 to 127
+  Wide hi = 0;  // bits 128 to 255
+
+  constexpr Wider() = default;
+  constexpr Wider(Wide low) : lo(low) {}  // NOLINT: an integer widens as it would to Wide
+  constexpr Wider(Wide high, Wide low) : lo(low), hi(high) {}
+  template <typename T>
+  constexpr explicit operator T() const {
+    return static_cast<T>(lo);
+  }
+  friend constexpr bool operator==(const Wider&, const Wider&) = default;
+  friend constexpr bool operator>(const Wider& a, const Wider& b) {
+    return a.hi != b.hi ? a.hi > b.hi : a.lo > b.lo;
+  }
+  friend constexpr Wider operator~(const Wider& a) { return {~a.hi, ~a.lo}; }
+  friend constexpr Wider operator&(const Wider& a, const Wider& b) {
+    return {a.hi & b.hi, a.lo & b.lo};
+  }
+  friend constexpr Wider operator|(const Wider& a, const Wider& b) {
+    return {a.hi | b.hi, a.lo | b.lo};
+  }
+  friend constexpr Wider operator^(const Wider& a, const Wider& b) {
+    return {a.hi ^ b.hi, a.lo ^ b.lo};
+  }
+  friend constexpr Wider operator+(const Wider& a, const Wider& b) {
+    const Wide lo = a.lo + b.lo;
+    return {a.hi + b.hi + (lo < a.lo ? 1 : 0), lo};
+  }
+  friend constexpr Wider operator-(const Wider& a, const Wider& b) {
+    return {a.hi - b.hi - (a.lo < b.lo ? 1 : 0), a.lo - b.lo};
+  }
+  friend constexpr Wider operator<<(const Wider& a, std::size_t k) {
+    if (k == 0) return a;
+    if (k >= 256) return {};
+    if (k >= 128) return {a.lo << (k - 128), 0};
+    return {(a.hi << k) | (a.lo >> (128 - k)), a.lo << k};
+  }
+  friend constexpr Wider operator>>(const Wider& a, std::size_t k) {
+    if (k == 0) return a;
+    if (k >= 256) return {};
+    if (k >= 128) return {0, a.hi >> (k - 128)};
+    return {a.hi >> k, (a.lo >> k) | (a.hi << (128 - k))};
+  }
+  Wider& operator&=(const Wider& b) { return *this = *this & b; }
+  Wider& operator|=(const Wider& b) { return *this = *this | b; }
+  Wider& operator^=(const Wider& b) { return *this = *this ^ b; }
+};
+static_assert(fast_line::kMaxLength == 256, "one bit of a Wider mask per byte");
 
 template <typename M>
 constexpr std::size_t kBits = sizeof(M) * 8;
@@ -34,6 +85,8 @@ template <typename M>
 constexpr std::size_t lowest(M m) {
   if constexpr (std::is_same_v<M, std::uint64_t>) {
     return static_cast<std::size_t>(std::countr_zero(m));
+  } else if constexpr (std::is_same_v<M, Wider>) {
+    return m.lo != 0 ? lowest(m.lo) : 128 + lowest(m.hi);
   } else {
     const auto low = static_cast<std::uint64_t>(m);
     return low != 0 ? static_cast<std::size_t>(std::countr_zero(low))
@@ -197,7 +250,7 @@ template <typename M>
     m.control_plane[b] = c.control;
     m.r_plane[b] = c.r;
     m.d_plane[b] = c.d;
-    if (kBits<M> > 64 && b + 1 < blocks &&
+    if (kBits < M >> 64 && b + 1 < blocks &&
         (c.apostrophe | (c.r & ~((c.letter | c.digit) << 1))) != 0) {
       if (const std::size_t cut = comment_cut(text, b, c, quotes, wordish); cut != 0) {
         n = cut;
@@ -408,6 +461,19 @@ template <typename M>
   return Refusal::None;
 }
 
+// A line past 128 bytes is taken up to kMaxLength bytes, and past that when its comment begins
+// within them, read in place. One that holds a string goes to the token loop, which reads a long
+// string faster than the masks of 256 bits do.
+Refusal long_line_refusal(std::span<const char> line, bool padded) {
+  const std::size_t n = line.size();
+  if (n > fast_line::kMaxLength &&
+      (!padded || std::memchr(line.data(), '\'', fast_line::kMaxLength) == nullptr)) {
+    return Refusal::TooLong;
+  }
+  if (std::memchr(line.data(), '"', n) != nullptr) return Refusal::LongString;
+  return Refusal::None;
+}
+
 // The line in whole blocks with its NUL and readable padding, copied into `copy` unless `padded`.
 struct LineCopyOf {
   LineCopy copy;
@@ -429,25 +495,27 @@ bool fast_line::convert(std::span<const char> line, bool padded, SymbolTable& sy
   static_assert(kLinePadding + 1 >= simd::kBlock, "a block that holds a line's byte is readable");
   const std::size_t n = line.size();
   if (n == 0) return true;  // an empty line writes nothing
-  // A longer line is taken when its comment begins within kMaxLength bytes, read in place.
-  if (n > kMaxLength && (!padded || std::memchr(line.data(), '\'', kMaxLength) == nullptr))
-    return false;
+  if (n > 128 && long_line_refusal(line, padded) != Refusal::None) return false;
   const LineCopyOf copy(line, padded);
-  return (n <= 64 ? convert_line<std::uint64_t>(copy.text, n, &symbols, &out, &lead)
-                  : convert_line<Wide>(copy.text, n, &symbols, &out, &lead)) == Refusal::None;
+  const Refusal why = n <= 64    ? convert_line<std::uint64_t>(copy.text, n, &symbols, &out, &lead)
+                      : n <= 128 ? convert_line<Wide>(copy.text, n, &symbols, &out, &lead)
+                                 : convert_line<Wider>(copy.text, n, &symbols, &out, &lead);
+  return why == Refusal::None;
 }
 
 fast_line::Refusal fast_line::refusal_of(std::span<const char> line) {
   const std::size_t n = line.size();
   if (n == 0) return Refusal::None;
-  if (n > kMaxLength && std::memchr(line.data(), '\'', kMaxLength) == nullptr)
-    return Refusal::TooLong;
+  if (n > 128) {
+    if (const Refusal why = long_line_refusal(line, true); why != Refusal::None) return why;
+  }
   // The whole line and its padding, as a file reader gives it.
   std::string padded(line.data(), line.size());
   padded.append(kLinePadding + 1, '\0');
   const LineCopyOf copy({padded.data(), n}, true);
-  return n <= 64 ? convert_line<std::uint64_t>(copy.text, n, nullptr, nullptr, nullptr)
-                 : convert_line<Wide>(copy.text, n, nullptr, nullptr, nullptr);
+  return n <= 64    ? convert_line<std::uint64_t>(copy.text, n, nullptr, nullptr, nullptr)
+         : n <= 128 ? convert_line<Wide>(copy.text, n, nullptr, nullptr, nullptr)
+                    : convert_line<Wider>(copy.text, n, nullptr, nullptr, nullptr);
 }
 
 }  // namespace vorpex

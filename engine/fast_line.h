@@ -12,7 +12,7 @@
 // of the token loop's rarer rules or report anything (the rules are listed in fast_line.cc).
 namespace vorpex::fast_line {
 
-inline constexpr std::size_t kMaxLength = 128;  // the longest line taken
+inline constexpr std::size_t kMaxLength = 256;  // the longest line taken whole
 
 // What the line processor needs to know of a converted line beyond its output.
 struct Lead {
@@ -35,14 +35,15 @@ bool convert(std::span<const char> line, bool padded, SymbolTable& symbols, Outp
 // Why convert refuses a line; None when it takes it (a line that writes nothing counts).
 enum class Refusal {
   None,
-  TooLong,         // longer than kMaxLength
+  TooLong,         // longer than kMaxLength, with no comment before
+  LongString,      // longer than 128 bytes, with a string
   UnclosedString,  // a string still open at the line's end
   ControlByte,     // a control byte or a byte 0x80-0xFF before the comment
   Keyword,         // DEFINE outside the strings
   QuoteTouches,    // a quote that touches a word, a number or another string
   NoTokenBegins,   // a byte that begins no token
 };
-inline constexpr std::size_t kRefusals = 7;
+inline constexpr std::size_t kRefusals = 8;
 
 // What convert would decide on the line, with nothing written: for measurements (the benchmark's
 // shares of the lines taken and refused), never on the conversion's own path.

@@ -141,8 +141,20 @@ TEST(LineProcessorTest, UnclosedStringWarnsAndTheLineGoesOn) {
 TEST(LineProcessorTest, FastPathAndTokenLoopAgree) {
   const std::string a63(63, 'a');
   const std::string a127(127, 'a');
+  std::string tabbed;  // 200 bytes
+  std::string spaced;
+  for (int i = 0; i < 100; ++i) {
+    tabbed += "\ta";
+    spaced += i == 0 ? "A" : " A";
+  }
   const std::vector<Case> cases = {
       {{a63 + " x"}, std::string(63, 'A') + " X\r\n"},  // 65 bytes, and 64, 128 and 129 below
+      {{tabbed, "10 " + tabbed + " 'c", tabbed + " \"s\""},
+       spaced + "\r\n10 " + spaced + " " + spaced + " \"s\"\r\n"},
+      {{std::string(255, 'a') + "b", std::string(256, 'a') + "b"},  // 256 and 257 bytes
+       std::string(255, 'A') + "B\r\n" + std::string(256, 'A') + "B\r\n"},
+      {{"x = 1 '" + std::string(300, 'c'), "10 REM " + std::string(300, 'c'), "y"},
+       "X=1\r\n10 Y\r\n"},
       {{a63 + "b"}, std::string(63, 'A') + "B\r\n"},
       {{a127 + "b"}, std::string(127, 'A') + "B\r\n"},
       {{a127 + " b"}, std::string(127, 'A') + " B\r\n"},

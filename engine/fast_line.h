@@ -9,7 +9,9 @@
 
 // Converts a whole common line at once from bit masks of its byte classes, writing exactly what
 // the token loop would write, and refuses, having written nothing, every line that could take one
-// of the token loop's rarer rules or report anything (the rules are listed in fast_line.cc).
+// of the token loop's rarer rules (the rules are listed in fast_line.cc). The two reports it can
+// give rise to, a number joined to the line before and a REM after a statement, are made by the
+// line processor from what `Lead` tells of the line.
 namespace vorpex::fast_line {
 
 inline constexpr std::size_t kMaxLength = 256;  // the longest line taken whole

@@ -60,8 +60,12 @@ echo "Generating the sources ..." >&2
 "$gen" -s "$SIZE" -d 50 -u 50 -o "$tmp/big-50u.bas"
 "$gen" -s "$SIZE" -d 1000 -u 50 -o "$tmp/big-1000u.bas"
 "$gen" -s "$SMALL" -o "$small"
-# Shaped like hand-written sources: TABs, comments after statements, joins, long lines, any case.
-"$gen" -s "$SIZE" -m handwritten -d 50 -o "$tmp/hand.bas"
+# The other mixes, each with 50 constants: comment-heavy, string-heavy, and shaped like
+# hand-written sources (TABs, comments after statements, joins, long lines, any case).
+mixes=(comments strings handwritten)
+for mix in "${mixes[@]}"; do
+  "$gen" -s "$SIZE" -m "$mix" -d 50 -o "$tmp/$mix.bas"
+done
 mkdir "$tmp/batch"
 for ((i = 1; i <= 100; i++)); do
   "$gen" -s "$((2 + (i * 7) % 19))K" -r "$i" -o "$tmp/batch/$i.bas"
@@ -78,7 +82,10 @@ EOF
 # The commands, by key: how they are shown, whether they may fail (cpp complains about BASIC), the
 # standard input and output, and the command line. Each writes to $out.
 keys=(vorpex cat tr-delete tr-upper cpp vorpex-small vorpex-50 vorpex-1000 vorpex-50u vorpex-1000u
-  hand-vorpex hand-tr-upper hand-cpp batch-cat batch-vorpex batch-static)
+  batch-cat batch-vorpex batch-static)
+for mix in "${mixes[@]}"; do
+  keys+=("$mix-vorpex" "$mix-cat" "$mix-tr-upper" "$mix-cpp")
+done
 declare -A shown may_fail stdin stdout command input
 add() {
   shown[$1]=$2 may_fail[$1]=$3 stdin[$1]=$4 stdout[$1]=$5 input[$1]=$6
@@ -99,10 +106,13 @@ add vorpex-50u "" 0 /dev/null /dev/null "$tmp/big-50u.bas" vorpex-50u \
   "$vorpex" -i "$tmp/big-50u.bas" -o "$out"
 add vorpex-1000u "" 0 /dev/null /dev/null "$tmp/big-1000u.bas" vorpex-1000u \
   "$vorpex" -i "$tmp/big-1000u.bas" -o "$out"
-add hand-vorpex "" 0 /dev/null /dev/null "$tmp/hand.bas" hand-vorpex \
-  "$vorpex" -w -i "$tmp/hand.bas" -o "$out"
-add hand-tr-upper "" 0 "$tmp/hand.bas" "$out" "$tmp/hand.bas" hand-tr-upper tr a-z A-Z
-add hand-cpp "" 1 /dev/null "$out" "$tmp/hand.bas" hand-cpp cpp -P -traditional "$tmp/hand.bas"
+for mix in "${mixes[@]}"; do
+  source=$tmp/$mix.bas
+  add "$mix-vorpex" "" 0 /dev/null /dev/null "$source" "$mix-vorpex" "$vorpex" -w -i "$source" -o "$out"
+  add "$mix-cat" "" 0 /dev/null "$out" "$source" "$mix-cat" cat "$source"
+  add "$mix-tr-upper" "" 0 "$source" "$out" "$source" "$mix-tr-upper" tr a-z A-Z
+  add "$mix-cpp" "" 1 /dev/null "$out" "$source" "$mix-cpp" cpp -P -traditional "$source"
+done
 
 add batch-cat "" 0 /dev/null /dev/null "$small" batch-cat bash "$tmp/batch.sh" cat
 add batch-vorpex "" 0 /dev/null /dev/null "$small" batch-vorpex bash "$tmp/batch.sh" "$vorpex"
@@ -185,10 +195,13 @@ echo "- the same ${SIZE} body using only 50 names, with those 50 or with 1000 de
   "$(mbps "${bytes[vorpex-50u]}" "${med[vorpex-50u]}") / $(mbps "${bytes[vorpex-1000u]}" "${med[vorpex-1000u]}") MB/s;" \
   "1000 vs 50 symbols: $(ratio "$(mbps "${bytes[vorpex-1000u]}" "${med[vorpex-1000u]}")" "$(mbps "${bytes[vorpex-50u]}" "${med[vorpex-50u]}")")" \
   "of the throughput."
-echo "- the handwritten mix (\`vorpex_gen -s $SIZE -m handwritten -d 50\`, ${bytes[hand-vorpex]}" \
-  "bytes, warnings off): vorpex $(mbps "${bytes[hand-vorpex]}" "${med[hand-vorpex]}") MB/s;" \
-  "\`tr a-z A-Z\` takes $(ratio "${med[hand-tr-upper]}" "${med[hand-vorpex]}") × vorpex's time," \
-  "\`cpp -P -traditional\` $(ratio "${med[hand-cpp]}" "${med[hand-vorpex]}") ×."
+for mix in "${mixes[@]}"; do
+  echo "- the $mix mix (\`vorpex_gen -s $SIZE -m $mix -d 50\`, ${bytes[$mix-vorpex]} bytes," \
+    "warnings off): vorpex $(mbps "${bytes[$mix-vorpex]}" "${med[$mix-vorpex]}") MB/s;" \
+    "\`tr a-z A-Z\` takes $(ratio "${med[$mix-tr-upper]}" "${med[$mix-vorpex]}") × vorpex's time," \
+    "\`cpp -P -traditional\` $(ratio "${med[$mix-cpp]}" "${med[$mix-vorpex]}") ×, \`cat\`" \
+    "$(ratio "${med[$mix-cat]}" "${med[$mix-vorpex]}") ×."
+done
 echo "- vorpex peak RSS: ${rss[vorpex-small]} KiB on the ${SMALL} source (${bytes[vorpex-small]}" \
   "bytes, $(mbps "${bytes[vorpex-small]}" "${med[vorpex-small]}") MB/s), ${rss[vorpex]} KiB on the" \
   "${SIZE} source."

@@ -22,6 +22,7 @@
 #include "bench/memory_line_source.h"
 #include "bench/source_generator.h"
 #include "cli/diagnostics.h"
+#include "engine/fast_line.h"
 #include "engine/line_processor.h"
 #include "engine/tokenizer.h"
 
@@ -122,6 +123,72 @@ void BM_Convert(benchmark::State& state, Mix mix, std::size_t defines,
     benchmark::DoNotOptimize(result);
   }
   report(state, source);
+}
+
+// Where each line of a conversion goes, counted from outside the engine: fast_line::refusal_of
+// tells what the fast path decides on the line's own bytes, and, as the output so far is flushed
+// before each line (a line observer asks for that), the sink's last byte tells whether the line
+// before left its output line open (a join).
+class LineShares : public vorpex::ByteSink, public vorpex::LineSource, public vorpex::LineObserver {
+ public:
+  explicit LineShares(vorpex::LineSource& lines) : lines_(lines) {}
+
+  bool write(std::string_view bytes) override {
+    if (!bytes.empty()) last_ = bytes.back();
+    return true;
+  }
+  bool next_line(std::span<char>& line) override {
+    if (!lines_.next_line(line)) return false;
+    line_ = line;
+    return true;
+  }
+  std::size_t readable_padding() const override { return lines_.readable_padding(); }
+  void line_started(std::int64_t) override {
+    ++lines;
+    if (last_ != '\n') ++after_join;
+    ++refusals[static_cast<std::size_t>(vorpex::fast_line::refusal_of(line_))];
+  }
+
+  std::size_t lines = 0;
+  std::size_t after_join = 0;  // lines after one that left its output line open
+  std::size_t refusals[vorpex::fast_line::kRefusals] = {};  // by the fast path's say
+
+ private:
+  vorpex::LineSource& lines_;
+  std::span<char> line_;
+  char last_ = '\n';
+};
+
+// The shares of the lines that the fast path takes and that go to the token loop, by reason, in
+// percent of all lines: `taken`, `long` (past the fast path's length), `long_string` (past 128
+// bytes with a string), and each of the fast path's own refusals; and `join`, the lines after one
+// that left its output line open (taken or refused as any other line). One pass.
+void BM_FastPathShare(benchmark::State& state, Mix mix, std::size_t defines) {
+  Source& source = source_for(mix, defines);
+  for (auto _ : state) {
+    source.reset();
+    vorpex::bench::BufferLineSource text(source.lines_text(), vorpex::kLinePadding);
+    LineShares shares(text);
+    vorpex::LineProcessor processor(shares);
+    processor.set_line_observer(&shares);
+    processor.process_input(shares);
+    const auto share = [&](std::size_t count) {
+      return 100.0 * static_cast<double>(count) / static_cast<double>(shares.lines);
+    };
+    using vorpex::fast_line::Refusal;
+    const auto refused = [&](Refusal why) {
+      return share(shares.refusals[static_cast<std::size_t>(why)]);
+    };
+    state.counters["taken%"] = refused(Refusal::None);
+    state.counters["join%"] = share(shares.after_join);
+    state.counters["long%"] = refused(Refusal::TooLong);
+    state.counters["long_string%"] = refused(Refusal::LongString);
+    state.counters["unclosed%"] = refused(Refusal::UnclosedString);
+    state.counters["control%"] = refused(Refusal::ControlByte);
+    state.counters["keyword%"] = refused(Refusal::Keyword);
+    state.counters["quote%"] = refused(Refusal::QuoteTouches);
+    state.counters["no_token%"] = refused(Refusal::NoTokenBegins);
+  }
 }
 
 // The lines of the source one after the other, and with `tokenize` every token the line processor
@@ -240,6 +307,11 @@ BENCHMARK_CAPTURE(BM_Convert, realistic_1000_defines_50_used, Mix::Realistic, 10
 // Names that differ only in their first bytes must not pile up on one slot of the table.
 BENCHMARK_CAPTURE(BM_NameFamily, speed_xx, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_NameFamily, xx_speed, true)->Unit(benchmark::kMillisecond);
+// The shares of the fast path's decisions, one pass each: its counters are the figures.
+BENCHMARK_CAPTURE(BM_FastPathShare, realistic, Mix::Realistic, 0)->Iterations(1);
+BENCHMARK_CAPTURE(BM_FastPathShare, comments, Mix::CommentHeavy, 0)->Iterations(1);
+BENCHMARK_CAPTURE(BM_FastPathShare, strings, Mix::StringHeavy, 0)->Iterations(1);
+BENCHMARK_CAPTURE(BM_FastPathShare, handwritten, Mix::Handwritten, 0)->Iterations(1);
 BENCHMARK_CAPTURE(BM_Tokenize, realistic, Mix::Realistic)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_SplitLines, realistic, Mix::Realistic)->Unit(benchmark::kMillisecond);
 

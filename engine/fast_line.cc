@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <type_traits>
 
@@ -15,9 +16,60 @@ namespace vorpex {
 
 namespace {
 
-// One bit per byte of the line, bit i for byte i: 64 bits for most lines, 128 for the longer ones.
+// One bit per byte of the line, bit i for byte i: 64 bits for most lines, 128 for the longer ones,
+// 256 for the longest.
 __extension__ using Wide = unsigned __int128;
-static_assert(fast_line::kMaxLength == 128, "one bit of a Wide mask per byte");
+
+// 256 bits as two Wide halves, with the operations that the masks take.
+struct Wider {
+  Wide lo = 0;  // bits 0 to 127
+  Wide hi = 0;  // bits 128 to 255
+
+  constexpr Wider() = default;
+  constexpr Wider(Wide low) : lo(low) {}  // NOLINT: an integer widens as it would to Wide
+  constexpr Wider(Wide high, Wide low) : lo(low), hi(high) {}
+  template <typename T>
+  constexpr explicit operator T() const {
+    return static_cast<T>(lo);
+  }
+  friend constexpr bool operator==(const Wider&, const Wider&) = default;
+  friend constexpr bool operator>(const Wider& a, const Wider& b) {
+    return a.hi != b.hi ? a.hi > b.hi : a.lo > b.lo;
+  }
+  friend constexpr Wider operator~(const Wider& a) { return {~a.hi, ~a.lo}; }
+  friend constexpr Wider operator&(const Wider& a, const Wider& b) {
+    return {a.hi & b.hi, a.lo & b.lo};
+  }
+  friend constexpr Wider operator|(const Wider& a, const Wider& b) {
+    return {a.hi | b.hi, a.lo | b.lo};
+  }
+  friend constexpr Wider operator^(const Wider& a, const Wider& b) {
+    return {a.hi ^ b.hi, a.lo ^ b.lo};
+  }
+  friend constexpr Wider operator+(const Wider& a, const Wider& b) {
+    const Wide lo = a.lo + b.lo;
+    return {a.hi + b.hi + (lo < a.lo ? 1 : 0), lo};
+  }
+  friend constexpr Wider operator-(const Wider& a, const Wider& b) {
+    return {a.hi - b.hi - (a.lo < b.lo ? 1 : 0), a.lo - b.lo};
+  }
+  friend constexpr Wider operator<<(const Wider& a, std::size_t k) {
+    if (k == 0) return a;
+    if (k >= 256) return {};
+    if (k >= 128) return {a.lo << (k - 128), 0};
+    return {(a.hi << k) | (a.lo >> (128 - k)), a.lo << k};
+  }
+  friend constexpr Wider operator>>(const Wider& a, std::size_t k) {
+    if (k == 0) return a;
+    if (k >= 256) return {};
+    if (k >= 128) return {0, a.hi >> (k - 128)};
+    return {a.hi >> k, (a.lo >> k) | (a.hi << (128 - k))};
+  }
+  Wider& operator&=(const Wider& b) { return *this = *this & b; }
+  Wider& operator|=(const Wider& b) { return *this = *this | b; }
+  Wider& operator^=(const Wider& b) { return *this = *this ^ b; }
+};
+static_assert(fast_line::kMaxLength == 256, "one bit of a Wider mask per byte");
 
 template <typename M>
 constexpr std::size_t kBits = sizeof(M) * 8;
@@ -33,6 +85,8 @@ template <typename M>
 constexpr std::size_t lowest(M m) {
   if constexpr (std::is_same_v<M, std::uint64_t>) {
     return static_cast<std::size_t>(std::countr_zero(m));
+  } else if constexpr (std::is_same_v<M, Wider>) {
+    return m.lo != 0 ? lowest(m.lo) : 128 + lowest(m.hi);
   } else {
     const auto low = static_cast<std::uint64_t>(m);
     return low != 0 ? static_cast<std::size_t>(std::countr_zero(low))
@@ -149,13 +203,43 @@ struct LineMasks {
   M d() const { return to_mask<M>(d_plane); }
 };
 
-// Classifies the line block by block. The last block reaches past the line (its NUL, then padding
-// of any value, maybe never set): every class keeps only the line's own bytes, so that nothing
-// past them is decided on.
+// Where a comment surely begins in block `b`, which is not the line's last (an apostrophe, or a
+// REM that ends at a terminator within the block, each outside the strings, the REM after no
+// letter or digit), as the length of the line up to and with it; 0 for none. `quotes`: the quotes
+// of the blocks before, odd when a string is open; `wordish`: the byte before the block is a
+// letter or digit.
+inline std::size_t comment_cut(const char* text, std::size_t b, const simd::BlockClasses& c,
+                               std::size_t quotes, bool wordish) {
+  const auto inside = static_cast<std::uint16_t>(prefix_xor<std::uint16_t>(c.quote) ^
+                                                 ((quotes & 1) != 0 ? 0xFFFF : 0));
+  const auto outside = static_cast<std::uint16_t>(~(inside | c.quote));
+  const auto boundary =
+      static_cast<std::uint16_t>(~(((c.letter | c.digit) << 1) | (wordish ? 1 : 0)));
+  const auto rem = static_cast<std::uint16_t>(c.r & boundary & 0x1FFF);  // bytes i..i+3 here
+  for (auto candidates = static_cast<std::uint16_t>((c.apostrophe | rem) & outside);
+       candidates != 0; candidates &= static_cast<std::uint16_t>(candidates - 1)) {
+    const auto i = static_cast<std::size_t>(std::countr_zero(candidates));
+    const std::size_t at = b * simd::kBlock + i;
+    if (has(c.apostrophe, i)) return at + 1;
+    if (is_keyword_at(text + at) && char_class::has(text[at + 3], char_class::kTerminator))
+      return at + 3;
+  }
+  return 0;
+}
+
+// Classifies the line block by block, and stops after the block where a comment surely begins:
+// returns the length of the line up to it, or `n`. At most kBits<M> bytes are classified: a line
+// whose comment does not begin within them returns more. The last block reaches past the line (its
+// NUL, then padding of any value, maybe never set): every class keeps only the line's own bytes,
+// so that nothing past them is decided on.
 template <typename M>
-[[gnu::always_inline]] inline void classify_line(const char* text, std::size_t n, LineMasks<M>& m) {
+[[gnu::always_inline]] inline std::size_t classify_line(const char* text, std::size_t n,
+                                                        LineMasks<M>& m) {
   const std::size_t blocks = (n + simd::kBlock - 1) / simd::kBlock;
+  std::size_t quotes = 0;
+  bool wordish = false;
   for (std::size_t b = 0; b < blocks; ++b) {
+    if (b == kBits<M> / simd::kBlock) return n;  // too long, and no comment before
     const simd::BlockClasses c = simd::classify(text + b * simd::kBlock);
     m.blank_plane[b] = c.blank;
     m.op_plane[b] = c.op;
@@ -166,8 +250,17 @@ template <typename M>
     m.control_plane[b] = c.control;
     m.r_plane[b] = c.r;
     m.d_plane[b] = c.d;
+    if (kBits < M >> 64 && b + 1 < blocks &&
+        (c.apostrophe | (c.r & ~((c.letter | c.digit) << 1))) != 0) {
+      if (const std::size_t cut = comment_cut(text, b, c, quotes, wordish); cut != 0) {
+        n = cut;
+        break;
+      }
+    }
+    if (c.quote != 0) quotes += prefix_xor<std::uint16_t>(c.quote) >> 15;
+    wordish = ((c.letter | c.digit) & 0x8000) != 0;
   }
-  const std::size_t last = blocks - 1;
+  const std::size_t last = (n + simd::kBlock - 1) / simd::kBlock - 1;
   const auto tail = static_cast<std::uint16_t>(below<std::uint32_t>(n - last * simd::kBlock));
   for (Plane<M>* plane :
        {&m.blank_plane, &m.op_plane, &m.apostrophe_plane, &m.quote_plane, &m.letter_plane,
@@ -175,6 +268,7 @@ template <typename M>
     (*plane)[last] &= tail;
   }
   m.valid = below<M>(n);
+  return n;
 }
 
 // REM and DEFINE, in any case, where a word may begin and end around them and the whole keyword
@@ -201,35 +295,47 @@ template <typename M>
 // The line's strings and tokens as masks, up to its comment.
 template <typename M>
 struct LineParts {
-  M inside;         // from each opening quote up to its closing one
-  M string;         // the strings with their quotes
-  M comment;        // apostrophes outside the strings; the first begins the comment
-  std::size_t end;  // where the comment begins, or the line's length
-  M live;           // the bytes before the comment
-  M token;          // the Numbers and Words
-  M value;          // these and the strings
-  M token_start;    // the first byte of each Number and Word
+  M inside;          // from each opening quote up to its closing one
+  M string;          // the strings with their quotes
+  M comment;         // apostrophes outside the strings; the first begins the comment
+  std::size_t end;   // where the comment begins, or the line's length
+  bool rem = false;  // a REM after the first token begins the comment
+  M live;            // the bytes before the comment
+  M token;           // the Numbers and Words
+  M value;           // these and the strings
+  M token_start;     // the first byte of each Number and Word
 };
 
-// Why a line goes to the token loop instead; None when the fast path takes it.
-enum class Refusal { None, UnclosedString, ControlByte, Keyword, QuoteTouches, NoTokenBegins };
+using fast_line::Refusal;
 
 // One rule a reason. The line is split into `p` on the way, each part just before the first rule
 // that needs it, so that a refused line costs no more than its reason (computing every part first
 // cost 1% more instructions on the generated sources).
 template <typename M>
-[[gnu::always_inline]] inline Refusal refusal(const LineMasks<M>& m, M keyword, std::size_t n,
-                                              LineParts<M>& p) {
+[[gnu::always_inline]] inline Refusal refusal(const char* text, const LineMasks<M>& m, M keyword,
+                                              std::size_t n, LineParts<M>& p) {
   p.inside = m.quote() != 0 ? prefix_xor(m.quote()) : M{0};
   p.string = p.inside | m.quote();
   p.comment = m.apostrophe() & ~p.string;
   p.end = p.comment != 0 ? lowest(p.comment) : n;
+  // REM after the first token ends the line as a comment does (the token loop takes a line whose
+  // first token is REM); DEFINE sends the line to the token loop (below).
+  if (const M spoken = keyword & below<M>(p.end) & ~p.string; spoken != 0) {
+    const std::size_t at = lowest(spoken);
+    // The token before ends at a blank or an operator, or is a string, and a byte that ends a word
+    // follows: REM is a word of its own.
+    if ((text[at] | 0x20) == 'r' && at != 0 && has(m.blank() | m.op() | m.quote(), at - 1) &&
+        char_class::has(text[at + 3], char_class::kTerminator)) {
+      p.end = at;
+      p.rem = true;
+    }
+  }
   // A string still open at the line's end (the token loop warns about it).
-  if (p.comment == 0 && has(p.inside, kBits<M> - 1)) return Refusal::UnclosedString;
+  if (p.comment == 0 && !p.rem && has(p.inside, kBits<M> - 1)) return Refusal::UnclosedString;
   p.live = below<M>(p.end);
   // A control byte or a byte 0x80-0xFF before the comment.
   if ((m.control() & p.live) != 0) return Refusal::ControlByte;
-  // REM after the line's first token, or DEFINE, outside the strings.
+  // DEFINE outside the strings, before the comment.
   if ((keyword & p.live & ~p.string) != 0) return Refusal::Keyword;
   p.token = ~(m.blank() | m.op() | m.apostrophe() | m.quote() | m.control()) & p.live & ~p.string;
   p.value = p.token | (p.string & p.live);
@@ -252,7 +358,7 @@ template <typename M>
 template <typename M>
 [[gnu::always_inline]] inline void write_line(const char* text, const LineMasks<M>& m,
                                               const LineParts<M>& p, SymbolTable& symbols,
-                                              OutputBuffer& out) {
+                                              OutputBuffer& out, fast_line::Lead& lead) {
   const M items = (p.value & ~(p.value << 1)) | (m.op() & p.live & ~p.string);
   if (items == 0) return;  // only blanks before the comment
   const M word_start = p.token_start & m.letter();
@@ -295,7 +401,15 @@ template <typename M>
 
   // A line whose only number-like token is its first joins the next output line: at its comment,
   // or at its end when that token is the only one.
-  const bool leading_number = single(numeric) && has(numeric, lowest(items));
+  const std::size_t first = lowest(items);
+  if (has(numeric, first)) {
+    lead.start = first;
+    lead.length = run_length(p.token, first);
+    lead.value = substituted != 0 && substitutions[0].start == first
+                     ? std::string_view(substitutions[0].value, substitutions[0].value_size)
+                     : std::string_view();
+  }
+  const bool leading_number = single(numeric) && has(numeric, first);
   const bool join = leading_number && (p.comment != 0 || single(items));
 
   char* o = out.reserve(p.end + value_bytes + 2 + simd::kGroup);
@@ -308,7 +422,12 @@ template <typename M>
     from = sub.start + sub.length;
   }
   o = emit(converted.bytes, drop, from, p.end, o);
-  if (join) {
+  if (p.rem) {
+    // The blank before REM stays after a value. After a number alone the line is a label that
+    // joins the next output line; after a statement the next line continues it.
+    if (p.value > (m.op() & p.live & ~p.string)) *o++ = ' ';
+    if (!(leading_number && single(items))) lead.rem = p.end;
+  } else if (join) {
     *o++ = ' ';
   } else {
     *o++ = '\r';
@@ -317,45 +436,86 @@ template <typename M>
   out.commit(o);
 }
 
-// `text` holds the line's `n` bytes, its NUL, and at least 15 readable bytes more.
+// `text` holds the line's `n` bytes, its NUL, and at least 15 readable bytes more. Without
+// `symbols`, only tells whether the line would be taken.
 template <typename M>
-bool convert_line(const char* text, std::size_t n, SymbolTable& symbols, OutputBuffer& out) {
+[[gnu::noinline]] Refusal convert_line(const char* text, std::size_t n, SymbolTable* symbols,
+                                       OutputBuffer* out, fast_line::Lead* lead) {
   LineMasks<M> m;
-  classify_line(text, n, m);
+  // What follows a comment's first byte counts for nothing.
+  n = classify_line(text, n, m);
+  if (n > kBits<M>) return Refusal::TooLong;
   // A line of blanks writes nothing, and so does a line whose first token is REM.
   const M nonblank = m.valid & ~m.blank();
-  if (nonblank == 0) return true;
+  if (nonblank == 0) return Refusal::None;
   const std::size_t first = lowest(nonblank);
   const M keyword = find_keywords(text, m);
   if (has(keyword, first) && (text[first] | 0x20) == 'r' &&
       (first + 3 >= n || char_class::has(text[first + 3], char_class::kTerminator))) {
-    return true;
+    return Refusal::None;
   }
   LineParts<M> p;
-  if (refusal(m, keyword, n, p) != Refusal::None) return false;
-  write_line(text, m, p, symbols, out);
-  return true;
+  const Refusal why = refusal(text, m, keyword, n, p);
+  if (why != Refusal::None || symbols == nullptr) return why;
+  write_line(text, m, p, *symbols, *out, *lead);
+  return Refusal::None;
 }
+
+// A line past 128 bytes is taken up to kMaxLength bytes, and past that when its comment begins
+// within them, read in place. One that holds a string goes to the token loop, which reads a long
+// string faster than the masks of 256 bits do.
+Refusal long_line_refusal(std::span<const char> line, bool padded) {
+  const std::size_t n = line.size();
+  if (n > fast_line::kMaxLength &&
+      (!padded || std::memchr(line.data(), '\'', fast_line::kMaxLength) == nullptr)) {
+    return Refusal::TooLong;
+  }
+  if (std::memchr(line.data(), '"', n) != nullptr) return Refusal::LongString;
+  return Refusal::None;
+}
+
+// The line in whole blocks with its NUL and readable padding, copied into `copy` unless `padded`.
+struct LineCopyOf {
+  LineCopy copy;
+  const char* text;
+  LineCopyOf(std::span<const char> line, bool padded) : text(line.data()) {
+    if (padded) return;
+    // Whole blocks, NUL past the line, so that no block is read past what the line owns.
+    const std::size_t blocks = (line.size() + simd::kBlock - 1) / simd::kBlock;
+    std::memset(copy.bytes + (blocks - 1) * simd::kBlock, 0, 2 * simd::kBlock);
+    std::memcpy(copy.bytes, line.data(), line.size());
+    text = copy.bytes;
+  }
+};
 
 }  // namespace
 
 bool fast_line::convert(std::span<const char> line, bool padded, SymbolTable& symbols,
-                        OutputBuffer& out) {
+                        OutputBuffer& out, Lead& lead) {
   static_assert(kLinePadding + 1 >= simd::kBlock, "a block that holds a line's byte is readable");
   const std::size_t n = line.size();
-  if (n > kMaxLength) return false;
   if (n == 0) return true;  // an empty line writes nothing
-  const char* text = line.data();
-  LineCopy copy;
-  if (!padded) {
-    // Whole blocks, NUL past the line, so that no block is read past what the line owns.
-    const std::size_t blocks = (n + simd::kBlock - 1) / simd::kBlock;
-    std::memset(copy.bytes + (blocks - 1) * simd::kBlock, 0, 2 * simd::kBlock);
-    std::memcpy(copy.bytes, text, n);
-    text = copy.bytes;
+  if (n > 128 && long_line_refusal(line, padded) != Refusal::None) return false;
+  const LineCopyOf copy(line, padded);
+  const Refusal why = n <= 64    ? convert_line<std::uint64_t>(copy.text, n, &symbols, &out, &lead)
+                      : n <= 128 ? convert_line<Wide>(copy.text, n, &symbols, &out, &lead)
+                                 : convert_line<Wider>(copy.text, n, &symbols, &out, &lead);
+  return why == Refusal::None;
+}
+
+fast_line::Refusal fast_line::refusal_of(std::span<const char> line) {
+  const std::size_t n = line.size();
+  if (n == 0) return Refusal::None;
+  if (n > 128) {
+    if (const Refusal why = long_line_refusal(line, true); why != Refusal::None) return why;
   }
-  return n <= 64 ? convert_line<std::uint64_t>(text, n, symbols, out)
-                 : convert_line<Wide>(text, n, symbols, out);
+  // The whole line and its padding, as a file reader gives it.
+  std::string padded(line.data(), line.size());
+  padded.append(kLinePadding + 1, '\0');
+  const LineCopyOf copy({padded.data(), n}, true);
+  return n <= 64    ? convert_line<std::uint64_t>(copy.text, n, nullptr, nullptr, nullptr)
+         : n <= 128 ? convert_line<Wide>(copy.text, n, nullptr, nullptr, nullptr)
+                    : convert_line<Wider>(copy.text, n, nullptr, nullptr, nullptr);
 }
 
 }  // namespace vorpex

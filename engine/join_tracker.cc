@@ -32,4 +32,28 @@ namespace vorpex {
                  {number_, number_size_});
 }
 
+[[gnu::noinline]] void JoinTracker::fast_line_converted(std::span<const char> text,
+                                                        const fast_line::Lead& lead,
+                                                        std::int64_t line, const OutputBuffer& out,
+                                                        std::uint64_t line_start,
+                                                        TokenReports& reports) {
+  if (is_open() && lead.length != 0) {
+    if (line_start == end_) {
+      const char* const at = text.data() + lead.start;
+      reports.start_line(text.data(), line);
+      report(reports, at, lead.length,
+             lead.value.empty() ? std::string_view(at, lead.length) : lead.value);
+    }
+    close();
+  }
+  if (lead.rem != 0) {
+    // A REM after a statement: the next line continues this one.
+    reports.start_line(text.data(), line);
+    reports.report(DiagnosticKind::RemJoinsNextLine, text.data() + lead.rem, 3);
+  } else if (!out.at_line_start() && out.total() != line_start) {
+    // A line that wrote nothing leaves the output as it was.
+    open(line, out, line_start);
+  }
+}
+
 }  // namespace vorpex

@@ -5,7 +5,7 @@
 #include <span>
 #include <string_view>
 
-#include "engine/char_class.h"
+#include "engine/fast_line.h"
 #include "engine/output_buffer.h"
 #include "engine/tokenizer.h"
 
@@ -25,13 +25,13 @@ class JoinTracker {
   bool follows(const OutputBuffer& out, const char* position) const {
     return out.total_at(position) == end_;
   }
-  // A line that the fast path converted: a number that begins it closes the open join (something
-  // was written before it), and a line that ended with the joining blank opens one.
-  void fast_line_converted(std::span<const char> text, std::int64_t line, const OutputBuffer& out,
-                           std::uint64_t line_start) {
-    if (is_open() && begins_with_digit(text)) close();
-    if (!out.at_line_start()) open(line, out, line_start);
-  }
+  // A line that the fast path converted, whose output began at `line_start`, as `lead` tells of
+  // it: a number that begins it closes the open join, reported as joined when nothing was written
+  // since the join; a REM after a statement is reported; a line that ended with the joining blank
+  // opens a join.
+  void fast_line_converted(std::span<const char> text, const fast_line::Lead& lead,
+                           std::int64_t line, const OutputBuffer& out, std::uint64_t line_start,
+                           TokenReports& reports);
   // `number` begins a line and is about to be written at `position`: reports it as joined when
   // nothing came between, and closes the join.
   void number_begins_line(const OutputBuffer& out, const char* position, std::string_view number,
@@ -41,14 +41,6 @@ class JoinTracker {
               std::string_view number) const;
 
  private:
-  // True when the line's first byte after its blanks is a digit: its first token is a Number.
-  static bool begins_with_digit(std::span<const char> text) {
-    for (const char c : text) {
-      if (!char_class::has(c, char_class::kBlank)) return char_class::has(c, char_class::kDigit);
-    }
-    return false;
-  }
-
   std::int64_t line_ = 0;  // 0 when none is open
   std::uint64_t end_ = 0;  // the output's size just after the joining blank
   char number_[41] = {};   // its number as written: 40 bytes, and one to tell that more followed

@@ -42,14 +42,17 @@ ProcessResult LineProcessor::process_input(LineSource& input) {
         lines->line_started(line.line_number);
       }
     }
-    // The fast path takes the common lines. A line after one that left its output line open (a
-    // label joined to what follows) goes through the token loop, which tells whether this line's
-    // number joins that one; so does every line that the fast path refuses.
-    if (fast_path && output_.at_line_start() &&
-        fast_line::convert(text, padded, symbols(), output_)) {
-      join_.fast_line_converted(text, line.line_number, output_, line_output_start_);
-      if (output_.failed()) break;
-      continue;
+    // The fast path takes the common lines, and tells of what a join or a report needs; every
+    // line that it refuses goes through the token loop.
+    if (fast_path) {
+      fast_line::Lead lead;
+      if (fast_line::convert(text, padded, symbols(), output_, lead)) {
+        if (join_.is_open() || !output_.at_line_start()) [[unlikely]]
+          join_.fast_line_converted(text, lead, line.line_number, output_, line_output_start_,
+                                    reports_);
+        if (output_.failed()) break;
+        continue;
+      }
     }
     const bool stopped = tokens_ != nullptr ? !process_line<false, true>(text, tokenizer, line)
                                             : !process_line<false, false>(text, tokenizer, line);

@@ -8,9 +8,10 @@
 // The input is converted whole. The bytes after its first end-of-text byte (0x1A), which the
 // conversion never reads, set the run: the lowest bit of the first one defines a few constants
 // before the conversion (a word value, a number value, a keyword's name), so that substitution is
-// covered without the fuzzer having to find the DEFINE syntax first; the ones after it fill the
-// padding past each line, over and over (a mix of keyword beginnings, quotes and blanks when there
-// are none).
+// covered without the fuzzer having to find the DEFINE syntax first, and the next bit turns
+// keep-going on (the diagnostics past a character that stops the conversion); the ones after it
+// fill the padding past each line, over and over (a mix of keyword beginnings, quotes and blanks
+// when there are none).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -67,6 +68,7 @@ struct Setup {
   std::size_t block = TextReader::kBlockSize;
   std::size_t output = vorpex::OutputBuffer::kDefaultCapacity;
   bool predefine = false;
+  bool keep_going = false;
 };
 
 void predefine(vorpex::LineProcessor& processor) {
@@ -89,6 +91,7 @@ Conversion run(vorpex::LineSource& source, const Setup& setup) {
   processor.set_fast_path(setup.fast);
   processor.set_diagnostics(&quote_warnings);
   processor.set_line_observer(&map);
+  processor.set_keep_going(setup.keep_going);
   if (setup.predefine) predefine(processor);
   const vorpex::ProcessResult result = processor.process_input(source);
   map.flush();
@@ -126,28 +129,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view options =
       end_of_text == std::string_view::npos ? "" : input.substr(end_of_text + 1);
   const bool defined = !options.empty() && (options.front() & 1) != 0;
+  const bool keep = !options.empty() && (options.front() & 2) != 0;
   const std::string_view padding = options.size() > 1 ? options.substr(1) : "\" REM 'DEFINE DE";
   constexpr std::size_t kBlock = TextReader::kBlockSize;
   constexpr std::size_t kOutput = vorpex::OutputBuffer::kDefaultCapacity;
 
-  const Conversion reference = convert(input, {false, kBlock, kOutput, defined});
-  require(convert(input, {true, kBlock, kOutput, defined}) == reference,
+  const Conversion reference = convert(input, {false, kBlock, kOutput, defined, keep});
+  require(convert(input, {true, kBlock, kOutput, defined, keep}) == reference,
           "the fast path writes what the token loop writes");
   // Small blocks and buffers: lines cross reads, the output is handed on in many pieces, and the
   // output buffer is flushed between the two halves of a line that joins the next.
   const std::size_t seed = std::hash<std::string_view>{}(input);
   const std::size_t block = 1 + seed % (16 + size / 8);
   const std::size_t output = 1 + (seed >> 16) % 64;
-  require(convert(input, {true, block, output, defined}) == reference,
+  require(convert(input, {true, block, output, defined, keep}) == reference,
           "the fast path with small buffers writes what the token loop writes");
-  require(convert(input, {true, 1 + (seed >> 32) % 7, 1 + (seed >> 40) % 7, defined}) == reference,
+  require(convert(input, {true, 1 + (seed >> 32) % 7, 1 + (seed >> 40) % 7, defined, keep}) ==
+              reference,
           "the fast path with tiny buffers writes what the token loop writes");
   const std::vector<std::string> lines = split_lines(input);
   vorpex::testing::VectorLineSource copied(lines);
-  require(run(copied, {true, kBlock, 7, defined}) == reference,
+  require(run(copied, {true, kBlock, 7, defined, keep}) == reference,
           "the fast path on lines it must copy writes what the token loop writes");
   vorpex::testing::PaddedLineSource padded(lines, std::string(padding));
-  require(run(padded, {true, kBlock, kOutput, defined}) == reference,
+  require(run(padded, {true, kBlock, kOutput, defined, keep}) == reference,
           "the fast path on padded lines writes what the token loop writes");
   return 0;
 }

@@ -143,8 +143,20 @@ TEST(LineProcessorTest, UnclosedStringWarnsAndTheLineGoesOn) {
 TEST(LineProcessorTest, FastPathAndTokenLoopAgree) {
   const std::string a63(63, 'a');
   const std::string a127(127, 'a');
+  std::string tabbed;  // 200 bytes
+  std::string spaced;
+  for (int i = 0; i < 100; ++i) {
+    tabbed += "\ta";
+    spaced += i == 0 ? "A" : " A";
+  }
   const std::vector<Case> cases = {
       {{a63 + " x"}, std::string(63, 'A') + " X\r\n"},  // 65 bytes, and 64, 128 and 129 below
+      {{tabbed, "10 " + tabbed + " 'c", tabbed + " \"s\""},
+       spaced + "\r\n10 " + spaced + " " + spaced + " \"s\"\r\n"},
+      {{std::string(255, 'a') + "b", std::string(256, 'a') + "b"},  // 256 and 257 bytes
+       std::string(255, 'A') + "B\r\n" + std::string(256, 'A') + "B\r\n"},
+      {{"x = 1 '" + std::string(300, 'c'), "10 REM " + std::string(300, 'c'), "y"},
+       "X=1\r\n10 Y\r\n"},
       {{a63 + "b"}, std::string(63, 'A') + "B\r\n"},
       {{a127 + "b"}, std::string(127, 'A') + "B\r\n"},
       {{a127 + " b"}, std::string(127, 'A') + " B\r\n"},
@@ -157,6 +169,8 @@ TEST(LineProcessorTest, FastPathAndTokenLoopAgree) {
       {{"\"a\"\"b\"", "\"a\"b", "b\"a\"", "(\"a\")+\"'\""},
        "\"a\" \"b\"\r\n\"a\" B\r\nB\"A\"\r\n(\"a\")+\"'\"\r\n"},
       {{"10 'x", "20 ' y", "30 40 'z"}, "10 20 30 40\r\n"},
+      {{"10 REM x", "20\trem \"y", "30 + REM z", "40 REM", "50 60 REM", "70 REM'", "8\"0 REM"},
+       "10 20 30+40 50 60 70 8\"0 "},
       {{"' \x80 \"", "x' \x01", "y\x01\x02"}, "X\r\nY\x01\x02\r\n"},
       {{"a.b $c"}, "A.B\r\nUNKNOWN ERROR! LINE: 1\r\n"},
       {{"10", "", "  ", "20"}, "10 20 "},
@@ -291,6 +305,11 @@ TEST(LineProcessorTest, ReportsEachDiagnosticWithItsLineAndColumn) {
       {{"100", "", "REM y", "  110 PRINT", "120 X"}, {"4:3 joined [110] 1 '100'"}},
       {{"10 PRINT X ' c", "20 PRINT Y"}, {"2:1 joined [20] 1 '10'"}},
       {{"10", "20", "END"}, {"2:1 joined [20] 1 '10'"}},
+      // After a join, lines that the fast path takes: a number first, or none.
+      {{"10 REM a", "REM b", "\t 20 ' x", "30", "\tX = 1"},
+       {"3:3 joined [20] 1 '10'", "4:1 joined [30] 3 '20'"}},
+      {{"10", "\tPRINT X", "20 Y"}, {}},
+      {{"DEFINE L = 20", "10 'c", "l X", "l"}, {"3:1 joined [20] 2 '10'"}},
       {{"A=1 REM note", "B=2"}, {"1:5 rem"}},
       {{"10 PRINT X rem note", "20 PRINT Y"}, {"1:12 rem"}},
       {{"10 DEFINE X = 1", "20 PRINT X"}, {"2:1 joined [20] 1 '10'"}},

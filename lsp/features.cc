@@ -3,6 +3,7 @@
 
 #include "engine/diagnostic_text.h"
 #include "engine/tokenizer.h"
+#include "lsp/json_text.h"
 #include "lsp/server.h"
 
 namespace vorpex::lsp {
@@ -151,6 +152,93 @@ Json Server::diagnostics(const std::string& uri, const OpenDocument& open) const
     }
   }
   return list;
+}
+
+// The same as the tree above, written straight as text: a change to a large document may have
+// hundreds of diagnostics to publish, and building and dumping their tree took most of the time.
+// The members stand in the order the tree's dump writes them (by name), so the bytes are the same.
+std::string Server::publish_text(const std::string& uri, const OpenDocument& open) const {
+  std::string out;
+  out.reserve(256 + uri.size() + open.diagnostics.size() * (160 + uri.size()));
+  std::string message;
+  std::string quoted_uri;
+  append_json_string(quoted_uri, uri);
+  const auto append_range = [&](const SourceRange& place) {
+    const std::int64_t line = std::max<std::int64_t>(place.line - 1, 0);
+    out += R"({"end":{"character":)";
+    append_json_integer(
+        out, open.document.character(place.line, place.column + place.length, encoding_));
+    out += R"(,"line":)";
+    append_json_integer(out, line);
+    out += R"(},"start":{"character":)";
+    append_json_integer(out, open.document.character(place.line, place.column, encoding_));
+    out += R"(,"line":)";
+    append_json_integer(out, line);
+    out += "}}";
+  };
+  // A diagnostic is written up to its related information, which the notes after it may add;
+  // `open_item` says one is waiting for its end.
+  bool open_item = false;
+  bool any = false;
+  bool related = false;
+  std::string tail;  // what follows "relatedInformation" in a diagnostic: severity, source
+  const auto close_item = [&] {
+    if (!open_item) return;
+    if (related) out += ']';
+    out += tail;
+    open_item = false;
+  };
+  const auto begin_item = [&](const SourceRange& place, int severity, std::string_view code,
+                              std::string_view text) {
+    close_item();
+    out += any ? ",{" : "{";
+    any = true;
+    out += R"("code":)";
+    append_json_string(out, code);
+    out += R"(,"message":)";
+    append_json_string(out, text);
+    out += R"(,"range":)";
+    append_range(place);
+    tail = R"(,"severity":)";
+    append_json_integer(tail, severity);
+    tail += R"(,"source":"vorpex"})";
+    open_item = true;
+    related = false;
+  };
+  out += R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[)";
+  for (const AnalysisDiagnostic& d : open.diagnostics) {
+    const bool error = is_error(d.kind);
+    if (!error && !warnings_) continue;
+    const SourceRange place{d.line, d.column,
+                            d.end_column > d.column ? d.end_column - d.column : 0};
+    message.clear();
+    describe(message, d.view());
+    if (d.note) {
+      if (!open_item) continue;
+      out += related ? "," : R"(,"relatedInformation":[)";
+      related = true;
+      out += R"({"location":{"range":)";
+      append_range(place);
+      out += R"(,"uri":)";
+      out += quoted_uri;
+      out += R"(},"message":)";
+      append_json_string(out, message);
+      out += '}';
+      continue;
+    }
+    begin_item(place, error ? 1 : 2, code_of(d.kind), message);
+  }
+  if (warnings_) {
+    for (const LineNumberUse& jump : open.missing)
+      begin_item(jump.place, 2, kMissingTarget, "no line begins with the number " + jump.number);
+  }
+  close_item();
+  out += R"(],"uri":)";
+  out += quoted_uri;
+  out += R"(,"version":)";
+  append_json_integer(out, open.version);
+  out += "}}";
+  return out;
 }
 
 std::pair<std::int64_t, std::size_t> Server::place_of(const OpenDocument& open,

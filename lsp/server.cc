@@ -275,8 +275,7 @@ void Server::did_close(const Json& params) {
 }
 
 void Server::publish(const std::string& uri, const OpenDocument& open) {
-  notify("textDocument/publishDiagnostics",
-         {{"uri", uri}, {"version", open.version}, {"diagnostics", diagnostics(uri, open)}});
+  write_message(out_, publish_text(uri, open));
 }
 
 }  // namespace vorpex::lsp

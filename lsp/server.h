@@ -64,6 +64,10 @@ class Server {
   // For tests and the benchmark.
   const OpenDocument* document(const std::string& uri) const;
   Encoding encoding() const { return encoding_; }
+  // The publishDiagnostics notification of a document, built as a tree (the form the tests check
+  // the fast writer against) and as the text the server writes.
+  Json diagnostics(const std::string& uri, const OpenDocument& open) const;
+  std::string publish_text(const std::string& uri, const OpenDocument& open) const;
 
  private:
   void dispatch(const std::string& method, const Json& params, const Json* id);
@@ -99,7 +103,6 @@ class Server {
   // Helpers shared by the features.
   Json range(const Document& document, const SourceRange& place) const;
   Json location(const std::string& uri, const Document& document, const SourceRange& place) const;
-  Json diagnostics(const std::string& uri, const OpenDocument& open) const;
   // The line (1-based) and byte column of a request's position; RpcError when out of range.
   std::pair<std::int64_t, std::size_t> place_of(const OpenDocument& open, const Json& params) const;
   AnalysisOptions options(bool keep_tokens) const;

@@ -5,6 +5,7 @@
 
 #include "lsp/document.h"
 #include "lsp/framing.h"
+#include "lsp/json_text.h"
 #include "lsp/server.h"
 #include "tests/support/memory_io.h"
 
@@ -238,6 +239,64 @@ TEST(Server, ReportsEveryProblemWithItsPlace) {
   // With warnings off, only the error.
   s.notify("workspace/didChangeConfiguration", {{"settings", {{"warnings", false}}}});
   EXPECT_EQ(s.diagnostics().size(), 1u);
+}
+
+// The diagnostics are written as text straight away; the bytes must be those of the tree's dump,
+// whatever the document, the address and the settings hold.
+TEST(Server, WritesDiagnosticsAsTheTreeWould) {
+  const auto tree_text = [](const Json& value) {
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+  };
+  const std::vector<std::string> strings = {"",
+                                            "plain",
+                                            "\"quoted\\\" \\\\",
+                                            std::string("\x01\x1f\x7f\b\f\n\r\t\0z", 11),
+                                            "é ü 中 😀",
+                                            "\xff",
+                                            "ab\xc3",
+                                            "\xe2\x82 x",
+                                            "\xc0\xaf",
+                                            "\xed\xa0\x80",
+                                            "ok é\xf0\x9f\x98"};
+  for (const std::string& text : strings) {
+    std::string out = "[";
+    append_json_string(out, text);
+    EXPECT_EQ(out, "[" + tree_text(text)) << text;
+  }
+  std::string number;
+  append_json_integer(number, -9223372036854775807 - 1);
+  EXPECT_EQ(number, "-9223372036854775808");
+
+  const std::string document =
+      "DEFINE A = 1\nDEFINE a = 2\n10 PRINT\"x ?\"\n20 A\xff\"B\x01\n30 PRINT\"\xc3\xa9\\\" "
+      "?\n40 GOTO 99\n50 PRINT 1 REM \xe2\x82\n60 PRINT\"\xf0\x9f\x98\x80\" ?\n";
+  for (const bool warnings : {true, false}) {
+    for (const bool utf8 : {true, false}) {
+      Session s;
+      Json init = {{"capabilities", Json::object()},
+                   {"initializationOptions", {{"warnings", warnings}}}};
+      if (utf8) init["capabilities"]["general"]["positionEncodings"] = {"utf-8"};
+      s.request("initialize", init);
+      OpenDocument open;
+      open.document.set_text(document);
+      open.version = 7;
+      Analysis analysis = analyze(document);
+      open.missing = analysis.missing_targets();
+      open.diagnostics = std::move(analysis.diagnostics);
+      for (const std::string uri : {"file:///t.bas", "file:///a \"b\"\\c\x01\xc3\xa9\xff.bas"}) {
+        const std::string text = s.server().publish_text(uri, open);
+        const Json tree = {{"jsonrpc", "2.0"},
+                           {"method", "textDocument/publishDiagnostics"},
+                           {"params",
+                            {{"uri", uri},
+                             {"version", open.version},
+                             {"diagnostics", s.server().diagnostics(uri, open)}}}};
+        EXPECT_EQ(text, tree_text(tree)) << warnings << utf8;
+        EXPECT_EQ(Json::parse(text), Json::parse(tree_text(tree)));
+        EXPECT_GE(tree["params"]["diagnostics"].size(), warnings ? 5u : 3u);
+      }
+    }
+  }
 }
 
 TEST(Server, SettingsDefineNames) {

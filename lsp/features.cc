@@ -125,9 +125,11 @@ Json Server::location(const std::string& uri, const Document& document,
 
 Json Server::diagnostics(const std::string& uri, const OpenDocument& open) const {
   Json list = Json::array();
+  bool shown = false;  // the last diagnostic that is not a note: its notes go with it
   for (const AnalysisDiagnostic& d : open.diagnostics) {
     const bool error = is_error(d.kind);
-    if (!error && !warnings_) continue;
+    if (!d.note) shown = error || warnings_;
+    if (!shown) continue;
     const SourceRange place{d.line, d.column,
                             d.end_column > d.column ? d.end_column - d.column : 0};
     if (d.note) {
@@ -206,9 +208,11 @@ std::string Server::publish_text(const std::string& uri, const OpenDocument& ope
     related = false;
   };
   out += R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[)";
+  bool shown = false;  // the last diagnostic that is not a note: its notes go with it
   for (const AnalysisDiagnostic& d : open.diagnostics) {
     const bool error = is_error(d.kind);
-    if (!error && !warnings_) continue;
+    if (!d.note) shown = error || warnings_;
+    if (!shown) continue;
     const SourceRange place{d.line, d.column,
                             d.end_column > d.column ? d.end_column - d.column : 0};
     message.clear();

@@ -236,9 +236,13 @@ TEST(Server, ReportsEveryProblemWithItsPlace) {
   EXPECT_EQ(stop["relatedInformation"][0]["location"]["range"]["start"]["character"], 8);
   EXPECT_NE(stop["relatedInformation"][0]["message"].get<std::string>().find("went into the word"),
             std::string::npos);
-  // With warnings off, only the error.
+  // With warnings off, only the error, and an error keeps its note.
   s.notify("workspace/didChangeConfiguration", {{"settings", {{"warnings", false}}}});
   EXPECT_EQ(s.diagnostics().size(), 1u);
+  notes.notify("workspace/didChangeConfiguration", {{"settings", {{"warnings", false}}}});
+  const Json alone = notes.diagnostics();
+  ASSERT_EQ(alone.size(), 1u);
+  EXPECT_EQ(alone[0]["relatedInformation"].size(), 1u);
 }
 
 // The diagnostics are written as text straight away; the bytes must be those of the tree's dump,

@@ -219,7 +219,7 @@ try {
   const plainContext = await browser.createBrowserContext();
   const plain = await plainContext.newPage();
   await plain.evaluateOnNewDocument(() => Object.defineProperty(window, "vorpexEditor", {
-    get: () => () => { throw new Error("no editors"); }, set() {} }));
+    get: () => () => { throw new Error("no editors"); }, set(attach) { window.heldEditors = attach; } }));
   await plain.goto(url, { waitUntil: "load" });
   await plain.waitForFunction(() => window.playground.result);
   equal("the text boxes' labels", await plain.$$eval("textarea", (boxes) => boxes.map((b) => b.getAttribute("aria-label"))), ["BASIC source", "Compacted output"]);
@@ -232,6 +232,14 @@ try {
   equal("a chosen problem's place in the text box", await plain.$eval("#source-plain", (e) => [e.selectionStart, e.selectionEnd, document.activeElement === e]), [12, 13, true]);
   await plain.keyboard.press("Tab");
   equal("Tab leaves the source box for the output", await plain.evaluate(() => document.activeElement.id), "output-plain");
+  // The editors, put in place of the boxes, keep the text, the selection and the focus.
+  equal("the editors in place of the boxes", await plain.evaluate(() => {
+    const box = document.getElementById("source-plain");
+    box.focus();
+    box.setSelectionRange(3, 6);
+    const { source } = window.heldEditors({ plainSource: box, plainOutput: document.getElementById("output-plain"), onEdit() {}, onOutputLine() {} });
+    return [source.state.doc.toString(), source.state.selection.main.from, source.state.selection.main.to, source.hasFocus];
+  }), ["10 a = 1\n20 ?\n", 3, 6, true]);
   await plainContext.close();
 
   // Large and strange sources: the conversion runs in the worker, the page keeps answering.

@@ -79,7 +79,9 @@ window.vorpexEditor = ({ plainSource, plainOutput, onEdit, onOutputLine }) => {
   const source = new EditorView({
     state: EditorState.create({
       doc: text,
-      selection: { anchor: clamp(plainSource.selectionStart), head: clamp(plainSource.selectionEnd) },
+      selection: plainSource.selectionDirection === "backward"
+        ? { anchor: clamp(plainSource.selectionEnd), head: clamp(plainSource.selectionStart) }
+        : { anchor: clamp(plainSource.selectionStart), head: clamp(plainSource.selectionEnd) },
       extensions: [...common, history(), keymap.of([...defaultKeymap, ...historyKeymap]), basic,
         syntaxHighlighting(colours), lintGutter(), mapped,
         EditorView.contentAttributes.of({ "aria-label": "BASIC source" }),

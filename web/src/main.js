@@ -75,7 +75,7 @@ function startWorker() {
   else {
     worker = new Worker("worker.js");
     const started = worker;
-    window.vorpexWasm.then((module) => started.postMessage({ module }));
+    (window.vorpexWasm || Promise.resolve(null)).then((module) => started.postMessage({ module }));
   }
   window.vorpexWorker = null;
   worker.onmessage = ({ data }) => {

@@ -8,6 +8,7 @@
 const examples = VORPEX_EXAMPLES;
 const $ = (id) => document.getElementById(id);
 const shownProblems = 500; // the list and the underlines stop there; the count says how many
+const smallSource = 65536; // characters: at most this much, the first conversion runs on this thread
 const tooLong = 20000; // ms before a conversion is given up and the worker started afresh
 
 function onEdit(typed) {
@@ -115,9 +116,30 @@ function convert() {
   const settings = options();
   if (settings.defines === null) return;
   sent = ++requests;
-  worker.postMessage({ id: sent, source: editors.getText(), options: settings });
-  watchdog = setTimeout(() => restart("The conversion took too long and was stopped."), tooLong);
+  const text = editors.getText();
   $("output-state").textContent = "(converting…)";
+  // The first conversion of a small source runs here, where the engine is ready before the
+  // worker has started; the worker does all others.
+  if (!firstShown && window.vorpex && text.length <= smallSource) {
+    const id = sent;
+    window.vorpex.ready.then(() => {
+      if (id !== sent) return;
+      const start = performance.now();
+      const result = window.vorpex.convert(text, settings);
+      result.time = performance.now() - start;
+      finish();
+      show(result);
+      if (wanted) convert();
+    });
+    // Should the engine here not be ready soon, the worker converts.
+    watchdog = setTimeout(() => {
+      worker.postMessage({ id, source: text, options: settings });
+      watchdog = setTimeout(() => restart("The conversion took too long and was stopped."), tooLong);
+    }, 2000);
+    return;
+  }
+  worker.postMessage({ id: sent, source: text, options: settings });
+  watchdog = setTimeout(() => restart("The conversion took too long and was stopped."), tooLong);
 }
 
 function schedule() {
@@ -334,8 +356,7 @@ $("theme").addEventListener("change", () => {
   try { localStorage.setItem("vorpex-theme", $("theme").value); } catch { /* storage may be off */ }
 });
 
-// Once the first result is shown: the editors, then window.vorpex, the module on this thread.
-// Without the editors' script (offline on a first visit) the text boxes stay.
+// Once the first result is shown: the editors. Without the editors' script (offline on a first visit) the text boxes stay.
 function loadEditors() {
   const script = (src) => new Promise((resolve, reject) => {
     document.head.append(Object.assign(document.createElement("script"), { src, onload: resolve, onerror: reject }));
@@ -344,7 +365,7 @@ function loadEditors() {
     editors = window.vorpexEditor({ plainSource: $("source-plain"), plainOutput: $("output-plain"), onEdit, onOutputLine: showMap });
     editors.setMarks(marks);
     if (mappedLines) editors.setMapped(mappedLines);
-  }).catch(() => {}).then(() => script("vorpex_wasm.js")).then(() => script("vorpex.js")).catch(() => {});
+  }).catch(() => {});
 }
 
 // For scripts and tests: the two editors (null until they are loaded), and a way to put a source in.

@@ -21,16 +21,20 @@ const examples = readdirSync(examplesDir)
 
 rmSync(site, { recursive: true, force: true });
 mkdirSync(site, { recursive: true });
-await build({
-  entryPoints: [join(web, "src", "main.js")],
-  outfile: join(site, "app.js"),
-  bundle: true,
-  minify: true,
-  format: "iife",
-  target: ["es2020"],
-  define: { VORPEX_EXAMPLES: JSON.stringify(examples) },
-  logLevel: "warning",
-});
+// app.js is the page without the editors, small so that the first conversion shows at once;
+// editor.js, CodeMirror, follows it.
+for (const [entry, out] of [["main.js", "app.js"], ["editor.js", "editor.js"]]) {
+  await build({
+    entryPoints: [join(web, "src", entry)],
+    outfile: join(site, out),
+    bundle: true,
+    minify: true,
+    format: "iife",
+    target: ["es2020"],
+    define: { VORPEX_EXAMPLES: JSON.stringify(examples) },
+    logLevel: "warning",
+  });
+}
 for (const [from, to] of [
   [join(wasmDir, "vorpex_wasm.js"), "vorpex_wasm.js"],
   [join(wasmDir, "vorpex_wasm.wasm"), "vorpex_wasm.wasm"],
@@ -40,9 +44,9 @@ for (const [from, to] of [
 ]) {
   copyFileSync(from, join(site, to));
 }
-writeFileSync(join(site, "worker.js"), ["vorpex_wasm.js", "vorpex.js"]
-  .map((name) => readFileSync(join(site, name), "utf8"))
-  .concat(readFileSync(join(web, "src", "worker.js"), "utf8"))
+writeFileSync(join(site, "worker.js"), [join(web, "src", "worker_start.js"), join(site, "vorpex_wasm.js"),
+  join(site, "vorpex.js"), join(web, "src", "worker.js")]
+  .map((path) => readFileSync(path, "utf8"))
   .join("\n"));
 // The offline copy: the service worker keeps every file of this build under the build's hash.
 const files = readdirSync(site).sort();

@@ -31,7 +31,7 @@
     const wasmBinary = fs.readFileSync(path.join(__dirname, "vorpex_wasm.wasm"));
     module.exports = factory(require("./vorpex_wasm.js"), { wasmBinary });
   } else {
-    root.vorpex = factory(root.createVorpexWasm, {});
+    root.vorpex = factory(root.createVorpexWasm, root.vorpexModuleOptions || {});
   }
 })(typeof self !== "undefined" ? self : this, function (createVorpexWasm, moduleOptions) {
   "use strict";

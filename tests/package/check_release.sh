@@ -110,6 +110,7 @@ fi
 # and the test's npm packages are there.
 same "the web zip holds" "$(unzip -Z1 "$out/$web.zip" | LC_ALL=C sort)" "$web/
 $web/app.js
+$web/editor.js
 $web/index.html
 $web/style.css
 $web/sw.js

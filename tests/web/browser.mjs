@@ -65,6 +65,10 @@ try {
   budget.firstLoadOfTheBrowserMs = Math.round(await page.evaluate(() => window.vorpexTimes.firstShown));
   const blink = readFileSync(join(here, "..", "..", "examples", "blink.expected"), "latin1");
   equal("the first example's output", (await settled()).output, blink);
+  // The editors take the place of the text boxes the page starts with, keeping the source.
+  await page.waitForSelector("#source .cm-content");
+  equal("the editor's source", await page.evaluate(() => window.playground.source.state.doc.toString()),
+    readFileSync(join(here, "..", "..", "examples", "blink.bas"), "utf8").replace(/\r\n?/g, "\n"));
 
   // A program typed into the editor.
   await page.click("#source .cm-content");
@@ -145,7 +149,7 @@ try {
   check("the link holds the program in its fragment", link.startsWith(url) && link.includes("#"), link);
   const shared = await browser.newPage();
   await shared.goto(link, { waitUntil: "load" });
-  await shared.waitForFunction(() => window.playground.result && !document.getElementById("output-state").textContent);
+  await shared.waitForFunction(() => window.playground.source && window.playground.result && !document.getElementById("output-state").textContent);
   equal("the shared program", await shared.evaluate(() => window.playground.source.state.doc.toString()), "REM x\n10\n  print N\n20 a=2\n");
   equal("the shared -D box", await shared.$eval("#defines", (e) => e.value), "N=7");
   equal("the shared output", await shared.evaluate(() => window.playground.result.output), "10 PRINT 7\r\n20 A=2\r\n");
@@ -155,7 +159,7 @@ try {
   await page.evaluate(() => navigator.serviceWorker.ready);
   await page.setOfflineMode(true);
   await page.reload({ waitUntil: "load" });
-  await page.waitForFunction(() => window.playground && window.playground.result, { timeout: 10000 });
+  await page.waitForFunction(() => window.playground && window.playground.source && window.playground.result, { timeout: 10000 });
   equal("the page offline, from the link", await page.evaluate(() => window.playground.result.output), "10 PRINT 7\r\n20 A=2\r\n");
   await page.setOfflineMode(false);
 
@@ -210,6 +214,33 @@ try {
     }
     return Number(times.sort((a, b) => a - b)[10].toFixed(2));
   });
+
+  // Before the editors come (here: never), the page works with its text boxes, by keyboard.
+  const plainContext = await browser.createBrowserContext();
+  const plain = await plainContext.newPage();
+  await plain.evaluateOnNewDocument(() => Object.defineProperty(window, "vorpexEditor", {
+    get: () => () => { throw new Error("no editors"); }, set(attach) { window.heldEditors = attach; } }));
+  await plain.goto(url, { waitUntil: "load" });
+  await plain.waitForFunction(() => window.playground.result);
+  equal("the text boxes' labels", await plain.$$eval("textarea", (boxes) => boxes.map((b) => b.getAttribute("aria-label"))), ["BASIC source", "Compacted output"]);
+  await plain.focus("#source-plain");
+  await plain.$eval("#source-plain", (e) => { e.value = ""; });
+  await plain.keyboard.type("10 a = 1\n20 ?\n");
+  await plain.waitForFunction(() => window.playground.result.diagnostics.length && !document.getElementById("output-state").textContent);
+  equal("the text box's output", await plain.$eval("#output-plain", (e) => e.value), "10 A=1\n20\nUNKNOWN ERROR! LINE: 2\n");
+  await plain.click("#problems li:nth-child(1) button");
+  equal("a chosen problem's place in the text box", await plain.$eval("#source-plain", (e) => [e.selectionStart, e.selectionEnd, document.activeElement === e]), [12, 13, true]);
+  await plain.keyboard.press("Tab");
+  equal("Tab leaves the source box for the output", await plain.evaluate(() => document.activeElement.id), "output-plain");
+  // The editors, put in place of the boxes, keep the text, the selection and the focus.
+  equal("the editors in place of the boxes", await plain.evaluate(() => {
+    const box = document.getElementById("source-plain");
+    box.focus();
+    box.setSelectionRange(3, 6);
+    const { source } = window.heldEditors({ plainSource: box, plainOutput: document.getElementById("output-plain"), onEdit() {}, onOutputLine() {} });
+    return [source.state.doc.toString(), source.state.selection.main.from, source.state.selection.main.to, source.hasFocus];
+  }), ["10 a = 1\n20 ?\n", 3, 6, true]);
+  await plainContext.close();
 
   // Large and strange sources: the conversion runs in the worker, the page keeps answering.
   const responsive = async (what, make) => {

@@ -1,104 +1,66 @@
 // The playground page: the source in an editor, its compacted output beside it, the problems
 // underlined and listed. The conversion runs in a worker (worker.js), so the page stays
 // responsive whatever the source; window.vorpex is the same engine on this thread, for scripts.
-import { EditorState, StateEffect, StateField } from "@codemirror/state";
-import {
-  Decoration, EditorView, drawSelection, highlightActiveLine, highlightActiveLineGutter,
-  highlightSpecialChars, keymap, lineNumbers,
-} from "@codemirror/view";
-import { defaultKeymap, history, historyKeymap } from "@codemirror/commands";
-import { HighlightStyle, StreamLanguage, syntaxHighlighting } from "@codemirror/language";
-import { lintGutter, setDiagnostics } from "@codemirror/lint";
-import { tags } from "@lezer/highlight";
+// The page starts with plain text boxes, so that the first conversion shows at once; the
+// CodeMirror editors (editor.js) take their place once it is shown.
 
 /* global VORPEX_EXAMPLES */
 const examples = VORPEX_EXAMPLES;
 const $ = (id) => document.getElementById(id);
 const shownProblems = 500; // the list and the underlines stop there; the count says how many
+const smallSource = 65536; // characters: at most this much, the first conversion runs on this thread
 const tooLong = 20000; // ms before a conversion is given up and the worker started afresh
 
-// Words, strings, comments and numbers, coloured as the converter sees them.
-const basic = StreamLanguage.define({
-  token(stream) {
-    if (stream.eatSpace()) return null;
-    if (stream.match("'") || stream.match(/^rem\b/i)) {
-      stream.skipToEnd();
-      return "comment";
-    }
-    if (stream.eat('"')) {
-      stream.skipTo('"') ? stream.next() : stream.skipToEnd();
-      return "string";
-    }
-    if (stream.match(/^[0-9]+(\.[0-9]*)?/)) return "number";
-    if (stream.match(/^define\b/i)) return "keyword";
-    if (stream.match(/^[A-Za-z_][A-Za-z0-9_$%!#]*/)) return "variableName";
-    stream.next();
-    return null;
-  },
-});
-const colours = HighlightStyle.define([
-  { tag: tags.comment, color: "var(--comment)", fontStyle: "italic" },
-  { tag: tags.string, color: "var(--string)" },
-  { tag: tags.number, color: "var(--number)" },
-  { tag: tags.keyword, color: "var(--keyword)", fontWeight: "600" },
-]);
-const theme = EditorView.theme({
-  "&": { backgroundColor: "var(--bg)", color: "var(--fg)" },
-  ".cm-gutters": { backgroundColor: "var(--panel)", color: "var(--muted)", borderRight: "1px solid var(--border)" },
-  ".cm-activeLine, .cm-activeLineGutter": { backgroundColor: "var(--active)" },
-  ".cm-cursor": { borderLeftColor: "var(--fg)" },
-  "&.cm-focused .cm-selectionBackground, .cm-selectionBackground": { backgroundColor: "var(--mapped)" },
-  ".cm-tooltip": { backgroundColor: "var(--panel)", color: "var(--fg)", border: "1px solid var(--border)" },
-});
+function onEdit(typed) {
+  // An edited example is no longer the example.
+  if (typed) $("example").value = "";
+  schedule();
+}
 
-// The input lines of the output line under the pointer, marked in the source.
-const setMapped = StateEffect.define();
-const mapped = StateField.define({
-  create: () => Decoration.none,
-  update(marks, tr) {
-    marks = marks.map(tr.changes);
-    for (const effect of tr.effects) {
-      if (!effect.is(setMapped)) continue;
-      const ranges = [];
-      if (effect.value) {
-        const [first, last] = effect.value;
-        for (let n = first; n <= Math.min(last, tr.state.doc.lines); n++) {
-          ranges.push(Decoration.line({ class: "cm-mapped" }).range(tr.state.doc.line(n).from));
-        }
-      }
-      marks = Decoration.set(ranges);
+// The text boxes the page starts with: the same calls as the editors of editor.js.
+function plainEditors() {
+  const area = $("source-plain");
+  const out = $("output-plain");
+  let starts = null; // the offset of each line of area.value, while it is unchanged
+  let startsOf = null;
+  const lineStarts = () => {
+    if (startsOf !== area.value) {
+      startsOf = area.value;
+      starts = [0];
+      for (let i = startsOf.indexOf("\n"); i >= 0; i = startsOf.indexOf("\n", i + 1)) starts.push(i + 1);
     }
-    return marks;
-  },
-  provide: (field) => EditorView.decorations.from(field),
-});
-
-const common = [lineNumbers(), highlightSpecialChars(), drawSelection(), highlightActiveLine(),
-  highlightActiveLineGutter(), theme, EditorView.lineWrapping];
-const source = new EditorView({
-  parent: $("source"),
-  state: EditorState.create({
-    extensions: [...common, history(), keymap.of([...defaultKeymap, ...historyKeymap]), basic,
-      syntaxHighlighting(colours), lintGutter(), mapped,
-      EditorView.contentAttributes.of({ "aria-label": "BASIC source" }),
-      EditorView.updateListener.of((update) => {
-        if (!update.docChanged) return;
-        // An edited example is no longer the example.
-        if (update.transactions.some((tr) => tr.isUserEvent("input") || tr.isUserEvent("delete"))) $("example").value = "";
-        schedule();
-      })],
-  }),
-});
-const output = new EditorView({
-  parent: $("output"),
-  state: EditorState.create({
-    extensions: [...common, EditorState.readOnly.of(true),
-      EditorView.contentAttributes.of({ "aria-label": "Compacted output", "aria-readonly": "true" }),
-      EditorView.updateListener.of((update) => {
-        if (update.selectionSet && update.view.hasFocus) showMap(update.state.doc.lineAt(update.state.selection.main.head).number);
-      })],
-  }),
-});
+    return starts;
+  };
+  area.addEventListener("input", () => onEdit(true));
+  const outputLine = () => out.value.slice(0, out.selectionStart).split("\n").length;
+  for (const event of ["keyup", "click"]) out.addEventListener(event, () => showMap(outputLine()));
+  return {
+    getText: () => area.value,
+    setText(value) {
+      area.value = value;
+      onEdit(false);
+    },
+    setOutput(value) {
+      out.value = value;
+    },
+    lines: () => lineStarts().length,
+    line(n) {
+      const all = lineStarts();
+      const from = all[n - 1];
+      const end = n < all.length ? all[n] - 1 : area.value.length;
+      return { from, text: area.value.slice(from, end) };
+    },
+    setMarks() {},
+    select(from, to) {
+      area.focus();
+      area.setSelectionRange(from, to);
+    },
+    setMapped() {},
+  };
+}
+let editors = plainEditors();
+let marks = []; // the underlines of the latest result
+let mappedLines = null; // the source lines marked for the output line pointed at
 
 // --- the conversion, in a worker ---
 let worker = null;
@@ -110,7 +72,12 @@ let last = null; // the latest result shown
 let firstShown = false;
 
 function startWorker() {
-  worker = window.vorpexWorker || new Worker("worker.js");
+  if (window.vorpexWorker) worker = window.vorpexWorker;
+  else {
+    worker = new Worker("worker.js");
+    const started = worker;
+    (window.vorpexWasm || Promise.resolve(null)).then((module) => started.postMessage({ module }));
+  }
   window.vorpexWorker = null;
   worker.onmessage = ({ data }) => {
     if (data.id !== sent) return;
@@ -149,9 +116,30 @@ function convert() {
   const settings = options();
   if (settings.defines === null) return;
   sent = ++requests;
-  worker.postMessage({ id: sent, source: source.state.doc.toString(), options: settings });
-  watchdog = setTimeout(() => restart("The conversion took too long and was stopped."), tooLong);
+  const text = editors.getText();
   $("output-state").textContent = "(converting…)";
+  // The first conversion of a small source runs here, where the engine is ready before the
+  // worker has started; the worker does all others.
+  if (!firstShown && window.vorpex && text.length <= smallSource) {
+    const id = sent;
+    window.vorpex.ready.then(() => {
+      if (id !== sent) return;
+      const start = performance.now();
+      const result = window.vorpex.convert(text, settings);
+      result.time = performance.now() - start;
+      finish();
+      show(result);
+      if (wanted) convert();
+    });
+    // Should the engine here not be ready soon, the worker converts.
+    watchdog = setTimeout(() => {
+      worker.postMessage({ id, source: text, options: settings });
+      watchdog = setTimeout(() => restart("The conversion took too long and was stopped."), tooLong);
+    }, 2000);
+    return;
+  }
+  worker.postMessage({ id: sent, source: text, options: settings });
+  watchdog = setTimeout(() => restart("The conversion took too long and was stopped."), tooLong);
 }
 
 function schedule() {
@@ -187,8 +175,7 @@ function offsetOf(text, column) {
 }
 
 function rangeOf(diagnostic) {
-  const doc = source.state.doc;
-  const line = doc.line(Math.min(Math.max(diagnostic.line, 1), doc.lines));
+  const line = editors.line(Math.min(Math.max(diagnostic.line, 1), editors.lines()));
   const from = line.from + offsetOf(line.text, diagnostic.column);
   const to = line.from + offsetOf(line.text, Math.max(diagnostic.endColumn, diagnostic.column));
   return { from, to };
@@ -197,9 +184,9 @@ function rangeOf(diagnostic) {
 function show(result) {
   last = result;
   if (result.error) $("defines-error").textContent = result.error;
-  output.dispatch({ changes: { from: 0, to: output.state.doc.length, insert: result.output } });
+  editors.setOutput(result.output);
   const problems = result.diagnostics;
-  const marks = [];
+  marks = [];
   const list = document.createDocumentFragment();
   for (const d of problems.slice(0, shownProblems)) {
     const { from, to } = rangeOf(d);
@@ -218,7 +205,7 @@ function show(result) {
     }
     list.append(item);
   }
-  source.dispatch(setDiagnostics(source.state, marks));
+  editors.setMarks(marks);
   $("problems").replaceChildren(list);
   const errors = problems.filter((d) => d.severity === "error").length;
   let count = `${errors} ${errors === 1 ? "error" : "errors"}, ${problems.length - errors} ${problems.length - errors === 1 ? "warning" : "warnings"}`;
@@ -229,7 +216,7 @@ function show(result) {
   if (!firstShown) {
     firstShown = true;
     window.vorpexTimes = { firstShown: performance.now() };
-    loadMainThreadEngine();
+    loadEditors();
   }
 }
 
@@ -244,16 +231,16 @@ function problemButton(d) {
   button.setAttribute("aria-label", `Line ${d.line}, column ${d.column}: ${d.severity}: ${d.message}`);
   button.addEventListener("click", () => {
     const { from, to } = rangeOf(d);
-    source.dispatch({ selection: { anchor: from, head: to }, scrollIntoView: true });
-    source.focus();
+    editors.select(from, to);
   });
   return button;
 }
 
 function failed(message) {
   last = null;
-  output.dispatch({ changes: { from: 0, to: output.state.doc.length, insert: "" } });
-  source.dispatch(setDiagnostics(source.state, []));
+  marks = [];
+  editors.setOutput("");
+  editors.setMarks(marks);
   $("problems").replaceChildren();
   $("problem-count").textContent = "";
   $("status").textContent = message;
@@ -262,21 +249,17 @@ function failed(message) {
 // --- the map: the source lines of an output line ---
 function showMap(outputLine) {
   if (!last || outputLine < 1 || outputLine > last.map.length) {
-    source.dispatch({ effects: setMapped.of(null) });
+    mappedLines = null;
+    editors.setMapped(null);
     $("map-info").textContent = "Point at an output line to see the source lines it came from.";
     return;
   }
-  const doc = source.state.doc;
   const first = last.map[outputLine - 1];
   const end = Math.max(first, last.mapEnd[outputLine - 1] ?? first);
-  source.dispatch({ effects: [setMapped.of([first, end]), EditorView.scrollIntoView(doc.line(Math.min(first, doc.lines)).from, { y: "nearest" })] });
+  mappedLines = [first, end];
+  editors.setMapped(mappedLines);
   $("map-info").textContent = `Output line ${outputLine} comes from source ${first === end ? `line ${first}` : `lines ${first}–${end}`}.`;
 }
-output.dom.addEventListener("mousemove", (event) => {
-  const pos = output.posAtCoords({ x: event.clientX, y: event.clientY });
-  showMap(pos === null ? 0 : output.state.doc.lineAt(pos).number);
-});
-output.dom.addEventListener("mouseleave", () => showMap(0));
 
 // --- the toolbar ---
 for (const [i, example] of examples.entries()) {
@@ -319,7 +302,7 @@ async function through(bytes, stream) {
 }
 async function shareLink() {
   const params = new URLSearchParams();
-  const bytes = new TextEncoder().encode(source.state.doc.toString());
+  const bytes = new TextEncoder().encode(editors.getText());
   if (typeof CompressionStream === "function") params.set("z", base64url(await through(bytes, new CompressionStream("deflate-raw"))));
   else params.set("s", base64url(bytes));
   if ($("defines").value.trim()) params.set("d", $("defines").value.trim());
@@ -356,7 +339,7 @@ $("share").addEventListener("click", async () => {
 window.addEventListener("hashchange", loadLink);
 
 function setSource(text) {
-  source.dispatch({ changes: { from: 0, to: source.state.doc.length, insert: text } });
+  editors.setText(text);
 }
 
 // --- the theme: the system's, or the one chosen here ---
@@ -373,16 +356,25 @@ $("theme").addEventListener("change", () => {
   try { localStorage.setItem("vorpex-theme", $("theme").value); } catch { /* storage may be off */ }
 });
 
-// window.vorpex: the module on this thread, loaded once the first result is shown.
-function loadMainThreadEngine() {
+// Once the first result is shown: the editors. Without the editors' script (offline on a first visit) the text boxes stay.
+function loadEditors() {
   const script = (src) => new Promise((resolve, reject) => {
     document.head.append(Object.assign(document.createElement("script"), { src, onload: resolve, onerror: reject }));
   });
-  script("vorpex_wasm.js").then(() => script("vorpex.js")).catch(() => {});
+  script("editor.js").then(() => {
+    editors = window.vorpexEditor({ plainSource: $("source-plain"), plainOutput: $("output-plain"), onEdit, onOutputLine: showMap });
+    editors.setMarks(marks);
+    if (mappedLines) editors.setMapped(mappedLines);
+  }).catch(() => {});
 }
 
-// For scripts and tests: the two editors, and a way to put a source in.
-window.playground = { source, output, setSource, get result() { return last; } };
+// For scripts and tests: the two editors (null until they are loaded), and a way to put a source in.
+window.playground = {
+  get source() { return editors.source ?? null; },
+  get output() { return editors.output ?? null; },
+  setSource,
+  get result() { return last; },
+};
 
 startWorker();
 loadLink().then((linked) => {

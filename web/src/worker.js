@@ -1,8 +1,9 @@
 // Converts off the page's main thread, so that a large or strange source never stalls the page.
-// The site's build puts vorpex_wasm.js and vorpex.js before this, in the same file, so that the
+// The site's build puts worker_start.js, vorpex_wasm.js and vorpex.js before this, in the same file, so that the
 // engine loads with one request less each.
 
 self.onmessage = async ({ data }) => {
+  if ("module" in data) return vorpexModuleArrived(data.module);
   try {
     await vorpex.ready;
     const start = performance.now();

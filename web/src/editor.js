@@ -1,0 +1,132 @@
+// The editors: CodeMirror for the source and the output, loaded after the first conversion is
+// shown (the page starts with plain text boxes). The page calls window.vorpexEditor(options),
+// which puts the editors in place of the text boxes, keeping the text, the selection and the focus.
+import { EditorState, StateEffect, StateField } from "@codemirror/state";
+import {
+  Decoration, EditorView, drawSelection, highlightActiveLine, highlightActiveLineGutter,
+  highlightSpecialChars, keymap, lineNumbers,
+} from "@codemirror/view";
+import { defaultKeymap, history, historyKeymap } from "@codemirror/commands";
+import { HighlightStyle, StreamLanguage, syntaxHighlighting } from "@codemirror/language";
+import { lintGutter, setDiagnostics } from "@codemirror/lint";
+import { tags } from "@lezer/highlight";
+
+// Words, strings, comments and numbers, coloured as the converter sees them.
+const basic = StreamLanguage.define({
+  token(stream) {
+    if (stream.eatSpace()) return null;
+    if (stream.match("'") || stream.match(/^rem\b/i)) {
+      stream.skipToEnd();
+      return "comment";
+    }
+    if (stream.eat('"')) {
+      stream.skipTo('"') ? stream.next() : stream.skipToEnd();
+      return "string";
+    }
+    if (stream.match(/^[0-9]+(\.[0-9]*)?/)) return "number";
+    if (stream.match(/^define\b/i)) return "keyword";
+    if (stream.match(/^[A-Za-z_][A-Za-z0-9_$%!#]*/)) return "variableName";
+    stream.next();
+    return null;
+  },
+});
+const colours = HighlightStyle.define([
+  { tag: tags.comment, color: "var(--comment)", fontStyle: "italic" },
+  { tag: tags.string, color: "var(--string)" },
+  { tag: tags.number, color: "var(--number)" },
+  { tag: tags.keyword, color: "var(--keyword)", fontWeight: "600" },
+]);
+const theme = EditorView.theme({
+  "&": { backgroundColor: "var(--bg)", color: "var(--fg)" },
+  ".cm-gutters": { backgroundColor: "var(--panel)", color: "var(--muted)", borderRight: "1px solid var(--border)" },
+  ".cm-activeLine, .cm-activeLineGutter": { backgroundColor: "var(--active)" },
+  ".cm-cursor": { borderLeftColor: "var(--fg)" },
+  "&.cm-focused .cm-selectionBackground, .cm-selectionBackground": { backgroundColor: "var(--mapped)" },
+  ".cm-tooltip": { backgroundColor: "var(--panel)", color: "var(--fg)", border: "1px solid var(--border)" },
+});
+
+// The input lines of the output line under the pointer, marked in the source.
+const setMapped = StateEffect.define();
+const mapped = StateField.define({
+  create: () => Decoration.none,
+  update(marks, tr) {
+    marks = marks.map(tr.changes);
+    for (const effect of tr.effects) {
+      if (!effect.is(setMapped)) continue;
+      const ranges = [];
+      if (effect.value) {
+        const [first, last] = effect.value;
+        for (let n = first; n <= Math.min(last, tr.state.doc.lines); n++) {
+          ranges.push(Decoration.line({ class: "cm-mapped" }).range(tr.state.doc.line(n).from));
+        }
+      }
+      marks = Decoration.set(ranges);
+    }
+    return marks;
+  },
+  provide: (field) => EditorView.decorations.from(field),
+});
+
+// plainSource and plainOutput are the text boxes to replace; onEdit(typed) is called when the
+// source changes (typed: by the user), onOutputLine(n) when the output line pointed at or holding
+// the cursor is n (0 for none).
+window.vorpexEditor = ({ plainSource, plainOutput, onEdit, onOutputLine }) => {
+  const common = [lineNumbers(), highlightSpecialChars(), drawSelection(), highlightActiveLine(),
+    highlightActiveLineGutter(), theme, EditorView.lineWrapping];
+  const text = plainSource.value;
+  const clamp = (n) => Math.min(Math.max(n, 0), text.length);
+  const focused = document.activeElement;
+  const source = new EditorView({
+    state: EditorState.create({
+      doc: text,
+      selection: plainSource.selectionDirection === "backward"
+        ? { anchor: clamp(plainSource.selectionEnd), head: clamp(plainSource.selectionStart) }
+        : { anchor: clamp(plainSource.selectionStart), head: clamp(plainSource.selectionEnd) },
+      extensions: [...common, history(), keymap.of([...defaultKeymap, ...historyKeymap]), basic,
+        syntaxHighlighting(colours), lintGutter(), mapped,
+        EditorView.contentAttributes.of({ "aria-label": "BASIC source" }),
+        EditorView.updateListener.of((update) => {
+          if (update.docChanged) onEdit(update.transactions.some((tr) => tr.isUserEvent("input") || tr.isUserEvent("delete")));
+        })],
+    }),
+  });
+  const output = new EditorView({
+    state: EditorState.create({
+      doc: plainOutput.value,
+      extensions: [...common, EditorState.readOnly.of(true),
+        EditorView.contentAttributes.of({ "aria-label": "Compacted output", "aria-readonly": "true" }),
+        EditorView.updateListener.of((update) => {
+          if (update.selectionSet && update.view.hasFocus) onOutputLine(update.state.doc.lineAt(update.state.selection.main.head).number);
+        })],
+    }),
+  });
+  output.dom.addEventListener("mousemove", (event) => {
+    const pos = output.posAtCoords({ x: event.clientX, y: event.clientY });
+    onOutputLine(pos === null ? 0 : output.state.doc.lineAt(pos).number);
+  });
+  output.dom.addEventListener("mouseleave", () => onOutputLine(0));
+  plainSource.replaceWith(source.dom);
+  plainOutput.replaceWith(output.dom);
+  if (focused === plainSource) source.focus();
+  else if (focused === plainOutput) output.focus();
+
+  return {
+    source,
+    output,
+    getText: () => source.state.doc.toString(),
+    setText: (value) => source.dispatch({ changes: { from: 0, to: source.state.doc.length, insert: value } }),
+    setOutput: (value) => output.dispatch({ changes: { from: 0, to: output.state.doc.length, insert: value } }),
+    lines: () => source.state.doc.lines,
+    line: (n) => source.state.doc.line(n),
+    setMarks: (marks) => source.dispatch(setDiagnostics(source.state, marks)),
+    select(from, to) {
+      source.dispatch({ selection: { anchor: from, head: to }, scrollIntoView: true });
+      source.focus();
+    },
+    setMapped(range) {
+      const effects = [setMapped.of(range)];
+      if (range) effects.push(EditorView.scrollIntoView(source.state.doc.line(Math.min(range[0], source.state.doc.lines)).from, { y: "nearest" }));
+      source.dispatch({ effects });
+    },
+  };
+};

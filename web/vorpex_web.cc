@@ -16,47 +16,11 @@
 #include "engine/diagnostic_text.h"
 #include "engine/line_processor.h"
 #include "engine/line_source.h"
+#include "engine/memory_line_source.h"
 
 namespace vorpex::web {
 
 namespace {
-
-// Serves the lines of a text held in one buffer, as the file reader does: every CR byte is
-// dropped, the byte 0x1A ends the input and lines end at LF. The text is compacted in place
-// first, and kLinePadding readable bytes follow it, so that the fast path reads lines in place.
-class TextLineSource : public LineSource {
- public:
-  explicit TextLineSource(std::string& text) {
-    const std::size_t stop = text.find('\x1a');
-    if (stop != std::string::npos) text.resize(stop);
-    std::size_t kept = 0;
-    for (const char c : text) {
-      if (c != '\r') text[kept++] = c;
-    }
-    text.resize(kept);
-    size_ = kept;
-    text.append(kLinePadding + 1, '\0');
-    next_ = text.data();
-    end_ = text.data() + size_;
-  }
-
-  bool next_line(std::span<char>& line) override {
-    if (next_ == end_) return false;
-    char* first = next_;
-    char* lf = static_cast<char*>(std::memchr(first, '\n', static_cast<std::size_t>(end_ - first)));
-    char* last = lf != nullptr ? lf : end_;
-    *last = '\0';
-    next_ = lf != nullptr ? lf + 1 : end_;
-    line = {first, static_cast<std::size_t>(last - first)};
-    return true;
-  }
-  std::size_t readable_padding() const override { return kLinePadding; }
-
- private:
-  std::size_t size_ = 0;
-  char* next_ = nullptr;
-  char* end_ = nullptr;
-};
 
 // Keeps the output, the input line of each output line's first byte (the line map), and that of
 // each output line's last byte, its LF: the lines between the two were joined into it.
@@ -236,8 +200,12 @@ int vorpex_convert(const char* source, std::size_t size, const char* defines,
     LineProcessor check(sink);
     if (!define_constants({defines, defines_size}, check)) return 1;
   }
-  std::string text(source, size);
-  TextLineSource input(text);
+  // The text as the file reader gives it, with readable padding past it so that the fast path
+  // reads the lines in place.
+  std::string text_mode = to_text_mode({source, size});
+  const std::size_t text_size = text_mode.size();
+  text_mode.append(kLinePadding + 1, '\0');
+  BufferLineSource input({text_mode.data(), text_size}, kLinePadding);
   Recorder recorder(results.output, results.map, results.map_ends);
   LineProcessor processor(recorder);
   define_constants({defines, defines_size}, processor);

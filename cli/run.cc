@@ -1,12 +1,10 @@
 #include "cli/run.h"
 
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "cli/line_map.h"
-#include "engine/char_class.h"
 #include "engine/line_processor.h"
 #include "platform/console.h"
 #include "platform/error_number.h"
@@ -21,23 +19,12 @@ constexpr std::string_view kBanner = "vorpex " VORPEX_VERSION " - BASIC source p
 // Checks the constants of -D and --define as DEFINE lines would read them, before any file is
 // opened; false, with the reason on standard error, when one cannot be defined.
 bool check_definitions(const Arguments& arguments, ErrorLog& errors) {
-  std::set<std::string> names;  // upper-cased, as the table holds them
+  DefinitionCheck check;
   for (const std::string& text : arguments.definitions) {
-    ParsedDefinition definition = parse_definition(text);
-    if (definition.result == DefineResult::Defined) {
-      std::string name = definition.name;
-      char_class::to_upper_in_place(name);
-      if (names.contains(name)) {
-        definition.result = DefineResult::AlreadyDefined;
-      } else if (names.size() == SymbolTable::kCapacity) {
-        definition.result = DefineResult::TableFull;
-      } else {
-        names.insert(std::move(name));
-        continue;
-      }
-    }
+    const DefineResult result = check.add(parse_definition(text));
+    if (result == DefineResult::Defined) continue;
     errors.line("vorpex: cannot define " + quoted(text) + ": " +
-                std::string(define_refusal(definition.result)));
+                std::string(define_refusal(result)));
     return false;
   }
   return true;

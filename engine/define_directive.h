@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -34,6 +35,19 @@ struct ParsedDefinition {
 // Reads `NAME=VALUE` by the rules of a DEFINE line (blanks around the name and the value at most);
 // looks at no table, so a name defined already is not told.
 ParsedDefinition parse_definition(std::string_view text);
+// The same for a name and a value given apart.
+ParsedDefinition parse_definition(std::string_view name, std::string_view value);
+
+// Checks constants from outside the source one by one, before any is defined, as a table would
+// take them: a name may come once, and at most as many as the table holds.
+class DefinitionCheck {
+ public:
+  // Defined, or why the definition would be refused (its parse's result first).
+  DefineResult add(const ParsedDefinition& definition);
+
+ private:
+  std::set<std::string> names_;  // upper-cased, as the table holds them
+};
 
 // True when `text` is the whole word DEFINE, in any case; a six-byte text is upper-cased in place.
 bool is_define_keyword(std::span<char> text);

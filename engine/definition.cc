@@ -1,6 +1,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/char_class.h"
 #include "engine/define_directive.h"
 #include "engine/tokenizer.h"
 
@@ -24,8 +25,9 @@ std::optional<std::string> one_token(std::string_view text, Accepts accepts) {
   return token;
 }
 
-// The name and the value of a definition, each one token with blanks around it at most.
-ParsedDefinition parse_parts(std::string_view name, std::string_view value) {
+}  // namespace
+
+ParsedDefinition parse_definition(std::string_view name, std::string_view value) {
   std::optional<std::string> word =
       one_token(name, [](TokenKind kind) { return kind == TokenKind::Word; });
   if (!word) return {DefineResult::BadName, {}, {}};
@@ -35,12 +37,20 @@ ParsedDefinition parse_parts(std::string_view name, std::string_view value) {
   return {DefineResult::Defined, std::move(*word), std::move(*word_or_number)};
 }
 
-}  // namespace
-
 ParsedDefinition parse_definition(std::string_view text) {
   const std::size_t equals = text.find('=');
   if (equals == std::string_view::npos) return {DefineResult::MissingEquals, {}, {}};
-  return parse_parts(text.substr(0, equals), text.substr(equals + 1));
+  return parse_definition(text.substr(0, equals), text.substr(equals + 1));
+}
+
+DefineResult DefinitionCheck::add(const ParsedDefinition& definition) {
+  if (definition.result != DefineResult::Defined) return definition.result;
+  std::string name = definition.name;
+  char_class::to_upper_in_place(name);
+  if (names_.contains(name)) return DefineResult::AlreadyDefined;
+  if (names_.size() == SymbolTable::kCapacity) return DefineResult::TableFull;
+  names_.insert(std::move(name));
+  return DefineResult::Defined;
 }
 
 }  // namespace vorpex

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/byte_sink.h"
@@ -149,18 +150,28 @@ Results results;
 constexpr int kWarnings = 1;
 constexpr int kKeepGoing = 2;
 
-// Defines the constants of `defines`, "NAME\0VALUE\0" pairs, in `processor`; on the first that
-// cannot be defined, says why in results.error and returns false.
-bool define_constants(std::string_view defines, LineProcessor& processor) {
+// The constants of `defines`, "NAME\0VALUE\0" pairs.
+std::vector<std::pair<std::string_view, std::string_view>> definitions_of(
+    std::string_view defines) {
+  std::vector<std::pair<std::string_view, std::string_view>> pairs;
   while (!defines.empty()) {
     const std::size_t name_end = defines.find('\0');
     if (name_end == std::string_view::npos) break;
     const std::string_view name = defines.substr(0, name_end);
     defines.remove_prefix(name_end + 1);
     const std::size_t value_end = std::min(defines.find('\0'), defines.size());
-    const std::string_view value = defines.substr(0, value_end);
+    pairs.emplace_back(name, defines.substr(0, value_end));
     defines.remove_prefix(std::min(value_end + 1, defines.size()));
-    const DefineResult result = processor.define_constant(name, value);
+  }
+  return pairs;
+}
+
+// Checks every constant before any is defined, as the command line does; on the first that
+// cannot be defined, says why in results.error and returns false.
+bool check_definitions(const std::vector<std::pair<std::string_view, std::string_view>>& pairs) {
+  DefinitionCheck check;
+  for (const auto& [name, value] : pairs) {
+    const DefineResult result = check.add(parse_definition(name, value));
     if (result == DefineResult::Defined) continue;
     std::string definition(name);
     definition += '=';
@@ -192,14 +203,9 @@ int vorpex_convert(const char* source, std::size_t size, const char* defines,
   results.map_ends.clear();
   results.error.clear();
   results.diagnostics = "[]";
-  {
-    // The constants are checked before anything is converted, as on the command line.
-    std::string scratch;
-    std::vector<std::int32_t> scratch_map;
-    Recorder sink(scratch, scratch_map, scratch_map);
-    LineProcessor check(sink);
-    if (!define_constants({defines, defines_size}, check)) return 1;
-  }
+  // The constants are checked before anything is converted, as on the command line.
+  const auto definitions = definitions_of({defines, defines_size});
+  if (!check_definitions(definitions)) return 1;
   // The text as the file reader gives it, with readable padding past it so that the fast path
   // reads the lines in place.
   std::string text_mode = to_text_mode({source, size});
@@ -208,7 +214,8 @@ int vorpex_convert(const char* source, std::size_t size, const char* defines,
   BufferLineSource input({text_mode.data(), text_size}, kLinePadding);
   Recorder recorder(results.output, results.map, results.map_ends);
   LineProcessor processor(recorder);
-  define_constants({defines, defines_size}, processor);
+  for (const auto& [name, value] : definitions)
+    processor.define_constant(name, value);
   DiagnosticJson diagnostics(results.diagnostics, (flags & kWarnings) != 0);
   processor.set_diagnostics(&diagnostics);
   processor.set_keep_going((flags & kKeepGoing) != 0);

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -92,6 +93,18 @@ constexpr std::size_t lowest(M m) {
     return low != 0 ? static_cast<std::size_t>(std::countr_zero(low))
                     : 64 + static_cast<std::size_t>(
                                std::countr_zero(static_cast<std::uint64_t>(m >> 64)));
+  }
+}
+// The highest set bit of a mask that is not 0.
+template <typename M>
+constexpr std::size_t highest(M m) {
+  if constexpr (std::is_same_v<M, std::uint64_t>) {
+    return 63 - static_cast<std::size_t>(std::countl_zero(m));
+  } else {
+    static_assert(std::is_same_v<M, Wide>);
+    const auto high = static_cast<std::uint64_t>(m >> 64);
+    return high != 0 ? 127 - static_cast<std::size_t>(std::countl_zero(high))
+                     : highest(static_cast<std::uint64_t>(m));
   }
 }
 template <typename M>
@@ -352,15 +365,26 @@ template <typename M>
   return Refusal::None;
 }
 
-// Writes the line: words upper-cased, one blank of each run between two values kept as a space,
-// defined names replaced by their values, and the line break, or the joining blank of a line whose
-// only number-like token is its first.
+// Where a piece of a line lies in it, and what the pieces before it left for the line's end. A
+// line of one piece is its own first and last.
+struct Piece {
+  std::size_t offset = 0;  // where the piece begins in the line
+  bool first = true;
+  bool last = true;
+  // The line's first token stands as a number, and no other token in the pieces so far does.
+  bool leading_number = false;
+};
+
+// Writes the line, or a piece of it: words upper-cased, one blank of each run between two values
+// kept as a space, defined names replaced by their values, and at the line's end the line break,
+// or the joining blank of a line whose only number-like token is its first.
 template <typename M>
 [[gnu::always_inline]] inline void write_line(const char* text, const LineMasks<M>& m,
                                               const LineParts<M>& p, SymbolTable& symbols,
-                                              OutputBuffer& out, fast_line::Lead& lead) {
+                                              OutputBuffer& out, fast_line::Lead& lead,
+                                              Piece& piece) {
   const M items = (p.value & ~(p.value << 1)) | (m.op() & p.live & ~p.string);
-  if (items == 0) return;  // only blanks before the comment
+  if (items == 0) return;  // only blanks before the comment (never a piece of a longer line)
   const M word_start = p.token_start & m.letter();
   M numeric = p.token_start & m.digit();
   const M word = runs_from(p.token, word_start);
@@ -402,15 +426,21 @@ template <typename M>
   // A line whose only number-like token is its first joins the next output line: at its comment,
   // or at its end when that token is the only one.
   const std::size_t first = lowest(items);
-  if (has(numeric, first)) {
-    lead.start = first;
-    lead.length = run_length(p.token, first);
-    lead.value = substituted != 0 && substitutions[0].start == first
-                     ? std::string_view(substitutions[0].value, substitutions[0].value_size)
-                     : std::string_view();
+  if (piece.first) {
+    if (has(numeric, first)) {
+      lead.start = first;
+      lead.length = run_length(p.token, first);
+      lead.value = substituted != 0 && substitutions[0].start == first
+                       ? std::string_view(substitutions[0].value, substitutions[0].value_size)
+                       : std::string_view();
+    }
+    piece.leading_number = single(numeric) && has(numeric, first);
+  } else if (numeric != 0) {
+    piece.leading_number = false;
   }
-  const bool leading_number = single(numeric) && has(numeric, first);
-  const bool join = leading_number && (p.comment != 0 || single(items));
+  const bool leading_number = piece.leading_number;
+  const bool alone = piece.first && single(items);  // a piece after the first begins with an item
+  const bool join = leading_number && (p.comment != 0 || alone);
 
   char* o = out.reserve(p.end + value_bytes + 2 + simd::kGroup);
   std::size_t from = 0;
@@ -422,11 +452,13 @@ template <typename M>
     from = sub.start + sub.length;
   }
   o = emit(converted.bytes, drop, from, p.end, o);
-  if (p.rem) {
+  if (!piece.last) {
+    // The next piece goes on where this one stops.
+  } else if (p.rem) {
     // The blank before REM stays after a value. After a number alone the line is a label that
     // joins the next output line; after a statement the next line continues it.
     if (p.value > (m.op() & p.live & ~p.string)) *o++ = ' ';
-    if (!(leading_number && single(items))) lead.rem = p.end;
+    if (!(leading_number && alone)) lead.rem = piece.offset + p.end;
   } else if (join) {
     *o++ = ' ';
   } else {
@@ -457,21 +489,120 @@ template <typename M>
   LineParts<M> p;
   const Refusal why = refusal(text, m, keyword, n, p);
   if (why != Refusal::None || symbols == nullptr) return why;
-  write_line(text, m, p, *symbols, *out, *lead);
+  Piece whole;
+  write_line(text, m, p, *symbols, *out, *lead, whole);
   return Refusal::None;
 }
 
-// A line past 128 bytes is taken up to kMaxLength bytes, and past that when its comment begins
-// within them, read in place. One that holds a string goes to the token loop, which reads a long
-// string faster than the masks of 256 bits do.
-Refusal long_line_refusal(std::span<const char> line, bool padded) {
-  const std::size_t n = line.size();
-  if (n > fast_line::kMaxLength &&
-      (!padded || std::memchr(line.data(), '\'', fast_line::kMaxLength) == nullptr)) {
-    return Refusal::TooLong;
+// A long line is converted in pieces of up to 128 bytes, each but the last cut just before an
+// operator outside the strings and past the line's first non-blank byte. No run of blanks, word,
+// number or string crosses such a cut, and no blank next to an operator is kept, so each piece
+// converts as a line of its own would, but for the line's first token and its end. Every piece is
+// classified and checked before the first is written: a line that one piece refuses is refused
+// whole, with nothing written. `text` is read in place, with the padding past its NUL.
+constexpr std::size_t kMaxPieces = 16;
+
+struct PieceMasks {
+  LineMasks<Wide> m;
+  LineParts<Wide> p;
+  std::size_t offset;
+};
+
+// Room for the pieces, each made only when the line comes to it (the masks are zeroed as made).
+class PieceList {
+ public:
+  std::size_t size() const { return count_; }
+  PieceMasks& operator[](std::size_t k) {
+    return *std::launder(reinterpret_cast<PieceMasks*>(raw_[k]));
   }
-  if (std::memchr(line.data(), '"', n) != nullptr) return Refusal::LongString;
+  PieceMasks& add() { return *new (raw_[count_++]) PieceMasks(); }
+
+ private:
+  static_assert(std::is_trivially_destructible_v<PieceMasks>);
+  std::size_t count_ = 0;
+  alignas(PieceMasks) unsigned char raw_[kMaxPieces][sizeof(PieceMasks)];
+};
+
+// Keeps only the first `n` bytes of masks classified over a whole window.
+inline void cut_masks(LineMasks<Wide>& m, std::size_t n) {
+  for (Plane<Wide>* plane :
+       {&m.blank_plane, &m.op_plane, &m.apostrophe_plane, &m.quote_plane, &m.letter_plane,
+        &m.digit_plane, &m.control_plane, &m.r_plane, &m.d_plane}) {
+    for (std::size_t b = 0; b < plane->size(); ++b) {
+      const std::size_t from = b * simd::kBlock;
+      (*plane)[b] &= n <= from ? 0 : static_cast<std::uint16_t>(below<std::uint32_t>(n - from));
+    }
+  }
+  m.valid = below<Wide>(n);
+}
+
+[[gnu::noinline]] Refusal convert_pieces(const char* text, std::size_t n, SymbolTable* symbols,
+                                         OutputBuffer* out, fast_line::Lead* lead) {
+  PieceList pieces;
+  for (std::size_t offset = 0;;) {
+    if (pieces.size() == kMaxPieces) return Refusal::TooLong;
+    PieceMasks& piece = pieces.add();
+    piece.offset = offset;
+    const char* at = text + offset;
+    LineMasks<Wide>& m = piece.m;
+    std::size_t length = classify_line(at, n - offset, m);
+    bool last = true;
+    if (length > kBits<Wide>) {
+      // No comment begins in the window: cut before its last operator outside the strings.
+      const Wide string = prefix_xor(m.quote()) | m.quote();
+      Wide cuts = m.op() & ~string;
+      if (offset == 0) {
+        const Wide nonblank = ~m.blank();  // the window is all the line's
+        if (nonblank == 0) return Refusal::TooLong;
+        cuts &= ~below<Wide>(lowest(nonblank) + 1);
+      }
+      if (cuts == 0) return Refusal::TooLong;
+      length = highest(cuts);
+      cut_masks(m, length);
+      last = false;
+    }
+    const Wide keyword = find_keywords(at, m);
+    if (offset == 0) {
+      // A line of blanks writes nothing, and so does a line whose first token is REM.
+      const Wide nonblank = m.valid & ~m.blank();
+      if (nonblank == 0) return Refusal::None;
+      const std::size_t first = lowest(nonblank);
+      if (has(keyword, first) && (at[first] | 0x20) == 'r' &&
+          (first + 3 >= length || char_class::has(at[first + 3], char_class::kTerminator))) {
+        return Refusal::None;
+      }
+    }
+    if (const Refusal why = refusal(at, m, keyword, length, piece.p); why != Refusal::None)
+      return why;
+    if (last || piece.p.rem) break;  // a REM after a statement makes the rest a comment
+    offset += length;
+  }
+  if (symbols == nullptr) return Refusal::None;
+  Piece state;
+  for (std::size_t k = 0; k < pieces.size(); ++k) {
+    state.offset = pieces[k].offset;
+    state.first = k == 0;
+    state.last = k + 1 == pieces.size();
+    write_line(text + state.offset, pieces[k].m, pieces[k].p, *symbols, *out, *lead, state);
+  }
   return Refusal::None;
+}
+
+// How a line past 128 bytes is taken. Read in place, it goes in pieces when it holds a string
+// (a string costs the 256-bit masks more than the token loop) or passes kMaxLength, and whole
+// otherwise. Copied, it is taken whole when it fits and holds no string.
+enum class LongLine { Whole, Pieces, TooLong, LongString };
+
+LongLine long_line(std::span<const char> line, bool padded) {
+  const std::size_t n = line.size();
+  if (padded) {
+    return n > fast_line::kMaxLength || std::memchr(line.data(), '"', n) != nullptr
+               ? LongLine::Pieces
+               : LongLine::Whole;
+  }
+  if (n > fast_line::kMaxLength) return LongLine::TooLong;
+  if (std::memchr(line.data(), '"', n) != nullptr) return LongLine::LongString;
+  return LongLine::Whole;
 }
 
 // The line in whole blocks with its NUL and readable padding, copied into `copy` unless `padded`.
@@ -495,7 +626,17 @@ bool fast_line::convert(std::span<const char> line, bool padded, SymbolTable& sy
   static_assert(kLinePadding + 1 >= simd::kBlock, "a block that holds a line's byte is readable");
   const std::size_t n = line.size();
   if (n == 0) return true;  // an empty line writes nothing
-  if (n > 128 && long_line_refusal(line, padded) != Refusal::None) return false;
+  if (n > 128) {
+    switch (long_line(line, padded)) {
+      case LongLine::Whole:
+        break;
+      case LongLine::Pieces:
+        return convert_pieces(line.data(), n, &symbols, &out, &lead) == Refusal::None;
+      case LongLine::TooLong:
+      case LongLine::LongString:
+        return false;
+    }
+  }
   const LineCopyOf copy(line, padded);
   const Refusal why = n <= 64    ? convert_line<std::uint64_t>(copy.text, n, &symbols, &out, &lead)
                       : n <= 128 ? convert_line<Wide>(copy.text, n, &symbols, &out, &lead)
@@ -506,12 +647,11 @@ bool fast_line::convert(std::span<const char> line, bool padded, SymbolTable& sy
 fast_line::Refusal fast_line::refusal_of(std::span<const char> line) {
   const std::size_t n = line.size();
   if (n == 0) return Refusal::None;
-  if (n > 128) {
-    if (const Refusal why = long_line_refusal(line, true); why != Refusal::None) return why;
-  }
   // The whole line and its padding, as a file reader gives it.
   std::string padded(line.data(), line.size());
   padded.append(kLinePadding + 1, '\0');
+  if (n > 128 && long_line(line, true) == LongLine::Pieces)
+    return convert_pieces(padded.data(), n, nullptr, nullptr, nullptr);
   const LineCopyOf copy({padded.data(), n}, true);
   return n <= 64    ? convert_line<std::uint64_t>(copy.text, n, nullptr, nullptr, nullptr)
          : n <= 128 ? convert_line<Wide>(copy.text, n, nullptr, nullptr, nullptr)

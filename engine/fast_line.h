@@ -37,8 +37,8 @@ bool convert(std::span<const char> line, bool padded, SymbolTable& symbols, Outp
 // Why convert refuses a line; None when it takes it (a line that writes nothing counts).
 enum class Refusal {
   None,
-  TooLong,         // longer than kMaxLength, with no comment before
-  LongString,      // longer than 128 bytes, with a string
+  TooLong,         // a long line with no operator to cut it at, or copied and past kMaxLength
+  LongString,      // copied, longer than 128 bytes, with a string
   UnclosedString,  // a string still open at the line's end
   ControlByte,     // a control byte or a byte 0x80-0xFF before the comment
   Keyword,         // DEFINE outside the strings

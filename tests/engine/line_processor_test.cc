@@ -149,7 +149,23 @@ TEST(LineProcessorTest, FastPathAndTokenLoopAgree) {
     tabbed += "\ta";
     spaced += i == 0 ? "A" : " A";
   }
+  // Long lines taken in pieces cut before an operator: strings, a REM or a comment in a later
+  // piece, and a number-like token past the first piece, which keeps the line from joining.
+  std::string listed = "print", listed_out = "PRINT ", sum = "x = a", sum_out = "X=A";
+  for (int i = 0; i < 40; ++i) {
+    listed += " \"a b\"; x;";
+    listed_out += "\"a b\";X;";
+    sum += " + a";
+    sum_out += "+A";
+  }
   const std::vector<Case> cases = {
+      {{listed, "10 " + listed + "\t' \"c", "20 " + listed + "\"", "y"},
+       listed_out + "\r\n10 " + listed_out + " 20 " + listed_out + "\"\"\r\nY\r\n"},
+      {{"DEFINE N = 5", sum + " rem c", "y", "10 " + sum + " 'c", "20 " + sum + " + 1 'c",
+        "30 " + sum + " + n 'c"},
+       sum_out + " Y\r\n10 " + sum_out + " 20 " + sum_out + "+1\r\n30 " + sum_out + "+5\r\n"},
+      {{"z = \"" + std::string(200, 's') + "\" + " + sum, std::string(130, ' ') + "z = 1"},
+       "Z=\"" + std::string(200, 's') + "\"+" + sum_out + "\r\nZ=1\r\n"},
       {{a63 + " x"}, std::string(63, 'A') + " X\r\n"},  // 65 bytes, and 64, 128 and 129 below
       {{tabbed, "10 " + tabbed + " 'c", tabbed + " \"s\""},
        spaced + "\r\n10 " + spaced + " " + spaced + " \"s\"\r\n"},

@@ -589,16 +589,24 @@ inline void cut_masks(LineMasks<Wide>& m, std::size_t n) {
 }
 
 // How a line past 128 bytes is taken. Read in place, it goes in pieces when it holds a string
-// (a string costs the 256-bit masks more than the token loop) or passes kMaxLength, and whole
-// otherwise. Copied, it is taken whole when it fits and holds no string.
+// (a string costs the 256-bit masks more than two windows of 128 bits) or passes kMaxLength, and
+// whole otherwise; but a line whose first string is long goes to the token loop. Copied, it is
+// taken whole when it fits and holds no string.
 enum class LongLine { Whole, Pieces, TooLong, LongString };
+constexpr std::ptrdiff_t kLongString = 32;  // from a string's opening quote to its closing one
 
 LongLine long_line(std::span<const char> line, bool padded) {
   const std::size_t n = line.size();
   if (padded) {
-    return n > fast_line::kMaxLength || std::memchr(line.data(), '"', n) != nullptr
-               ? LongLine::Pieces
-               : LongLine::Whole;
+    const char* const end = line.data() + n;
+    const auto* quote = static_cast<const char*>(std::memchr(line.data(), '"', n));
+    if (quote == nullptr) return n > fast_line::kMaxLength ? LongLine::Pieces : LongLine::Whole;
+    // A line whose first string is long goes to the token loop, which finds a string's end with
+    // one search, where the masks go through every byte.
+    const auto* closing = static_cast<const char*>(
+        std::memchr(quote + 1, '"', static_cast<std::size_t>(end - quote - 1)));
+    return (closing != nullptr ? closing : end) - quote > kLongString ? LongLine::LongString
+                                                                      : LongLine::Pieces;
   }
   if (n > fast_line::kMaxLength) return LongLine::TooLong;
   if (std::memchr(line.data(), '"', n) != nullptr) return LongLine::LongString;
@@ -650,8 +658,18 @@ fast_line::Refusal fast_line::refusal_of(std::span<const char> line) {
   // The whole line and its padding, as a file reader gives it.
   std::string padded(line.data(), line.size());
   padded.append(kLinePadding + 1, '\0');
-  if (n > 128 && long_line(line, true) == LongLine::Pieces)
-    return convert_pieces(padded.data(), n, nullptr, nullptr, nullptr);
+  if (n > 128) {
+    switch (long_line(line, true)) {
+      case LongLine::Whole:
+        break;
+      case LongLine::Pieces:
+        return convert_pieces(padded.data(), n, nullptr, nullptr, nullptr);
+      case LongLine::TooLong:
+        return Refusal::TooLong;
+      case LongLine::LongString:
+        return Refusal::LongString;
+    }
+  }
   const LineCopyOf copy({padded.data(), n}, true);
   return n <= 64    ? convert_line<std::uint64_t>(copy.text, n, nullptr, nullptr, nullptr)
          : n <= 128 ? convert_line<Wide>(copy.text, n, nullptr, nullptr, nullptr)

@@ -38,7 +38,7 @@ bool convert(std::span<const char> line, bool padded, SymbolTable& symbols, Outp
 enum class Refusal {
   None,
   TooLong,         // a long line with no operator to cut it at, or copied and past kMaxLength
-  LongString,      // copied, longer than 128 bytes, with a string
+  LongString,      // longer than 128 bytes, with a long first string (any string when copied)
   UnclosedString,  // a string still open at the line's end
   ControlByte,     // a control byte or a byte 0x80-0xFF before the comment
   Keyword,         // DEFINE outside the strings

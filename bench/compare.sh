@@ -66,29 +66,35 @@ mixes=(comments strings handwritten)
 for mix in "${mixes[@]}"; do
   "$gen" -s "$SIZE" -m "$mix" -d 50 -o "$tmp/$mix.bas"
 done
+# A warning every seven lines or so: a REM after a statement after every ninth line of the
+# handwritten mix, converted with the warnings written to a file and with -w.
+awk '{ print } NR % 9 == 0 { print "A = A + 1 REM counted" }' "$tmp/handwritten.bas" >"$tmp/warn.bas"
 mkdir "$tmp/batch"
 for ((i = 1; i <= 100; i++)); do
   "$gen" -s "$((2 + (i * 7) % 19))K" -r "$i" -o "$tmp/batch/$i.bas"
 done
 batch_bytes=$(cat "$tmp"/batch/*.bas | wc -c)
-# batch.sh TOOL: one process per small source, each writing to $out.
+# batch.sh TOOL: one process per small source, each writing to $out, five times over (the CPU
+# times are counted in hundredths of a second).
 cat >"$tmp/batch.sh" <<EOF
 #!/usr/bin/env bash
-for f in "$tmp"/batch/*.bas; do
-  if [ "\$1" = cat ]; then cat "\$f" >"$out"; else "\$1" -i "\$f" -o "$out" >/dev/null; fi
+for pass in 1 2 3 4 5; do
+  for f in "$tmp"/batch/*.bas; do
+    if [ "\$1" = cat ]; then cat "\$f" >"$out"; else "\$1" -i "\$f" -o "$out" >/dev/null; fi
+  done
 done
 EOF
 
 # The commands, by key: how they are shown, whether they may fail (cpp complains about BASIC), the
 # standard input and output, and the command line. Each writes to $out.
 keys=(vorpex cat tr-delete tr-upper cpp vorpex-small vorpex-50 vorpex-1000 vorpex-50u vorpex-1000u
-  batch-cat batch-vorpex batch-static)
+  warn-file warn-off batch-cat batch-vorpex batch-static)
 for mix in "${mixes[@]}"; do
   keys+=("$mix-vorpex" "$mix-cat" "$mix-tr-upper" "$mix-cpp")
 done
-declare -A shown may_fail stdin stdout command input
+declare -A shown may_fail stdin stdout stderr command input
 add() {
-  shown[$1]=$2 may_fail[$1]=$3 stdin[$1]=$4 stdout[$1]=$5 input[$1]=$6
+  shown[$1]=$2 may_fail[$1]=$3 stdin[$1]=$4 stdout[$1]=$5 input[$1]=$6 stderr[$1]=/dev/null
   shift 6
   command[$1]=$(printf '%q ' "${@:2}")
 }
@@ -113,6 +119,11 @@ for mix in "${mixes[@]}"; do
   add "$mix-tr-upper" "" 0 "$source" "$out" "$source" "$mix-tr-upper" tr a-z A-Z
   add "$mix-cpp" "" 1 /dev/null "$out" "$source" "$mix-cpp" cpp -P -traditional "$source"
 done
+add warn-file "" 0 /dev/null /dev/null "$tmp/warn.bas" warn-file \
+  "$vorpex" -i "$tmp/warn.bas" -o "$out"
+stderr[warn-file]=$tmp/warnings.txt
+add warn-off "" 0 /dev/null /dev/null "$tmp/warn.bas" warn-off \
+  "$vorpex" -w -i "$tmp/warn.bas" -o "$out"
 
 add batch-cat "" 0 /dev/null /dev/null "$small" batch-cat bash "$tmp/batch.sh" cat
 add batch-vorpex "" 0 /dev/null /dev/null "$small" batch-vorpex bash "$tmp/batch.sh" "$vorpex"
@@ -127,7 +138,7 @@ run_once() {
   rm -f "$out"
   t0=$EPOCHREALTIME
   eval "/usr/bin/time -f '%U %S %M' -o \"\$tmp/time\" ${command[$key]}" \
-    <"${stdin[$key]}" >"${stdout[$key]}" 2>/dev/null || status=$?
+    <"${stdin[$key]}" >"${stdout[$key]}" 2>"${stderr[$key]}" || status=$?
   t1=$EPOCHREALTIME
   if [ "$status" -ne 0 ] && [ "${may_fail[$key]}" -ne 1 ]; then
     echo "compare.sh: '${command[$key]}' failed with status $status" >&2
@@ -206,7 +217,48 @@ echo "- vorpex peak RSS: ${rss[vorpex-small]} KiB on the ${SMALL} source (${byte
   "bytes, $(mbps "${bytes[vorpex-small]}" "${med[vorpex-small]}") MB/s), ${rss[vorpex]} KiB on the" \
   "${SIZE} source."
 echo "- 100 small sources of 2 to 20 KiB (${batch_bytes} bytes), one process per file, CPU time of" \
-  "the whole batch (median): cat ${med_cpu[batch-cat]} s; vorpex with the shared C++ runtime" \
+  "the whole batch converted five times (median): cat ${med_cpu[batch-cat]} s; vorpex with the shared C++ runtime" \
   "${med_cpu[batch-vorpex]} s ($(ratio "${med_cpu[batch-vorpex]}" "${med_cpu[batch-cat]}") × cat);" \
   "with the runtime linked statically ${med_cpu[batch-static]} s" \
   "($(ratio "${med_cpu[batch-static]}" "${med_cpu[batch-cat]}") × cat)."
+warnings=$(grep -c 'warning:' "$tmp/warnings.txt" || true)
+echo "- a warning every seven lines (the handwritten mix with \`A = A + 1 REM counted\` after every" \
+  "ninth line, $warnings warnings written to a file) against the same run with \`-w\`:" \
+  "$(ratio "${med_cpu[warn-file]}" "${med_cpu[warn-off]}") × the CPU time (${med_cpu[warn-file]}" \
+  "against ${med_cpu[warn-off]} s)."
+
+# Every goal, met or not, from the medians above.
+verdict() { awk -v v="$1" -v goal="$2" -v dir="$3" \
+  'BEGIN { ok = dir == "max" ? v <= goal : v >= goal; printf "%s", ok ? "met" : "not met" }'; }
+echo
+echo "| goal | realistic | comments | strings | handwritten |"
+echo "| --- | ---: | ---: | ---: | ---: |"
+row() {  # row TITLE GOAL max|min TOOL-KEY-SUFFIX OVER-VORPEX(1)|UNDER(0)
+  local line="| $1 |" prefix value
+  for prefix in "" comments- strings- handwritten-; do
+    local v=${prefix}vorpex t=${prefix}$4
+    [ -z "$prefix" ] && v=vorpex
+    if [ "$5" = 1 ]; then value=$(ratio "${med[$v]}" "${med[$t]}"); else value=$(ratio "${med[$t]}" "${med[$v]}"); fi
+    line+=" $value ($(verdict "$value" "$2" "$3")) |"
+  done
+  echo "$line"
+}
+row "vorpex ÷ \`tr a-z A-Z\`, at most 1.0" 1.0 max tr-upper 1
+row "\`cpp -P -traditional\` ÷ vorpex, at least 10" 10 min cpp 0
+row "vorpex ÷ \`cat\`, stretch: at most 3" 3 max cat 1
+echo
+none=$(mbps "${bytes[vorpex]}" "${med[vorpex]}")
+fifty=$(mbps "${bytes[vorpex-50]}" "${med[vorpex-50]}")
+thousand=$(mbps "${bytes[vorpex-1000]}" "${med[vorpex-1000]}")
+v=$(ratio "$thousand" "$none")
+echo "- 1000 constants, at least 0.8 × the throughput of none: $v ($(verdict "$v" 0.8 min))."
+v=$(ratio "$thousand" "$fifty")
+echo "- 1000 constants within 10% of 50: $v ($(verdict "$v" 0.9 min))."
+echo "- peak RSS at most 4 MiB and independent of input size: ${rss[vorpex-small]} KiB (${SMALL})," \
+  "${rss[vorpex]} KiB (${SIZE}) ($(verdict "${rss[vorpex]}" 4096 max))."
+v=$(ratio "${med_cpu[warn-file]}" "${med_cpu[warn-off]}")
+echo "- warnings to a file, at most 1.3 × the time with \`-w\`: $v ($(verdict "$v" 1.3 max))."
+v=$(ratio "${med_cpu[batch-static]}" "${med_cpu[batch-cat]}")
+w=$(ratio "${med_cpu[batch-vorpex]}" "${med_cpu[batch-cat]}")
+echo "- 100 small files, at most 1.1 × \`cat\`'s CPU time: static runtime $v ($(verdict "$v" 1.1 max))," \
+  "shared runtime $w ($(verdict "$w" 1.1 max))."

@@ -508,14 +508,14 @@ struct PieceMasks {
   std::size_t offset;
 };
 
-// Room for the pieces, each made only when the line comes to it (the masks are zeroed as made).
+// Room for the pieces, each made only when the line comes to it (its planes zeroed as made).
 class PieceList {
  public:
   std::size_t size() const { return count_; }
   PieceMasks& operator[](std::size_t k) {
     return *std::launder(reinterpret_cast<PieceMasks*>(raw_[k]));
   }
-  PieceMasks& add() { return *new (raw_[count_++]) PieceMasks(); }
+  PieceMasks& add() { return *new (raw_[count_++]) PieceMasks; }
 
  private:
   static_assert(std::is_trivially_destructible_v<PieceMasks>);
@@ -525,15 +525,18 @@ class PieceList {
 
 // Keeps only the first `n` bytes of masks classified over a whole window.
 inline void cut_masks(LineMasks<Wide>& m, std::size_t n) {
+  const Wide keep = below<Wide>(n);
   for (Plane<Wide>* plane :
        {&m.blank_plane, &m.op_plane, &m.apostrophe_plane, &m.quote_plane, &m.letter_plane,
         &m.digit_plane, &m.control_plane, &m.r_plane, &m.d_plane}) {
-    for (std::size_t b = 0; b < plane->size(); ++b) {
-      const std::size_t from = b * simd::kBlock;
-      (*plane)[b] &= n <= from ? 0 : static_cast<std::uint16_t>(below<std::uint32_t>(n - from));
+    if constexpr (std::endian::native == std::endian::little) {
+      *plane = std::bit_cast<Plane<Wide>>(to_mask<Wide>(*plane) & keep);
+    } else {
+      for (std::size_t b = 0; b < plane->size(); ++b)
+        (*plane)[b] &= static_cast<std::uint16_t>(keep >> (b * simd::kBlock));
     }
   }
-  m.valid = below<Wide>(n);
+  m.valid = keep;
 }
 
 [[gnu::noinline]] Refusal convert_pieces(const char* text, std::size_t n, SymbolTable* symbols,

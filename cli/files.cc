@@ -112,6 +112,7 @@ std::optional<int> open_files(const Arguments& arguments, Files& files, platform
   }
   files.map = std::move(map.file);
   files.input = std::move(input.file);
+  files.input_size = input.size;
   files.output = std::move(output.file);
   return std::nullopt;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +17,7 @@ inline constexpr std::string_view kStandardStream = "-";
 
 struct Files {
   platform::File input;
+  std::int64_t input_size = -1;  // a regular file's size when it was opened; -1 for other inputs
   platform::File output;
   platform::File map;  // open only with --map
 };

@@ -1,5 +1,7 @@
 #include "cli/run.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +38,14 @@ void define_constants(const Arguments& arguments, LineProcessor& processor) {
     const ParsedDefinition definition = parse_definition(text);
     processor.define_constant(definition.name, definition.value);
   }
+}
+
+// The size of a buffer for an input of `size` bytes (-1: unknown): `block`, or less for a smaller
+// file. The buffers grow or flush past it, so the size never limits what can be read or written.
+std::size_t buffer_size(std::int64_t size, std::size_t block) {
+  constexpr std::size_t kSmallest = 4096;
+  if (size < 0 || static_cast<std::uint64_t>(size) >= block) return block;
+  return std::max(static_cast<std::size_t>(size) + 1, kSmallest);
 }
 
 }  // namespace
@@ -78,12 +88,16 @@ int run_with(std::span<const char* const> args, platform::Console& console,
   if (std::optional<int> status = open_files(arguments, files, console, errors)) return *status;
   console.flush();  // the banner and the file names show while a long conversion runs
 
-  platform::TextReader reader(files.input.fd());
+  // A small file gets buffers of its own size rather than the full blocks, which the allocator
+  // would map and unmap for each run; pages that are never touched cost nothing either way.
+  const std::size_t input_block = buffer_size(files.input_size, platform::TextReader::kBlockSize);
+  platform::TextReader reader(files.input.fd(), input_block);
   platform::FdSink output(files.output.fd());
   platform::FdSink map_file(files.map.is_open() ? files.map.fd() : -1);
   std::optional<LineMap> map;
   if (files.map.is_open()) map.emplace(output, map_file);
-  LineProcessor processor(map ? static_cast<ByteSink&>(*map) : output);
+  LineProcessor processor(map ? static_cast<ByteSink&>(*map) : output,
+                          buffer_size(files.input_size, OutputBuffer::kDefaultCapacity));
   define_constants(arguments, processor);
   DiagnosticPrinter printer(
       errors, arguments.input_path == kStandardStream ? "<stdin>" : arguments.input_path,

@@ -75,8 +75,7 @@ bool same_text(std::string_view a, std::string_view b) {
 
 void SymbolTable::clear_symbols() {
   rows_.clear();
-  rows_.reserve(kCapacity);
-  slots_.fill(Slot{});
+  slots_.reset();
   found_value_ = {};
 }
 
@@ -133,6 +132,10 @@ bool SymbolTable::add_symbol(std::span<char> name, std::span<char> value, std::i
   char_class::to_upper_in_place(value);
   const std::string_view key(name.data(), name.size());
   if (rows_.size() == kCapacity) return false;
+  if (!slots_) {
+    rows_.reserve(kCapacity);
+    slots_ = std::make_unique<Slot[]>(kSlots);
+  }
   const std::uint32_t hash = hash_name(key);
   const std::size_t slot = slot_of(key, hash);
   if (slots_[slot].row != 0) return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -77,6 +78,8 @@ struct OpenResult {
   // The file that open_for_writing made, by the name that removes it: the path itself, or for a
   // symbolic link to a missing file the file that the link names. Empty when the file was there.
   std::string created;
+  // open_for_reading: the size of a regular file when it was opened; -1 for anything else.
+  std::int64_t size = -1;
 };
 
 // Opens an existing file for reading. A directory is refused with EISDIR. On Windows the file is

@@ -68,9 +68,12 @@ OpenResult open_for_reading(const std::string& path) {
     return result;
   }
   struct stat st {};
-  if (::fstat(result.file.fd(), &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(result.file.fd(), &st) != 0) return result;
+  if (S_ISDIR(st.st_mode)) {
     result.file.close();
     result.error = EISDIR;
+  } else if (S_ISREG(st.st_mode)) {
+    result.size = st.st_size;
   }
   return result;
 }

@@ -266,11 +266,15 @@ OpenResult open_for_reading(const std::string& path) {
     return result;
   }
   BY_HANDLE_FILE_INFORMATION info{};
-  if (::GetFileInformationByHandle(handle, &info) &&
-      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    ::CloseHandle(handle);
-    result.error = EISDIR;
-    return result;
+  if (::GetFileInformationByHandle(handle, &info)) {
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      ::CloseHandle(handle);
+      result.error = EISDIR;
+      return result;
+    }
+    if (::GetFileType(handle) == FILE_TYPE_DISK)
+      result.size =
+          static_cast<std::int64_t>((std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
   }
   result.file = adopt(handle, _O_RDONLY, result.error);
   return result;

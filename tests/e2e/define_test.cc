@@ -48,6 +48,12 @@ const std::vector<Conversion> kDefines = {
     {"NumericValueEndsLabel", "DEFINE N = 5\n10 GOTO N ' c\nX\n", "10 GOTO 5\r\nX\r\n", 0, false},
     {"BlankBeforeValue", "DEFINE X = 5\nA X\n", "A 5\r\n", 0, false},
     {"WordRunsThroughQuote", "DEFINE P = PRINT\nP\"HI\"\n", "P\"HI\"\r\n", 0, false},
+    // An output many times the input's size: a small file's buffers are sized to it.
+    {"OutputManyTimesTheInput", "DEFINE V = " + repeat("A", 300) + "\n" + repeat("V V V V\n", 40),
+     repeat(repeat("A", 300) + " " + repeat("A", 300) + " " + repeat("A", 300) + " " +
+                repeat("A", 300) + "\r\n",
+            40),
+     0, false},
     // Where a directive stands.
     {"RestOfLineIgnored", "DEFINE X = 1 junk\n", "", 0, false},
     {"RestOfLineIgnoredValueKept", "DEFINE X = 1 junk\nPRINT X\n", "PRINT 1\r\n", 0, false},

@@ -59,9 +59,10 @@ struct BlockClasses {
   std::uint16_t r = 0, d = 0;
 };
 
-// The instruction sets that the primitives come in. Every variant gives the same results. The
-// widest one that the processor runs is found once (kBest) and taken unless a caller names another:
-// the tests and the differential fuzzer run each one that the machine runs.
+// The instruction sets that the line-end scans come in, narrowest first; every variant gives the
+// same results. The widest one that the processor runs is found once (kBest) and taken unless a
+// caller names another: the tests and the differential fuzzer run each one that the machine runs.
+// The block primitives of the fast line path use the build's own (SSE2, NEON or portable).
 enum class Level : std::uint8_t { Portable, Sse2, Avx2, Neon };
 inline constexpr std::array<Level, 4> kLevels = {Level::Portable, Level::Sse2, Level::Avx2,
                                                  Level::Neon};

@@ -1,8 +1,11 @@
 #pragma once
 
 // The data-parallel primitives of the fast line path, for one block of 16 bytes at a time: SSE2
-// on x86-64 (its baseline), NEON on AArch64, plain table lookups everywhere else. Every other file
-// sees only the functions below, never an intrinsic.
+// on x86-64 (its baseline), NEON on AArch64, plain table lookups everywhere else; and the text
+// reader's marks of the line ends, 64 bytes a step, which also come for AVX2 (32 bytes an
+// instruction), taken where the processor has it: it is found at start-up, and the binary itself
+// needs no more than the baseline. Every other file sees only the functions below, never an
+// intrinsic.
 
 #include <array>
 #include <cstddef>
@@ -13,6 +16,7 @@
 #if defined(__SSE2__)
 #include <cpuid.h>
 #include <emmintrin.h>
+#include <immintrin.h>  // AVX2, used only in the functions compiled for it
 #include <tmmintrin.h>
 #define VORPEX_SIMD_SSE2 1
 #elif defined(__ARM_NEON) && defined(__aarch64__)
@@ -23,7 +27,8 @@
 namespace vorpex::simd {
 
 inline constexpr std::size_t kBlock = 16;
-inline constexpr std::size_t kGroup = 8;  // the bytes compress() takes at a time
+inline constexpr std::size_t kGroup = 8;    // the bytes compress() takes at a time
+inline constexpr std::size_t kMarked = 64;  // the bytes mark_either() takes at a time
 
 // For each mask of 8 bits: the positions of its set bits, lowest first, and how many there are.
 struct GroupTable {
@@ -54,6 +59,56 @@ struct BlockClasses {
   // R and D in either case: where REM and DEFINE may begin.
   std::uint16_t r = 0, d = 0;
 };
+
+// The instruction sets that the line-end scans come in, narrowest first; every variant gives the
+// same results. The widest one that the processor runs is found once (kBest) and taken unless a
+// caller names another: the tests and the differential fuzzer run each one that the machine runs.
+// The block primitives of the fast line path use the build's own (SSE2, NEON or portable).
+enum class Level : std::uint8_t { Portable, Sse2, Avx2, Neon };
+inline constexpr std::array<Level, 4> kLevels = {Level::Portable, Level::Sse2, Level::Avx2,
+                                                 Level::Neon};
+
+inline constexpr const char* name(Level level) {
+  switch (level) {
+    case Level::Portable:
+      return "portable";
+    case Level::Sse2:
+      return "SSE2";
+    case Level::Avx2:
+      return "AVX2";
+    case Level::Neon:
+      return "NEON";
+  }
+  return "?";
+}
+
+// Whether this build and this processor run the variant.
+inline bool runs(Level level) {
+  switch (level) {
+    case Level::Portable:
+      return true;
+#if defined(VORPEX_SIMD_SSE2)
+    case Level::Sse2:
+      return true;
+    case Level::Avx2:
+      __builtin_cpu_init();
+      return __builtin_cpu_supports("avx2") != 0;
+#elif defined(VORPEX_SIMD_NEON)
+    case Level::Neon:
+      return true;
+#endif
+    default:
+      return false;
+  }
+}
+
+inline const Level kBest = [] {
+  Level best = Level::Portable;
+  for (const Level level : kLevels) {
+    if (runs(level)) best = level;
+  }
+  return best;
+}();
 
 // The name of the implementation, for the benchmark's report.
 inline constexpr const char* kName =
@@ -107,6 +162,14 @@ inline std::size_t find_either(const char* text, std::size_t n, char a, char b) 
     if (text[k] == a || text[k] == b) return k;
   }
   return n;
+}
+
+inline std::uint64_t mark_either(const char* text, char a, char b) {
+  std::uint64_t marks = 0;
+  for (unsigned k = 0; k < kMarked; ++k) {
+    if (text[k] == a || text[k] == b) marks |= std::uint64_t{1} << k;
+  }
+  return marks;
 }
 
 inline BlockClasses classify(const char* block) {
@@ -168,18 +231,60 @@ inline __m128i expand(std::uint16_t mask) {
   return _mm_cmpeq_epi8(_mm_and_si128(v, select), select);
 }
 
-}  // namespace detail
-
-// The index of the first byte of text[0, n) that is `a` or `b`, or n when there is none. Reads
-// whole blocks, up to 15 bytes past text + n, whose values never matter.
-inline std::size_t find_either(const char* text, std::size_t n, char a, char b) {
+inline std::size_t find_either_sse2(const char* text, std::size_t n, char a, char b) {
   const __m128i va = _mm_set1_epi8(a);
   const __m128i vb = _mm_set1_epi8(b);
-  return detail::find_first(text, n, [&](const char* block) {
+  return find_first(text, n, [&](const char* block) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
     return static_cast<unsigned>(
         _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb))));
   });
+}
+
+inline std::uint64_t mark_either_sse2(const char* text, char a, char b) {
+  const __m128i va = _mm_set1_epi8(a);
+  const __m128i vb = _mm_set1_epi8(b);
+  std::uint64_t marks = 0;
+  for (unsigned k = 0; k < kMarked; k += kBlock) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + k));
+    const auto h = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb))));
+    marks |= std::uint64_t{h} << k;
+  }
+  return marks;
+}
+
+// Compiled for AVX2, which is not part of the x86-64 baseline: taken only where the processor has
+// it.
+__attribute__((target("avx2"))) inline std::uint64_t mark_either_avx2(const char* text, char a,
+                                                                      char b) {
+  const __m256i va = _mm256_set1_epi8(a);
+  const __m256i vb = _mm256_set1_epi8(b);
+  std::uint64_t marks = 0;
+  for (unsigned k = 0; k < kMarked; k += 2 * kBlock) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + k));
+    const auto h = static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(v, va), _mm256_cmpeq_epi8(v, vb))));
+    marks |= std::uint64_t{h} << k;
+  }
+  return marks;
+}
+
+}  // namespace detail
+
+// The index of the first byte of text[0, n) that is `a` or `b`, or n when there is none. Reads
+// whole blocks, up to 15 bytes past text + n, whose values never matter.
+inline std::size_t find_either(const char* text, std::size_t n, char a, char b,
+                               Level level = kBest) {
+  if (level == Level::Portable) return portable::find_either(text, n, a, b);
+  return detail::find_either_sse2(text, n, a, b);
+}
+
+// Bit i set when byte i of text[0, kMarked) is `a` or `b`. Reads those bytes only.
+inline std::uint64_t mark_either(const char* text, char a, char b, Level level = kBest) {
+  if (level == Level::Avx2) return detail::mark_either_avx2(text, a, b);
+  if (level == Level::Portable) return portable::mark_either(text, a, b);
+  return detail::mark_either_sse2(text, a, b);
 }
 
 inline BlockClasses classify(const char* block) {
@@ -277,13 +382,27 @@ inline uint8x16_t expand(std::uint16_t mask) {
 
 }  // namespace detail
 
-inline std::size_t find_either(const char* text, std::size_t n, char a, char b) {
+inline std::size_t find_either(const char* text, std::size_t n, char a, char b,
+                               Level level = kBest) {
+  if (level == Level::Portable) return portable::find_either(text, n, a, b);
   return detail::find_first(text, n, [&](const char* block) {
     const uint8x16_t v = vld1q_u8(reinterpret_cast<const std::uint8_t*>(block));
     return static_cast<unsigned>(
         detail::bits(vorrq_u8(vceqq_u8(v, vdupq_n_u8(static_cast<std::uint8_t>(a))),
                               vceqq_u8(v, vdupq_n_u8(static_cast<std::uint8_t>(b))))));
   });
+}
+
+inline std::uint64_t mark_either(const char* text, char a, char b, Level level = kBest) {
+  if (level == Level::Portable) return portable::mark_either(text, a, b);
+  const uint8x16_t va = vdupq_n_u8(static_cast<std::uint8_t>(a));
+  const uint8x16_t vb = vdupq_n_u8(static_cast<std::uint8_t>(b));
+  std::uint64_t marks = 0;
+  for (unsigned k = 0; k < kMarked; k += kBlock) {
+    const uint8x16_t v = vld1q_u8(reinterpret_cast<const std::uint8_t*>(text + k));
+    marks |= std::uint64_t{detail::bits(vorrq_u8(vceqq_u8(v, va), vceqq_u8(v, vb)))} << k;
+  }
+  return marks;
 }
 
 inline BlockClasses classify(const char* block) {
@@ -330,8 +449,14 @@ inline char* compress(const char* source, const std::uint8_t* keep, std::size_t 
 
 using portable::classify;
 using portable::compress;
-using portable::find_either;
 using portable::transform;
+
+inline std::size_t find_either(const char* text, std::size_t n, char a, char b, Level = kBest) {
+  return portable::find_either(text, n, a, b);
+}
+inline std::uint64_t mark_either(const char* text, char a, char b, Level = kBest) {
+  return portable::mark_either(text, a, b);
+}
 
 #endif
 

@@ -1,5 +1,6 @@
 // Converts the same bytes through the token loop alone and through the fast line path, with
-// several reader block sizes and output buffer sizes, from lines in memory that the fast path must
+// several reader block sizes and output buffer sizes, with the text reader finding the line ends
+// with each vector level that the machine runs, from lines in memory that the fast path must
 // copy before reading them a block at a time, and from lines in memory that it reads in place, each
 // followed by exactly the padding its source promises (an allocation of its own, so that a read one
 // byte past it is reported), and requires the same output bytes, console bytes, diagnostics, line
@@ -24,6 +25,7 @@
 #include "cli/diagnostics.h"
 #include "cli/line_map.h"
 #include "engine/line_processor.h"
+#include "engine/simd.h"
 #include "fuzz/memory_file.h"
 #include "platform/text_reader.h"
 #include "tests/support/memory_io.h"
@@ -69,6 +71,7 @@ struct Setup {
   std::size_t output = vorpex::OutputBuffer::kDefaultCapacity;
   bool predefine = false;
   bool keep_going = false;
+  vorpex::simd::Level level = vorpex::simd::kBest;
 };
 
 void predefine(vorpex::LineProcessor& processor) {
@@ -101,7 +104,7 @@ Conversion run(vorpex::LineSource& source, const Setup& setup) {
 
 Conversion convert(std::string_view input, const Setup& setup) {
   store_input(input);
-  TextReader reader(input_fd(), setup.block);
+  TextReader reader(input_fd(), setup.block, setup.level);
   Conversion c = run(reader, setup);
   require(!reader.failed(), "reading the memory file failed");
   return c;
@@ -134,7 +137,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   constexpr std::size_t kBlock = TextReader::kBlockSize;
   constexpr std::size_t kOutput = vorpex::OutputBuffer::kDefaultCapacity;
 
-  const Conversion reference = convert(input, {false, kBlock, kOutput, defined, keep});
+  // The reference: the token loop, from lines whose ends the reader finds a byte at a time.
+  const Conversion reference =
+      convert(input, {false, kBlock, kOutput, defined, keep, vorpex::simd::Level::Portable});
   require(convert(input, {true, kBlock, kOutput, defined, keep}) == reference,
           "the fast path writes what the token loop writes");
   // Small blocks and buffers: lines cross reads, the output is handed on in many pieces, and the
@@ -147,6 +152,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(convert(input, {true, 1 + (seed >> 32) % 7, 1 + (seed >> 40) % 7, defined, keep}) ==
               reference,
           "the fast path with tiny buffers writes what the token loop writes");
+  // The line ends found at each narrower level, with whole blocks and with small ones.
+  for (const vorpex::simd::Level level : vorpex::simd::kLevels) {
+    if (level == vorpex::simd::kBest || !vorpex::simd::runs(level)) continue;
+    require(convert(input, {true, kBlock, kOutput, defined, keep, level}) == reference,
+            "the text reader at a narrower vector level reads the same lines");
+    require(convert(input, {true, block, output, defined, keep, level}) == reference,
+            "the text reader at a narrower vector level reads the same lines in small blocks");
+  }
   const std::vector<std::string> lines = split_lines(input);
   vorpex::testing::VectorLineSource copied(lines);
   require(run(copied, {true, kBlock, 7, defined, keep}) == reference,

@@ -1,6 +1,7 @@
 #include "platform/text_reader.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "engine/simd.h"
@@ -31,9 +32,10 @@ std::unique_ptr<char[]> make_buffer(std::size_t capacity) {
 
 }  // namespace
 
-TextReader::TextReader(int fd, std::size_t block_size)
+TextReader::TextReader(int fd, std::size_t block_size, simd::Level level)
     : fd_(fd),
       block_size_(std::max<std::size_t>(block_size, 1)),
+      level_(level),
       buffer_(make_buffer(block_size_ + 1)),
       capacity_(block_size_ + 1) {}
 
@@ -43,14 +45,17 @@ bool TextReader::next_line(std::span<char>& line) {
     char* first = base + begin_;
     const std::size_t pending = end_ - begin_;
     if (scanned_ == 0) {
-      // The usual line: its first CR or LF is its LF, or a CR just before it. One scan finds it;
-      // the padding past the buffer lets it read whole blocks. Any other CR, and a line not read
-      // whole yet, go the general way below.
-      const std::size_t at = simd::find_either(first, pending, '\n', '\r');
+      // The usual line: its first CR or LF is its LF, or a CR just before it. The marks of the
+      // line ends ahead find it, or a scan of the last bytes read, which the padding past the
+      // buffer lets read whole blocks. Any other CR, and a line not read whole yet, go the general
+      // way below.
+      const std::size_t at = first_end();
       if (at < pending) {
         const bool lf = first[at] == '\n';
         if (lf || (at + 1 < pending && first[at + 1] == '\n')) {
           begin_ += at + (lf ? 1 : 2);
+          ends_ &= ends_ - 1;  // the line's end, and the CR's LF after it
+          if (!lf) ends_ &= ends_ - 1;
           first[at] = '\0';
           line = {first, at};
           return true;
@@ -62,6 +67,8 @@ bool TextReader::next_line(std::span<char>& line) {
       char* last = lf != nullptr ? static_cast<char*>(lf) : base + end_;
       begin_ = static_cast<std::size_t>(last - base) + (lf != nullptr ? 1 : 0);
       scanned_ = 0;
+      ends_ = 0;  // marked again from the next line on
+      marked_ = 0;
       last = remove_cr(first, last);
       *last = '\0';  // over the LF, or in the spare byte
       line = {first, static_cast<std::size_t>(last - first)};
@@ -72,9 +79,26 @@ bool TextReader::next_line(std::span<char>& line) {
   }
 }
 
+std::size_t TextReader::first_end() {
+  while (ends_ == 0) {
+    const std::size_t next = std::max(begin_, marked_);
+    if (end_ - next < simd::kMarked) {
+      // The last bytes read, fewer than a step: a scan of their own, which reads into the padding.
+      return next - begin_ +
+             simd::find_either(buffer_.get() + next, end_ - next, '\n', '\r', level_);
+    }
+    ends_ = simd::mark_either(buffer_.get() + next, '\n', '\r', level_);
+    ends_from_ = next;
+    marked_ = next + simd::kMarked;
+  }
+  return ends_from_ + static_cast<std::size_t>(std::countr_zero(ends_)) - begin_;
+}
+
 bool TextReader::fill() {
   // Keep the unconsumed bytes, moved to the front; grow when they fill the buffer.
   const std::size_t pending = end_ - begin_;
+  ends_ = 0;  // the bytes move
+  marked_ = 0;
   if (begin_ > 0) {
     std::memmove(buffer_.get(), buffer_.get() + begin_, pending);
     begin_ = 0;

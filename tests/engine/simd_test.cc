@@ -17,7 +17,7 @@ namespace {
 TEST(SimdTest, VectorPrimitivesMatchTheBytewiseOnes) {
   std::mt19937 rng(11);
   constexpr std::string_view kBytes = "&|+-*/%=;(),><'\" \t.:$#rReEmMdD09azAZ\r\n";
-  std::array<char, 3 * simd::kBlock> text{};
+  std::array<char, simd::kMarked + simd::kBlock> text{};
   for (int round = 0; round < 20000; ++round) {
     for (char& c : text) {
       const unsigned pick = rng() % 3;
@@ -46,10 +46,25 @@ TEST(SimdTest, VectorPrimitivesMatchTheBytewiseOnes) {
                       simd::portable::compress(text.data(), keep.data(), 2, y.data()) - y.data()));
     ASSERT_EQ(x_kept, y_kept) << "round " << round;
 
-    const std::size_t n = rng() % (2 * simd::kBlock + 1);
-    ASSERT_EQ(simd::find_either(text.data(), n, '\n', '\r'),
-              simd::portable::find_either(text.data(), n, '\n', '\r'))
-        << "round " << round;
+    // The line-end scans of every level that this machine runs, on these bytes and on the same
+    // bytes with line ends few and far between.
+    std::array<char, text.size()> sparse = text;
+    for (char& c : sparse) {
+      if (c == '\n' || c == '\r') c = 'x';
+    }
+    if (round % 2 == 0) sparse[rng() % sparse.size()] = round % 4 == 0 ? '\n' : '\r';
+    const std::size_t n = rng() % (text.size() - simd::kBlock + 2);
+    for (const simd::Level level : simd::kLevels) {
+      if (!simd::runs(level)) continue;
+      for (const auto* bytes : {&text, &sparse}) {
+        ASSERT_EQ(simd::find_either(bytes->data(), n, '\n', '\r', level),
+                  simd::portable::find_either(bytes->data(), n, '\n', '\r'))
+            << simd::name(level) << ", round " << round;
+        ASSERT_EQ(simd::mark_either(bytes->data(), '\n', '\r', level),
+                  simd::portable::mark_either(bytes->data(), '\n', '\r'))
+            << simd::name(level) << ", round " << round;
+      }
+    }
   }
 }
 

@@ -16,14 +16,15 @@
 namespace vorpex::platform {
 namespace {
 
-// Reads all lines of `content` through a TextReader with the given block size.
-std::vector<std::string> read_lines(const std::string& content, std::size_t block_size) {
+// Reads all lines of `content` through a TextReader with the given block size and vector level.
+std::vector<std::string> read_lines(const std::string& content, std::size_t block_size,
+                                    simd::Level level) {
   std::FILE* file = std::tmpfile();
   EXPECT_NE(file, nullptr);
   EXPECT_EQ(std::fwrite(content.data(), 1, content.size(), file), content.size());
   std::fflush(file);
   std::rewind(file);
-  TextReader reader(fileno(file), block_size);
+  TextReader reader(fileno(file), block_size, level);
   std::vector<std::string> lines;
   std::span<char> line;
   while (reader.next_line(line)) {
@@ -42,6 +43,12 @@ struct Case {
 
 TEST(TextReaderTest, ReadsLinesInTextMode) {
   const std::string long_line(10000, 'x');
+  std::string many_lines;
+  std::vector<std::string> split_many;
+  for (std::size_t n = 0; n < 140; n += 3) {
+    split_many.push_back(std::string(n, 'x'));
+    many_lines += split_many.back() + (n % 2 == 0 ? "\n" : "\r\n");
+  }
   const std::vector<Case> cases = {
       {"", {}},
       {"A\r\nB\r\n", {"A", "B"}},
@@ -56,11 +63,19 @@ TEST(TextReaderTest, ReadsLinesInTextMode) {
       {std::string("A\0B\nC", 5), {std::string("A\0B", 3), "C"}},
       {long_line + "\r\n" + long_line, {long_line, long_line}},
       {"a\n" + long_line + "\nb\n", {"a", long_line, "b"}},
+      // Line ends on both sides of each step of 64 bytes in which they are marked.
+      {many_lines, split_many},
+      {std::string(63, 'a') + "\r\n" + std::string(62, 'b') + "\r\r\n\rc\r\n",
+       {std::string(63, 'a'), std::string(62, 'b'), "c"}},
   };
-  for (std::size_t block : {1, 2, 3, 7, 64, 128 * 1024}) {
-    for (const Case& c : cases) {
-      SCOPED_TRACE(::testing::Message() << "block " << block << ": " << c.content.substr(0, 20));
-      EXPECT_EQ(read_lines(c.content, block), c.lines);
+  for (const simd::Level level : simd::kLevels) {
+    if (!simd::runs(level)) continue;
+    for (std::size_t block : {1, 2, 3, 7, 64, 100, 128 * 1024}) {
+      for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << simd::name(level) << ", block " << block << ": "
+                                          << c.content.substr(0, 20));
+        EXPECT_EQ(read_lines(c.content, block, level), c.lines);
+      }
     }
   }
 }

@@ -82,6 +82,34 @@ inline constexpr const char* name(Level level) {
   return "?";
 }
 
+#if defined(VORPEX_SIMD_SSE2)
+namespace detail {
+
+// What the processor offers beyond the x86-64 baseline, asked once with CPUID and XGETBV rather
+// than __builtin_cpu_supports, which would link libgcc's probe of every feature: a dozen CPUID
+// instructions at start-up, each of which traps to the hypervisor on a virtual machine (several
+// microseconds here), a measurable share of a run on a small file.
+struct Features {
+  bool ssse3 = false;
+  bool avx2 = false;  // the instructions, and the system saves the YMM registers
+};
+inline const Features kFeatures = [] {
+  Features f;
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  __cpuid(1, eax, ebx, ecx, edx);  // leaf 1 is there on every x86-64
+  f.ssse3 = (ecx & bit_SSSE3) != 0;
+  if ((ecx & bit_OSXSAVE) == 0 || (ecx & bit_AVX) == 0) return f;
+  unsigned xcr0_low = 0, xcr0_high = 0;
+  __asm__("xgetbv" : "=a"(xcr0_low), "=d"(xcr0_high) : "c"(0));
+  if ((xcr0_low & 0x6) != 0x6) return f;    // XMM and YMM state
+  __cpuid_count(7, 0, eax, ebx, ecx, edx);  // there on every processor with XSAVE and AVX
+  f.avx2 = (ebx & bit_AVX2) != 0;
+  return f;
+}();
+
+}  // namespace detail
+#endif
+
 // Whether this build and this processor run the variant.
 inline bool runs(Level level) {
   switch (level) {
@@ -91,8 +119,7 @@ inline bool runs(Level level) {
     case Level::Sse2:
       return true;
     case Level::Avx2:
-      __builtin_cpu_init();
-      return __builtin_cpu_supports("avx2") != 0;
+      return detail::kFeatures.avx2;
 #elif defined(VORPEX_SIMD_NEON)
     case Level::Neon:
       return true;
@@ -339,24 +366,14 @@ __attribute__((target("ssse3"))) inline char* compress_ssse3(const char* source,
   return out;
 }
 
-// Asked with one CPUID instruction (leaf 1 is there on every x86-64). __builtin_cpu_supports would
-// link libgcc's probe of every feature, a dozen CPUID instructions at start-up; on a virtual
-// machine each one traps to the hypervisor (several microseconds here), a measurable share of a run
-// on a small file.
-inline const bool kHasSsse3 = [] {
-  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-  __cpuid(1, eax, ebx, ecx, edx);
-  return (ecx & bit_SSSE3) != 0;
-}();
-
 }  // namespace detail
 
 // Writes the bytes of `groups` groups of 8 from `source` that are marked in `keep` (one byte of
 // marks per group, bit i for byte i) at `out`, in order; returns the new end. Writes up to 8 bytes
 // past it.
 inline char* compress(const char* source, const std::uint8_t* keep, std::size_t groups, char* out) {
-  return detail::kHasSsse3 ? detail::compress_ssse3(source, keep, groups, out)
-                           : portable::compress(source, keep, groups, out);
+  return detail::kFeatures.ssse3 ? detail::compress_ssse3(source, keep, groups, out)
+                                 : portable::compress(source, keep, groups, out);
 }
 
 #elif defined(VORPEX_SIMD_NEON)

@@ -79,7 +79,8 @@ void SymbolTable::clear_symbols() {
   found_value_ = {};
 }
 
-std::size_t SymbolTable::slot_of(std::string_view name, std::uint32_t hash) const {
+[[gnu::always_inline]] inline std::size_t SymbolTable::slot_of(std::string_view name,
+                                                               std::uint32_t hash) const {
   std::size_t slot = hash & (kSlots - 1);
   for (;;) {
     const Slot& s = slots_[slot];
@@ -103,7 +104,8 @@ std::size_t SymbolTable::longest_probe() const {
   return longest;
 }
 
-const SymbolEntry* SymbolTable::row_of(std::string_view name, std::uint32_t hash) const {
+[[gnu::always_inline]] inline const SymbolEntry* SymbolTable::row_of(std::string_view name,
+                                                                     std::uint32_t hash) const {
   if (rows_.empty()) return nullptr;
   const std::uint16_t row = slots_[slot_of(name, hash)].row;
   return row == 0 ? nullptr : &rows_[row - 1];

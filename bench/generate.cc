@@ -11,10 +11,12 @@
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: vorpex_gen [-s SIZE] [-m realistic|comments|strings] [-d DEFINES] [-u USED] "
+    "usage: vorpex_gen [-s SIZE] [-m realistic|comments|strings|handwritten] [-d DEFINES] "
+    "[-u USED] "
     "[-r SEED] [-o FILE]\n"
     "  -s SIZE     bytes of the body, at least (suffix K, M or G for KiB, MiB, GiB); default 1M\n"
-    "  -m MIX      realistic (default), comments (comment-heavy) or strings (string-heavy)\n"
+    "  -m MIX      realistic (default), comments (comment-heavy), strings (string-heavy) or\n"
+    "              handwritten (TAB indentation, comments after statements, joins, long lines)\n"
     "  -d DEFINES  DEFINE lines at the top, 0 to 1000; the body is the same for every count\n"
     "  -u USED     the body uses only the first USED constant names, 1 to 1000 (default 1000)\n"
     "  -r SEED     the PRNG seed, a decimal number; the default gives the reference sources\n"

@@ -561,6 +561,7 @@ inline void cut_masks(LineMasks<Wide>& m, std::size_t n) {
       }
       if (cuts == 0) return Refusal::TooLong;
       length = highest(cuts);
+      if (length == 0) return Refusal::TooLong;  // only the operator this piece begins with
       cut_masks(m, length);
       last = false;
     }
@@ -587,7 +588,11 @@ inline void cut_masks(LineMasks<Wide>& m, std::size_t n) {
     state.first = k == 0;
     state.last = k + 1 == pieces.size();
     write_line(text + state.offset, pieces[k].m, pieces[k].p, *symbols, *out, *lead, state);
+    // The line's output stays in the buffer until the line is done, as the token loop keeps it: a
+    // line that joins the next output line is read back from it.
+    if (k == 0) out->keep(true);
   }
+  out->keep(false);
   return Refusal::None;
 }
 

@@ -100,8 +100,8 @@ inline const Features kFeatures = [] {
   f.ssse3 = (ecx & bit_SSSE3) != 0;
   if ((ecx & bit_OSXSAVE) == 0 || (ecx & bit_AVX) == 0) return f;
   unsigned xcr0_low = 0, xcr0_high = 0;
-  __asm__("xgetbv" : "=a"(xcr0_low), "=d"(xcr0_high) : "c"(0));
-  if ((xcr0_low & 0x6) != 0x6) return f;    // XMM and YMM state
+  __asm__ volatile("xgetbv" : "=a"(xcr0_low), "=d"(xcr0_high) : "c"(0));  // only after OSXSAVE
+  if ((xcr0_low & 0x6) != 0x6) return f;                                  // XMM and YMM state
   __cpuid_count(7, 0, eax, ebx, ecx, edx);  // there on every processor with XSAVE and AVX
   f.avx2 = (ebx & bit_AVX2) != 0;
   return f;

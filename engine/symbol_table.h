@@ -63,11 +63,11 @@ class SymbolTable {
   };
 
   // The row of `name`, whose hash is `hash`, or null.
-  const SymbolEntry* row_of(std::string_view name, std::uint32_t hash) const;
+  inline const SymbolEntry* row_of(std::string_view name, std::uint32_t hash) const;
   // Makes `entry`'s value the found value; false, changing nothing, for null.
   bool take(const SymbolEntry* entry);
   // The slot that holds `name`, or the empty slot where it would go.
-  std::size_t slot_of(std::string_view name, std::uint32_t hash) const;
+  inline std::size_t slot_of(std::string_view name, std::uint32_t hash) const;
 
   // The slots and the rows' capacity come with the first add_symbol(): a run that defines nothing
   // neither clears nor touches the 32 KiB of slots (a sixth of the instructions of a whole run on a

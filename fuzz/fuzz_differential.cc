@@ -49,7 +49,8 @@ class Diagnostics : public vorpex::DiagnosticObserver {
   void report(const vorpex::Diagnostic& d) override {
     text += std::to_string(static_cast<int>(d.kind)) + " " + std::to_string(d.line) + ":" +
             std::to_string(d.column) + " " + std::to_string(static_cast<int>(d.found_kind)) + " [" +
-            std::string(d.found) + "] " + std::to_string(d.other_line) + "\n";
+            std::string(d.found) + "] " + std::to_string(d.other_line) + " {" +
+            std::string(d.other) + "}\n";
   }
   std::string text;
 };

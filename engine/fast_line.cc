@@ -205,6 +205,12 @@ struct LineMasks {
   Plane<M> blank_plane{}, op_plane{}, apostrophe_plane{}, quote_plane{}, letter_plane{},
       digit_plane{}, control_plane{}, r_plane{}, d_plane{};
 
+  // Every plane, for what is done to all of them alike.
+  std::array<Plane<M>*, 9> planes() {
+    return {&blank_plane, &op_plane,      &apostrophe_plane, &quote_plane, &letter_plane,
+            &digit_plane, &control_plane, &r_plane,          &d_plane};
+  }
+
   M blank() const { return to_mask<M>(blank_plane); }
   M op() const { return to_mask<M>(op_plane); }
   M apostrophe() const { return to_mask<M>(apostrophe_plane); }
@@ -275,9 +281,7 @@ template <typename M>
   }
   const std::size_t last = (n + simd::kBlock - 1) / simd::kBlock - 1;
   const auto tail = static_cast<std::uint16_t>(below<std::uint32_t>(n - last * simd::kBlock));
-  for (Plane<M>* plane :
-       {&m.blank_plane, &m.op_plane, &m.apostrophe_plane, &m.quote_plane, &m.letter_plane,
-        &m.digit_plane, &m.control_plane, &m.r_plane, &m.d_plane}) {
+  for (Plane<M>* plane : m.planes()) {
     (*plane)[last] &= tail;
   }
   m.valid = below<M>(n);
@@ -526,9 +530,7 @@ class PieceList {
 // Keeps only the first `n` bytes of masks classified over a whole window.
 inline void cut_masks(LineMasks<Wide>& m, std::size_t n) {
   const Wide keep = below<Wide>(n);
-  for (Plane<Wide>* plane :
-       {&m.blank_plane, &m.op_plane, &m.apostrophe_plane, &m.quote_plane, &m.letter_plane,
-        &m.digit_plane, &m.control_plane, &m.r_plane, &m.d_plane}) {
+  for (Plane<Wide>* plane : m.planes()) {
     if constexpr (std::endian::native == std::endian::little) {
       *plane = std::bit_cast<Plane<Wide>>(to_mask<Wide>(*plane) & keep);
     } else {

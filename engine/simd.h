@@ -137,16 +137,6 @@ inline const Level kBest = [] {
   return best;
 }();
 
-// The name of the implementation, for the benchmark's report.
-inline constexpr const char* kName =
-#if defined(VORPEX_SIMD_SSE2)
-    "SSE2";
-#elif defined(VORPEX_SIMD_NEON)
-    "NEON";
-#else
-    "scalar";
-#endif
-
 namespace detail {
 
 // The index of the first byte of text[0, n) that `hits` marks (it gives one bit per byte of the

@@ -44,11 +44,13 @@ void report_open_failure(platform::Console& console, ErrorLog& errors, const std
   write_failure(console, "Could not open file: ", path, platform::open_error_number(error));
 }
 
-void report_io_failure(platform::Console& console, ErrorLog& errors, Io io, const std::string& path,
+void report_io_failure(platform::Console* console, ErrorLog& errors, Io io, const std::string& path,
                        int error) {
-  write_failure(console, io == Io::Read ? "Could not read file: " : "Could not write file: ", path,
-                error);
-  console.write("\n");
+  if (console != nullptr) {
+    write_failure(*console,
+                  io == Io::Read ? "Could not read file: " : "Could not write file: ", path, error);
+    console->write("\n");
+  }
   errors.line(system_line(io == Io::Read ? "read" : "write", path, error));
 }
 

@@ -34,9 +34,9 @@ void report_open_failure(platform::Console& console, ErrorLog& errors, const std
                          int error);
 
 enum class Io { Read, Write };
-// "Could not read file: PATH, error: N" (or write) on the console, and the system's own words on
-// standard error.
-void report_io_failure(platform::Console& console, ErrorLog& errors, Io io, const std::string& path,
+// "Could not read file: PATH, error: N" (or write) on the console, when there is one, and the
+// system's own words on standard error.
+void report_io_failure(platform::Console* console, ErrorLog& errors, Io io, const std::string& path,
                        int error);
 
 }  // namespace vorpex::cli

@@ -124,15 +124,19 @@ int run_with(std::span<const char* const> args, platform::Console& console,
   errors.flush();
 
   if (write_error != 0) {
-    report_io_failure(console, errors, Io::Write, arguments.output_path, write_error);
+    report_io_failure(&console, errors, Io::Write, arguments.output_path, write_error);
     return 1;
   }
   if (map_error != 0) {
-    report_io_failure(console, errors, Io::Write, *arguments.map_path, map_error);
+    report_io_failure(&console, errors, Io::Write, *arguments.map_path, map_error);
     return 1;
   }
   if (reader.failed()) {
-    report_io_failure(console, errors, Io::Read, arguments.input_path, reader.error());
+    // A read failure ends the input, so after a stop it was met only because -k read on: it is
+    // told on standard error alone, and standard output stays that of the run without -k.
+    const bool past_stop = result.outcome == Outcome::UnknownToken;
+    report_io_failure(past_stop ? nullptr : &console, errors, Io::Read, arguments.input_path,
+                      reader.error());
     return 1;
   }
   if (result.outcome != Outcome::Done) return 1;

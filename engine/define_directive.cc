@@ -1,9 +1,11 @@
 #include "engine/define_directive.h"
 
+#include <cstring>
 #include <string>
 
 #include "engine/char_class.h"
 #include "engine/messages.h"
+#include "engine/utf8.h"
 
 namespace vorpex {
 
@@ -26,9 +28,11 @@ void report_found(const Tokenizer& tokenizer, DiagnosticKind kind) {
                      TokenKind::String, tokenizer.token_view());
       break;
     }
-    case TokenKind::None:
-      reports.report(kind, text.data(), 1, TokenKind::None, {text.data(), 1});
+    case TokenKind::None: {
+      const std::size_t length = utf8::next_character({text.data(), strnlen(text.data(), 4)}).bytes;
+      reports.report(kind, text.data(), length, TokenKind::None, {text.data(), length});
       break;
+    }
     default:
       reports.report(kind, text.data(), text.size(), tokenizer.kind(), tokenizer.token_view());
       break;
@@ -104,9 +108,11 @@ void DefineDirective::observe(const Tokenizer& tokenizer, const LineState& line,
   const SymbolEntry* const existing =
       result == DefineResult::AlreadyDefined ? symbols_.entry_of(key) : nullptr;
   TokenReports* const reports = tokenizer.reports();
-  if (existing != nullptr && existing->line == 0) {
-    // A name given before the input (on the command line) overrides the source's default: the
-    // directive is taken as a successful one, and the earlier value stays.
+  if (existing != nullptr && existing->line == 0 && existing->overridden_line == 0) {
+    // A name given before the input (on the command line) overrides the source's default, once:
+    // the directive is taken as a successful one, and the earlier value stays. A second DEFINE of
+    // the name is the mistake it would be without the command line's value.
+    symbols_.mark_overridden(key, line.line_number);
     if (reports != nullptr) {
       reports->report(DiagnosticKind::DefineOverridden, name.data(), name.size(), TokenKind::Word,
                       key);
@@ -116,7 +122,7 @@ void DefineDirective::observe(const Tokenizer& tokenizer, const LineState& line,
   if (reports != nullptr) {
     if (existing != nullptr) {
       reports->report(DiagnosticKind::AlreadyDefined, name.data(), name.size(), TokenKind::Word,
-                      key, existing->line);
+                      key, existing->line != 0 ? existing->line : existing->overridden_line);
     } else {
       reports->report(DiagnosticKind::TableFull, name.data(), name.size(), TokenKind::Word, key);
     }

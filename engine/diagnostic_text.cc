@@ -1,5 +1,6 @@
 #include "engine/diagnostic_text.h"
 
+#include "engine/utf8.h"
 #include "engine/writer.h"
 
 #include <charconv>
@@ -24,6 +25,19 @@ void append_escaped(std::string& out, std::string_view text) {
     }
   }
   if (text.size() > kShownBytes) out += "...";
+}
+
+// " (U+20AC)" after a character of several bytes that is valid UTF-8.
+void append_code_point(std::string& out, std::string_view text) {
+  if (text.size() < 2) return;
+  const utf8::Character c = utf8::next_character(text);
+  if (!c.valid || c.bytes != text.size()) return;
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  out += " (U+";
+  const int digits = c.code > 0xFFFFF ? 6 : c.code > 0xFFFF ? 5 : 4;
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+    out.push_back(kHex[(c.code >> shift) & 15]);
+  out += ')';
 }
 
 void append_quoted(std::string& out, std::string_view text) {
@@ -72,6 +86,7 @@ void describe(std::string& out, const Diagnostic& d) {
     case DiagnosticKind::UnknownCharacter:
       out += "the character ";
       append_quoted(out, d.found);
+      append_code_point(out, d.found);
       if (d.other_line == 0) {
         out += " begins no token; the conversion stops here";
       } else {
@@ -125,6 +140,14 @@ void describe(std::string& out, const Diagnostic& d) {
       out += ": the quoted text becomes part of it; a blank before the quote keeps it a string";
       return;
     case DiagnosticKind::NumberJoined:
+      if (d.note) {
+        out +=
+            "this apostrophe began a comment, which took the line break with it: the double "
+            "quote before it went into the word ";
+        append_quoted(out, d.found);
+        out += " instead of opening the string that the apostrophe was meant to be in";
+        return;
+      }
       out += "line number ";
       append_quoted(out, d.found);
       out += " is joined to ";

@@ -10,12 +10,19 @@ namespace vorpex {
                                          std::uint64_t line_start) {
   line_ = line;
   end_ = out.total();
+  comment_column_ = 0;
   // The line's output begins with its number, up to a blank.
   bool whole = false;
   std::string_view number = out.since(line_start, whole);
   number = number.substr(0, number.find(' '));
   number_size_ = std::min(number.size(), sizeof number_);
   if (number_size_ != 0) std::memcpy(number_, number.data(), number_size_);
+}
+
+void JoinTracker::opened_by_comment(std::size_t column, std::string_view word) {
+  comment_column_ = column;
+  word_size_ = std::min(word.size(), sizeof word_);
+  if (word_size_ != 0) std::memcpy(word_, word.data(), word_size_);
 }
 
 [[gnu::noinline]] void JoinTracker::number_begins_line(const OutputBuffer& out,
@@ -30,6 +37,17 @@ namespace vorpex {
                                            std::size_t length, std::string_view number) const {
   reports.report(DiagnosticKind::NumberJoined, at, length, TokenKind::Number, number, line_,
                  {number_, number_size_});
+  if (comment_column_ == 0) return;
+  Diagnostic note;
+  note.kind = DiagnosticKind::NumberJoined;
+  note.line = line_;
+  note.column = comment_column_;
+  note.end_column = comment_column_ + 1;
+  note.found_kind = TokenKind::Word;
+  note.found = {word_, word_size_};
+  note.note = true;
+  note.related_column = comment_column_;
+  reports.deliver(note);
 }
 
 [[gnu::noinline]] void JoinTracker::fast_line_converted(std::span<const char> text,

@@ -21,6 +21,10 @@ class JoinTracker {
   // The line `line`, whose output began at `line_start` (a value of out.total()), just wrote its
   // joining blank.
   void open(std::int64_t line, const OutputBuffer& out, std::uint64_t line_start);
+  // The join just opened came from an apostrophe at 1-based `column` that the user meant inside a
+  // string: a double quote before it went into `word` instead of opening that string. The joined
+  // number's warning gets a note that points there.
+  void opened_by_comment(std::size_t column, std::string_view word);
   // True when nothing was written between the joining blank and `position` in `out`.
   bool follows(const OutputBuffer& out, const char* position) const {
     return out.total_at(position) == end_;
@@ -45,6 +49,9 @@ class JoinTracker {
   std::uint64_t end_ = 0;  // the output's size just after the joining blank
   char number_[41] = {};   // its number as written: 40 bytes, and one to tell that more followed
   std::size_t number_size_ = 0;
+  std::size_t comment_column_ = 0;  // the apostrophe that opened the join, 0 when none did
+  char word_[41] = {};              // the word that took the quote before it, as number_ is kept
+  std::size_t word_size_ = 0;
 };
 
 }  // namespace vorpex

@@ -7,6 +7,7 @@
 #include "engine/char_class.h"
 #include "engine/fast_line.h"
 #include "engine/messages.h"
+#include "engine/utf8.h"
 
 namespace vorpex {
 
@@ -18,6 +19,12 @@ constexpr std::string_view kDefineWord = "DEFINE";
 // True when `text` is the whole word REM, in any case; a three-byte text is upper-cased in place.
 bool is_rem_keyword(std::span<char> text) {
   return char_class::is_keyword(text, "REM");
+}
+
+// The bytes of the character at `byte`, which begins no token: a UTF-8 sequence is one character
+// to the user, so it is reported, and stepped over, whole. The line's NUL ends every sequence.
+std::size_t character_length(const char* byte) {
+  return utf8::next_character({byte, strnlen(byte, 4)}).bytes;
 }
 
 }  // namespace
@@ -126,6 +133,13 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
         output_.put('"');
         break;
       case TokenKind::None:
+        if constexpr (kAlternative) {
+          // Past the stop, the line is compared as keep-going reads it: the character a blank.
+          if (stopped_line_ != 0) {
+            tokenizer.skip_bytes(character_length(tokenizer.cursor()));
+            continue;
+          }
+        }
         if (!unknown_character(tokenizer, line)) {
           if constexpr (!kAlternative) {
             if (reports_.holding) [[unlikely]]
@@ -150,17 +164,20 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
 
 bool LineProcessor::unknown_character(Tokenizer& tokenizer, const LineState& line) {
   const char* const byte = tokenizer.cursor();
+  const std::size_t length = character_length(byte);
   if (tokens_ != nullptr) observe(tokenizer, line, TokenRole::Unknown);
-  reports_.unknown_character(byte, stopped_line_);
+  reports_.unknown_character(byte, length, stopped_line_);
   if (stopped_line_ == 0 || !keep_going_) {
+    stop_message_start_ = output_.total();
     write_line_message(output_, "UNKNOWN ERROR! LINE: ", line.line_number);
     if (!keep_going_) return false;
-    // The conversion ends here; the analysis goes on.
+    // The conversion ends here; the analysis goes on as a conversion of the source with this
+    // character a blank would, into output that is never handed on.
     stopped_line_ = line.line_number;
     stop_output_end_ = output_.total();
     output_.discard();
   }
-  tokenizer.skip_byte();
+  tokenizer.skip_bytes(length);
   return true;
 }
 
@@ -186,7 +203,7 @@ void LineProcessor::observe(const Tokenizer& tokenizer, const LineState& line, T
       break;
     case TokenRole::Unknown:
       start = tokenizer.cursor();
-      length = 1;
+      length = character_length(start);
       break;
     default:
       break;
@@ -203,10 +220,15 @@ void LineProcessor::settle_quote(std::span<char> text, const LineState& line) {
   const char* const quote = reports_.held.front().column - 1 + reports_.line_start;
   bool whole = false;
   std::string_view own = output_.since(line_output_start_, whole);
-  // On the line where keep-going passed the stop, the line's output is what the conversion wrote,
-  // up to the message.
-  if (stopped_line_ == line.line_number)
-    own = own.substr(0, static_cast<std::size_t>(stop_output_end_ - line_output_start_));
+  // On the line where keep-going passed the stop, the line's output is read as a conversion of
+  // the line with the stopping character a blank writes it: without the stop's message.
+  if (whole && stopped_line_ == line.line_number) {
+    const auto message = static_cast<std::size_t>(stop_message_start_ - line_output_start_);
+    const auto after = static_cast<std::size_t>(stop_output_end_ - line_output_start_);
+    own_without_stop_.assign(own.substr(0, message));
+    own_without_stop_.append(own.substr(after));
+    own = own_without_stop_;
+  }
   const std::string_view line_text(text.data(), text.size());
   const auto is_define = [](char a, char b) { return char_class::to_upper(a) == b; };
   const bool has_define = std::search(line_text.begin(), line_text.end(), kDefineWord.begin(),
@@ -237,8 +259,11 @@ void LineProcessor::settle_quote(std::span<char> text, const LineState& line) {
                               alternative_line);
     bool ignored = false;
     const std::string_view other = output_.since(own_end, ignored);
+    // The buffer may have moved with the other line's output.
     const std::string_view own_again =
-        output_.since(line_output_start_, ignored).substr(0, own.size());
+        stopped_line_ == line.line_number
+            ? std::string_view(own_without_stop_)
+            : output_.since(line_output_start_, ignored).substr(0, own.size());
     // The other output holds one byte more: the blank, wherever it stands among blanks.
     if (other.size() == own_again.size() + 1) {
       const auto [mismatch, unused] =
@@ -268,6 +293,10 @@ void LineProcessor::settle_quote(std::span<char> text, const LineState& line) {
       if (line.leading_number) {
         output_.put(' ');
         join_.open(line.line_number, output_, line_output_start_);
+        if (reports_.open_quote != nullptr) [[unlikely]]
+          join_.opened_by_comment(
+              static_cast<std::size_t>(tokenizer.token_text().data() - reports_.line_start) + 1,
+              reports_.open_word);
       } else {
         output_.put(kLineBreak);
       }

@@ -129,6 +129,11 @@ const SymbolEntry* SymbolTable::entry_of(std::string_view name) const {
   return row_of(name, hash_name(name));
 }
 
+void SymbolTable::mark_overridden(std::string_view name, std::int64_t line) {
+  if (const SymbolEntry* entry = entry_of(name))
+    rows_[static_cast<std::size_t>(entry - rows_.data())].overridden_line = line;
+}
+
 bool SymbolTable::add_symbol(std::span<char> name, std::span<char> value, std::int64_t line) {
   char_class::to_upper_in_place(name);
   char_class::to_upper_in_place(value);

@@ -16,6 +16,9 @@ struct SymbolEntry {
   std::string name;
   std::string value;
   std::int64_t line = 0;
+  // For a name defined before the input: the line of the source's own DEFINE of it, which the
+  // earlier value overrode (0 for none yet).
+  std::int64_t overridden_line = 0;
 };
 
 // The constants declared so far, for the rest of the run. Rows are only ever added, in order, up
@@ -41,6 +44,9 @@ class SymbolTable {
   bool add_symbol(std::span<char> name, std::span<char> value, std::int64_t line = 0);
   // The row of a name given in upper case, or null; found_value() is left as it was.
   const SymbolEntry* entry_of(std::string_view name) const;
+  // Notes that the source's DEFINE on `line` of `name` (upper case), defined before the input,
+  // was overridden by the earlier value.
+  void mark_overridden(std::string_view name, std::int64_t line);
 
   // The value of the row matched by the last successful lookup; valid for the table's lifetime.
   std::string_view found_value() const { return found_value_; }

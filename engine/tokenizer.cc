@@ -41,7 +41,10 @@ void TokenReports::report(DiagnosticKind kind, const char* byte, std::size_t len
 
 void TokenReports::deliver(const Diagnostic& diagnostic) {
   if (diagnostics == nullptr) return;
-  if (!diagnostic.note) last_was_quote = diagnostic.kind == DiagnosticKind::QuoteInWord;
+  // A character that begins no token is a blank to what follows it (keep-going reads on as if it
+  // were one), so it does not part a quote's warning from the string that the quote left open.
+  if (!diagnostic.note && diagnostic.kind != DiagnosticKind::UnknownCharacter)
+    last_was_quote = diagnostic.kind == DiagnosticKind::QuoteInWord;
   if (!holding) {
     diagnostics->report(diagnostic);
     return;
@@ -92,8 +95,10 @@ void TokenReports::quote_inside(std::string_view token, TokenKind kind) {
          static_cast<std::size_t>(token.data() + token.size() - quote), kind, token);
 }
 
-void TokenReports::unknown_character(const char* byte, std::int64_t stopped_at) {
-  report(DiagnosticKind::UnknownCharacter, byte, 1, TokenKind::None, {byte, 1}, stopped_at);
+void TokenReports::unknown_character(const char* byte, std::size_t length,
+                                     std::int64_t stopped_at) {
+  report(DiagnosticKind::UnknownCharacter, byte, length, TokenKind::None, {byte, length},
+         stopped_at);
   if (open_quote == nullptr || diagnostics == nullptr) return;
   const auto column = static_cast<std::size_t>(open_quote - line_start) + 1;
   Diagnostic note;

@@ -61,7 +61,7 @@ struct TokenReports {
   void quote_inside(std::string_view token, TokenKind kind);
   // A byte that begins no token, and the note that points at the quote that left it outside the
   // string it was meant for. `stopped_at` is the line where the conversion stopped, 0 for this one.
-  void unknown_character(const char* byte, std::int64_t stopped_at);
+  void unknown_character(const char* byte, std::size_t length, std::int64_t stopped_at);
   // Hands on the held diagnostics, without the quote warning when `keep_quote` is false (its notes
   // then stand as warnings of their own).
   void settle_quote(bool keep_quote);
@@ -102,9 +102,9 @@ class Tokenizer {
     kind_ = TokenKind::Delimiter;
     delimiter_char_ = '\0';
   }
-  // Steps over the byte at the cursor as if it were a blank: after a byte that begins no token,
-  // an analysis that goes on to the end of the line.
-  void skip_byte() { ++cursor_; }
+  // Steps over the bytes at the cursor as if they were blanks: after a character that begins no
+  // token, an analysis that goes on to the end of the line.
+  void skip_bytes(std::size_t count) { cursor_ += count; }
   // True when the last token was the end of the line (or was turned into it).
   bool at_line_end() const { return kind_ == TokenKind::Delimiter && delimiter_char_ == '\0'; }
 

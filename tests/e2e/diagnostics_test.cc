@@ -33,6 +33,11 @@ const std::vector<DiagnosticCase> kDiagnostics = {
      "in.bas:1:2: error: the character '\\xE9' begins no token; the conversion stops here "
      "[unknown-character]\n",
      1},
+    // A character of several bytes is one diagnostic, over all of its bytes.
+    {"UnknownUtf8CharacterOnce", "10 PRINT \xE2\x82\xAC\n",
+     "in.bas:1:10: error: the character '\\xE2\\x82\\xAC' (U+20AC) begins no token; the "
+     "conversion stops here [unknown-character]\n",
+     1},
     {"EqualsExpected", "DEFINE X 5\nDEFINE Y\n",
      "in.bas:1:10: error: DEFINE: '=' expected after the name, found '5' [equals-expected]\n"
      "in.bas:2:9: error: DEFINE: '=' expected after the name, found the end of the line "
@@ -327,6 +332,46 @@ const std::vector<SourceOptionCase> kSourceOptions = {
      "10 PRINT 1\r\n",
      "in.bas:1:11: warning: DEFINE: 'DEBUG' is defined on the command line; the value given "
      "there is used [define-overridden]\n",
+     0},
+    // -D overrides one DEFINE of the name; a second is the mistake it is without -D.
+    {"DefineOverridesOnce",
+     "DEFINE X = 1\nDEFINE X = 2\nPRINT X\n",
+     {"-D", "X=5"},
+     "\r\nPREPROCESSOR ERROR: EXISTING SYMBOL OR TABLE IS FULL... LINE: 2\r\nPRINT 5\r\n",
+     "in.bas:1:8: warning: DEFINE: 'X' is defined on the command line; the value given there is "
+     "used [define-overridden]\n"
+     "in.bas:2:8: error: DEFINE: 'X' is already defined at line 1; the first definition stays "
+     "[already-defined]\n",
+     0},
+    // Past the stop, -k reports what a run with the stopping characters made blanks reports: a
+    // whole character once, and a quote inside a word judged on the line as that run reads it.
+    {"KeepGoingAsARerun",
+     "A : B\nX = \xC3\xA9 + \xF0\x9F\x98\x80\n490 PRINT\"W\",: PRINT\n",
+     {"-k"},
+     "A\r\nUNKNOWN ERROR! LINE: 1\r\n",
+     "in.bas:1:3: error: the character ':' begins no token; the conversion stops here "
+     "[unknown-character]\n"
+     "in.bas:2:5: error: the character '\\xC3\\xA9' (U+00E9) begins no token (the conversion "
+     "stopped at line 1) [unknown-character]\n"
+     "in.bas:2:10: error: the character '\\xF0\\x9F\\x98\\x80' (U+1F600) begins no token (the "
+     "conversion stopped at line 1) [unknown-character]\n"
+     "in.bas:3:14: error: the character ':' begins no token (the conversion stopped at line 1) "
+     "[unknown-character]\n",
+     1},
+    // An apostrophe meant inside a string that a quote in a word left unopened joins the next
+    // line: the joined number's warning points at it.
+    {"JoinedByAnApostropheInAString",
+     "61 PRINT\", I DON'T KNOW\"\n65 GOTO 10\n",
+     {},
+     "61 PRINT\",I DON 65 GOTO 10\r\n",
+     "in.bas:1:9: warning: double quote inside the word 'PRINT\"': the quoted text becomes part "
+     "of it; a blank before the quote keeps it a string [quote-in-word]\n"
+     "in.bas:2:1: warning: line number '65' is joined to '61' of input line 1 on one output line: "
+     "a line that holds only a number, or a number and a comment or a DEFINE, joins the next line "
+     "[number-joined]\n"
+     "in.bas:1:17: note: this apostrophe began a comment, which took the line break with it: the "
+     "double quote before it went into the word 'PRINT\"' instead of opening the string that the "
+     "apostrophe was meant to be in [number-joined]\n",
      0},
     {"SourceDefineWithoutOverride",
      "10 DEFINE DEBUG = 0\nPRINT DEBUG\n",

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Times vorpex against plain text tools on generated BASIC sources and prints Markdown.
+# Times vorpex against plain text tools on generated BASIC sources and prints Markdown: the run
+# that docs/performance.md shows, from its machine line to its goals.
 #
 #   bench/compare.sh
 #

@@ -26,22 +26,13 @@ void QuoteWarnings::report(const Diagnostic& d) {
 }
 
 void DiagnosticPrinter::report(const Diagnostic& d) {
-  const bool error = is_error(d.kind);
-  if (d.note) {
-    // A note goes with the diagnostic before it, shown or not.
-    if (!shown_) return;
-  } else {
-    shown_ = error || warnings_;
-    if (!shown_) return;
-    (error ? errors_ : warning_count_) += 1;
-  }
   // One line, built in a buffer that is kept, so that a run full of warnings allocates nothing.
   line_.assign(file_);
   line_ += ':';
   append_number(line_, d.line);
   line_ += ':';
   append_number(line_, static_cast<std::int64_t>(d.column));
-  line_ += d.note ? ": note: " : error ? ": error: " : ": warning: ";
+  line_ += d.note ? ": note: " : is_error(d.kind) ? ": error: " : ": warning: ";
   describe(line_, d);
   line_ += " [";
   line_ += diagnostic_code(d.kind);

@@ -36,7 +36,8 @@ class ErrorLog {
 // Every diagnostic is handed on to `next`, which may be null.
 class QuoteWarnings : public DiagnosticObserver {
  public:
-  QuoteWarnings(ByteSink& console, DiagnosticObserver* next) : console_(console), next_(next) {}
+  explicit QuoteWarnings(ByteSink& console, DiagnosticObserver* next = nullptr)
+      : console_(console), next_(next) {}
 
   void report(const Diagnostic& diagnostic) override;
 
@@ -46,28 +47,19 @@ class QuoteWarnings : public DiagnosticObserver {
   bool stopped_ = false;  // keep-going has passed the stop: the console has had its last word
 };
 
-// Writes each diagnostic of the engine as "FILE:LINE:COLUMN: error: MESSAGE [CODE]" (or
+// Writes each diagnostic that the session shows as "FILE:LINE:COLUMN: error: MESSAGE [CODE]" (or
 // "warning:", or "note:" for an after-effect of the one before), the form that compilers use and
-// editors read, and counts the errors and warnings. Warnings, and their notes, are left out when
-// not wanted.
+// editors read.
 class DiagnosticPrinter : public DiagnosticObserver {
  public:
-  DiagnosticPrinter(ErrorLog& log, std::string_view file, bool warnings)
-      : log_(log), file_(file), warnings_(warnings) {}
+  DiagnosticPrinter(ErrorLog& log, std::string_view file) : log_(log), file_(file) {}
 
   void report(const Diagnostic& diagnostic) override;
-
-  std::size_t errors() const { return errors_; }
-  std::size_t warnings() const { return warning_count_; }
 
  private:
   ErrorLog& log_;
   std::string file_;
-  bool warnings_;
-  std::size_t errors_ = 0;
-  std::size_t warning_count_ = 0;
-  bool shown_ = false;  // the last diagnostic that was not a note was written
-  std::string line_;    // the line being built, kept for its capacity
+  std::string line_;  // the line being built, kept for its capacity
 };
 
 }  // namespace vorpex::cli

@@ -6,39 +6,16 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/line_map.h"
-#include "engine/line_processor.h"
 #include "platform/console.h"
 #include "platform/error_number.h"
 #include "platform/text_reader.h"
+#include "session/session.h"
 
 namespace vorpex::cli {
 
 namespace {
 
 constexpr std::string_view kBanner = "vorpex " VORPEX_VERSION " - BASIC source preprocessor\n";
-
-// Checks the constants of -D and --define as DEFINE lines would read them, before any file is
-// opened; false, with the reason on standard error, when one cannot be defined.
-bool check_definitions(const Arguments& arguments, ErrorLog& errors) {
-  DefinitionCheck check;
-  for (const std::string& text : arguments.definitions) {
-    const DefineResult result = check.add(parse_definition(text));
-    if (result == DefineResult::Defined) continue;
-    errors.line("vorpex: cannot define " + quoted(text) + ": " +
-                std::string(define_refusal(result)));
-    return false;
-  }
-  return true;
-}
-
-// Defines the constants of -D and --define, checked by check_definitions, in `processor`.
-void define_constants(const Arguments& arguments, LineProcessor& processor) {
-  for (const std::string& text : arguments.definitions) {
-    const ParsedDefinition definition = parse_definition(text);
-    processor.define_constant(definition.name, definition.value);
-  }
-}
 
 // The size of a buffer for an input of `size` bytes (-1: unknown): `block`, or less for a smaller
 // file. The buffers grow or flush past it, so the size never limits what can be read or written.
@@ -82,7 +59,14 @@ int run_with(std::span<const char* const> args, platform::Console& console,
   if (parsed) return *parsed;
 
   // Constants from the command line are checked before any file is opened.
-  if (!check_definitions(arguments, errors)) return 1;
+  SessionOptions options;
+  options.defines = arguments.definitions;
+  options.warnings = !arguments.no_warnings;
+  options.keep_going = arguments.keep_going;
+  if (const std::string refusal = refuse_constants(options.defines); !refusal.empty()) {
+    errors.line("vorpex: " + refusal);
+    return 1;
+  }
 
   Files files;
   if (std::optional<int> status = open_files(arguments, files, console, errors)) return *status;
@@ -94,19 +78,15 @@ int run_with(std::span<const char* const> args, platform::Console& console,
   platform::TextReader reader(files.input.fd(), input_block);
   platform::FdSink output(files.output.fd());
   platform::FdSink map_file(files.map.is_open() ? files.map.fd() : -1);
-  std::optional<LineMap> map;
-  if (files.map.is_open()) map.emplace(output, map_file);
-  LineProcessor processor(map ? static_cast<ByteSink&>(*map) : output,
-                          buffer_size(files.input_size, OutputBuffer::kDefaultCapacity));
-  define_constants(arguments, processor);
+  std::optional<MapRowWriter> map;
+  if (files.map.is_open()) map.emplace(map_file);
   DiagnosticPrinter printer(
-      errors, arguments.input_path == kStandardStream ? "<stdin>" : arguments.input_path,
-      !arguments.no_warnings);
-  QuoteWarnings quote_warnings(console, &printer);
-  processor.set_diagnostics(&quote_warnings);
-  processor.set_keep_going(arguments.keep_going);
-  if (map) processor.set_line_observer(&*map);
-  const ProcessResult result = processor.process_input(reader);
+      errors, arguments.input_path == kStandardStream ? "<stdin>" : arguments.input_path);
+  QuoteWarnings quote_warnings(console);
+  Session session(options, output, &printer, map ? &*map : nullptr, nullptr,
+                  buffer_size(files.input_size, OutputBuffer::kDefaultCapacity));
+  session.watch_every_diagnostic(&quote_warnings);
+  const ProcessResult result = session.run(reader);
 
   int write_error = output.error();
   const int close_error = files.output.close();
@@ -140,7 +120,7 @@ int run_with(std::span<const char* const> args, platform::Console& console,
     return 1;
   }
   if (result.outcome != Outcome::Done) return 1;
-  if (arguments.strict && printer.errors() + printer.warnings() > 0) return 1;
+  if (arguments.strict && session.errors() + session.warnings() > 0) return 1;
   console.write("Convert success!\n");
   return 0;
 }

@@ -24,6 +24,7 @@ struct TokenEvent {
   std::size_t column = 0;  // 1-based byte column of the token's first byte
   std::size_t length = 0;  // in bytes
   TokenRole role = TokenRole::Word;
+  std::size_t offset = 0;  // where the token starts in a source held whole (0 when streamed)
 };
 
 // Told of every token the converter reads, in input order. While one listens, every line goes

@@ -23,11 +23,11 @@
 #include <vector>
 
 #include "cli/diagnostics.h"
-#include "cli/line_map.h"
 #include "engine/line_processor.h"
 #include "engine/simd.h"
 #include "fuzz/memory_file.h"
 #include "platform/text_reader.h"
+#include "session/line_map.h"
 #include "tests/support/memory_io.h"
 
 namespace {
@@ -88,7 +88,8 @@ Conversion run(vorpex::LineSource& source, const Setup& setup) {
   vorpex::testing::StringSink output;
   vorpex::testing::StringSink warnings;
   vorpex::testing::StringSink map_rows;
-  vorpex::cli::LineMap map(output, map_rows);
+  vorpex::MapRowWriter map_writer(map_rows);
+  vorpex::LineMap map(output, map_writer);
   Diagnostics diagnostics;
   vorpex::cli::QuoteWarnings quote_warnings(warnings, &diagnostics);
   vorpex::LineProcessor processor(map, setup.output);
@@ -98,7 +99,7 @@ Conversion run(vorpex::LineSource& source, const Setup& setup) {
   processor.set_keep_going(setup.keep_going);
   if (setup.predefine) predefine(processor);
   const vorpex::ProcessResult result = processor.process_input(source);
-  map.flush();
+  map_writer.flush();
   return {std::move(output.text),   std::move(warnings.text), std::move(diagnostics.text),
           std::move(map_rows.text), result.outcome,           result.line_number};
 }

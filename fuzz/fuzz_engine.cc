@@ -11,10 +11,10 @@
 #include <string_view>
 
 #include "cli/diagnostics.h"
-#include "cli/line_map.h"
 #include "engine/line_processor.h"
 #include "fuzz/memory_file.h"
 #include "platform/text_reader.h"
+#include "session/line_map.h"
 #include "tests/support/memory_io.h"
 
 namespace {
@@ -92,7 +92,8 @@ Conversion convert(std::string_view input, Buffers buffers, bool refuse_output =
   vorpex::testing::StringSink output;
   vorpex::testing::StringSink warnings;
   vorpex::testing::StringSink map_rows;
-  vorpex::cli::LineMap map(output, map_rows);
+  vorpex::MapRowWriter map_writer(map_rows);
+  vorpex::LineMap map(output, map_writer);
   Diagnostics diagnostics;
   output.refuse = refuse_output;
   TextReader reader(input_fd(), buffers.block);
@@ -104,7 +105,7 @@ Conversion convert(std::string_view input, Buffers buffers, bool refuse_output =
   processor.set_keep_going(keep_going);
   const vorpex::ProcessResult result = processor.process_input(reader);
   require(!reader.failed(), "reading the memory file failed");
-  map.flush();
+  map_writer.flush();
   return {std::move(output.text), std::move(warnings.text), result.outcome,
           result.line_number,     reader.buffer_capacity(), std::move(diagnostics.text),
           diagnostics.unclosed,   diagnostics.last_kind,    std::move(map_rows.text)};

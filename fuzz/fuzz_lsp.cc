@@ -65,8 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const vorpex::lsp::ReadResult read = check.next(body);
     if (read.status == vorpex::lsp::ReadStatus::End) break;
     if (read.status != vorpex::lsp::ReadStatus::Message) violated("a reply is framed");
-    if (vorpex::lsp::Json::parse(body, nullptr, false).is_discarded())
-      violated("a reply is JSON");
+    if (vorpex::lsp::Json::parse(body, nullptr, false).is_discarded()) violated("a reply is JSON");
   }
   return 0;
 }

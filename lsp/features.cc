@@ -3,8 +3,8 @@
 
 #include "engine/diagnostic_text.h"
 #include "engine/tokenizer.h"
-#include "lsp/json_text.h"
 #include "lsp/server.h"
+#include "session/json.h"
 
 namespace vorpex::lsp {
 
@@ -21,7 +21,7 @@ std::string_view code_of(DiagnosticKind kind) {
   return diagnostic_code(kind);
 }
 
-std::string message_of(const AnalysisDiagnostic& d) {
+std::string message_of(const KeptDiagnostic& d) {
   std::string text;
   describe(text, d.view());
   return text;
@@ -37,24 +37,24 @@ struct Hit {
   SourceRange place;
 };
 
-bool covers(const SourceRange& place, std::int64_t line, std::size_t column) {
+bool covers(const SourceRange& place, std::size_t offset) {
   // The place just after a token still counts: the cursor often stands there.
-  return place.line == line && column >= place.column && column <= place.column + place.length;
+  return offset >= place.offset && offset <= place.offset + place.length;
 }
 
-Hit hit_at(const Analysis& analysis, std::int64_t line, std::size_t column) {
+Hit hit_at(const Analysis& analysis, std::size_t offset) {
   for (const Definition& d : analysis.definitions) {
-    if (d.place.line > 0 && covers(d.place, line, column)) return {Hit::Name, &d, {}, d.place};
+    if (d.place.line > 0 && covers(d.place, offset)) return {Hit::Name, &d, {}, d.place};
   }
   for (const Reference& r : analysis.references) {
-    if (covers(r.place, line, column))
+    if (covers(r.place, offset))
       return {Hit::Name, &analysis.definitions[r.definition], {}, r.place};
   }
   for (const LineNumberUse& j : analysis.jumps) {
-    if (covers(j.place, line, column)) return {Hit::Jump, nullptr, j.number, j.place};
+    if (covers(j.place, offset)) return {Hit::Jump, nullptr, j.number, j.place};
   }
   for (const LineNumberUse& l : analysis.labels) {
-    if (covers(l.place, line, column)) return {Hit::Label, nullptr, l.number, l.place};
+    if (covers(l.place, offset)) return {Hit::Label, nullptr, l.number, l.place};
   }
   return {};
 }
@@ -108,14 +108,10 @@ bool is_one_word(const std::string& name) {
 
 }  // namespace
 
-Json Server::range(const Document& document, const SourceRange& place) const {
-  const std::int64_t line = std::max<std::int64_t>(place.line - 1, 0);
-  return {
-      {"start",
-       {{"line", line}, {"character", document.character(place.line, place.column, encoding_)}}},
-      {"end",
-       {{"line", line},
-        {"character", document.character(place.line, place.column + place.length, encoding_)}}}};
+Json Server::range(const Document& document, std::size_t from, std::size_t to) const {
+  const TextRange r = document.index().range(from, to, encoding_);
+  return {{"start", {{"line", r.start.line}, {"character", r.start.character}}},
+          {"end", {{"line", r.end.line}, {"character", r.end.character}}}};
 }
 
 Json Server::location(const std::string& uri, const Document& document,
@@ -125,13 +121,9 @@ Json Server::location(const std::string& uri, const Document& document,
 
 Json Server::diagnostics(const std::string& uri, const OpenDocument& open) const {
   Json list = Json::array();
-  bool shown = false;  // the last diagnostic that is not a note: its notes go with it
-  for (const AnalysisDiagnostic& d : open.diagnostics) {
+  for (const KeptDiagnostic& d : open.diagnostics) {
     const bool error = is_error(d.kind);
-    if (!d.note) shown = error || warnings_;
-    if (!shown) continue;
-    const SourceRange place{d.line, d.column,
-                            d.end_column > d.column ? d.end_column - d.column : 0};
+    const SourceRange place{d.line, d.column, d.end_offset - d.offset, d.offset};
     if (d.note) {
       if (list.empty()) continue;
       list.back()["relatedInformation"].push_back(
@@ -166,16 +158,16 @@ std::string Server::publish_text(const std::string& uri, const OpenDocument& ope
   std::string quoted_uri;
   append_json_string(quoted_uri, uri);
   const auto append_range = [&](const SourceRange& place) {
-    const std::int64_t line = std::max<std::int64_t>(place.line - 1, 0);
+    const TextRange r =
+        open.document.index().range(place.offset, place.offset + place.length, encoding_);
     out += R"({"end":{"character":)";
-    append_json_integer(
-        out, open.document.character(place.line, place.column + place.length, encoding_));
+    append_json_integer(out, r.end.character);
     out += R"(,"line":)";
-    append_json_integer(out, line);
+    append_json_integer(out, r.end.line);
     out += R"(},"start":{"character":)";
-    append_json_integer(out, open.document.character(place.line, place.column, encoding_));
+    append_json_integer(out, r.start.character);
     out += R"(,"line":)";
-    append_json_integer(out, line);
+    append_json_integer(out, r.start.line);
     out += "}}";
   };
   // A diagnostic is written up to its related information, which the notes after it may add;
@@ -208,13 +200,9 @@ std::string Server::publish_text(const std::string& uri, const OpenDocument& ope
     related = false;
   };
   out += R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[)";
-  bool shown = false;  // the last diagnostic that is not a note: its notes go with it
-  for (const AnalysisDiagnostic& d : open.diagnostics) {
+  for (const KeptDiagnostic& d : open.diagnostics) {
     const bool error = is_error(d.kind);
-    if (!d.note) shown = error || warnings_;
-    if (!shown) continue;
-    const SourceRange place{d.line, d.column,
-                            d.end_column > d.column ? d.end_column - d.column : 0};
+    const SourceRange place{d.line, d.column, d.end_offset - d.offset, d.offset};
     message.clear();
     describe(message, d.view());
     if (d.note) {
@@ -245,21 +233,20 @@ std::string Server::publish_text(const std::string& uri, const OpenDocument& ope
   return out;
 }
 
-std::pair<std::int64_t, std::size_t> Server::place_of(const OpenDocument& open,
-                                                      const Json& params) const {
+std::size_t Server::place_of(const OpenDocument& open, const Json& params) const {
   const Json& position = params.at("position");
   const Position p{position.at("line").get<std::int64_t>(),
                    position.at("character").get<std::int64_t>()};
-  const std::optional<std::size_t> column = open.document.byte_column(p, encoding_);
-  if (!column) throw RpcError(error_code::kInvalidParams, "Invalid params: position out of range");
-  return {p.line + 1, *column};
+  const std::optional<std::size_t> offset = open.document.index().offset(p, encoding_);
+  if (!offset) throw RpcError(error_code::kInvalidParams, "Invalid params: position out of range");
+  return *offset;
 }
 
 Json Server::hover(const Json& params) {
   const OpenDocument& open = open_document(params);
-  const auto [line, column] = place_of(open, params);
+  const std::size_t offset = place_of(open, params);
   const Analysis analysis = analysis_of(open);
-  const Hit hit = hit_at(analysis, line, column);
+  const Hit hit = hit_at(analysis, offset);
   std::string text;
   if (hit.kind == Hit::Name) {
     const Definition& d = *hit.definition;
@@ -272,11 +259,15 @@ Json Server::hover(const Json& params) {
                                   std::to_string(label->place.line) + " of the file."
                             : "No line begins with the number " + hit.number + ".";
   }
+  // The input line as the converter counts them: only LF ends one.
+  const std::string& source = open.document.text();
+  const auto line =
+      1 + std::count(source.begin(), source.begin() + static_cast<std::ptrdiff_t>(offset), '\n');
   const auto [first, last] = analysis.output_lines_of(line);
   if (!text.empty()) text += "\n\n";
   const auto stop = std::find_if(
       analysis.diagnostics.begin(), analysis.diagnostics.end(),
-      [](const AnalysisDiagnostic& d) { return d.kind == DiagnosticKind::UnknownCharacter; });
+      [](const KeptDiagnostic& d) { return d.kind == DiagnosticKind::UnknownCharacter; });
   if (first == last && stop != analysis.diagnostics.end() && stop->line < line) {
     text += "The conversion stops at line " + std::to_string(stop->line) +
             ": this line reaches no output.";
@@ -300,10 +291,10 @@ Json Server::hover(const Json& params) {
 
 Json Server::definition(const Json& params) {
   const OpenDocument& open = open_document(params);
-  const auto [line, column] = place_of(open, params);
+  const std::size_t offset = place_of(open, params);
   const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
   const Analysis analysis = analysis_of(open);
-  const Hit hit = hit_at(analysis, line, column);
+  const Hit hit = hit_at(analysis, offset);
   if (hit.kind == Hit::Name && hit.definition->place.line > 0)
     return location(uri, open.document, hit.definition->place);
   if (hit.kind == Hit::Jump || hit.kind == Hit::Label) {
@@ -315,11 +306,11 @@ Json Server::definition(const Json& params) {
 
 Json Server::references(const Json& params) {
   const OpenDocument& open = open_document(params);
-  const auto [line, column] = place_of(open, params);
+  const std::size_t offset = place_of(open, params);
   const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
   const bool declaration = member(member(params, "context"), "includeDeclaration") == true;
   const Analysis analysis = analysis_of(open);
-  const Hit hit = hit_at(analysis, line, column);
+  const Hit hit = hit_at(analysis, offset);
   Json list = Json::array();
   if (hit.kind == Hit::Name) {
     if (declaration && hit.definition->place.line > 0)
@@ -342,11 +333,11 @@ Json Server::references(const Json& params) {
 
 Json Server::rename(const Json& params) {
   const OpenDocument& open = open_document(params);
-  const auto [line, column] = place_of(open, params);
+  const std::size_t offset = place_of(open, params);
   const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
   const std::string new_name = params.at("newName").get<std::string>();
   const Analysis analysis = analysis_of(open);
-  const Hit hit = hit_at(analysis, line, column);
+  const Hit hit = hit_at(analysis, offset);
   if (hit.kind != Hit::Name)
     throw RpcError(error_code::kRequestFailed, "only a name that DEFINE defines can be renamed");
   const Definition& definition = *hit.definition;
@@ -371,8 +362,7 @@ Json Server::rename(const Json& params) {
   const Analysis tokens = analysis_of(open, true);
   for (const TokenEvent& t : tokens.tokens) {
     if (t.role != TokenRole::Word || t.line <= definition.place.line) continue;
-    std::string_view text = open.document.line_text(static_cast<std::size_t>(t.line - 1));
-    text = text.substr(std::min(t.column - 1, text.size()), t.length);
+    const std::string_view text = std::string_view(open.document.text()).substr(t.offset, t.length);
     if (text.size() != upper.size()) continue;
     std::string word(text);
     for (char& c : word)
@@ -411,9 +401,10 @@ Json Server::document_symbols(const Json& params) {
   const Analysis analysis = analysis_of(open);
   Json symbols = Json::array();
   const auto whole_line = [&](const SourceRange& place) {
-    const std::size_t length =
-        open.document.line_text(static_cast<std::size_t>(place.line - 1)).size();
-    return range(open.document, {place.line, 1, length});
+    const LineIndex& index = open.document.index();
+    const std::size_t line = index.line_of(place.offset);
+    const std::size_t start = index.line_start(line);
+    return range(open.document, start, start + index.line_text(line).size());
   };
   for (const Definition& d : analysis.definitions) {
     if (d.place.line == 0) continue;
@@ -446,9 +437,10 @@ Json Server::semantic_tokens(const Json& params) {
   std::int64_t previous_line = 0;
   std::int64_t previous_start = 0;
   for (const TokenEvent& t : analysis.tokens) {
-    const std::int64_t line = t.line - 1;
-    const std::int64_t start = open.document.character(t.line, t.column, encoding_);
-    const std::int64_t end = open.document.character(t.line, t.column + t.length, encoding_);
+    const TextRange r = open.document.index().range(t.offset, t.offset + t.length, encoding_);
+    const std::int64_t line = r.start.line;
+    const std::int64_t start = r.start.character;
+    const std::int64_t end = r.end.character;
     if (end <= start) continue;
     data.push_back(line - previous_line);
     data.push_back(line == previous_line ? start - previous_start : start);
@@ -465,16 +457,16 @@ Json Server::code_actions(const Json& params) {
   const OpenDocument& open = open_document(params);
   const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
   const Json& range_json = params.at("range");
-  const std::int64_t first = range_json.at("start").at("line").get<std::int64_t>() + 1;
-  const std::int64_t last = range_json.at("end").at("line").get<std::int64_t>() + 1;
+  const std::int64_t first = range_json.at("start").at("line").get<std::int64_t>();
+  const std::int64_t last = range_json.at("end").at("line").get<std::int64_t>();
   const Analysis analysis = analysis_of(open);
   const std::size_t count = analysis.diagnostics.size();
+  const std::string& source = open.document.text();
   Json actions = Json::array();
-  for (const AnalysisDiagnostic& d : analysis.diagnostics) {
-    if (d.note || d.line < first || d.line > last) continue;
-    const std::string_view text = open.document.line_text(static_cast<std::size_t>(d.line - 1));
-    if (d.column < 1 || d.column > text.size()) continue;
-    std::size_t from = d.column - 1;  // the bytes [from, to) of the line become `insert`
+  for (const KeptDiagnostic& d : analysis.diagnostics) {
+    const auto line = static_cast<std::int64_t>(open.document.index().line_of(d.offset));
+    if (d.note || line < first || line > last || d.offset >= source.size()) continue;
+    std::size_t from = d.offset;  // the bytes [from, to) of the source become `insert`
     std::size_t to = from;
     std::string insert;
     std::string title;
@@ -483,10 +475,12 @@ Json Server::code_actions(const Json& params) {
       title = "Insert a blank before the quote";
     } else if (d.kind == DiagnosticKind::RemJoinsNextLine ||
                d.kind == DiagnosticKind::DefineJoinsNextLine) {
-      while (from > 0 && (text[from - 1] == ' ' || text[from - 1] == '\t'))
+      const std::size_t line_start =
+          open.document.index().line_start(static_cast<std::size_t>(line));
+      while (from > line_start && (source[from - 1] == ' ' || source[from - 1] == '\t'))
         --from;
-      const std::size_t line_start = *open.document.offset({d.line - 1, 0}, Encoding::Utf8);
-      const bool crlf = open.document.text().compare(line_start + text.size(), 2, "\r\n") == 0;
+      const std::size_t lf = source.find('\n', d.offset);
+      const bool crlf = lf != std::string::npos && lf > 0 && source[lf - 1] == '\r';
       insert = crlf ? "\r\n" : "\n";
       title = d.kind == DiagnosticKind::RemJoinsNextLine ? "Move the REM to a line of its own"
                                                          : "Move the DEFINE to a line of its own";
@@ -494,22 +488,20 @@ Json Server::code_actions(const Json& params) {
       continue;
     }
     // The fix is offered only when it takes this diagnostic away and brings no other.
-    const std::size_t offset = *open.document.offset({d.line - 1, 0}, Encoding::Utf8);
-    std::string fixed = open.document.text();
-    fixed.replace(offset + from, to - from, insert);
+    std::string fixed = source;
+    fixed.replace(from, to - from, insert);
     const Analysis after = analyze(fixed, options(false));
     if (after.diagnostics.size() + 1 != count) continue;
     bool more = false;
-    for (const AnalysisDiagnostic& a : after.diagnostics) {
-      const auto same = [&](const AnalysisDiagnostic& b) { return b.kind == a.kind; };
+    for (const KeptDiagnostic& a : after.diagnostics) {
+      const auto same = [&](const KeptDiagnostic& b) { return b.kind == a.kind; };
       more =
           more || std::count_if(after.diagnostics.begin(), after.diagnostics.end(), same) >
                       std::count_if(analysis.diagnostics.begin(), analysis.diagnostics.end(), same);
     }
     if (more) continue;
-    const SourceRange replaced{d.line, from + 1, to - from};
-    const SourceRange place{d.line, d.column,
-                            d.end_column > d.column ? d.end_column - d.column : 0};
+    const SourceRange replaced{d.line, 0, to - from, from};
+    const SourceRange place{d.line, d.column, d.end_offset - d.offset, d.offset};
     actions.push_back(
         {{"title", title},
          {"kind", "quickfix"},

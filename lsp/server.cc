@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/diagnostic_text.h"
 #include "lsp/framing.h"
 
 namespace vorpex::lsp {
@@ -190,25 +191,41 @@ void Server::apply_settings(const Json& settings) {
     warnings_ = warnings.get<bool>();
   const Json& defines = member(settings, "defines");
   if (!defines.is_object()) return;
+  // Each constant is checked as the command line checks -D: one that is refused is shown to the
+  // user and left out, and the others are used.
   defines_.clear();
+  ConstantCheck check;
   for (const auto& [name, value] : defines.items()) {
-    std::string text;
+    std::string text = name + "=";
     if (value.is_string()) {
-      text = value.get<std::string>();
+      text += value.get<std::string>();
     } else if (value.is_number_integer() || value.is_number_unsigned()) {
-      text = value.dump();
+      text += value.dump();
     } else {
-      log(2, "vorpex: the value of " + name + " is not a string or a whole number; ignored");
+      text += value.dump();
+      refused("cannot define " + vorpex::quoted(text) +
+              ": the value must be a string or a whole number");
       continue;
     }
-    defines_.emplace_back(name, std::move(text));
+    if (std::string refusal = check.add(text); !refusal.empty()) {
+      refused(refusal);
+      continue;
+    }
+    defines_.push_back(std::move(text));
   }
 }
 
-AnalysisOptions Server::options(bool keep_tokens) const {
-  AnalysisOptions options;
+void Server::refused(const std::string& why) {
+  const std::string message = "vorpex: vorpex.defines: " + why + "; left out";
+  notify("window/showMessage", {{"type", 1}, {"message", message}});
+  log(1, message);
+}
+
+SessionOptions Server::options(bool keep_tokens) const {
+  SessionOptions options;
   options.defines = defines_;
-  options.keep_tokens = keep_tokens;
+  options.warnings = warnings_;
+  options.tokens = keep_tokens;
   return options;
 }
 

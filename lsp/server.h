@@ -11,9 +11,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "engine/analysis.h"
 #include "engine/byte_sink.h"
 #include "lsp/document.h"
+#include "session/analysis.h"
 
 namespace vorpex::lsp {
 
@@ -40,8 +40,8 @@ struct RpcError : std::runtime_error {
 struct OpenDocument {
   Document document;
   std::int64_t version = 0;
-  std::vector<AnalysisDiagnostic> diagnostics;
-  std::vector<LineNumberUse> missing;  // jumps to a line that no line begins with
+  std::vector<KeptDiagnostic> diagnostics;  // those the settings ask for
+  std::vector<LineNumberUse> missing;       // jumps to a line that no line begins with
 };
 
 // The server: takes each message's content, answers through `out`, and keeps the open documents.
@@ -75,6 +75,8 @@ class Server {
   void reply_error(const Json& id, int code, std::string_view message);
   void notify(std::string_view method, Json params);
   void log(int type, std::string_view message);
+  // Tells the user, and the log, why the constants of the settings were refused.
+  void refused(const std::string& why);
 
   // Lifecycle and settings.
   Json initialize(const Json& params);
@@ -101,11 +103,14 @@ class Server {
   Json execute_command(const Json& params);
 
   // Helpers shared by the features.
-  Json range(const Document& document, const SourceRange& place) const;
+  Json range(const Document& document, std::size_t from, std::size_t to) const;
+  Json range(const Document& document, const SourceRange& place) const {
+    return range(document, place.offset, place.offset + place.length);
+  }
   Json location(const std::string& uri, const Document& document, const SourceRange& place) const;
-  // The line (1-based) and byte column of a request's position; RpcError when out of range.
-  std::pair<std::int64_t, std::size_t> place_of(const OpenDocument& open, const Json& params) const;
-  AnalysisOptions options(bool keep_tokens) const;
+  // The byte offset of a request's position; RpcError when out of range.
+  std::size_t place_of(const OpenDocument& open, const Json& params) const;
+  SessionOptions options(bool keep_tokens) const;
   Analysis analysis_of(const OpenDocument& open, bool keep_tokens = false) const {
     return analyze(open.document.text(), options(keep_tokens));
   }
@@ -115,7 +120,7 @@ class Server {
   bool shut_down_ = false;
   bool exited_ = false;
   Encoding encoding_ = Encoding::Utf16;
-  std::vector<std::pair<std::string, std::string>> defines_;
+  std::vector<std::string> defines_;  // NAME=VALUE each
   bool warnings_ = true;
   std::map<std::string, std::unique_ptr<OpenDocument>, std::less<>> documents_;
 };

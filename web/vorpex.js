@@ -2,18 +2,21 @@
 // same folder), with the API of the playground.
 //
 //   await vorpex.ready;
-//   const result = vorpex.convert(source, { defines: { NAME: "VALUE" }, warnings: true,
+//   const result = vorpex.convert(source, { defines: ["NAME=VALUE"], warnings: true,
 //                                           keepGoing: true });
 //
-// `source` is a string (converted as its UTF-8 bytes) or a Uint8Array. `result` holds:
+// `source` is a string (converted as its UTF-8 bytes, every CR kept) or a Uint8Array. `defines`
+// is a list of NAME=VALUE texts, checked as `-D` checks them (a name may come once); an object
+// { NAME: "VALUE" } is taken too. `result` holds:
 //   output       the bytes that vorpex writes for the source, as a string (decoded as UTF-8)
 //   outputBytes  the same bytes, as a Uint8Array
 //   status       the status vorpex would exit with: 0 when the whole source was converted, 1 when
 //                a character that begins no token stopped it, or a constant could not be defined
-//   diagnostics  what `vorpex -k` reports: [{ line, column, endColumn, severity, code, message,
-//                notes }], severity "error" or "warning", each note (severity "note") in the
-//                notes of the diagnostic before it; columns count bytes of the line's UTF-8
-//                text from 1, as the command line's messages do
+//   diagnostics  what `vorpex -k` reports: [{ line, column, endColumn, from, to, severity, code,
+//                message, notes }], severity "error" or "warning", each note (severity "note") in
+//                the notes of the diagnostic before it; line and columns as the command line's
+//                messages give them (bytes of the line from 1, CR bytes not counted), and from
+//                and to as a JavaScript string counts: UTF-16 units from the source's start
 //   map          the input line of each output line (the line during which its first byte was
 //                written), as `vorpex --map` gives it
 //   mapEnd       the input line of each output line's end: lines map[i] to mapEnd[i] made line i+1
@@ -45,13 +48,14 @@
       if (wasm === null) throw new Error("vorpex is not ready yet: await vorpex.ready first");
       const bytes = typeof source === "string" ? encoder.encode(source) : source;
       if (!(bytes instanceof Uint8Array)) throw new TypeError("the source must be a string or a Uint8Array");
+      const given = options.defines || [];
+      const texts = Array.isArray(given)
+        ? given.map(String)
+        : Object.entries(given).map(([name, value]) => `${name}=${value}`);
       let defines = "";
-      for (const [name, value] of Object.entries(options.defines || {})) {
-        const text = String(value);
-        if (name.includes("\0") || text.includes("\0")) {
-          return failed(`cannot define '${name}=${text}': the name must be one word`);
-        }
-        defines += `${name}\0${text}\0`;
+      for (const text of texts) {
+        if (text.includes("\0")) return failed(`cannot define '${text}': the name must be one word`);
+        defines += `${text}\0`;
       }
       const defineBytes = encoder.encode(defines);
       const flags = (options.warnings === false ? 0 : 1) | (options.keepGoing === false ? 0 : 2);

@@ -5,8 +5,8 @@
 
 #include "lsp/document.h"
 #include "lsp/framing.h"
-#include "lsp/json_text.h"
 #include "lsp/server.h"
+#include "session/json.h"
 #include "tests/support/memory_io.h"
 
 namespace vorpex::lsp {
@@ -73,38 +73,6 @@ TEST(MessageReader, ReadsMessagesAndSkipsBrokenHeaders) {
   }
 }
 
-TEST(Document, ConvertsPositionsInBothEncodings) {
-  // "é" is 2 bytes and 1 UTF-16 unit, "😀" 4 bytes and 2 units, \xFF one invalid byte.
-  const Document doc(
-      "A\xC3\xA9"
-      "B\xF0\x9F\x98\x80"
-      "C\xFF"
-      "D\r\nxy");
-  struct Row {
-    std::int64_t line, character;
-    Encoding encoding;
-    std::size_t column;  // 1-based byte column; 0: out of range
-  };
-  const std::vector<Row> rows = {
-      {0, 0, Encoding::Utf16, 1},   {0, 2, Encoding::Utf16, 4},  {0, 3, Encoding::Utf16, 5},
-      {0, 4, Encoding::Utf16, 5},  // inside the pair: its start
-      {0, 5, Encoding::Utf16, 9},   {0, 6, Encoding::Utf16, 10}, {0, 7, Encoding::Utf16, 11},
-      {0, 99, Encoding::Utf16, 12}, {0, 3, Encoding::Utf8, 4},   {0, 99, Encoding::Utf8, 12},
-      {1, 2, Encoding::Utf8, 3},    {2, 0, Encoding::Utf8, 0},   {-1, 0, Encoding::Utf16, 0},
-  };
-  for (const Row& row : rows) {
-    const auto column = doc.byte_column({row.line, row.character}, row.encoding);
-    EXPECT_EQ(column.value_or(0), row.column) << row.line << ":" << row.character;
-    if (column && row.character < 99) {
-      EXPECT_LE(doc.character(row.line + 1, *column, row.encoding), row.character);
-    }
-  }
-  EXPECT_EQ(doc.character(1, 12, Encoding::Utf16), 8);
-  EXPECT_EQ(doc.character(1, 12, Encoding::Utf8), 11);
-  EXPECT_EQ(doc.line_count(), 2u);
-  EXPECT_EQ(doc.line_text(0).size(), 11u);
-}
-
 TEST(Document, AppliesIncrementalChanges) {
   struct Row {
     Position start, end;
@@ -121,7 +89,7 @@ TEST(Document, AppliesIncrementalChanges) {
     Document doc("ab\ncd\n");
     EXPECT_TRUE(doc.replace(row.start, row.end, row.text, Encoding::Utf16));
     EXPECT_EQ(doc.text(), row.expected);
-    EXPECT_EQ(doc.line_text(doc.line_count() - 1),
+    EXPECT_EQ(doc.index().line_text(doc.index().line_count() - 1),
               std::string_view(row.expected).substr(row.expected.rfind('\n') + 1));
   }
   Document doc("ab");
@@ -232,17 +200,19 @@ TEST(Server, ReportsEveryProblemWithItsPlace) {
   notes.open("10 PRINT\"x ?\"\n");
   const Json stop = notes.diagnostics()[1];
   EXPECT_EQ(stop["code"], "unknown-character");
-  ASSERT_EQ(stop["relatedInformation"].size(), 1u);
+  // The character a blank, the closing quote opens a string: that note follows too.
+  ASSERT_EQ(stop["relatedInformation"].size(), 2u);
   EXPECT_EQ(stop["relatedInformation"][0]["location"]["range"]["start"]["character"], 8);
   EXPECT_NE(stop["relatedInformation"][0]["message"].get<std::string>().find("went into the word"),
             std::string::npos);
+  EXPECT_EQ(stop["relatedInformation"][1]["location"]["range"]["start"]["character"], 12);
   // With warnings off, only the error, and an error keeps its note.
   s.notify("workspace/didChangeConfiguration", {{"settings", {{"warnings", false}}}});
   EXPECT_EQ(s.diagnostics().size(), 1u);
   notes.notify("workspace/didChangeConfiguration", {{"settings", {{"warnings", false}}}});
   const Json alone = notes.diagnostics();
   ASSERT_EQ(alone.size(), 1u);
-  EXPECT_EQ(alone[0]["relatedInformation"].size(), 1u);
+  EXPECT_EQ(alone[0]["relatedInformation"].size(), 2u);
 }
 
 // The diagnostics are written as text straight away; the bytes must be those of the tree's dump,
@@ -284,7 +254,9 @@ TEST(Server, WritesDiagnosticsAsTheTreeWould) {
       OpenDocument open;
       open.document.set_text(document);
       open.version = 7;
-      Analysis analysis = analyze(document);
+      SessionOptions options;
+      options.warnings = warnings;
+      Analysis analysis = analyze(document, options);
       open.missing = analysis.missing_targets();
       open.diagnostics = std::move(analysis.diagnostics);
       for (const std::string uri : {"file:///t.bas", "file:///a \"b\"\\c\x01\xc3\xa9\xff.bas"}) {
@@ -307,6 +279,13 @@ TEST(Server, SettingsDefineNames) {
   Session s;
   s.notify("workspace/didChangeConfiguration",
            {{"settings", {{"vorpex", {{"defines", {{"Top", 50}, {"Bad name", "1"}}}}}}}});
+  // A name that is refused is shown to the user, in the command line's words, and left out.
+  std::vector<std::string> shown;
+  for (const Json& m : s.messages()) {
+    if (m.value("method", "") == "window/showMessage") shown.push_back(m["params"]["message"]);
+  }
+  EXPECT_EQ(shown, (std::vector<std::string>{"vorpex: vorpex.defines: cannot define 'Bad name=1': "
+                                             "the name must be one word; left out"}));
   s.open("10 PRINT TOP\n");
   const Json hover = s.request("textDocument/hover", at(0, 10))["result"];
   EXPECT_NE(hover["contents"]["value"].get<std::string>().find("**TOP** = `50`"),

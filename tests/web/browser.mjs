@@ -68,7 +68,7 @@ try {
   // The editors take the place of the text boxes the page starts with, keeping the source.
   await page.waitForSelector("#source .cm-content");
   equal("the editor's source", await page.evaluate(() => window.playground.source.state.doc.toString()),
-    readFileSync(join(here, "..", "..", "examples", "blink.bas"), "utf8").replace(/\r\n?/g, "\n"));
+    readFileSync(join(here, "..", "..", "examples", "blink.bas"), "utf8"));
 
   // A program typed into the editor.
   await page.click("#source .cm-content");
@@ -125,7 +125,18 @@ try {
   await page.$eval("#defines", (e) => { e.value = "N=7 1X=2"; e.dispatchEvent(new Event("input")); });
   await page.waitForFunction(() => document.getElementById("defines-error").textContent.includes("1X"));
   equal("a -D name that is no word", await page.$eval("#defines-error", (e) => e.textContent), "cannot define '1X=2': the name must be one word");
+  // Each item is checked as -D checks it: a name comes once, and only a word is a name.
+  for (const [items, refusal] of [["N=7 n=8", "cannot define 'n=8': the name is already defined"],
+    ["__proto__=3", "cannot define '__proto__=3': the name must be one word"]]) {
+    await page.$eval("#defines", (e, v) => { e.value = v; e.dispatchEvent(new Event("input")); }, items);
+    await page.waitForFunction((r) => document.getElementById("defines-error").textContent === r, {}, refusal);
+  }
   await page.$eval("#defines", (e) => { e.value = "N=7"; e.dispatchEvent(new Event("input")); });
+  await settled();
+  // A lone CR is dropped as the command line drops it: the two lines are one.
+  await page.evaluate(() => window.playground.setSource("10 A = 1\r20 B = 2\r"));
+  equal("a lone CR", (await settled()).output, "10 A=120 B=2\r\n");
+  await page.evaluate(() => window.playground.setSource("REM x\n10\n  print N\n20 a=2\n"));
   await settled();
 
   // Copy and download give the output's bytes, CR LF and all.

@@ -70,10 +70,11 @@ const mapped = StateField.define({
 // plainSource and plainOutput are the text boxes to replace; onEdit(typed) is called when the
 // source changes (typed: by the user), onOutputLine(n) when the output line pointed at or holding
 // the cursor is n (0 for none).
-window.vorpexEditor = ({ plainSource, plainOutput, onEdit, onOutputLine }) => {
+// `text` is the source as given, which the text box may have changed (a CR becomes a line break).
+window.vorpexEditor = ({ plainSource, plainOutput, text: given, onEdit, onOutputLine }) => {
   const common = [lineNumbers(), highlightSpecialChars(), drawSelection(), highlightActiveLine(),
     highlightActiveLineGutter(), theme, EditorView.lineWrapping];
-  const text = plainSource.value;
+  const text = given ?? plainSource.value;
   const clamp = (n) => Math.min(Math.max(n, 0), text.length);
   const focused = document.activeElement;
   const source = new EditorView({
@@ -82,7 +83,10 @@ window.vorpexEditor = ({ plainSource, plainOutput, onEdit, onOutputLine }) => {
       selection: plainSource.selectionDirection === "backward"
         ? { anchor: clamp(plainSource.selectionEnd), head: clamp(plainSource.selectionStart) }
         : { anchor: clamp(plainSource.selectionStart), head: clamp(plainSource.selectionEnd) },
-      extensions: [...common, history(), keymap.of([...defaultKeymap, ...historyKeymap]), basic,
+      // Only LF ends a line, as in the converter: a CR stays in the text, shown as a special
+      // character, so that the bytes converted are the ones given.
+      extensions: [...common, EditorState.lineSeparator.of("\n"), history(),
+        keymap.of([...defaultKeymap, ...historyKeymap]), basic,
         syntaxHighlighting(colours), lintGutter(), mapped,
         EditorView.contentAttributes.of({ "aria-label": "BASIC source" }),
         EditorView.updateListener.of((update) => {

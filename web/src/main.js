@@ -31,12 +31,17 @@ function plainEditors() {
     }
     return starts;
   };
+  // A text box turns every CR into a line break; the text as it was given is kept while the box
+  // holds it unchanged, so that the bytes converted are the ones given.
+  let given = null;
+  const text = () => (given !== null && area.value === given.replace(/\r\n?/g, "\n") ? given : area.value);
   area.addEventListener("input", () => onEdit(true));
   const outputLine = () => out.value.slice(0, out.selectionStart).split("\n").length;
   for (const event of ["keyup", "click"]) out.addEventListener(event, () => showMap(outputLine()));
   return {
-    getText: () => area.value,
+    getText: text,
     setText(value) {
+      given = value;
       area.value = value;
       onEdit(false);
     },
@@ -114,7 +119,6 @@ function options() {
 function convert() {
   wanted = false;
   const settings = options();
-  if (settings.defines === null) return;
   sent = ++requests;
   const text = editors.getText();
   $("output-state").textContent = "(converting…)";
@@ -147,38 +151,18 @@ function schedule() {
   else convert();
 }
 
-// "NAME=VALUE" pairs, apart by blanks or commas, as -D takes them; null when one is not a pair.
+// The NAME=VALUE items of the box, apart by blanks or commas, as -D takes them; the engine checks
+// them as the command line does (a name may come once).
 function parseDefines() {
-  const defines = {};
-  for (const item of $("defines").value.split(/[\s,]+/).filter(Boolean)) {
-    const equals = item.indexOf("=");
-    if (equals <= 0) {
-      $("defines-error").textContent = `cannot define '${item}': expected NAME=VALUE`;
-      return null;
-    }
-    defines[item.slice(0, equals)] = item.slice(equals + 1);
-  }
   $("defines-error").textContent = "";
-  return defines;
+  return $("defines").value.split(/[\s,]+/).filter(Boolean);
 }
 
-// The UTF-16 offset in `text` of the 1-based UTF-8 byte column `column`.
-function offsetOf(text, column) {
-  let bytes = 1;
-  let i = 0;
-  while (i < text.length && bytes < column) {
-    const code = text.codePointAt(i);
-    bytes += code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
-    i += code >= 0x10000 ? 2 : 1;
-  }
-  return i;
-}
-
+// The engine gives each place as UTF-16 offsets from the source's start, as the editor counts.
 function rangeOf(diagnostic) {
-  const line = editors.line(Math.min(Math.max(diagnostic.line, 1), editors.lines()));
-  const from = line.from + offsetOf(line.text, diagnostic.column);
-  const to = line.from + offsetOf(line.text, Math.max(diagnostic.endColumn, diagnostic.column));
-  return { from, to };
+  const length = editors.getText().length;
+  const from = Math.min(diagnostic.from, length);
+  return { from, to: Math.min(Math.max(diagnostic.to, from), length) };
 }
 
 function show(result) {
@@ -362,7 +346,7 @@ function loadEditors() {
     document.head.append(Object.assign(document.createElement("script"), { src, onload: resolve, onerror: reject }));
   });
   script("editor.js").then(() => {
-    editors = window.vorpexEditor({ plainSource: $("source-plain"), plainOutput: $("output-plain"), onEdit, onOutputLine: showMap });
+    editors = window.vorpexEditor({ plainSource: $("source-plain"), plainOutput: $("output-plain"), text: editors.getText(), onEdit, onOutputLine: showMap });
     editors.setMarks(marks);
     if (mappedLines) editors.setMapped(mappedLines);
   }).catch(() => {});

@@ -1,32 +1,37 @@
-#include "lsp/json_text.h"
+#include "session/json.h"
 
 #include <charconv>
 
-#include <nlohmann/json.hpp>
+#include "engine/utf8.h"
 
-namespace vorpex::lsp {
+namespace vorpex {
 
 void append_json_string(std::string& out, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
-  const std::size_t start = out.size();
   out += '"';
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto byte = static_cast<unsigned char>(text[i]);
     if (byte >= 0x80) {
-      // Rare in a message: the library's own writer replaces invalid UTF-8 as everywhere else.
-      out.resize(start);
-      out += nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-      return;
+      const utf8::Character c = utf8::next_character(text.substr(i));
+      if (c.valid) {
+        out.append(text.substr(i, c.bytes));
+      } else {
+        out += "\xEF\xBF\xBD";  // U+FFFD
+      }
+      i += c.bytes;
+      continue;
     }
-    if (byte >= 0x20 && c != '"' && c != '\\') {
-      out += c;
+    ++i;
+    if (byte >= 0x20 && byte != '"' && byte != '\\') {
+      out += static_cast<char>(byte);
       continue;
     }
     out += '\\';
-    switch (c) {
+    switch (byte) {
       case '"':
       case '\\':
-        out += c;
+        out += static_cast<char>(byte);
         break;
       case '\b':
         out += 'b';
@@ -58,4 +63,4 @@ void append_json_integer(std::string& out, std::int64_t value) {
   out.append(digits, end);
 }
 
-}  // namespace vorpex::lsp
+}  // namespace vorpex

@@ -10,32 +10,17 @@
 #include "engine/diagnostic.h"
 #include "engine/token_kind.h"
 #include "engine/token_observer.h"
+#include "session/session.h"
 
 namespace vorpex {
 
-// A place in the source: a 1-based line and byte column, and the length in bytes.
+// A place in the source: a 1-based line and byte column (as the converter counts them), the
+// length in bytes, and where it starts in the source's bytes.
 struct SourceRange {
   std::int64_t line = 0;
   std::size_t column = 0;
   std::size_t length = 0;
-};
-
-// A diagnostic of the engine, kept past the run: its found text is a copy.
-struct AnalysisDiagnostic {
-  DiagnosticKind kind = DiagnosticKind::UnknownCharacter;
-  std::int64_t line = 0;
-  std::size_t column = 0;      // 1-based byte column
-  std::size_t end_column = 0;  // one past the last byte of its token
-  TokenKind found_kind = TokenKind::None;
-  std::string found;
-  std::int64_t other_line = 0;
-  std::string other;
-  // An after-effect of the diagnostic before it, caused at `related_column` of the same line.
-  bool note = false;
-  std::size_t related_column = 0;
-
-  // The engine's form of it, valid while this one lives: for the front end's wording.
-  Diagnostic view() const;
+  std::size_t offset = 0;
 };
 
 // A constant: its name and value as the table holds them (upper-cased), and where the name stands
@@ -60,25 +45,21 @@ struct LineNumberUse {
   SourceRange place;
 };
 
-struct AnalysisOptions {
-  std::vector<std::pair<std::string, std::string>> defines;  // NAME, VALUE, defined first
-  bool keep_tokens = false;                                  // fill Analysis::tokens
-};
-
-// Everything an editor shows about one source: the whole input is read, past a character that
-// begins no token, so that every problem is found in one pass. Built by running the converter
-// itself over the text.
+// Everything an editor shows about one source: a session over the whole text that reads past a
+// character that begins no token, so that every problem is found in one pass, and what its tokens
+// tell.
 struct Analysis {
-  std::vector<AnalysisDiagnostic> diagnostics;
-  std::vector<Definition> definitions;  // those of the options first, then in source order
+  std::vector<KeptDiagnostic> diagnostics;  // those the options ask for, notes after theirs
+  std::vector<Definition> definitions;      // those of the options first, then in source order
   std::vector<Reference> references;
   std::vector<LineNumberUse> labels;  // the numbers that begin lines
   std::vector<LineNumberUse> jumps;   // the numbers that jumps name
   std::vector<TokenEvent> tokens;     // every token, when asked for
   std::string output;                 // the compacted output, as the converter writes it
+  std::vector<MapRow> map;            // the input lines of each output line
   // For input line n (from 1), output_start[n - 1] is the output's size when that line started;
   // one more entry holds the output's final size.
-  std::vector<std::uint32_t> output_start;
+  std::vector<std::uint64_t> output_start;
 
   // The definition of a name (any case), or null.
   const Definition* find_definition(std::string_view name) const;
@@ -95,9 +76,9 @@ struct Analysis {
   std::string_view output_line(std::size_t index) const;
 };
 
-// Analyses `text`, the whole source (lines end at LF; CR bytes are dropped and 0x1A ends the
-// input, as when reading a file).
-Analysis analyze(std::string_view text, const AnalysisOptions& options = {});
+// Analyses `text`, the whole source, with the constants and the choice of warnings of `options`
+// (keep-going is always on; `options.tokens` fills Analysis::tokens).
+Analysis analyze(std::string_view text, const SessionOptions& options = {});
 
 // The digits that begin `number`, without their leading zeros ("0" stays; empty for none).
 std::string_view canonical_number(std::string_view number);

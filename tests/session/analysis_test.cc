@@ -1,4 +1,4 @@
-#include "engine/analysis.h"
+#include "session/analysis.h"
 
 #include <gtest/gtest.h>
 
@@ -41,7 +41,7 @@ TEST(Analysis, FindsLabelsAndJumpTargets) {
 TEST(Analysis, FindsDefinitionsAndTheirUses) {
   const Analysis analysis =
       analyze("X = MAX\nDEFINE Max = 10\nDEFINE max = 11\r\n10 PRINT max;\"MAX\" + Max\n",
-              {{{"Top", "5"}}, false});
+              {{"Top=5"}, true, false, false, false});
   ASSERT_EQ(analysis.definitions.size(), 2u);
   EXPECT_EQ(analysis.definitions[0].name, "TOP");
   EXPECT_EQ(analysis.definitions[0].place.line, 0);
@@ -76,7 +76,8 @@ TEST(Analysis, MapsTheOutputToItsLines) {
 }
 
 TEST(Analysis, KeepsTokensWhenAsked) {
-  const Analysis analysis = analyze("10 DEFINE A=1\n20 PRINT\"X\";A ' c\n", {{}, true});
+  const Analysis analysis =
+      analyze("10 DEFINE A=1\n20 PRINT\"X\";A ' c\n", {{}, true, false, false, true});
   std::string roles;
   for (const TokenEvent& t : analysis.tokens)
     roles += std::to_string(static_cast<int>(t.role)) + ":" + std::to_string(t.column) + "+" +

@@ -1,0 +1,229 @@
+#include "session/session.h"
+
+#include <algorithm>
+
+#include "engine/define_directive.h"
+#include "engine/diagnostic_text.h"
+
+namespace vorpex {
+
+std::string ConstantCheck::add(const std::string& define) {
+  const DefineResult result = check_.add(parse_definition(define));
+  if (result == DefineResult::Defined) return {};
+  return "cannot define " + quoted(define) + ": " + std::string(define_refusal(result));
+}
+
+std::string refuse_constants(std::span<const std::string> defines) {
+  ConstantCheck check;
+  for (const std::string& define : defines) {
+    if (std::string refusal = check.add(define); !refusal.empty()) return refusal;
+  }
+  return {};
+}
+
+Diagnostic KeptDiagnostic::view() const {
+  Diagnostic d;
+  d.kind = kind;
+  d.line = line;
+  d.column = column;
+  d.end_column = end_column;
+  d.found_kind = found_kind;
+  d.found = found;
+  d.other_line = other_line;
+  d.other = other;
+  d.note = note;
+  d.related_column = related_column;
+  return d;
+}
+
+void DiagnosticFilter::report(const Diagnostic& d) {
+  if (every_ != nullptr) every_->report(d);
+  if (d.note) {
+    // A note goes with the diagnostic before it, shown or not.
+    if (shown_ && next_ != nullptr) next_->report(d);
+    return;
+  }
+  const bool error = is_error(d.kind);
+  shown_ = error || warnings_;
+  if (!shown_) return;
+  (error ? errors_ : warning_count_) += 1;
+  if (next_ != nullptr) next_->report(d);
+}
+
+Session::Session(const SessionOptions& options, ByteSink& output, DiagnosticObserver* diagnostics,
+                 LineMapRows* map, TokenObserver* tokens, std::size_t output_buffer_size)
+    : refusal_(refuse_constants(options.defines)),
+      filter_(diagnostics, options.warnings),
+      processor_(map != nullptr ? static_cast<ByteSink&>(line_map_.emplace(output, *map)) : output,
+                 output_buffer_size) {
+  if (!refusal_.empty()) return;
+  for (const std::string& text : options.defines) {
+    const ParsedDefinition definition = parse_definition(text);
+    processor_.define_constant(definition.name, definition.value);
+  }
+  processor_.set_diagnostics(&filter_);
+  processor_.set_keep_going(options.keep_going);
+  if (line_map_) processor_.set_line_observer(&*line_map_);
+  if (tokens != nullptr) processor_.set_token_observer(tokens);
+}
+
+ProcessResult Session::run(LineSource& input) {
+  if (!refusal_.empty()) return {};
+  return processor_.process_input(input);
+}
+
+SourceLines::SourceLines(std::string_view source)
+    : source_(source.substr(0, source.find('\x1a'))) {}
+
+bool SourceLines::next_line(std::span<char>& line) {
+  if (done_) return false;
+  std::size_t end = source_.find('\n', next_);
+  if (end == std::string_view::npos) {
+    done_ = true;
+    if (next_ == source_.size()) return false;  // the source ended with its line break
+    end = source_.size();
+  }
+  const std::string_view raw = source_.substr(next_, end - next_);
+  start_ = next_;
+  starts_.push_back(start_);
+  next_ = end + 1;
+  buffer_.clear();
+  removed_.clear();
+  // Copied a run between CR bytes at a time; most lines hold none, or one at their end.
+  std::size_t from = 0;
+  for (std::size_t cr = raw.find('\r'); cr != std::string_view::npos; cr = raw.find('\r', from)) {
+    buffer_.append(raw.substr(from, cr - from));
+    removed_.push_back(buffer_.size());
+    from = cr + 1;
+  }
+  buffer_.append(raw.substr(from));
+  const std::size_t size = buffer_.size();
+  buffer_.resize(size + 1 + kLinePadding, '\0');
+  line = {buffer_.data(), size};
+  return true;
+}
+
+std::size_t SourceLines::original_column(std::size_t column) const {
+  // Each CR removed before the byte at `column` shifts it.
+  const auto shift = std::lower_bound(removed_.begin(), removed_.end(), column) - removed_.begin();
+  return column + static_cast<std::size_t>(shift);
+}
+
+std::size_t SourceLines::offset(std::size_t column) const {
+  return start_ + original_column(std::max<std::size_t>(column, 1)) - 1;
+}
+
+std::size_t SourceLines::end_offset(std::size_t column) const {
+  return column <= 1 ? start_ : offset(column - 1) + 1;
+}
+
+std::size_t SourceLines::offset(std::int64_t line, std::size_t column) const {
+  if (line < 1 || line > lines_read()) return start_;
+  if (line == lines_read()) return offset(column);
+  std::size_t at = starts_[static_cast<std::size_t>(line) - 1];
+  for (std::size_t seen = 1; at < source_.size(); ++at) {
+    if (source_[at] == '\r') continue;
+    if (seen++ == column) break;
+  }
+  return at;
+}
+
+void SourcePlaces::report(const Diagnostic& d) {
+  if (diagnostics_ == nullptr) return;
+  KeptDiagnostic& kept = diagnostics_->emplace_back();
+  kept.kind = d.kind;
+  kept.line = d.line;
+  kept.column = d.column;
+  kept.end_column = std::max(d.end_column, d.column);
+  kept.found_kind = d.found_kind;
+  kept.found.assign(d.found);
+  kept.other_line = d.other_line;
+  kept.other.assign(d.other);
+  kept.note = d.note;
+  kept.related_column = d.related_column;
+  // A note may be about an earlier line (the apostrophe that joined the next line).
+  if (d.line != lines_.lines_read()) {
+    kept.offset = lines_.offset(d.line, kept.column);
+    kept.end_offset = kept.offset + (kept.end_column - kept.column);
+    kept.related_offset = d.related_column != 0 ? lines_.offset(d.line, d.related_column) : 0;
+    return;
+  }
+  kept.offset = lines_.offset(kept.column);
+  kept.end_offset = std::max(kept.offset, lines_.end_offset(kept.end_column));
+  kept.related_offset = d.related_column != 0 ? lines_.offset(d.related_column) : 0;
+}
+
+void SourcePlaces::token(const TokenEvent& raw) {
+  if (tokens_ == nullptr) return;
+  TokenEvent event = raw;
+  event.offset = lines_.offset(raw.column);
+  const std::size_t end = std::max(event.offset, lines_.end_offset(raw.column + raw.length));
+  event.column = lines_.original_column(raw.column);
+  event.length = end - event.offset;
+  tokens_->token(event);
+}
+
+void MapRecorder::output_line(std::int64_t, std::int64_t input_line) {
+  rows_.push_back({input_line, input_line});
+}
+
+void MapRecorder::output_line_end(std::int64_t input_line) {
+  if (!rows_.empty()) rows_.back().last = input_line;
+}
+
+void MapRecorder::input_line(std::int64_t input_line, std::uint64_t output_size) {
+  if (line_starts_ == nullptr) return;
+  // Lines after a stop write nothing, and are not told of: they start where the output ends.
+  line_starts_->resize(static_cast<std::size_t>(input_line), output_size);
+  (*line_starts_)[static_cast<std::size_t>(input_line) - 1] = output_size;
+}
+
+namespace {
+
+class StringSink : public ByteSink {
+ public:
+  explicit StringSink(std::string& out) : out_(out) {}
+  bool write(std::string_view bytes) override {
+    out_.append(bytes);
+    return true;
+  }
+
+ private:
+  std::string& out_;
+};
+
+class TokenList : public TokenObserver {
+ public:
+  explicit TokenList(std::vector<TokenEvent>& tokens) : tokens_(tokens) {}
+  void token(const TokenEvent& event) override { tokens_.push_back(event); }
+
+ private:
+  std::vector<TokenEvent>& tokens_;
+};
+
+}  // namespace
+
+SessionResult convert(std::string_view source, const SessionOptions& options) {
+  SessionResult result;
+  StringSink output(result.output);
+  SourceLines lines(source);
+  TokenList tokens(result.tokens);
+  SourcePlaces places(lines, &result.diagnostics, options.tokens ? &tokens : nullptr);
+  MapRecorder map(result.map, nullptr);
+  Session session(options, output, &places, options.line_map ? &map : nullptr,
+                  options.tokens ? &places : nullptr);
+  if (!session.refusal().empty()) {
+    result.refusal = session.refusal();
+    result.status = 1;
+    return result;
+  }
+  const ProcessResult run = session.run(lines);
+  result.outcome = run.outcome;
+  result.status = run.outcome == Outcome::Done ? 0 : 1;
+  result.errors = session.errors();
+  result.warnings = session.warnings();
+  result.lines = run.line_number;
+  return result;
+}
+
+}  // namespace vorpex

@@ -1,0 +1,213 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/byte_sink.h"
+#include "engine/define_directive.h"
+#include "engine/diagnostic.h"
+#include "engine/line_processor.h"
+#include "engine/line_source.h"
+#include "engine/token_observer.h"
+#include "session/line_map.h"
+
+// A session is the one way into the engine for every front end: the command line streams a file
+// through it, the language server and the web page hand it a whole buffer. It checks the constants
+// given outside the source, chooses which diagnostics are shown, builds the line map, and gathers
+// the tokens.
+
+namespace vorpex {
+
+struct SessionOptions {
+  std::vector<std::string> defines;  // NAME=VALUE each, defined before the source, in this order
+  bool warnings = true;              // false: warnings, and their notes, are left out
+  bool keep_going = false;  // read past a character that stops the conversion for its problems
+  bool line_map = false;    // (buffers) make the line map
+  bool tokens = false;      // (buffers) keep every token
+};
+
+// Why a constant given outside the source cannot be defined, as every front end says it:
+// "cannot define 'TEXT': REASON"; empty when all of them can. Each is checked as a DEFINE line
+// would take it, before any is defined: a name may come once.
+std::string refuse_constants(std::span<const std::string> defines);
+
+// The same check, one constant at a time, for a front end that goes on with the others.
+class ConstantCheck {
+ public:
+  // Empty when `define` can be defined after those accepted before it; else why not.
+  std::string add(const std::string& define);
+
+ private:
+  DefinitionCheck check_;
+};
+
+// A diagnostic kept past the run, with its place in the source's bytes where the session read a
+// buffer.
+struct KeptDiagnostic {
+  DiagnosticKind kind = DiagnosticKind::UnknownCharacter;
+  std::int64_t line = 0;       // the input line, as the converter counts them (LF ends a line)
+  std::size_t column = 0;      // 1-based byte column on that line, CR bytes not counted
+  std::size_t end_column = 0;  // one past the last byte of what it is about
+  TokenKind found_kind = TokenKind::None;
+  std::string found;
+  std::int64_t other_line = 0;
+  std::string other;
+  bool note = false;  // an after-effect of the diagnostic before it
+  std::size_t related_column = 0;
+  // Buffers only: byte offsets in the source as given (CR bytes included) of the column, the end
+  // column and the related column.
+  std::size_t offset = 0;
+  std::size_t end_offset = 0;
+  std::size_t related_offset = 0;
+
+  bool is_error() const { return vorpex::is_error(kind); }
+  // The engine's form of it, valid while this one lives: for the front end's wording.
+  Diagnostic view() const;
+};
+
+// Passes on the diagnostics a user asked for: every error, the warnings when wanted, and each
+// note with the diagnostic before it, shown or not. Counts what it passes on.
+class DiagnosticFilter : public DiagnosticObserver {
+ public:
+  DiagnosticFilter(DiagnosticObserver* next, bool warnings) : next_(next), warnings_(warnings) {}
+  void report(const Diagnostic& diagnostic) override;
+  // `every` is told of every diagnostic first, chosen or not; null for none.
+  void set_every(DiagnosticObserver* every) { every_ = every; }
+  std::size_t errors() const { return errors_; }
+  std::size_t warnings() const { return warning_count_; }
+
+ private:
+  DiagnosticObserver* next_;
+  DiagnosticObserver* every_ = nullptr;
+  bool warnings_;
+  bool shown_ = false;  // the last diagnostic that was not a note was passed on
+  std::size_t errors_ = 0;
+  std::size_t warning_count_ = 0;
+};
+
+// A conversion of one input, streamed: the output goes to `output` as it is made, diagnostics to
+// `diagnostics` (as DiagnosticFilter chooses them), the map's rows to `map`, tokens to `tokens`;
+// each may be null but the output.
+class Session {
+ public:
+  Session(const SessionOptions& options, ByteSink& output, DiagnosticObserver* diagnostics,
+          LineMapRows* map = nullptr, TokenObserver* tokens = nullptr,
+          std::size_t output_buffer_size = OutputBuffer::kDefaultCapacity);
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Non-empty when a constant of the options was refused (refuse_constants): nothing is
+  // converted then, and a run does nothing.
+  const std::string& refusal() const { return refusal_; }
+
+  // `every` is told of every diagnostic, shown or not (the console's own warnings); null for none.
+  void watch_every_diagnostic(DiagnosticObserver* every) { filter_.set_every(every); }
+
+  // Converts the whole input. Once the outcome is not Done, the status is 1.
+  ProcessResult run(LineSource& input);
+
+  std::size_t errors() const { return filter_.errors(); }
+  std::size_t warnings() const { return filter_.warnings(); }
+  // The constants: those of the options, and those that the source defined so far.
+  const SymbolTable& symbols() { return processor_.symbols(); }
+  // For tests and tools: every line through the token loop, or the fast path too (the default).
+  void set_fast_path(bool on) { processor_.set_fast_path(on); }
+
+ private:
+  std::string refusal_;
+  DiagnosticFilter filter_;
+  std::optional<LineMap> line_map_;
+  LineProcessor processor_;
+};
+
+// The lines of a source held whole, split as the converter reads a file (lines end at LF, every CR
+// is dropped, the byte 0x1A ends the input), each copied into a padded buffer of its own; tells
+// where each byte of the current line stood in the source, CR bytes included.
+class SourceLines : public LineSource {
+ public:
+  explicit SourceLines(std::string_view source);
+  bool next_line(std::span<char>& line) override;
+  std::size_t readable_padding() const override { return kLinePadding; }
+
+  // The source offset of the byte at 1-based `column` of the current line.
+  std::size_t offset(std::size_t column) const;
+  // The source offset just past the byte before 1-based `column`: where a range that ends before
+  // `column` ends (not past a CR that follows its last byte).
+  std::size_t end_offset(std::size_t column) const;
+  // The source offset of 1-based `column` of the earlier line `line` (from 1).
+  std::size_t offset(std::int64_t line, std::size_t column) const;
+  std::int64_t lines_read() const { return static_cast<std::int64_t>(starts_.size()); }
+  // The 1-based column of the current line, in the line as it is (CR bytes counted).
+  std::size_t original_column(std::size_t column) const;
+  std::string_view source() const { return source_; }
+
+ private:
+  std::string_view source_;
+  std::size_t next_ = 0;
+  std::size_t start_ = 0;
+  bool done_ = false;
+  std::string buffer_;
+  std::vector<std::size_t> removed_;  // the columns (from 0, without CRs) before which a CR stood
+  std::vector<std::size_t> starts_;   // where each line read so far starts
+};
+
+// Makes diagnostics and tokens from the engine speak of places in the source as it is: original
+// columns and byte offsets.
+class SourcePlaces : public DiagnosticObserver, public TokenObserver {
+ public:
+  SourcePlaces(const SourceLines& lines, std::vector<KeptDiagnostic>* diagnostics,
+               TokenObserver* tokens)
+      : lines_(lines), diagnostics_(diagnostics), tokens_(tokens) {}
+  void report(const Diagnostic& diagnostic) override;
+  void token(const TokenEvent& event) override;
+
+ private:
+  const SourceLines& lines_;
+  std::vector<KeptDiagnostic>* diagnostics_;
+  TokenObserver* tokens_;
+};
+
+// One output line of the map: the input lines from `first` to `last` made it.
+struct MapRow {
+  std::int64_t first = 0;
+  std::int64_t last = 0;
+};
+
+// Keeps the map of a buffer's conversion.
+class MapRecorder : public LineMapRows {
+ public:
+  explicit MapRecorder(std::vector<MapRow>& rows, std::vector<std::uint64_t>* line_starts)
+      : rows_(rows), line_starts_(line_starts) {}
+  void output_line(std::int64_t output_line, std::int64_t input_line) override;
+  void output_line_end(std::int64_t input_line) override;
+  void input_line(std::int64_t input_line, std::uint64_t output_size) override;
+
+ private:
+  std::vector<MapRow>& rows_;
+  std::vector<std::uint64_t>* line_starts_;
+};
+
+// Everything that a conversion of a buffer gives.
+struct SessionResult {
+  int status = 0;  // as vorpex exits: 0 when the whole input was converted, 1 otherwise
+  Outcome outcome = Outcome::Done;
+  std::string refusal;  // why a constant was refused: nothing was converted then
+  std::string output;
+  std::vector<KeptDiagnostic> diagnostics;  // as shown: each note after its diagnostic
+  std::size_t errors = 0;
+  std::size_t warnings = 0;
+  std::vector<MapRow> map;         // with options.line_map: one row per output line
+  std::vector<TokenEvent> tokens;  // with options.tokens: columns as in the source
+  std::int64_t lines = 0;          // the input lines read
+};
+
+// Converts `source`, the bytes of a whole file.
+SessionResult convert(std::string_view source, const SessionOptions& options);
+
+}  // namespace vorpex

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace vorpex {
+
+// How an editor counts the characters of a line: bytes of UTF-8, or UTF-16 code units.
+enum class Encoding { Utf8, Utf16 };
+
+// A place as editors give it: a line and a character, both from 0.
+struct TextPosition {
+  std::int64_t line = 0;
+  std::int64_t character = 0;
+  bool operator==(const TextPosition&) const = default;
+};
+
+struct TextRange {
+  TextPosition start;
+  TextPosition end;
+  bool operator==(const TextRange&) const = default;
+};
+
+// The lines of a text as an editor sees them, which is not how the conversion reads it: a line
+// ends at LF, at CR LF, or at a CR alone. Characters are read as utf8::next_character reads them,
+// so a byte that is not UTF-8 counts as the editor shows it. The index holds a view of the text:
+// the text must outlive it and stay unchanged.
+class LineIndex {
+ public:
+  LineIndex() : LineIndex(std::string_view()) {}
+  explicit LineIndex(std::string_view text);
+
+  std::string_view text() const { return text_; }
+  std::size_t line_count() const { return starts_.size(); }
+  // Where line `line` (from 0) starts; the text's size past the last line.
+  std::size_t line_start(std::size_t line) const;
+  // Line `line` without its line end; empty past the last line.
+  std::string_view line_text(std::size_t line) const;
+  // The line (from 0) that holds byte `offset`; the line end's bytes belong to their line.
+  std::size_t line_of(std::size_t offset) const;
+
+  // The position of byte `offset` (clamped to the text). An offset inside a character, or inside
+  // a line end, stands for the start of that character or the end of the line.
+  TextPosition position(std::size_t offset, Encoding encoding) const;
+  // The range of the bytes [from, to), kept on the line where it starts: it never ends before it
+  // starts nor runs past that line's end, and never splits a character.
+  TextRange range(std::size_t from, std::size_t to, Encoding encoding) const;
+  // The byte offset of `position`; a character past the line's end stands for the end, and one
+  // inside a character for its start. Empty for a negative number or a line past the last.
+  std::optional<std::size_t> offset(TextPosition position, Encoding encoding) const;
+
+  // The bytes the index holds.
+  std::size_t memory() const { return starts_.capacity() * sizeof(starts_[0]); }
+
+ private:
+  std::string_view text_;
+  std::vector<std::size_t> starts_;
+};
+
+// UTF-16 offsets from the start of a text, for editors that address the whole text that way.
+// Asked in rising order, all the answers together cost one pass over the text.
+class Utf16Offsets {
+ public:
+  explicit Utf16Offsets(std::string_view text) : text_(text) {}
+  // The UTF-16 units before byte `offset` (clamped; inside a character: its start).
+  std::int64_t at(std::size_t offset);
+
+ private:
+  std::string_view text_;
+  std::size_t bytes_ = 0;
+  std::int64_t units_ = 0;
+};
+
+// How many characters `bytes` counts in `encoding`.
+std::int64_t count_characters(std::string_view bytes, Encoding encoding);
+
+}  // namespace vorpex

@@ -1,0 +1,79 @@
+#include "session/session.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace vorpex {
+namespace {
+
+TEST(Session, RefusesConstantsAsTheCommandLineDoes) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
+      {{"A=1", " b = x "}, ""},
+      {{"LEDS=7", "LEDS=8"}, "cannot define 'LEDS=8': the name is already defined"},
+      {{"leds=7", "LEDS=8"}, "cannot define 'LEDS=8': the name is already defined"},
+      {{"A B=1"}, "cannot define 'A B=1': the name must be one word"},
+      {{"X=1 2"}, "cannot define 'X=1 2': the value must be one name or one number"},
+      {{"__proto__=3"}, "cannot define '__proto__=3': the name must be one word"},
+      {{"MAX"}, "cannot define 'MAX': expected NAME=VALUE"},
+  };
+  for (const auto& [defines, refusal] : rows) {
+    EXPECT_EQ(refuse_constants(defines), refusal);
+    SessionOptions options;
+    options.defines = defines;
+    const SessionResult result = convert("PRINT A\n", options);
+    EXPECT_EQ(result.refusal, refusal);
+    EXPECT_EQ(result.status, refusal.empty() ? 0 : 1);
+    EXPECT_EQ(result.output, refusal.empty() ? "PRINT 1\r\n" : "");
+  }
+}
+
+// The diagnostics of a buffer: which are shown, and where each stands in the source as given.
+TEST(Session, ShowsDiagnosticsWithTheirPlacesInTheSource) {
+  struct Row {
+    std::string source;
+    bool warnings;
+    // code@offset-end_offset for each, "note:" before a note
+    std::vector<std::string> expected;
+  };
+  const std::vector<Row> rows = {
+      {"10 PRINT \xE2\x82\xAC\n", true, {"unknown-character@9-12"}},
+      // CR bytes count in the offsets, though the converter drops them.
+      {"A\r\r=\"x\r\nB :\r\n", true, {"unclosed-string@4-6", "unknown-character@10-11"}},
+      {"100 PRINT\"DO (YES--1)\"\n", true, {"quote-in-word@9-12", "note:unclosed-string@21-22"}},
+      // Without warnings, a warning's notes go with it.
+      {"100 PRINT\"DO (YES--1)\"\nX :\n", false, {"unknown-character@25-26"}},
+      // A note about an earlier line: the apostrophe that joined the next line.
+      {"61 PRINT\", I DON'T\"\r\n65 GOTO 10\n",
+       true,
+       {"quote-in-word@8-9", "number-joined@21-23", "note:number-joined@16-17"}},
+  };
+  for (const Row& row : rows) {
+    SessionOptions options;
+    options.warnings = row.warnings;
+    options.keep_going = true;
+    const SessionResult result = convert(row.source, options);
+    std::vector<std::string> got;
+    for (const KeptDiagnostic& d : result.diagnostics) {
+      got.push_back((d.note ? "note:" : "") + std::string(diagnostic_code(d.kind)) + "@" +
+                    std::to_string(d.offset) + "-" + std::to_string(d.end_offset));
+    }
+    EXPECT_EQ(got, row.expected) << row.source;
+  }
+}
+
+TEST(Session, MapsOutputLinesToTheirInputLines) {
+  SessionOptions options;
+  options.line_map = true;
+  const SessionResult result = convert("REM x\n10\n  PRINT 1\n\n20 END\n", options);
+  EXPECT_EQ(result.output, "10 PRINT 1\r\n20 END\r\n");
+  ASSERT_EQ(result.map.size(), 2u);
+  EXPECT_EQ(result.map[0].first, 2);
+  EXPECT_EQ(result.map[0].last, 3);
+  EXPECT_EQ(result.map[1].first, 5);
+  EXPECT_EQ(result.map[1].last, 5);
+}
+
+}  // namespace
+}  // namespace vorpex

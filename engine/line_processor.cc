@@ -167,15 +167,15 @@ bool LineProcessor::unknown_character(Tokenizer& tokenizer, const LineState& lin
   const std::size_t length = character_length(byte);
   if (tokens_ != nullptr) observe(tokenizer, line, TokenRole::Unknown);
   reports_.unknown_character(byte, length, stopped_line_);
-  if (stopped_line_ == 0 || !keep_going_) {
-    stop_message_start_ = output_.total();
+  if (!keep_going_) {
     write_line_message(output_, "UNKNOWN ERROR! LINE: ", line.line_number);
-    if (!keep_going_) return false;
-    // The conversion ends here; the analysis goes on as a conversion of the source with this
-    // character a blank would, into output that is never handed on.
+    return false;
+  }
+  if (stopped_line_ == 0) {
+    // The conversion ends here, with its message; the analysis goes on as a conversion of the
+    // source with this character a blank would, into output that is never handed on.
     stopped_line_ = line.line_number;
-    stop_output_end_ = output_.total();
-    output_.discard();
+    output_.discard(line_message("UNKNOWN ERROR! LINE: ", line.line_number));
   }
   tokenizer.skip_bytes(length);
   return true;
@@ -219,16 +219,7 @@ void LineProcessor::settle_quote(std::span<char> text, const LineState& line) {
   // comparison could define a name.
   const char* const quote = reports_.held.front().column - 1 + reports_.line_start;
   bool whole = false;
-  std::string_view own = output_.since(line_output_start_, whole);
-  // On the line where keep-going passed the stop, the line's output is read as a conversion of
-  // the line with the stopping character a blank writes it: without the stop's message.
-  if (whole && stopped_line_ == line.line_number) {
-    const auto message = static_cast<std::size_t>(stop_message_start_ - line_output_start_);
-    const auto after = static_cast<std::size_t>(stop_output_end_ - line_output_start_);
-    own_without_stop_.assign(own.substr(0, message));
-    own_without_stop_.append(own.substr(after));
-    own = own_without_stop_;
-  }
+  const std::string_view own = output_.since(line_output_start_, whole);
   const std::string_view line_text(text.data(), text.size());
   const auto is_define = [](char a, char b) { return char_class::to_upper(a) == b; };
   const bool has_define = std::search(line_text.begin(), line_text.end(), kDefineWord.begin(),
@@ -261,9 +252,7 @@ void LineProcessor::settle_quote(std::span<char> text, const LineState& line) {
     const std::string_view other = output_.since(own_end, ignored);
     // The buffer may have moved with the other line's output.
     const std::string_view own_again =
-        stopped_line_ == line.line_number
-            ? std::string_view(own_without_stop_)
-            : output_.since(line_output_start_, ignored).substr(0, own.size());
+        output_.since(line_output_start_, ignored).substr(0, own.size());
     // The other output holds one byte more: the blank, wherever it stands among blanks.
     if (other.size() == own_again.size() + 1) {
       const auto [mismatch, unused] =

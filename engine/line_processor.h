@@ -102,9 +102,6 @@ class LineProcessor {
   bool fast_path_ = true;
   bool keep_going_ = false;
   std::int64_t stopped_line_ = 0;  // where keep-going passed a character that begins no token
-  std::uint64_t stop_message_start_ = 0;  // the output's size before that line's message
-  std::uint64_t stop_output_end_ = 0;     // and after it
-  std::string own_without_stop_;  // that line's output without the message, when it is judged
   TokenObserver* tokens_ = nullptr;
   std::string alternative_;  // the line with a blank before its quote, kept for its capacity
 };

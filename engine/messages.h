@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "engine/output_buffer.h"
@@ -14,6 +15,15 @@ inline void write_line_message(OutputBuffer& out, std::string_view text, std::in
   out.put(text);
   out.put(Decimal(line_number).view());
   out.put("\r\n");
+}
+
+// The same message as text, for the last words of a run that reads on past its stop.
+inline std::string line_message(std::string_view text, std::int64_t line_number) {
+  std::string message = "\r\n";
+  message += text;
+  message += Decimal(line_number).view();
+  message += "\r\n";
+  return message;
 }
 
 }  // namespace vorpex

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "engine/byte_sink.h"
@@ -68,7 +69,11 @@ class OutputBuffer {
       end = begin + (discard_from_ > flushed_ ? discard_from_ - flushed_ : 0);
     flushed_ += static_cast<std::uint64_t>(pos_ - begin);
     if (pos_ != begin) last_flushed_ = pos_[-1];
-    const bool ok = sink_.write({begin, static_cast<std::size_t>(end - begin)});
+    bool ok = sink_.write({begin, static_cast<std::size_t>(end - begin)});
+    if (!last_words_.empty()) [[unlikely]] {
+      ok = sink_.write(last_words_);
+      last_words_.clear();
+    }
     pos_ = begin;
     return ok;
   }
@@ -94,10 +99,12 @@ class OutputBuffer {
   }
   // Takes back the bytes put since `total`, which are all in the buffer.
   void take_back(std::uint64_t total) { pos_ = data_.get() + (total - flushed_); }
-  // The bytes put from now on are dropped instead of handed to the sink; those before still go.
-  void discard() {
+  // The bytes put from now on are dropped instead of handed to the sink; those before still go,
+  // and `last_words` after them.
+  void discard(std::string_view last_words) {
     discard_ = true;
     discard_from_ = total();
+    last_words_.assign(last_words);
   }
 
   // True when the output so far is empty or ends with a line break.
@@ -137,6 +144,7 @@ class OutputBuffer {
   bool keep_ = false;
   bool discard_ = false;
   std::uint64_t discard_from_ = 0;
+  std::string last_words_;    // handed on once the bytes before the discarded ones are
   char last_flushed_ = '\n';  // the last byte handed on, or a line break before the first
 };
 

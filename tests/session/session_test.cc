@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
+
+#include "engine/diagnostic_text.h"
 
 namespace vorpex {
 namespace {
@@ -73,6 +76,95 @@ TEST(Session, MapsOutputLinesToTheirInputLines) {
   EXPECT_EQ(result.map[0].last, 3);
   EXPECT_EQ(result.map[1].first, 5);
   EXPECT_EQ(result.map[1].last, 5);
+}
+
+}  // namespace
+}  // namespace vorpex
+
+namespace vorpex {
+namespace {
+
+std::vector<std::string> described(const std::vector<KeptDiagnostic>& list) {
+  std::vector<std::string> out;
+  for (const KeptDiagnostic& d : list) {
+    std::string text = std::to_string(d.line) + ":" + std::to_string(d.column) + " ";
+    describe(text, d.view());
+    out.push_back((d.note ? "note " : "") + text);
+  }
+  return out;
+}
+
+// Keep-going past a stop reports what runs with each stopping character made blanks report: the
+// last such run's diagnostics, with each stop's error (and its note) where it stands.
+TEST(Session, KeepGoingIsARerunWithTheStopsMadeBlanks) {
+  const std::vector<std::string> pieces = {
+      "PRINT",
+      "X",
+      "=",
+      "1",
+      ":",
+      "?",
+      "\xE2\x82\xAC",
+      "\xC3\xA9",
+      "\"s\"",
+      "\"open",
+      "A\"B",
+      "PRINT\"DO (YES)\"",
+      "' c",
+      "REM r",
+      "GOTO 10",
+      ",",
+      "DEFINE Q = 2",
+      "Q",
+  };
+  std::uint32_t seed = 12345;
+  const auto random = [&](std::uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % n;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    std::string source;
+    for (std::uint32_t line = random(8) + 1; line > 0; --line) {
+      if (random(3) == 0) source += std::to_string(10 * (random(9) + 1)) + " ";
+      for (std::uint32_t n = random(6); n > 0; --n)
+        source +=
+            pieces[random(static_cast<std::uint32_t>(pieces.size()))] + (random(3) ? " " : "");
+      source += random(4) ? "\n" : "\r\n";
+    }
+    SessionOptions options;
+    options.keep_going = true;
+    const SessionResult going = convert(source, options);
+
+    options.keep_going = false;
+    std::string rerun = source;
+    std::vector<std::string> stops;
+    SessionResult last;
+    for (;;) {
+      last = convert(rerun, options);
+      if (last.status == 0) break;
+      const KeptDiagnostic& stop = *std::find_if(
+          last.diagnostics.begin(), last.diagnostics.end(),
+          [](const KeptDiagnostic& d) { return d.kind == DiagnosticKind::UnknownCharacter; });
+      stops.push_back(std::to_string(stop.line) + ":" + std::to_string(stop.column));
+      rerun.replace(stop.offset, stop.end_offset - stop.offset, stop.end_offset - stop.offset, ' ');
+    }
+    // The stops, and the rest without them and their notes.
+    std::vector<std::string> going_stops;
+    std::vector<KeptDiagnostic> rest;
+    bool in_stop = false;
+    for (const KeptDiagnostic& d : going.diagnostics) {
+      if (d.kind == DiagnosticKind::UnknownCharacter) {
+        going_stops.push_back(std::to_string(d.line) + ":" + std::to_string(d.column));
+        in_stop = true;
+        continue;
+      }
+      if (in_stop && d.note && d.kind == DiagnosticKind::QuoteInWord) continue;
+      in_stop = false;
+      rest.push_back(d);
+    }
+    ASSERT_EQ(going_stops, stops) << source;
+    ASSERT_EQ(described(rest), described(last.diagnostics)) << source;
+  }
 }
 
 }  // namespace

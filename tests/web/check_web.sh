@@ -23,7 +23,7 @@ case $mode in
     ;;
   compare)
     [ -f "$site/vorpex.js" ] || skip "the site was not built (see the web.build test)"
-    node "$source_dir/tests/web/compare.mjs" "$site" "$4" "$5" "$work/compare"
+    node "$source_dir/tests/web/compare.mjs" "$site" "$4" "$5" "$6" "$work/compare"
     ;;
   browser)
     [ -f "$site/index.html" ] || skip "the site was not built (see the web.build test)"

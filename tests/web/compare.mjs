@@ -1,14 +1,18 @@
-// The WebAssembly module against the native binary: node compare.mjs SITE_DIR VORPEX VORPEX_GEN
-// WORK_DIR. The shipped examples, sources from the benchmark's generator and a few hundred random
-// sources full of faults, each converted by both under a rotation of options: the same output
-// bytes, status, diagnostics (rendered as the command line writes them) and line map.
+// The three front ends against each other: node compare.mjs SITE_DIR VORPEX VORPEX_GEN
+// SESSION_FRONT WORK_DIR. The shipped examples, sources from the benchmark's generator and a few
+// hundred random sources full of faults (UTF-8, bytes that are not UTF-8, every form of line end),
+// each converted by the native binary (`-k --map`), by the session as the language server uses it
+// (vorpex_session_front) and by the WebAssembly module, under a rotation of options: the same
+// output bytes, status, diagnostics (rendered as the command line writes them) and line map, and
+// every diagnostic's range valid in UTF-8 and UTF-16 (never ending before it starts, running past
+// its line, or splitting a character).
 import { execFileSync, spawnSync } from "node:child_process";
 import { mkdirSync, readdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { createRequire } from "node:module";
 import { dirname, join, resolve } from "node:path";
 import { fileURLToPath } from "node:url";
 
-const [site, native, generator, work] = process.argv.slice(2).map((path) => resolve(path));
+const [site, native, generator, sessionFront, work] = process.argv.slice(2).map((path) => resolve(path));
 const vorpex = createRequire(import.meta.url)(join(site, "vorpex.js"));
 await vorpex.ready;
 rmSync(work, { recursive: true, force: true });
@@ -25,8 +29,12 @@ const pieces = [
   "PRINT", "print", "Goto", "FOR", "I", "=", "1", "TO", "10", "NEXT", "x1", "A$", ":", ";", ",",
   "(", ")", "+", "-", "*", "/", "<>", "3.25", ".5", "1E3", '"Led: "', '"open', '"a""b"', "' note",
   "REM remark", "rem", "LEDS", "pause", "DEFINE Z = 3", "A\"B", "9\"", "?", "`", "{", "~", "|", "\\", "@", "#", "&",
-  "é", "\u00ff", "\u4e2d", "\t", " ", "  ", "\x00", "\x01", "\x7f", "\r", "\x1a",
+  "é", "\u00ff", "\u4e2d", "\u20ac", "\u{1f600}", "\t", " ", "  ", "\x00", "\x01", "\x7f", "\r",
+  "\r\n", "\x1a",
 ];
+// Bytes that are not UTF-8: a lone continuation byte, a cut sequence, an overlong form, a
+// surrogate, a byte that begins none.
+const notUtf8 = [[0x80], [0xc3], [0xe2, 0x82], [0xe0, 0x80], [0xed, 0xa0, 0x80], [0xff], [0xf4, 0x90]];
 const lineStarts = ["", "", "10", "20 ", "  30", "100", "DEFINE LEDS = 5", "define pause = 100",
   "DEFINE X", "DEFINE X =", "DEFINE X = \"s\"", "DEFINE LEDS = 7", "DEFINE Y = Z", "DEFINE 5 = 6"];
 function randomSource() {
@@ -38,15 +46,19 @@ function randomSource() {
     for (let t = 0; t < tokens; t++) line += (random(3) ? " " : "") + pick(pieces);
     lines.push(line);
   }
-  let text = lines.join(random(4) ? "\n" : "\r\n") + (random(3) ? "\n" : "");
-  return Buffer.from(text, "utf8");
+  const end = pick(["\n", "\n", "\r\n", "\r"]);
+  const text = lines.join(end) + (random(3) ? end : "");
+  const bytes = [...Buffer.from(text, "utf8")];
+  for (let n = random(4) ? 0 : 1 + random(3); n > 0; n--) bytes.splice(random(bytes.length + 1), 0, ...pick(notUtf8));
+  return Buffer.from(bytes);
 }
 const optionSets = [
   { args: ["-k"], options: {} },
   { args: ["-k", "-w"], options: { warnings: false } },
   { args: [], options: { keepGoing: false } },
-  { args: ["-k", "-D", "LEDS=9", "-D", "X=Y"], options: { defines: { LEDS: "9", X: "Y" } } },
-  { args: ["-k", "-D", "5X=1"], options: { defines: { "5X": "1" } } },
+  { args: ["-k", "-D", "LEDS=9", "-D", "X=Y"], options: { defines: ["LEDS=9", "X=Y"] } },
+  { args: ["-k", "-D", "5X=1"], options: { defines: ["5X=1"] } },
+  { args: ["-k", "-w", "-D", "leds=9", "-D", "LEDS=1"], options: { warnings: false, defines: ["leds=9", "LEDS=1"] } },
 ];
 
 const sources = [];
@@ -94,8 +106,25 @@ for (const [index, { name, bytes }] of sources.entries()) {
     stderr: lines.map((l) => `${l}\n`).join(""),
     map: result.map,
   };
+  const sessionOutput = join(work, "session.out");
+  const front = JSON.parse(execFileSync(sessionFront, [...set.args, inputPath, sessionOutput]).toString("utf8"));
+  const session = {
+    output: readFileSync(sessionOutput).toString("latin1"),
+    status: front.status,
+    stderr: front.stderr,
+    map: front.map,
+  };
   const differs = Object.keys(expected).filter((key) => JSON.stringify(expected[key]) !== JSON.stringify(actual[key]));
+  differs.push(...Object.keys(expected).filter((key) => JSON.stringify(expected[key]) !== JSON.stringify(session[key])).map((key) => `session ${key}`));
   if (result.output !== Buffer.from(result.outputBytes).toString("utf8")) differs.push("output string");
+  if (front.bad.length > 0) differs.push(`ranges ${JSON.stringify(front.bad)}`);
+  // The page's places: UTF-16 offsets in the source as a JavaScript string decodes it, never
+  // inside a character.
+  const text = new TextDecoder().decode(bytes);
+  const inside = (at) => at > 0 && at < text.length && text.charCodeAt(at) >= 0xdc00 && text.charCodeAt(at) <= 0xdfff;
+  for (const d of result.diagnostics.flatMap((d) => [d, ...d.notes])) {
+    if (!(d.from <= d.to && d.to <= text.length) || inside(d.from) || inside(d.to)) differs.push(`page range ${d.from}-${d.to}`);
+  }
   if (differs.length === 0) {
     passed++;
     continue;
@@ -104,8 +133,8 @@ for (const [index, { name, bytes }] of sources.entries()) {
   const kept = join(work, `failed-${name}`);
   writeFileSync(kept, bytes);
   console.error(`${name} (vorpex -q ${set.args.join(" ")}): ${differs.join(", ")} differ; the source is ${kept}`);
-  for (const key of differs.filter((k) => k in expected)) {
-    console.error(`  native: ${JSON.stringify(expected[key]).slice(0, 600)}\n  wasm:   ${JSON.stringify(actual[key]).slice(0, 600)}`);
+  for (const key of Object.keys(expected).filter((k) => differs.includes(k) || differs.includes(`session ${k}`))) {
+    console.error(`  native:  ${JSON.stringify(expected[key]).slice(0, 600)}\n  wasm:    ${JSON.stringify(actual[key]).slice(0, 600)}\n  session: ${JSON.stringify(session[key]).slice(0, 600)}`);
   }
 }
 console.log(`${passed} passed, ${failed} failed`);

@@ -42,10 +42,12 @@ class Diagnostics : public vorpex::DiagnosticObserver {
   void report(const vorpex::Diagnostic& d) override {
     require(d.line >= 1 && d.column >= 1, "a diagnostic has a line and a column");
     require(d.end_column >= d.column, "a diagnostic's extent ends no earlier than it begins");
-    require(d.line >= last_line_, "diagnostics come in input order");
-    require(!d.note || (d.line == last_line_ && d.related_column >= 1),
+    // A joined number's note may point back at the apostrophe of the line it joined.
+    const bool earlier = d.note && d.kind == vorpex::DiagnosticKind::NumberJoined;
+    require(d.line >= last_line_ || earlier, "diagnostics come in input order");
+    require(!d.note || ((d.line == last_line_ || earlier) && d.related_column >= 1),
             "a note follows a diagnostic of its line and names the place of its cause");
-    last_line_ = d.line;
+    if (!earlier) last_line_ = d.line;
     text += std::to_string(static_cast<int>(d.kind)) + (d.note ? " note " : " ") +
             std::to_string(d.line) + ":" + std::to_string(d.column) + "-" +
             std::to_string(d.end_column) + " " + std::string(d.found) + "\n";

@@ -206,6 +206,20 @@ TEST(Server, ReportsEveryProblemWithItsPlace) {
   EXPECT_NE(stop["relatedInformation"][0]["message"].get<std::string>().find("went into the word"),
             std::string::npos);
   EXPECT_EQ(stop["relatedInformation"][1]["location"]["range"]["start"]["character"], 12);
+  // Lines as the client counts them, and a character of several bytes as one, never split.
+  const std::vector<std::pair<std::string, Json>> places = {
+      {"10 PRINT A\r20 PRINT \x01\r", {{"start", {{"line", 1}, {"character", 9}}},
+                                        {"end", {{"line", 1}, {"character", 10}}}}},
+      {"10 PRINT \xE2\x82\xAC\n", {{"start", {{"line", 0}, {"character", 9}}},
+                                   {"end", {{"line", 0}, {"character", 12}}}}},
+  };
+  for (const auto& [text, range] : places) {
+    Session one;
+    one.open(text);
+    const Json found = one.diagnostics();
+    ASSERT_EQ(found.size(), 1u) << found;
+    EXPECT_EQ(found[0]["range"], range) << text;
+  }
   // With warnings off, only the error, and an error keeps its note.
   s.notify("workspace/didChangeConfiguration", {{"settings", {{"warnings", false}}}});
   EXPECT_EQ(s.diagnostics().size(), 1u);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -57,15 +58,16 @@ class DiagnosticPrinter : public DiagnosticObserver {
 
   void report(const Diagnostic& diagnostic) override;
 
-  std::size_t errors() const { return errors_; }
-  std::size_t warnings() const { return warning_count_; }
+  // Counted in 64 bits: a file of several GiB can give more than a 32-bit count holds.
+  std::uint64_t errors() const { return errors_; }
+  std::uint64_t warnings() const { return warning_count_; }
 
  private:
   ErrorLog& log_;
   std::string file_;
   bool warnings_;
-  std::size_t errors_ = 0;
-  std::size_t warning_count_ = 0;
+  std::uint64_t errors_ = 0;
+  std::uint64_t warning_count_ = 0;
   bool shown_ = false;  // the last diagnostic that was not a note was written
   std::string line_;    // the line being built, kept for its capacity
 };

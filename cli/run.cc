@@ -136,7 +136,7 @@ int run_with(std::span<const char* const> args, platform::Console& console,
     return 1;
   }
   if (result.outcome != Outcome::Done) return 1;
-  if (arguments.strict && printer.errors() + printer.warnings() > 0) return 1;
+  if (arguments.strict && (printer.errors() > 0 || printer.warnings() > 0)) return 1;
   console.write("Convert success!\n");
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <bitset>
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace vorpex::mask {
 namespace {
@@ -36,16 +38,15 @@ template <typename M>
 Bits<M> bits_of(const M& m) {
   const auto bytes = std::bit_cast<std::array<std::uint8_t, sizeof(M)>>(m);
   Bits<M> b;
-  for (std::size_t i = 0; i < kBits<M>; ++i)
-    b[i] = ((bytes[i / 8] >> (i % 8)) & 1) != 0;
+  for (std::size_t k = sizeof(M); k-- > 0;)
+    b = (b << 8) | Bits<M>(bytes[k]);
   return b;
 }
 template <typename M>
 M mask_of(const Bits<M>& b) {
   std::array<std::uint8_t, sizeof(M)> bytes{};
-  for (std::size_t i = 0; i < kBits<M>; ++i) {
-    if (b[i]) bytes[i / 8] = static_cast<std::uint8_t>(bytes[i / 8] | (1u << (i % 8)));
-  }
+  for (std::size_t k = 0; k < sizeof(M); ++k)
+    bytes[k] = static_cast<std::uint8_t>(((b >> (8 * k)) & Bits<M>(0xFF)).to_ulong());
   return std::bit_cast<M>(bytes);
 }
 
@@ -143,7 +144,7 @@ TYPED_TEST(ByteMaskTest, OperatorsMatchTheBits) {
        }},
   };
   std::mt19937 rng(7);
-  for (int round = 0; round < 500; ++round) {
+  for (int round = 0; round < 1000; ++round) {
     const B a = random_bits<M>(rng), b = random_bits<M>(rng);
     const M x = mask_of<M>(a), y = mask_of<M>(b);
     SCOPED_TRACE(::testing::Message() << "a " << a.to_string() << "\nb " << b.to_string());
@@ -171,8 +172,16 @@ TYPED_TEST(ByteMaskTest, OperatorsMatchTheBits) {
       ASSERT_EQ(highest(x), high);
     }
     ASSERT_EQ(static_cast<std::uint16_t>(x), (a & B{0xFFFF}).to_ullong());
-    // Every shift, and the functions that take a bit's place.
-    for (std::size_t k = 0; k <= n; ++k) {
+    // Shifts and the functions that take a bit's place: on both sides of every border of 64 bits,
+    // and a few others.
+    std::vector<std::size_t> places;
+    for (std::size_t border = 0; border <= n; border += 64) {
+      for (std::size_t k = border > 0 ? border - 1 : 0; k <= std::min(border + 1, n); ++k)
+        places.push_back(k);
+    }
+    for (int extra = 0; extra < 8; ++extra)
+      places.push_back(rng() % n);
+    for (const std::size_t k : places) {
       SCOPED_TRACE(::testing::Message() << "k " << k);
       const B low = k >= n ? ~B{} : ~B{} >> (n - k);
       ASSERT_EQ(bits_of(below<M>(k)), low);

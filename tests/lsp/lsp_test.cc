@@ -45,6 +45,11 @@ TEST(MessageReader, ReadsMessagesAndSkipsBrokenHeaders) {
       {"Content-Type: x\r\n\r\nContent-Length: 1\r\n\r\n1",
        {ReadStatus::BadHeader, ReadStatus::Message},
        {"1"}},
+      // A header without a length, then its content: the reader goes on at the next length.
+      {"X-Foo: 1\r\n\r\n{\"id\":1}Content-Length: 2\r\n\r\n{}Content-Length: 1\r\n\r\n5",
+       {ReadStatus::BadHeader, ReadStatus::Message, ReadStatus::Message},
+       {"{}", "5"}},
+      {"X-Foo: 1\r\n\r\nno length at all", {ReadStatus::BadHeader}, {}},
       {"Content-Length: -1\r\n\r\n", {ReadStatus::BadHeader}, {}},
       {"bad\r\nContent-Length: 2\r\n\r\n{}Content-Length: 1\r\n\r\n2",
        {ReadStatus::BadHeader, ReadStatus::Message},

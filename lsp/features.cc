@@ -235,8 +235,8 @@ std::string Server::publish_text(const std::string& uri, const OpenDocument& ope
 
 std::size_t Server::place_of(const OpenDocument& open, const Json& params) const {
   const Json& position = params.at("position");
-  const Position p{position.at("line").get<std::int64_t>(),
-                   position.at("character").get<std::int64_t>()};
+  const Position p{client_integer(position.at("line"), "line"),
+                   client_integer(position.at("character"), "character")};
   const std::optional<std::size_t> offset = open.document.index().offset(p, encoding_);
   if (!offset) throw RpcError(error_code::kInvalidParams, "Invalid params: position out of range");
   return *offset;
@@ -552,8 +552,8 @@ Json Server::code_actions(const Json& params) {
   const OpenDocument& open = open_document(params);
   const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
   const Json& range_json = params.at("range");
-  const std::int64_t first = range_json.at("start").at("line").get<std::int64_t>();
-  const std::int64_t last = range_json.at("end").at("line").get<std::int64_t>();
+  const std::int64_t first = client_integer(range_json.at("start").at("line"), "line");
+  const std::int64_t last = client_integer(range_json.at("end").at("line"), "line");
   const Analysis analysis = analysis_of(open);
   const std::size_t count = analysis.diagnostics.size();
   const std::string& source = open.document.text();

@@ -26,7 +26,36 @@ const Json& member(const Json& object, std::string_view name) {
   return found == object.end() ? kNull : *found;
 }
 
+// The value of an integer in [min, max], or InvalidParams naming `what`.
+std::int64_t checked_integer(const Json& value, std::string_view what, std::int64_t min,
+                             std::int64_t max) {
+  std::int64_t number = 0;
+  bool ok = false;
+  if (value.is_number_unsigned()) {
+    const auto n = value.get<std::uint64_t>();
+    ok = n <= static_cast<std::uint64_t>(max);
+    number = ok ? static_cast<std::int64_t>(n) : 0;
+  } else if (value.is_number_integer()) {
+    number = value.get<std::int64_t>();
+    ok = number >= min && number <= max;
+  }
+  if (!ok) {
+    throw RpcError(error_code::kInvalidParams,
+                   "Invalid params: " + std::string(what) + " is not a whole number from " +
+                       std::to_string(min) + " to " + std::to_string(max));
+  }
+  return number;
+}
+
 }  // namespace
+
+std::int64_t client_integer(const Json& value, std::string_view what) {
+  return checked_integer(value, what, 0, 2147483647);
+}
+
+std::int64_t client_version(const Json& value) {
+  return checked_integer(value, "version", -2147483648LL, 2147483647);
+}
 
 void Server::reply(const Json& id, Json result) {
   write_message(out_, dump(Json{{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}}));
@@ -255,7 +284,7 @@ void Server::did_open(const Json& params) {
   const std::string uri = item.at("uri").get<std::string>();
   auto open = std::make_unique<OpenDocument>();
   open->document.set_text(item.at("text").get<std::string>());
-  open->version = item.value("version", std::int64_t{0});
+  open->version = item.contains("version") ? client_version(item.at("version")) : 0;
   analyse(*open);
   publish(uri, *open);
   documents_[uri] = std::move(open);
@@ -272,15 +301,15 @@ void Server::did_change(const Json& params) {
     }
     const Json& range = change.at("range");
     const auto position = [](const Json& p) {
-      return Position{p.at("line").get<std::int64_t>(), p.at("character").get<std::int64_t>()};
+      return Position{client_integer(p.at("line"), "line"),
+                      client_integer(p.at("character"), "character")};
     };
     if (!open.document.replace(position(range.at("start")), position(range.at("end")), text,
                                encoding_))
       log(1, "vorpex: a change with a malformed range was ignored");
   }
-  open.version = member(params.at("textDocument"), "version").is_number_integer()
-                     ? params.at("textDocument").at("version").get<std::int64_t>()
-                     : open.version;
+  if (const Json& version = member(params.at("textDocument"), "version"); !version.is_null())
+    open.version = client_version(version);
   analyse(open);
   publish(uri, open);
 }

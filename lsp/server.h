@@ -29,6 +29,12 @@ inline constexpr int kServerNotInitialized = -32002;
 inline constexpr int kRequestFailed = -32803;
 }  // namespace error_code
 
+// A whole number of the client's message, checked before use: InvalidParams (RpcError) unless it
+// is an integer in [0, 2^31 - 1], the range of the protocol's uinteger and of any position.
+std::int64_t client_integer(const Json& value, std::string_view what);
+// The same for a document's version, which may be any 32-bit integer.
+std::int64_t client_version(const Json& value);
+
 // A request that fails: the error the reply carries.
 struct RpcError : std::runtime_error {
   RpcError(int code, const std::string& message) : std::runtime_error(message), code(code) {}

@@ -13,15 +13,90 @@ std::int64_t count_characters(std::string_view bytes, Encoding encoding) {
 
 LineIndex::LineIndex(std::string_view text) : text_(text) {
   starts_.push_back(0);
+  bool ascii = true;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c > '\r') {
+      ascii = ascii && c < 0x80;
+      continue;
+    }
     if (c == '\r') {
       if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      starts_.push_back(i + 1);
-    } else if (c == '\n') {
-      starts_.push_back(i + 1);
+    } else if (c != '\n') {
+      continue;
+    }
+    starts_.push_back(i + 1);
+    ascii_.push_back(ascii);
+    ascii = true;
+  }
+  ascii_.push_back(ascii);
+}
+
+const std::vector<LineIndex::Checkpoint>& LineIndex::checkpoints(std::size_t line,
+                                                                 std::string_view text) const {
+  auto [found, made] = checkpoints_.try_emplace(line);
+  if (!made) return found->second;
+  std::vector<Checkpoint>& list = found->second;
+  std::size_t at = 0;
+  std::int64_t units = 0;
+  for (std::size_t block = 0; block < text.size(); block += kBlock) {
+    while (at < block) {
+      const utf8::Character c = utf8::next_character(text.substr(at));
+      at += c.bytes;
+      units += c.utf16_units();
+    }
+    list.push_back({at, units});
+  }
+  return list;
+}
+
+std::int64_t LineIndex::units_before(std::size_t line, std::string_view text,
+                                     std::size_t column) const {
+  if (ascii_[line]) return static_cast<std::int64_t>(std::min(column, text.size()));
+  std::size_t at = 0;
+  std::int64_t units = 0;
+  if (text.size() > kBlock) {
+    const std::vector<Checkpoint>& list = checkpoints(line, text);
+    std::size_t k = std::min(column / kBlock, list.size() - 1);
+    while (k > 0 && list[k].column > column)
+      --k;
+    at = list[k].column;
+    units = list[k].units;
+  }
+  while (at < column && at < text.size()) {
+    const utf8::Character c = utf8::next_character(text.substr(at));
+    if (at + c.bytes > column) break;
+    at += c.bytes;
+    units += c.utf16_units();
+  }
+  return units;
+}
+
+std::size_t LineIndex::column_of_units(std::size_t line, std::string_view text,
+                                       std::int64_t units) const {
+  if (ascii_[line])
+    return static_cast<std::size_t>(
+        std::min<std::int64_t>(units, static_cast<std::int64_t>(text.size())));
+  std::size_t at = 0;
+  std::int64_t counted = 0;
+  if (text.size() > kBlock) {
+    const std::vector<Checkpoint>& list = checkpoints(line, text);
+    const auto after = std::upper_bound(
+        list.begin(), list.end(), units,
+        [](std::int64_t wanted, const Checkpoint& point) { return wanted < point.units; });
+    if (after != list.begin()) {
+      at = std::prev(after)->column;
+      counted = std::prev(after)->units;
     }
   }
+  while (at < text.size()) {
+    const utf8::Character c = utf8::next_character(text.substr(at));
+    // A position inside a character stands for its start.
+    if (counted + c.utf16_units() > units) break;
+    counted += c.utf16_units();
+    at += c.bytes;
+  }
+  return at;
 }
 
 std::size_t LineIndex::line_start(std::size_t line) const {
@@ -42,45 +117,51 @@ std::size_t LineIndex::line_of(std::size_t offset) const {
   return static_cast<std::size_t>(after - starts_.begin()) - 1;
 }
 
-namespace {
-
-// The bytes of the whole characters of `line` that fit in its first `bytes` bytes.
-std::size_t whole_characters(std::string_view line, std::size_t bytes) {
-  bytes = std::min(bytes, line.size());
+std::size_t LineIndex::character_start(std::size_t line, std::string_view text,
+                                       std::size_t column) const {
+  column = std::min(column, text.size());
+  if (ascii_[line]) return column;
   std::size_t at = 0;
-  while (at < bytes) {
-    const std::size_t next = at + utf8::next_character(line.substr(at)).bytes;
-    if (next > bytes) break;
+  if (text.size() > kBlock) {
+    const std::vector<Checkpoint>& list = checkpoints(line, text);
+    std::size_t k = std::min(column / kBlock, list.size() - 1);
+    while (k > 0 && list[k].column > column)
+      --k;
+    at = list[k].column;
+  }
+  while (at < column) {
+    const std::size_t next = at + utf8::next_character(text.substr(at)).bytes;
+    if (next > column) break;
     at = next;
   }
   return at;
 }
 
-}  // namespace
-
 TextPosition LineIndex::position(std::size_t offset, Encoding encoding) const {
   offset = std::min(offset, text_.size());
   const std::size_t line = line_of(offset);
   const std::string_view text = line_text(line);
-  const std::size_t column = whole_characters(text, offset - starts_[line]);
-  return {static_cast<std::int64_t>(line), count_characters(text.substr(0, column), encoding)};
+  const std::size_t column = character_start(line, text, offset - starts_[line]);
+  return {static_cast<std::int64_t>(line), encoding == Encoding::Utf16
+                                               ? units_before(line, text, column)
+                                               : static_cast<std::int64_t>(column)};
 }
 
 TextRange LineIndex::range(std::size_t from, std::size_t to, Encoding encoding) const {
   from = std::min(from, text_.size());
   const std::size_t line = line_of(from);
-  const std::size_t line_end = starts_[line] + line_text(line).size();
+  const std::string_view text = line_text(line);
   const TextPosition start = position(from, encoding);
   // The end: at least the start, at most the line's end, and past the character it falls in.
-  std::size_t end = std::clamp(to, from, std::max(from, line_end));
-  const std::string_view text = line_text(line);
-  const std::size_t column = std::min(end, line_end) - starts_[line];
-  std::size_t whole = whole_characters(text, column);
-  if (whole < column) whole += utf8::next_character(text.substr(whole)).bytes;
-  end = starts_[line] + whole;
-  TextPosition stop{start.line, count_characters(text.substr(0, whole), encoding)};
-  if (end <= from) stop = start;
-  return {start, stop};
+  const std::size_t first = std::min(from - starts_[line], text.size());
+  const std::size_t last =
+      std::clamp(to, from, std::max(from, starts_[line] + text.size())) - starts_[line];
+  std::size_t whole = character_start(line, text, last);
+  if (whole < last) whole += utf8::next_character(text.substr(whole)).bytes;
+  if (whole <= first) return {start, start};
+  return {start,
+          {start.line, encoding == Encoding::Utf16 ? units_before(line, text, whole)
+                                                   : static_cast<std::int64_t>(whole)}};
 }
 
 std::optional<std::size_t> LineIndex::offset(TextPosition position, Encoding encoding) const {
@@ -89,20 +170,11 @@ std::optional<std::size_t> LineIndex::offset(TextPosition position, Encoding enc
     return std::nullopt;
   const auto line = static_cast<std::size_t>(position.line);
   const std::string_view text = line_text(line);
-  if (encoding == Encoding::Utf8) {
-    const auto wanted = static_cast<std::size_t>(
-        std::min<std::int64_t>(position.character, static_cast<std::int64_t>(text.size())));
-    return starts_[line] + whole_characters(text, wanted);
-  }
-  std::size_t bytes = 0;
-  std::int64_t units = 0;
-  while (bytes < text.size()) {
-    const utf8::Character c = utf8::next_character(text.substr(bytes));
-    if (units + c.utf16_units() > position.character) break;
-    units += c.utf16_units();
-    bytes += c.bytes;
-  }
-  return starts_[line] + bytes;
+  if (encoding == Encoding::Utf16)
+    return starts_[line] + column_of_units(line, text, position.character);
+  const auto wanted = static_cast<std::size_t>(
+      std::min<std::int64_t>(position.character, static_cast<std::int64_t>(text.size())));
+  return starts_[line] + character_start(line, text, wanted);
 }
 
 std::int64_t Utf16Offsets::at(std::size_t offset) {

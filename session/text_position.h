@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace vorpex {
@@ -53,11 +54,30 @@ class LineIndex {
   std::optional<std::size_t> offset(TextPosition position, Encoding encoding) const;
 
   // The bytes the index holds.
-  std::size_t memory() const { return starts_.capacity() * sizeof(starts_[0]); }
+  std::size_t memory() const {
+    return starts_.capacity() * sizeof(starts_[0]) + ascii_.capacity() / 8;
+  }
 
  private:
+  // Where the character that holds byte `column` of line `line` (whose text is `text`) starts.
+  std::size_t character_start(std::size_t line, std::string_view text, std::size_t column) const;
+  // The UTF-16 units before byte `column` of line `line`, and the byte of the position that is
+  // `units` UTF-16 units into it: counted from the nearest checkpoint of a long line.
+  std::int64_t units_before(std::size_t line, std::string_view text, std::size_t column) const;
+  std::size_t column_of_units(std::size_t line, std::string_view text, std::int64_t units) const;
+  // Every kBlock bytes of a long line that is not all ASCII: where the first character at or
+  // after the block's start begins, and the UTF-16 units before it. Made on first use.
+  struct Checkpoint {
+    std::size_t column;
+    std::int64_t units;
+  };
+  const std::vector<Checkpoint>& checkpoints(std::size_t line, std::string_view text) const;
+  static constexpr std::size_t kBlock = 256;
+
   std::string_view text_;
   std::vector<std::size_t> starts_;
+  std::vector<bool> ascii_;  // each line holds only ASCII bytes: a byte is a character
+  mutable std::unordered_map<std::size_t, std::vector<Checkpoint>> checkpoints_;
 };
 
 // UTF-16 offsets from the start of a text, for editors that address the whole text that way.

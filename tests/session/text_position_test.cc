@@ -5,10 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "engine/utf8.h"
 #include "session/json.h"
 
 namespace vorpex {
 namespace {
+
+std::size_t utf8_bytes(std::string_view text) {
+  return utf8::next_character(text).bytes;
+}
 
 TEST(LineIndex, CountsLinesAsEditorsDo) {
   struct Row {
@@ -86,6 +91,41 @@ TEST(LineIndex, RangesStayOnTheirLineAndKeepCharactersWhole) {
   };
   for (const Row& row : rows)
     EXPECT_EQ(index.range(row.from, row.to, row.encoding), row.range) << row.from << "-" << row.to;
+}
+
+// Long lines are counted from checkpoints: the same answers as counting from the line's start.
+TEST(LineIndex, LongLinesAnswerAsCountingFromTheStart) {
+  const std::vector<std::string> pieces = {"a",    "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80",
+                                           "\xFF", "\xE2\x82", "\r\n",         "  "};
+  std::uint32_t seed = 7;
+  std::string text;
+  std::size_t lines = 0;
+  while (text.size() < 5000) {
+    seed = seed * 1103515245u + 12345u;
+    const std::uint32_t pick = (seed >> 8) % 40;
+    text += pick < pieces.size() ? pieces[pick] : "x";
+    if (text.size() / 1500 > lines) text += ++lines % 2 != 0 ? "\n" : "\r";
+  }
+  const LineIndex index(text);
+  for (std::size_t offset = 0; offset <= text.size(); ++offset) {
+    const std::size_t line = index.line_of(offset);
+    const std::string_view line_text = index.line_text(line);
+    // The reference: whole characters from the line's start.
+    std::size_t at = 0;
+    std::int64_t units = 0;
+    const std::size_t column = std::min(offset - index.line_start(line), line_text.size());
+    for (;;) {
+      if (at >= line_text.size()) break;
+      const std::size_t bytes = utf8_bytes(line_text.substr(at));
+      if (at + bytes > column) break;
+      units += count_characters(line_text.substr(at, bytes), Encoding::Utf16);
+      at += bytes;
+    }
+    const TextPosition utf16 = index.position(offset, Encoding::Utf16);
+    ASSERT_EQ(utf16, (TextPosition{static_cast<std::int64_t>(line), units})) << offset;
+    ASSERT_EQ(index.position(offset, Encoding::Utf8).character, static_cast<std::int64_t>(at));
+    ASSERT_EQ(index.offset(utf16, Encoding::Utf16), index.line_start(line) + at) << offset;
+  }
 }
 
 TEST(Utf16Offsets, CountsUnitsFromTheStart) {

@@ -97,9 +97,9 @@ bool SourceLines::next_line(std::span<char>& line) {
     from = cr + 1;
   }
   buffer_.append(raw.substr(from));
-  const std::size_t size = buffer_.size();
-  buffer_.resize(size + 1 + kLinePadding, '\0');
-  line = {buffer_.data(), size};
+  size_ = buffer_.size();
+  buffer_.resize(size_ + 1 + kLinePadding, '\0');
+  line = {buffer_.data(), size_};
   return true;
 }
 
@@ -110,10 +110,13 @@ std::size_t SourceLines::original_column(std::size_t column) const {
 }
 
 std::size_t SourceLines::offset(std::size_t column) const {
+  // The end of the line stands just after its last byte, before a CR that ends it.
+  if (column > size_) return end_offset(size_ + 1);
   return start_ + original_column(std::max<std::size_t>(column, 1)) - 1;
 }
 
 std::size_t SourceLines::end_offset(std::size_t column) const {
+  column = std::min(column, size_ + 1);
   return column <= 1 ? start_ : offset(column - 1) + 1;
 }
 

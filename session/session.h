@@ -152,6 +152,7 @@ class SourceLines : public LineSource {
   std::string_view source_;
   std::size_t next_ = 0;
   std::size_t start_ = 0;
+  std::size_t size_ = 0;  // the current line's bytes, without its CR bytes
   bool done_ = false;
   std::string buffer_;
   std::vector<std::size_t> removed_;  // the columns (from 0, without CRs) before which a CR stood

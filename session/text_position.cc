@@ -154,8 +154,7 @@ TextRange LineIndex::range(std::size_t from, std::size_t to, Encoding encoding) 
   const TextPosition start = position(from, encoding);
   // The end: at least the start, at most the line's end, and past the character it falls in.
   const std::size_t first = std::min(from - starts_[line], text.size());
-  const std::size_t last =
-      std::clamp(to, from, std::max(from, starts_[line] + text.size())) - starts_[line];
+  const std::size_t last = std::min(std::max(to, from) - starts_[line], text.size());
   std::size_t whole = character_start(line, text, last);
   if (whole < last) whole += utf8::next_character(text.substr(whole)).bytes;
   if (whole <= first) return {start, start};

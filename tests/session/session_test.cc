@@ -44,6 +44,8 @@ TEST(Session, ShowsDiagnosticsWithTheirPlacesInTheSource) {
       {"10 PRINT \xE2\x82\xAC\n", true, {"unknown-character@9-12"}},
       // CR bytes count in the offsets, though the converter drops them.
       {"A\r\r=\"x\r\nB :\r\n", true, {"unclosed-string@4-6", "unknown-character@10-11"}},
+      // The end of a line stands before the CR that ends it.
+      {"DEFINE X =\r\n", true, {"value-expected@10-10"}},
       {"100 PRINT\"DO (YES--1)\"\n", true, {"quote-in-word@9-12", "note:unclosed-string@21-22"}},
       // Without warnings, a warning's notes go with it.
       {"100 PRINT\"DO (YES--1)\"\nX :\n", false, {"unknown-character@25-26"}},

@@ -88,6 +88,7 @@ TEST(LineIndex, RangesStayOnTheirLineAndKeepCharactersWhole) {
       {17, 40, Encoding::Utf16, {{1, 2}, {1, 6}}},  // stops at the lone CR
       {5, 2, Encoding::Utf8, {{0, 5}, {0, 5}}},     // never ends before it starts
       {99, 120, Encoding::Utf8, {{3, 0}, {3, 0}}},
+      {21, 23, Encoding::Utf16, {{1, 6}, {1, 6}}},  // from the line's end on: empty at its end
   };
   for (const Row& row : rows)
     EXPECT_EQ(index.range(row.from, row.to, row.encoding), row.range) << row.from << "-" << row.to;

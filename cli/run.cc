@@ -120,7 +120,7 @@ int run_with(std::span<const char* const> args, platform::Console& console,
     return 1;
   }
   if (result.outcome != Outcome::Done) return 1;
-  if (arguments.strict && session.errors() + session.warnings() > 0) return 1;
+  if (arguments.strict && (session.errors() > 0 || session.warnings() > 0)) return 1;
   console.write("Convert success!\n");
   return 0;
 }

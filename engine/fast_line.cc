@@ -9,6 +9,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "engine/byte_mask.h"
 #include "engine/char_class.h"
 #include "engine/line_source.h"
 #include "engine/simd.h"
@@ -17,128 +18,23 @@ namespace vorpex {
 
 namespace {
 
-// One bit per byte of the line, bit i for byte i: 64 bits for most lines, 128 for the longer ones,
-// 256 for the longest.
-__extension__ using Wide = unsigned __int128;
+// One bit per byte of the line: 64 bits for most lines, 128 for the longer ones, 256 for the
+// longest.
+using Wide = mask::Mask128;
+using Wider = mask::Mask256;
+static_assert(fast_line::kMaxLength == mask::kBits<Wider>, "one bit of a Wider mask per byte");
 
-// 256 bits as two Wide halves, with the operations that the masks take.
-struct Wider {
-  Wide lo = 0;  // bits 0 to 127
-  Wide hi = 0;  // bits 128 to 255
-
-  constexpr Wider() = default;
-  constexpr Wider(Wide low) : lo(low) {}  // NOLINT: an integer widens as it would to Wide
-  constexpr Wider(Wide high, Wide low) : lo(low), hi(high) {}
-  template <typename T>
-  constexpr explicit operator T() const {
-    return static_cast<T>(lo);
-  }
-  friend constexpr bool operator==(const Wider&, const Wider&) = default;
-  friend constexpr bool operator>(const Wider& a, const Wider& b) {
-    return a.hi != b.hi ? a.hi > b.hi : a.lo > b.lo;
-  }
-  friend constexpr Wider operator~(const Wider& a) { return {~a.hi, ~a.lo}; }
-  friend constexpr Wider operator&(const Wider& a, const Wider& b) {
-    return {a.hi & b.hi, a.lo & b.lo};
-  }
-  friend constexpr Wider operator|(const Wider& a, const Wider& b) {
-    return {a.hi | b.hi, a.lo | b.lo};
-  }
-  friend constexpr Wider operator^(const Wider& a, const Wider& b) {
-    return {a.hi ^ b.hi, a.lo ^ b.lo};
-  }
-  friend constexpr Wider operator+(const Wider& a, const Wider& b) {
-    const Wide lo = a.lo + b.lo;
-    return {a.hi + b.hi + (lo < a.lo ? 1 : 0), lo};
-  }
-  friend constexpr Wider operator-(const Wider& a, const Wider& b) {
-    return {a.hi - b.hi - (a.lo < b.lo ? 1 : 0), a.lo - b.lo};
-  }
-  friend constexpr Wider operator<<(const Wider& a, std::size_t k) {
-    if (k == 0) return a;
-    if (k >= 256) return {};
-    if (k >= 128) return {a.lo << (k - 128), 0};
-    return {(a.hi << k) | (a.lo >> (128 - k)), a.lo << k};
-  }
-  friend constexpr Wider operator>>(const Wider& a, std::size_t k) {
-    if (k == 0) return a;
-    if (k >= 256) return {};
-    if (k >= 128) return {0, a.hi >> (k - 128)};
-    return {a.hi >> k, (a.lo >> k) | (a.hi << (128 - k))};
-  }
-  Wider& operator&=(const Wider& b) { return *this = *this & b; }
-  Wider& operator|=(const Wider& b) { return *this = *this | b; }
-  Wider& operator^=(const Wider& b) { return *this = *this ^ b; }
-};
-static_assert(fast_line::kMaxLength == 256, "one bit of a Wider mask per byte");
-
-template <typename M>
-constexpr std::size_t kBits = sizeof(M) * 8;
-template <typename M>
-constexpr M kAll = ~M{0};
-
-template <typename M>
-constexpr M below(std::size_t n) {
-  return n >= kBits<M> ? kAll<M> : (M{1} << n) - 1;
-}
-// The lowest set bit of a mask that is not 0.
-template <typename M>
-constexpr std::size_t lowest(M m) {
-  if constexpr (std::is_same_v<M, std::uint64_t>) {
-    return static_cast<std::size_t>(std::countr_zero(m));
-  } else if constexpr (std::is_same_v<M, Wider>) {
-    return m.lo != 0 ? lowest(m.lo) : 128 + lowest(m.hi);
-  } else {
-    const auto low = static_cast<std::uint64_t>(m);
-    return low != 0 ? static_cast<std::size_t>(std::countr_zero(low))
-                    : 64 + static_cast<std::size_t>(
-                               std::countr_zero(static_cast<std::uint64_t>(m >> 64)));
-  }
-}
-// The highest set bit of a mask that is not 0.
-template <typename M>
-constexpr std::size_t highest(M m) {
-  if constexpr (std::is_same_v<M, std::uint64_t>) {
-    return 63 - static_cast<std::size_t>(std::countl_zero(m));
-  } else {
-    static_assert(std::is_same_v<M, Wide>);
-    const auto high = static_cast<std::uint64_t>(m >> 64);
-    return high != 0 ? 127 - static_cast<std::size_t>(std::countl_zero(high))
-                     : highest(static_cast<std::uint64_t>(m));
-  }
-}
-template <typename M>
-constexpr bool has(M m, std::size_t i) {
-  return ((m >> i) & 1) != 0;
-}
-// True when exactly one bit is set.
-template <typename M>
-constexpr bool single(M m) {
-  return m != 0 && (m & (m - 1)) == 0;
-}
-// Bit i set when byte i + k is in `m`, or lies past the mask's last byte.
-template <typename M>
-constexpr M at_offset(M m, unsigned k) {
-  return (m >> k) | ~(kAll<M> >> k);
-}
-// Bit i is the parity of the bits 0..i of `m`: set from an opening quote up to its closing one.
-template <typename M>
-constexpr M prefix_xor(M m) {
-  for (unsigned shift = 1; shift < kBits<M>; shift *= 2)
-    m ^= m << shift;
-  return m;
-}
-// The bits of `runs` in the runs that begin at a bit of `starts` (each start a run's first bit).
-template <typename M>
-constexpr M runs_from(M runs, M starts) {
-  return runs & ~(runs + starts);
-}
-// The length of the run of set bits of `m` from bit `start` on.
-template <typename M>
-constexpr std::size_t run_length(M m, std::size_t start) {
-  const M rest = ~(m >> start);
-  return rest != 0 ? lowest(rest) : kBits<M> - start;
-}
+using mask::at_offset;
+using mask::below;
+using mask::has;
+using mask::highest;
+using mask::kAll;
+using mask::kBits;
+using mask::lowest;
+using mask::prefix_xor;
+using mask::run_length;
+using mask::runs_from;
+using mask::single;
 
 // One 16-bit word per block for each class of bytes.
 template <typename M>

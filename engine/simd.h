@@ -1,11 +1,12 @@
 #pragma once
 
 // The data-parallel primitives of the fast line path, for one block of 16 bytes at a time: SSE2
-// on x86-64 (its baseline), NEON on AArch64, plain table lookups everywhere else; and the text
-// reader's marks of the line ends, 64 bytes a step, which also come for AVX2 (32 bytes an
-// instruction), taken where the processor has it: it is found at start-up, and the binary itself
-// needs no more than the baseline. Every other file sees only the functions below, never an
-// intrinsic.
+// on x86-64 (its baseline) and on 32-bit x86 built for it (-msse2), NEON on AArch64 and on 32-bit
+// ARM built for it (-mfpu=neon), plain table lookups everywhere else, each build taking what its
+// compiler may use; and the text reader's marks of the line ends, 64 bytes a step, which also come
+// for AVX2 (32 bytes an instruction), taken where the processor has it: it is found at start-up,
+// and the binary itself needs no more than the baseline. Every other file sees only the functions
+// below, never an intrinsic.
 
 #include <array>
 #include <cstddef>
@@ -19,7 +20,7 @@
 #include <immintrin.h>  // AVX2, used only in the functions compiled for it
 #include <tmmintrin.h>
 #define VORPEX_SIMD_SSE2 1
-#elif defined(__ARM_NEON) && defined(__aarch64__)
+#elif defined(__ARM_NEON)
 #include <arm_neon.h>
 #define VORPEX_SIMD_NEON 1
 #endif
@@ -374,8 +375,17 @@ inline std::uint16_t bits(uint8x16_t v) {
   // Bit i of each byte lane, then the two halves summed across.
   const uint8x16_t select = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
   const uint8x16_t picked = vandq_u8(v, select);
+#if defined(__aarch64__)
   return static_cast<std::uint16_t>(vaddv_u8(vget_low_u8(picked)) |
                                     (vaddv_u8(vget_high_u8(picked)) << 8));
+#else
+  // 32-bit ARM has no sum across a vector: three pairwise sums leave the low half's in lane 0 and
+  // the high half's in lane 1.
+  uint8x8_t sum = vpadd_u8(vget_low_u8(picked), vget_high_u8(picked));
+  sum = vpadd_u8(sum, sum);
+  sum = vpadd_u8(sum, sum);
+  return vget_lane_u16(vreinterpret_u16_u8(sum), 0);
+#endif
 }
 inline uint8x16_t in_range(uint8x16_t v, std::uint8_t lo, std::uint8_t hi) {
   return vcleq_u8(vsubq_u8(v, vdupq_n_u8(lo)), vdupq_n_u8(static_cast<std::uint8_t>(hi - lo)));

@@ -382,16 +382,111 @@ Json Server::rename(const Json& params) {
   return {{"changes", {{uri, edits}}}};
 }
 
+namespace {
+
+// True when the text of a line up to the cursor ends where a jump names its line: after GOTO,
+// GOSUB, THEN, ELSE, RESTORE, RUN, GO TO or GO SUB, or after a comma of the list of ON ... GOTO,
+// with the digits being typed (if any) left out.
+bool expects_line_number(std::string_view before) {
+  const auto is_blank = [](char c) { return c == ' ' || c == '\t'; };
+  const auto is_word = [](char c) {
+    return char_class::has(c, char_class::kLetter | char_class::kDigit) || c == '$';
+  };
+  std::size_t end = before.size();
+  while (end > 0 && char_class::has(before[end - 1], char_class::kDigit))
+    --end;
+  for (;;) {
+    while (end > 0 && is_blank(before[end - 1]))
+      --end;
+    if (end == 0) return false;
+    if (before[end - 1] == ',') {
+      // A list: numbers and commas back to its jump word.
+      --end;
+      while (end > 0 && is_blank(before[end - 1]))
+        --end;
+      const std::size_t digits_end = end;
+      while (end > 0 && char_class::has(before[end - 1], char_class::kDigit))
+        --end;
+      if (end == digits_end) return false;
+      continue;
+    }
+    std::size_t start = end;
+    while (start > 0 && is_word(before[start - 1]))
+      --start;
+    const std::string_view word = before.substr(start, end - start);
+    if (is_jump_word(word)) return true;
+    std::string upper(word);
+    for (char& c : upper)
+      c = char_class::to_upper(c);
+    if (upper != "TO" && upper != "SUB") return false;
+    std::size_t go_end = start;
+    while (go_end > 0 && is_blank(before[go_end - 1]))
+      --go_end;
+    return go_end >= 2 && char_class::to_upper(before[go_end - 2]) == 'G' &&
+           char_class::to_upper(before[go_end - 1]) == 'O' &&
+           (go_end == 2 || !is_word(before[go_end - 3]));
+  }
+}
+
+// The text of the source line (as the converter reads lines) that holds `offset`, without its
+// line end.
+std::string_view source_line_at(std::string_view text, std::size_t offset) {
+  const std::size_t lf = offset == 0 ? std::string_view::npos : text.rfind('\n', offset - 1);
+  const std::size_t start = lf == std::string_view::npos ? 0 : lf + 1;
+  std::size_t end = std::min(text.find('\n', offset), text.size());
+  if (end > start && text[end - 1] == '\r') --end;
+  return text.substr(start, end - start);
+}
+
+}  // namespace
+
 Json Server::completion(const Json& params) {
   const OpenDocument& open = open_document(params);
+  const std::size_t offset = place_of(open, params);
+  const std::string_view text = open.document.text();
+  const Analysis analysis = analysis_of(open, true);
   Json items = Json::array();
-  for (const Definition& d : analysis_of(open).definitions) {
+  const std::size_t lf = offset == 0 ? std::string_view::npos : text.rfind('\n', offset - 1);
+  const std::size_t line_start = lf == std::string_view::npos ? 0 : lf + 1;
+  if (expects_line_number(text.substr(line_start, offset - line_start))) {
+    // The document's line numbers, each with its line's text.
+    std::vector<std::string_view> seen;
+    for (const LineNumberUse& label : analysis.labels) {
+      if (std::find(seen.begin(), seen.end(), label.number) != seen.end()) continue;
+      seen.push_back(label.number);
+      std::string_view line = source_line_at(text, label.place.offset);
+      while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+        line.remove_prefix(1);
+      items.push_back(
+          {{"label", label.number},
+           {"kind", 18},
+           {"detail", std::string(line.substr(0, 80))},
+           {"sortText",
+            std::string(12 - std::min<std::size_t>(label.number.size(), 12), '0') + label.number}});
+    }
+    return items;
+  }
+  for (const Definition& d : analysis.definitions) {
     items.push_back(
         {{"label", d.name},
          {"kind", 21},
          {"detail", "= " + d.value},
          {"documentation", d.place.line > 0 ? "Defined at line " + std::to_string(d.place.line)
                                             : std::string("Defined in the settings")}});
+  }
+  // The words of the document, as the converter writes them.
+  std::vector<std::string> words;
+  for (const TokenEvent& t : analysis.tokens) {
+    if (t.role != TokenRole::Word) continue;
+    std::string word(text.substr(t.offset, t.length));
+    for (char& c : word)
+      c = char_class::to_upper(c);
+    if (word.find('"') == std::string::npos) words.push_back(std::move(word));
+  }
+  std::sort(words.begin(), words.end());
+  words.erase(std::unique(words.begin(), words.end()), words.end());
+  for (const std::string& word : words) {
+    if (analysis.find_definition(word) == nullptr) items.push_back({{"label", word}, {"kind", 6}});
   }
   return items;
 }

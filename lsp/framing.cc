@@ -56,6 +56,30 @@ bool MessageReader::skip(std::uint64_t count) {
   return true;
 }
 
+std::uint64_t MessageReader::resync() {
+  static constexpr std::string_view kField = "content-length:";
+  std::uint64_t skipped = 0;
+  for (;;) {
+    // The content before it has no line end of its own: the field may follow it at once.
+    for (std::size_t at = begin_; at + kField.size() <= buffer_.size(); ++at) {
+      if (same_name(std::string_view(buffer_).substr(at, kField.size()), kField)) {
+        skipped += at - begin_;
+        begin_ = at;
+        return skipped;
+      }
+    }
+    // Keeps what could be the start of the field.
+    const std::size_t keep = std::min(buffer_.size() - begin_, kField.size());
+    skipped += buffer_.size() - begin_ - keep;
+    begin_ = buffer_.size() - keep;
+    if (!fill()) {
+      skipped += buffer_.size() - begin_;
+      begin_ = buffer_.size();
+      return skipped;
+    }
+  }
+}
+
 ReadResult MessageReader::next(std::string& body) {
   body.clear();
   // The header: up to the empty line.
@@ -122,8 +146,13 @@ ReadResult MessageReader::next(std::string& body) {
                                       " is over the limit of " + std::to_string(limit_) + " bytes"};
   }
   if (!error.empty()) {
-    // The content that a valid length announced goes with its header.
-    if (has_length) skip(length);
+    // The content that a valid length announced goes with its header. Without a length, where the
+    // content ends is not known: the reader goes on at the next Content-Length field.
+    if (has_length) {
+      skip(length);
+    } else {
+      error += "; " + std::to_string(resync()) + " bytes skipped up to the next Content-Length";
+    }
     return {ReadStatus::BadHeader, std::move(error)};
   }
   while (buffer_.size() - begin_ < length) {

@@ -33,8 +33,8 @@ struct ReadResult {
 
 // Reads the base protocol's messages: header fields, each ended by CR LF, an empty line, then
 // Content-Length bytes of content. A header that is too long, without Content-Length, or with a
-// field that is not "Name: value" is reported and skipped; a message over the limit is skipped
-// without being stored.
+// field that is not "Name: value" is reported and skipped (after a header without a length, up to
+// the next Content-Length field); a message over the limit is skipped without being stored.
 class MessageReader {
  public:
   static constexpr std::uint64_t kDefaultLimit = 64ull << 20;
@@ -51,6 +51,9 @@ class MessageReader {
   bool fill();
   // Drops `count` bytes of input, reading them as they come.
   bool skip(std::uint64_t count);
+  // Drops the input up to the next Content-Length field (or to its end); returns how many bytes
+  // were dropped.
+  std::uint64_t resync();
 
   ByteSource& source_;
   std::uint64_t limit_;

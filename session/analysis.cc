@@ -13,18 +13,25 @@ namespace vorpex {
 
 namespace {
 
+// True when `word` is `keyword` (upper case) in any case.
+bool same_word(std::string_view word, std::string_view keyword) {
+  if (word.size() != keyword.size()) return false;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    if (char_class::to_upper(word[i]) != keyword[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool is_jump_word(std::string_view word) {
   static constexpr std::array<std::string_view, 6> kWords = {"GOTO", "GOSUB",   "THEN",
                                                              "ELSE", "RESTORE", "RUN"};
-  for (const std::string_view keyword : kWords) {
-    if (word.size() != keyword.size()) continue;
-    bool same = true;
-    for (std::size_t i = 0; i < word.size() && same; ++i)
-      same = char_class::to_upper(word[i]) == keyword[i];
-    if (same) return true;
-  }
-  return false;
+  return std::any_of(kWords.begin(), kWords.end(),
+                     [&](std::string_view keyword) { return same_word(word, keyword); });
 }
+
+namespace {
 
 std::string upper(std::string_view text) {
   std::string out(text);
@@ -50,8 +57,10 @@ class Collector : public TokenObserver {
       definition_done();
       expect_target_ = false;
       in_list_ = false;
+      after_go_ = false;
     }
     const TokenEvent& event = raw;
+    if (event.role != TokenRole::Word) after_go_ = false;
     if (keep_tokens_) analysis_.tokens.push_back(event);
     const std::string_view text = text_.substr(std::min(event.offset, text_.size()), event.length);
     const SourceRange place{event.line, event.column, event.length, event.offset};
@@ -66,13 +75,18 @@ class Collector : public TokenObserver {
           target = true;
         }
         break;
-      case TokenRole::Word:
-        if (is_jump_word(text)) {
+      case TokenRole::Word: {
+        // GO TO and GO SUB, in two words, jump as GOTO and GOSUB do.
+        const bool go = after_go_;
+        after_go_ = same_word(text, "GO");
+        if (is_jump_word(text) || (go && (same_word(text, "TO") || same_word(text, "SUB")))) {
           expect_target_ = true;
           in_list_ = false;
           return;
         }
+        if (after_go_) return;
         break;
+      }
       case TokenRole::Operator:
         if (in_list_ && text == ",") {
           expect_target_ = true;
@@ -139,6 +153,7 @@ class Collector : public TokenObserver {
   std::int64_t line_ = 0;
   bool expect_target_ = false;  // the last token was a jump's keyword, or a comma in its list
   bool in_list_ = false;        // the last token was a jump's number
+  bool after_go_ = false;       // the last token was the word GO
   std::unordered_map<const SymbolEntry*, std::size_t> index_;  // the definition of each row
   std::vector<Definition> candidates_;
 };

@@ -80,6 +80,10 @@ struct Analysis {
 // (keep-going is always on; `options.tokens` fills Analysis::tokens).
 Analysis analyze(std::string_view text, const SessionOptions& options = {});
 
+// True when `word`, in any case, is a word after which a line number is named: GOTO, GOSUB,
+// THEN, ELSE, RESTORE or RUN.
+bool is_jump_word(std::string_view word);
+
 // The digits that begin `number`, without their leading zeros ("0" stays; empty for none).
 std::string_view canonical_number(std::string_view number);
 

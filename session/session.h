@@ -79,16 +79,17 @@ class DiagnosticFilter : public DiagnosticObserver {
   void report(const Diagnostic& diagnostic) override;
   // `every` is told of every diagnostic first, chosen or not; null for none.
   void set_every(DiagnosticObserver* every) { every_ = every; }
-  std::size_t errors() const { return errors_; }
-  std::size_t warnings() const { return warning_count_; }
+  // Counted in 64 bits: a file of several GiB can give more than a 32-bit count holds.
+  std::uint64_t errors() const { return errors_; }
+  std::uint64_t warnings() const { return warning_count_; }
 
  private:
   DiagnosticObserver* next_;
   DiagnosticObserver* every_ = nullptr;
   bool warnings_;
   bool shown_ = false;  // the last diagnostic that was not a note was passed on
-  std::size_t errors_ = 0;
-  std::size_t warning_count_ = 0;
+  std::uint64_t errors_ = 0;
+  std::uint64_t warning_count_ = 0;
 };
 
 // A conversion of one input, streamed: the output goes to `output` as it is made, diagnostics to
@@ -112,8 +113,8 @@ class Session {
   // Converts the whole input. Once the outcome is not Done, the status is 1.
   ProcessResult run(LineSource& input);
 
-  std::size_t errors() const { return filter_.errors(); }
-  std::size_t warnings() const { return filter_.warnings(); }
+  std::uint64_t errors() const { return filter_.errors(); }
+  std::uint64_t warnings() const { return filter_.warnings(); }
   // The constants: those of the options, and those that the source defined so far.
   const SymbolTable& symbols() { return processor_.symbols(); }
   // For tests and tools: every line through the token loop, or the fast path too (the default).
@@ -200,8 +201,8 @@ struct SessionResult {
   std::string refusal;  // why a constant was refused: nothing was converted then
   std::string output;
   std::vector<KeptDiagnostic> diagnostics;  // as shown: each note after its diagnostic
-  std::size_t errors = 0;
-  std::size_t warnings = 0;
+  std::uint64_t errors = 0;
+  std::uint64_t warnings = 0;
   std::vector<MapRow> map;         // with options.line_map: one row per output line
   std::vector<TokenEvent> tokens;  // with options.tokens: columns as in the source
   std::int64_t lines = 0;          // the input lines read

@@ -45,6 +45,11 @@ TEST(MessageReader, ReadsMessagesAndSkipsBrokenHeaders) {
       {"Content-Type: x\r\n\r\nContent-Length: 1\r\n\r\n1",
        {ReadStatus::BadHeader, ReadStatus::Message},
        {"1"}},
+      // A header without a length, then its content: the reader goes on at the next length.
+      {"X-Foo: 1\r\n\r\n{\"id\":1}Content-Length: 2\r\n\r\n{}Content-Length: 1\r\n\r\n5",
+       {ReadStatus::BadHeader, ReadStatus::Message, ReadStatus::Message},
+       {"{}", "5"}},
+      {"X-Foo: 1\r\n\r\nno length at all", {ReadStatus::BadHeader}, {}},
       {"Content-Length: -1\r\n\r\n", {ReadStatus::BadHeader}, {}},
       {"bad\r\nContent-Length: 2\r\n\r\n{}Content-Length: 1\r\n\r\n2",
        {ReadStatus::BadHeader, ReadStatus::Message},
@@ -208,10 +213,10 @@ TEST(Server, ReportsEveryProblemWithItsPlace) {
   EXPECT_EQ(stop["relatedInformation"][1]["location"]["range"]["start"]["character"], 12);
   // Lines as the client counts them, and a character of several bytes as one, never split.
   const std::vector<std::pair<std::string, Json>> places = {
-      {"10 PRINT A\r20 PRINT \x01\r", {{"start", {{"line", 1}, {"character", 9}}},
-                                        {"end", {{"line", 1}, {"character", 10}}}}},
-      {"10 PRINT \xE2\x82\xAC\n", {{"start", {{"line", 0}, {"character", 9}}},
-                                   {"end", {{"line", 0}, {"character", 12}}}}},
+      {"10 PRINT A\r20 PRINT \x01\r",
+       {{"start", {{"line", 1}, {"character", 9}}}, {"end", {{"line", 1}, {"character", 10}}}}},
+      {"10 PRINT \xE2\x82\xAC\n",
+       {{"start", {{"line", 0}, {"character", 9}}}, {"end", {{"line", 0}, {"character", 12}}}}},
   };
   for (const auto& [text, range] : places) {
     Session one;
@@ -308,6 +313,29 @@ TEST(Server, SettingsDefineNames) {
   Json rename = at(0, 10);
   rename["newName"] = "X";
   EXPECT_EQ(s.request("textDocument/rename", rename)["error"]["code"], error_code::kRequestFailed);
+}
+
+TEST(Server, CompletesLineNumbersWhereAJumpNamesOne) {
+  const std::vector<std::pair<std::string, bool>> rows = {
+      {"30 GOTO ", true},          {"30 gosub 1", true},          {"30 IF A THEN ", true},
+      {"30 GO TO ", true},         {"30 GO  SUB", true},          {"30 go sub ", true},
+      {"30 ON X GOTO 10, ", true}, {"30 ON X GOTO 10,20,", true}, {"30 PRINT ", false},
+      {"30 ALGO TO ", false},      {"30 X = 10, ", false},        {"30 RESTORE ", true},
+  };
+  for (const auto& [line, numbers] : rows) {
+    Session s;
+    s.open("10 A\n20 B\n" + line + "\n");
+    const Json items = s.request(
+        "textDocument/completion",
+        {{"textDocument", {{"uri", Session::kUri}}},
+         {"position", {{"line", 2}, {"character", static_cast<int>(line.size())}}}})["result"];
+    const bool offered = !items.empty() && items[0]["kind"] == 18;
+    EXPECT_EQ(offered, numbers) << line;
+    if (numbers) {
+      EXPECT_EQ(items[0]["label"], "10") << line;
+      EXPECT_EQ(items[0]["detail"], "10 A") << line;
+    }
+  }
 }
 
 TEST(Server, EndsWithTheStatusOfItsLifecycle) {

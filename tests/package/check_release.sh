@@ -1,11 +1,25 @@
 #!/usr/bin/env bash
 # Checks the artifacts that packaging/release.sh made: the sums, each archive's exact contents,
-# and each binary converting a program (the Linux one static, the .exe under wine).
+# and each binary converting a program (the Linux ones static, those for the ARM boards under
+# qemu-user-static, the .exe under wine).
 # Usage: check_release.sh OUT_DIR VERSION MACHINE
 set -euo pipefail
 out=$1 version=$2 machine=$3
 arch=$(dpkg --print-architecture)
 linux=vorpex-$version-linux-$machine
+# The Linux tarballs: this machine's, and the ARM boards' but this machine's own. Each with the
+# machine that readelf names in its binaries' header, and what runs them here.
+linux_tarballs=("$linux")
+declare -A elf_machine=([$linux]=$(readelf -h /proc/self/exe | sed -n 's/^ *Machine: *//p'))
+declare -A runner=([$linux]=)
+for board in aarch64:AArch64:aarch64 armhf:ARM:arm; do
+  IFS=: read -r name elf emulator <<<"$board"
+  [ "$name" = "$machine" ] && continue
+  tarball=vorpex-$version-linux-$name
+  linux_tarballs+=("$tarball")
+  elf_machine[$tarball]=$elf
+  runner[$tarball]=qemu-$emulator-static
+done
 windows=vorpex-$version-windows-x86_64
 web=vorpex-$version-web
 work=$out/check
@@ -22,8 +36,8 @@ same() {  # same WHAT ACTUAL EXPECTED
 
 (cd "$out" && sha256sum --check --quiet SHA256SUMS) || fail "SHA256SUMS do not match"
 same "SHA256SUMS lists" "$(awk '{ print $2 }' "$out/SHA256SUMS" | LC_ALL=C sort)" \
-  "$(printf '%s\n' "$linux.tar.gz" "$windows.zip" "$web.zip" "vorpex_$version-1_$arch.deb" \
-    "vorpex-$version.vsix" |
+  "$(printf '%s\n' "${linux_tarballs[@]/%/.tar.gz}" "$windows.zip" "$web.zip" \
+    "vorpex_$version-1_$arch.deb" "vorpex-$version.vsix" |
     LC_ALL=C sort)"
 
 maintainer=$(dpkg-deb -f "$out/vorpex_$version-1_$arch.deb" Maintainer)
@@ -37,14 +51,23 @@ same "the Debian package holds" "$(LC_ALL=C sort <<<"$deb_files")" "./usr/bin/vo
 ./usr/share/man/man1/vorpex-lsp.1.gz
 ./usr/share/man/man1/vorpex.1.gz"
 
-same "the Linux tarball holds" "$(tar -tzf "$out/$linux.tar.gz" | LC_ALL=C sort)" "$linux/
-$linux/LICENSE
-$linux/README.md
-$linux/guide.md
-$linux/vorpex
-$linux/vorpex-lsp
-$linux/vorpex-lsp.1
-$linux/vorpex.1"
+for tarball in "${linux_tarballs[@]}"; do
+  same "$tarball.tar.gz holds" "$(tar -tzf "$out/$tarball.tar.gz" | LC_ALL=C sort)" "$tarball/
+$tarball/LICENSE
+$tarball/README.md
+$tarball/guide.md
+$tarball/vorpex
+$tarball/vorpex-lsp
+$tarball/vorpex-lsp.1
+$tarball/vorpex.1"
+  # Whatever the umask of the build: files readable by all, the binaries and folders runnable by
+  # all.
+  same "$tarball.tar.gz's modes" \
+    "$(tar -tvzf "$out/$tarball.tar.gz" | awk '{ print $1 }' | LC_ALL=C sort | uniq -c | awk '{ print $2 }')" \
+    "-rw-r--r--
+-rwxr-xr-x
+drwxr-xr-x"
+done
 
 same "the Windows zip holds" "$(unzip -Z1 "$out/$windows.zip" | LC_ALL=C sort)" "$windows/
 $windows/LICENSE
@@ -61,23 +84,11 @@ for file in extension/extension.js extension/node_modules/vscode-languageclient/
   grep -qx "$file" <<<"$vsix_files" || fail "the .vsix holds no $file"
 done
 
-# Whatever the umask of the build: files readable by all, the binary and folders runnable by all.
-same "the Linux tarball's modes" \
-  "$(tar -tvzf "$out/$linux.tar.gz" | awk '{ print $1 }' | LC_ALL=C sort | uniq -c | awk '{ print $2 }')" \
-  "-rw-r--r--
--rwxr-xr-x
-drwxr-xr-x"
-
-# Each binary converts a program; the console and the output are the same bytes on both.
-tar -C "$work" -xzf "$out/$linux.tar.gz"
+# Each binary converts a program; the console and the output are the same bytes on all.
 unzip -q "$out/$windows.zip" -d "$work"
 printf 'define n = 5\nprint n\n' >"$work/prog.bas"
 expected_console=$'vorpex '"$version"$' - BASIC source preprocessor\r\ninput file: prog.bas\r\noutput file: out.bas\r\nConvert success!\r'
 expected_output=$'PRINT 5\r'
-if ldd "$work/$linux/vorpex" >/dev/null 2>&1; then fail "the Linux vorpex is not static"; fi
-console=$(cd "$work" && "$work/$linux/vorpex" -i prog.bas -o out.bas) || fail "Linux vorpex: status $?"
-same "the Linux vorpex shows" "$console" "$expected_console"
-same "the Linux vorpex writes" "$(cat "$work/out.bas")" "$expected_output"
 grep -q 'VORPEX(1)' "$work/$windows/vorpex.txt" || fail "vorpex.txt is not the manual"
 grep -q 'VORPEX-LSP(1)' "$work/$windows/vorpex-lsp.txt" || fail "vorpex-lsp.txt is not its manual"
 # The language server answers a session of initialize, shutdown and exit, and ends with 0.
@@ -93,8 +104,29 @@ check_lsp() {  # check_lsp NAME COMMAND...: the reply to shutdown comes, and the
   reply=$("$@" <"$work/session.in" | tr -d '\0') || fail "$name: status $?"
   [[ $reply == *'{"id":2,"jsonrpc":"2.0","result":null}' ]] || fail "$name answered: $reply"
 }
-if ldd "$work/$linux/vorpex-lsp" >/dev/null 2>&1; then fail "the Linux vorpex-lsp is not static"; fi
-check_lsp "the Linux vorpex-lsp" "$work/$linux/vorpex-lsp"
+# Each Linux binary is static, for its machine, and runs: the boards' under qemu, with no root of
+# their system's libraries.
+for tarball in "${linux_tarballs[@]}"; do
+  tar -C "$work" -xzf "$out/$tarball.tar.gz"
+  run=()
+  if [ -n "${runner[$tarball]}" ]; then
+    command -v "${runner[$tarball]}" >/dev/null ||
+      { fail "${runner[$tarball]} not found (qemu-user-static): $tarball was not run"; continue; }
+    run=("${runner[$tarball]}")
+  fi
+  for program in vorpex vorpex-lsp; do
+    header=$(readelf -lhW "$work/$tarball/$program")
+    [[ $header != *"program interpreter"* ]] || fail "$tarball's $program is not static"
+    machine_line=$(sed -n 's/^ *Machine: *//p' <<<"$header")
+    same "$tarball's $program is for" "$machine_line" "${elf_machine[$tarball]}"
+  done
+  rm -f "$work/out.bas"
+  console=$(cd "$work" && "${run[@]}" "$work/$tarball/vorpex" -i prog.bas -o out.bas) ||
+    fail "$tarball's vorpex: status $?"
+  same "$tarball's vorpex shows" "$console" "$expected_console"
+  same "$tarball's vorpex writes" "$(cat "$work/out.bas")" "$expected_output"
+  check_lsp "$tarball's vorpex-lsp" "${run[@]}" "$work/$tarball/vorpex-lsp"
+done
 if command -v wine >/dev/null; then
   rm -f "$work/out.bas"
   console=$(cd "$work" && WINEDEBUG=-all wine "$work/$windows/vorpex.exe" -i prog.bas -o out.bas) ||

@@ -124,9 +124,6 @@ local function run()
 
   -- Completion after a jump offers the lines of the document: each line number, as a reference,
   -- with its line's text. The cursor stands at the end of each of these lines.
-  -- TO BE ENABLED: set to true once the server offers line numbers after a jump.
-  local line_completion = false
-  if not line_completion then return end
   local jumps = { '30 GOSUB ', '40 ON X GOTO 10, ', '50 IF X THEN ', '60 GO TO ' }
   vim.api.nvim_buf_set_lines(problems, -1, -1, false, jumps)
   local lines = vim.api.nvim_buf_get_lines(problems, 0, -1, false)

@@ -58,6 +58,7 @@ for _, row in ipairs(rows) do
   if filetype then
     expect(file .. ': file type', vim.bo.filetype, filetype)
     expect(file .. ': comment string', vim.bo.commentstring, "' %s")
+    expect(file .. ': completion', vim.bo.omnifunc, 'v:lua.vim.lsp.omnifunc')
   else
     expect(file .. ': file type is not vorpex', vim.bo.filetype ~= 'vorpex', true)
   end

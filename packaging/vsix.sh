@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the VS Code extension (editors/vscode) into OUT_DIR/vorpex-VERSION.vsix, with its runtime
-# dependencies inside. Installs the exact versions of package-lock.json with `npm ci` first when
+# Builds the VS Code extension (editors/vscode) into OUT_DIR/vorpex-VERSION.vsix, its client
+# bundled into one file with what it needs at run time. Installs the exact versions of package-lock.json with `npm ci` first when
 # editors/vscode/node_modules is missing or was installed from another lockfile.
 # Exits 77 when node or npm is missing or too old, or the npm registry cannot be reached.
 # Usage: packaging/vsix.sh OUT_DIR
@@ -34,6 +34,12 @@ if ! sha256sum --check --status "$stamp" 2>/dev/null; then
   sha256sum package.json package-lock.json >"$stamp"
 fi
 version=$(node -p 'require("./package.json").version')
-npx --no-install vsce package --allow-missing-repository --out "$out/vorpex-$version.vsix" >"$log" 2>&1 ||
+# vsce bundles the client first (the script vscode:prepublish); a warning of its fails the build.
+npx --no-install vsce package --out "$out/vorpex-$version.vsix" >"$log" 2>&1 ||
   { cat "$log" >&2; exit 1; }
+if grep -q WARNING "$log"; then
+  cat "$log" >&2
+  echo "vsce warned: the VS Code extension must package without warnings" >&2
+  exit 1
+fi
 echo "$out/vorpex-$version.vsix"

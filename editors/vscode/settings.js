@@ -9,20 +9,24 @@ const DEFAULT_SERVER = 'vorpex-lsp';
 
 /**
  * The program to start for the `vorpex.server.path` setting: a command name is looked up on PATH
- * by the system; `~/` is the home folder; a relative path with a folder in it is taken from the
- * first workspace folder (from the current folder when there is none).
+ * by the system. `${workspaceFolder}` is the first workspace folder and `${userHome}` the home
+ * folder, wherever they stand; a leading `~` is the home folder too; a relative path with a
+ * folder in it is taken from the first workspace folder. Without a workspace folder, the current
+ * folder stands for it.
  * @param {unknown} setting
  * @param {string | undefined} workspaceFolder
  * @returns {string}
  */
 function serverCommand(setting, workspaceFolder) {
-  const value = typeof setting === 'string' ? setting.trim() : '';
+  let value = typeof setting === 'string' ? setting.trim() : '';
   if (value === '') return DEFAULT_SERVER;
+  const folder = workspaceFolder ?? process.cwd();
+  value = value.replace(/\$\{(workspaceFolder|userHome)\}/g, (_, name) => (name === 'userHome' ? os.homedir() : folder));
   if (value === '~' || value.startsWith('~/') || value.startsWith('~\\')) {
     return path.join(os.homedir(), value.slice(1));
   }
   if (path.isAbsolute(value) || !/[\\/]/.test(value)) return value;
-  return path.resolve(workspaceFolder ?? process.cwd(), value);
+  return path.resolve(folder, value);
 }
 
 /**

@@ -1,5 +1,6 @@
 -- Run by check_nvim.sh inside `nvim --headless`: the plugin sets the file type for the extensions
--- it is given, and starts the server with the settings as the server reads them. The LSP client's
+-- it is given, and starts the server with the settings as the server reads them; its syntax file
+-- colours the tokens as vorpex reads them; its help page opens with :help vorpex. The LSP client's
 -- start and its running clients are replaced by recorders; the server itself is tested elsewhere.
 local work = assert(os.getenv('WORK'))
 local failures = {}
@@ -57,6 +58,7 @@ for _, row in ipairs(rows) do
   if filetype then
     expect(file .. ': file type', vim.bo.filetype, filetype)
     expect(file .. ': comment string', vim.bo.commentstring, "' %s")
+    expect(file .. ': completion', vim.bo.omnifunc, 'v:lua.vim.lsp.omnifunc')
   else
     expect(file .. ': file type is not vorpex', vim.bo.filetype ~= 'vorpex', true)
   end
@@ -67,9 +69,112 @@ end
 vorpex.configure({ defines = { PAUSE = '250' } })
 expect('configure notifies', notified[1], 'workspace/didChangeConfiguration defines={"PAUSE":"250"} warnings=false')
 
+-- Colours without the server: the syntax file's group under every character of a token of the
+-- fixture that the VS Code grammar is tested on (line from 1, the token's text, its group).
+vim.fn.writefile(vim.fn.readfile(assert(os.getenv('FIXTURE'))), work .. '/tokens.vbas')
+vim.cmd('edit ' .. vim.fn.fnameescape(work .. '/tokens.vbas'))
+expect('syntax of a .vbas file', vim.b.current_syntax, 'vorpex')
+local syntax_rows = {
+  { 1, 'REM a whole-line comment', 'vorpexRem' },
+  { 2, 'remark', 'vorpexWord' },
+  { 3, 'PRINT', 'vorpexStatementWord' },
+  { 3, 'REM note', 'vorpexRem' },
+  { 4, 'REM"A"', 'vorpexWord' },
+  { 4, 'REMX', 'vorpexWord' },
+  { 5, "' apostrophe comment", 'vorpexComment' },
+  { 6, '"it\'s fine"', 'vorpexString' },
+  { 6, "' note", 'vorpexComment' },
+  { 7, 'DON', 'vorpexWord' },
+  { 7, "'T", 'vorpexComment' },
+  { 8, 'print"Hi', 'vorpexWord' },
+  { 8, 'there"', 'vorpexWord' },
+  { 10, '"abc', 'vorpexString' },
+  { 11, 'DEFINE', 'vorpexDefine' },
+  { 11, 'MaxSpeed', 'vorpexDefineName' },
+  { 11, '=', 'vorpexDefineEquals' },
+  { 11, '100', 'vorpexDefineValue' },
+  { 11, ' ignored after the value', 'vorpexDefineIgnored' },
+  { 12, 'define', 'vorpexDefine' },
+  { 12, 'out', 'vorpexDefineName' },
+  { 12, 'print', 'vorpexDefineValue' },
+  { 13, 'DEFINE', 'vorpexDefine' },
+  { 13, 'X', 'vorpexWord' },
+  { 13, '5', 'vorpexNumber' },
+  { 14, '10', 'vorpexLineNumber' },
+  { 15, '20', 'vorpexLineNumber' },
+  { 16, 'GOTO', 'vorpexJump' },
+  { 16, '10', 'vorpexJumpTarget' },
+  { 17, 'ON', 'vorpexControlWord' },
+  { 17, 'GOSUB', 'vorpexJump' },
+  { 17, '100', 'vorpexJumpTarget' },
+  { 17, '200', 'vorpexJumpTarget' },
+  { 17, '300', 'vorpexJumpTarget' },
+  { 18, '>', 'vorpexSymbol' },
+  { 18, '10', 'vorpexNumber' },
+  { 18, 'THEN', 'vorpexJump' },
+  { 18, '100', 'vorpexJumpTarget' },
+  { 18, '200', 'vorpexJumpTarget' },
+  { 19, '500', 'vorpexJumpTarget' },
+  { 20, '0x1F', 'vorpexNumber' },
+  { 20, '1.5', 'vorpexNumber' },
+  { 21, 'A$', 'vorpexWord' },
+  { 21, 'B.C:', 'vorpexWord' },
+  { 22, ':', 'vorpexInvalid' },
+  { 23, '*', 'vorpexSymbol' },
+  { 24, 'CHR$', 'vorpexFunctionWord' },
+  { 24, 'LEFT$', 'vorpexFunctionWord' },
+  { 24, 'A$', 'vorpexWord' },
+  { 25, 'POKE', 'vorpexStatementWord' },
+  { 25, 'PEEKS', 'vorpexWord' },
+  { 25, 'INT', 'vorpexFunctionWord' },
+  { 25, 'MOD', 'vorpexOperatorWord' },
+  { 26, 'randomize', 'vorpexStatementWord' },
+  { 26, 'Delay', 'vorpexStatementWord' },
+  { 26, 'STR$X', 'vorpexWord' },
+}
+for _, row in ipairs(syntax_rows) do
+  local line, text, group = row[1], row[2], row[3]
+  local start = vim.fn.getline(line):find(text, 1, true)
+  if not start then
+    expect(('line %d: %s'):format(line, text), 'no such text', group)
+  else
+    for column = start, start + #text - 1 do
+      local got = vim.fn.synIDattr(vim.fn.synID(line, column, 1), 'name')
+      if got ~= group then
+        expect(('line %d, %s, column %d'):format(line, text, column), got, group)
+        break
+      end
+    end
+  end
+end
+vim.cmd('bwipeout!')
+
+-- :help vorpex, with the tags that helptags makes of a copy of the plugin's doc folder, and every
+-- link of the page leads somewhere.
+local plugin = assert(os.getenv('PLUGIN'))
+vim.fn.mkdir(work .. '/help/doc', 'p')
+local page = vim.fn.readfile(plugin .. '/doc/vorpex.txt')
+vim.fn.writefile(page, work .. '/help/doc/vorpex.txt')
+vim.opt.runtimepath:prepend(work .. '/help')
+vim.cmd('helptags ' .. vim.fn.fnameescape(work .. '/help/doc'))
+vim.cmd('help vorpex')
+expect(':help vorpex opens', vim.fn.fnamemodify(vim.api.nvim_buf_get_name(0), ':t'), 'vorpex.txt')
+expect(':help vorpex at its tag', vim.fn.getline('.'):find('*vorpex*', 1, true) ~= nil, true)
+local links = {}
+for _, text in ipairs(page) do
+  for link in text:gmatch('|([^|%s]+)|') do
+    links[link] = true
+  end
+end
+for link in pairs(links) do
+  local ok, err = pcall(vim.cmd, 'help ' .. link)
+  expect(':help ' .. link, ok or err, true)
+end
+vim.cmd('helpclose')
+
 if #failures > 0 then
   io.stderr:write(table.concat(failures, '\n') .. '\n')
   vim.cmd('cquit 1')
 end
-io.stdout:write(('the Neovim plugin: %d files checked\n'):format(#rows))
+io.stdout:write(('the Neovim plugin: %d files, %d coloured tokens and the help page checked\n'):format(#rows, #syntax_rows))
 vim.cmd('qall!')

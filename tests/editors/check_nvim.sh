@@ -10,7 +10,9 @@ if ! command -v nvim >/dev/null; then
 fi
 rm -rf "$work" && mkdir -p "$work"
 script=$(cd "$(dirname "$0")" && pwd)/check_nvim.lua
+plugin=$(cd "$plugin" && pwd)
+fixture=$plugin/../vscode/test/fixtures/tokens.vbas
 # Any error in the script ends Neovim with status 1, instead of leaving it waiting for input.
-WORK=$work timeout 60 nvim --headless --clean --cmd "set rtp^=$plugin" \
+WORK=$work PLUGIN=$plugin FIXTURE=$fixture timeout 60 nvim --headless --clean --cmd "set rtp^=$plugin" \
   -c "lua local ok, err = pcall(dofile, '$script'); if not ok then io.stderr:write(tostring(err) .. '\n'); vim.cmd('cquit 1') end" \
   </dev/null

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The VS Code extension: builds its .vsix (packaging/vsix.sh, which installs the locked npm
 # packages when needed), runs its tests under node's test runner and the type check of its
-# client, and checks that the package holds what the editor loads and that its client loads with
-# every module it needs from inside the package.
+# client, and checks that the package holds what the editor loads and no more, and that its client,
+# bundled, loads with every module it needs from inside the package.
 # Exits 77 (skipped) when node or npm is missing, or the npm registry cannot be reached.
 # Usage: check_vscode.sh SOURCE_DIR WORK_DIR
 set -uo pipefail
@@ -18,12 +18,21 @@ node --test test/
 npx --no-install tsc -p jsconfig.json
 
 mkdir "$work/unpacked" && unzip -q "$vsix" -d "$work/unpacked"
-for file in package.json extension.js settings.js language-configuration.json \
-  syntaxes/vorpex.tmLanguage.json LICENSE.txt readme.md node_modules/vscode-languageclient/package.json; do
-  [ -f "$work/unpacked/extension/$file" ] || { echo "FAIL: $vsix holds no extension/$file" >&2; exit 1; }
-done
-if [ -n "$(ls "$work/unpacked/extension" | grep -x -e test -e jsconfig.json)" ]; then
-  echo "FAIL: $vsix holds the tests" >&2
+# What the editor loads, the bundle and the licenses of what it holds: no node_modules, no sources
+# that the bundle already holds, no tests.
+expected="LICENSE.txt
+dist/THIRD-PARTY-NOTICES.txt
+dist/extension.js
+language-configuration.json
+package.json
+readme.md
+syntaxes/vorpex.tmLanguage.json"
+packaged=$(cd "$work/unpacked/extension" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+if [ "$packaged" != "$expected" ]; then
+  echo "FAIL: $vsix holds" >&2
+  echo "$packaged" >&2
+  echo "expected:" >&2
+  echo "$expected" >&2
   exit 1
 fi
 env -u NODE_PATH node "$source_dir/tests/editors/load_extension.js" "$work/unpacked"

@@ -1,4 +1,4 @@
-// Loads the client of an unpacked .vsix under node, with a stand-in for the editor's `vscode`
+// Loads the client of an unpacked .vsix (its manifest's main) under node, with a stand-in for the editor's `vscode`
 // module: every other module it needs must come from inside the package.
 'use strict';
 const Module = require('node:module');
@@ -15,7 +15,9 @@ Module._resolveFilename = function (request, ...rest) {
 };
 require.cache.vscode = /** @type {any} */ ({ id: 'vscode', filename: 'vscode', loaded: true, exports: stub });
 
-const extension = require(path.resolve(process.argv[2], 'extension', 'extension.js'));
+const root = path.resolve(process.argv[2], 'extension');
+const { main } = require(path.join(root, 'package.json'));
+const extension = require(path.join(root, main));
 for (const name of ['activate', 'deactivate']) {
   if (typeof extension[name] !== 'function') throw new Error(`the extension exports no ${name}()`);
 }

@@ -89,6 +89,60 @@ local function run()
   hover = request(problems, 'textDocument/hover',
     { textDocument = { uri = vim.uri_from_bufnr(problems) }, position = find(problems, 'LIVES') })
   check(hover.contents.value:find('Defined in the settings', 1, true), 'hover on a setting')
+
+  -- The quick fix of the quote inside a word, applied: the warning goes, the other stays.
+  local problems_uri = vim.uri_from_bufnr(problems)
+  local quote
+  for _, d in ipairs(vim.diagnostic.get(problems)) do
+    if d.code == 'quote-in-word' then quote = d end
+  end
+  local quote_range = {
+    start = { line = quote.lnum, character = quote.col },
+    ['end'] = { line = quote.end_lnum, character = quote.end_col },
+  }
+  local actions = request(problems, 'textDocument/codeAction', {
+    textDocument = { uri = problems_uri },
+    range = quote_range,
+    context = { diagnostics = { {
+      range = quote_range, severity = quote.severity, code = quote.code,
+      source = quote.source, message = quote.message,
+    } } },
+  })
+  local fix
+  for _, action in ipairs(actions or {}) do
+    if action.title == 'Insert a blank before the quote' then fix = action end
+  end
+  check(fix and fix.kind == 'quickfix' and fix.edit, 'the quick fix is offered: ' .. vim.inspect(actions))
+  before = published[problems_uri]
+  vim.lsp.util.apply_workspace_edit(fix.edit, 'utf-16')
+  check(vim.api.nvim_buf_get_lines(problems, 0, 1, false)[1] == '10 PRINT "Hi";LIVES',
+    'the fix inserts the blank: ' .. vim.api.nvim_buf_get_lines(problems, 0, 1, false)[1])
+  check(vim.wait(10000, function() return published[problems_uri] > before end, 20), 'diagnostics after the fix')
+  codes = {}
+  for _, d in ipairs(vim.diagnostic.get(problems)) do table.insert(codes, d.code) end
+  check(table.concat(codes, ' ') == 'missing-line-target', 'codes after the fix: ' .. table.concat(codes, ' '))
+
+  -- Completion after a jump offers the lines of the document: each line number, as a reference,
+  -- with its line's text. The cursor stands at the end of each of these lines.
+  local jumps = { '30 GOSUB ', '40 ON X GOTO 10, ', '50 IF X THEN ', '60 GO TO ' }
+  vim.api.nvim_buf_set_lines(problems, -1, -1, false, jumps)
+  local lines = vim.api.nvim_buf_get_lines(problems, 0, -1, false)
+  for _, text in ipairs(jumps) do
+    local at = find(problems, text)
+    local result = request(problems, 'textDocument/completion', {
+      textDocument = { uri = problems_uri },
+      position = { line = at.line, character = #text },
+    })
+    local items = result and (result.items or result) or {}
+    local offered = {}
+    for _, item in ipairs(items) do
+      if item.kind == 18 then offered[item.label] = item.detail end
+    end
+    for _, line in ipairs(lines) do
+      local number = line:match('^(%d+)')
+      check(offered[number] == line, ("after '%s': line %s offered as %s"):format(text, number, vim.inspect(offered[number])))
+    end
+  end
 end
 
 local ok, message = pcall(run)

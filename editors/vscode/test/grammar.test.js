@@ -103,6 +103,16 @@ test('tokens of the fixture have the expected scopes', async () => {
     [23, '(', 'punctuation.parenthesis.begin.vorpex'],
     [23, '*', 'keyword.operator.vorpex'],
     [23, ';', 'punctuation.separator.vorpex'],
+    [24, 'CHR$', 'support.function.vorpex'],
+    [24, 'LEFT$', 'support.function.vorpex'],
+    [24, 'A$', 'variable.other.vorpex'],
+    [25, 'POKE', 'keyword.other.statement.vorpex'],
+    [25, 'PEEKS', 'variable.other.vorpex'],
+    [25, 'INT', 'support.function.vorpex'],
+    [25, 'MOD', 'keyword.operator.word.vorpex'],
+    [26, 'randomize', 'keyword.other.statement.vorpex'],
+    [26, 'Delay', 'keyword.other.statement.vorpex'],
+    [26, 'STR$X', 'variable.other.vorpex'],
   ];
   const wrong = [];
   for (const [line, text, scope] of rows) {

@@ -1,12 +1,14 @@
 // @ts-check
 'use strict';
 // What the extension's manifest promises: the problem matcher reads vorpex's diagnostics, the
-// settings reach the server as it reads them, and the version is the project's.
+// settings reach the server as it reads them, the version is the project's, and its main is the
+// bundle that build.mjs writes.
 const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
+const { execFileSync } = require('node:child_process');
 const { serverCommand, serverSettings } = require('../settings');
 
 const extension = path.join(__dirname, '..');
@@ -44,8 +46,18 @@ test('the settings become the server command and the server settings', () => {
     ['/opt/vorpex/bin/vorpex-lsp', '/opt/vorpex/bin/vorpex-lsp'],
     ['build/vorpex-lsp', path.join(folder, 'build', 'vorpex-lsp')],
     ['~/bin/vorpex-lsp', path.join(os.homedir(), 'bin', 'vorpex-lsp')],
+    ['~', os.homedir()],
+    ['${workspaceFolder}/build/vorpex-lsp', path.join(folder, 'build', 'vorpex-lsp')],
+    ['${userHome}/bin/vorpex-lsp', path.join(os.homedir(), 'bin', 'vorpex-lsp')],
+    ['${workspaceFolderBasename}/vorpex-lsp', path.join(folder, '${workspaceFolderBasename}', 'vorpex-lsp')],
+    ['bin~/vorpex-lsp', path.join(folder, 'bin~', 'vorpex-lsp')],
   ];
-  for (const [setting, expected] of commands) assert.equal(serverCommand(setting, folder), expected, String(setting));
+  for (const [setting, expected] of commands) {
+    assert.equal(path.normalize(serverCommand(setting, folder)), expected, String(setting));
+  }
+  // Without a workspace folder, the current folder stands for it.
+  assert.equal(serverCommand('${workspaceFolder}/vorpex-lsp', undefined), path.join(process.cwd(), 'vorpex-lsp'));
+  assert.equal(serverCommand('build/vorpex-lsp', undefined), path.join(process.cwd(), 'build', 'vorpex-lsp'));
 
   assert.deepEqual(serverSettings({ LEDS: '8', PAUSE: 250, BAD: { x: 1 } }, undefined), {
     defines: { LEDS: '8', PAUSE: '250' },
@@ -61,8 +73,19 @@ test('the manifest names files that exist and the project version', () => {
   const syntax = JSON.parse(fs.readFileSync(path.join(extension, grammar.path), 'utf8'));
   assert.equal(syntax.scopeName, grammar.scopeName);
   JSON.parse(fs.readFileSync(path.join(extension, language.configuration), 'utf8'));
-  assert.ok(fs.existsSync(path.join(extension, manifest.main)));
 
   const cmake = fs.readFileSync(path.join(extension, '..', '..', 'CMakeLists.txt'), 'utf8');
   assert.equal(manifest.version, /project\(vorpex VERSION ([0-9.]+)/.exec(cmake)?.[1]);
+});
+
+test('the bundle is written where the manifest points, with the licenses of the code it holds', () => {
+  fs.rmSync(path.join(extension, 'dist'), { recursive: true, force: true });
+  execFileSync(process.execPath, [path.join(extension, 'build.mjs')], { stdio: 'pipe' });
+  assert.ok(fs.existsSync(path.join(extension, manifest.main)), manifest.main);
+  const notices = fs.readFileSync(path.join(extension, 'dist', 'THIRD-PARTY-NOTICES.txt'), 'utf8');
+  for (const name of ['vscode-languageclient', 'vscode-jsonrpc', 'vscode-languageserver-protocol']) {
+    assert.match(notices, new RegExp(`^${name} [0-9.]+ \\(MIT\\)$`, 'm'), name);
+  }
+  // Everything it needs at run time is inside it: the package has no dependencies to ship.
+  assert.deepEqual(manifest.dependencies ?? {}, {});
 });

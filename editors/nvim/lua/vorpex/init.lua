@@ -111,6 +111,10 @@ local function on_vorpex_buffer(buf)
     return -- an output window, or another buffer that is no file
   end
   vim.bo[buf].commentstring = "' %s"
+  -- Completion from the server with CTRL-X CTRL-O, unless the buffer completes otherwise.
+  if vim.bo[buf].omnifunc == '' then
+    vim.bo[buf].omnifunc = 'v:lua.vim.lsp.omnifunc'
+  end
   M.start(buf)
 end
 

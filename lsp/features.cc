@@ -63,31 +63,36 @@ std::string fenced(std::string_view text) {
   return "```\n" + std::string(text) + "\n```";
 }
 
-// The tokens' roles as the legend lists them.
-int legend_index(TokenRole role) {
-  switch (role) {
+// The semantic token types, as the legend lists them: no two alike, each adding to the grammar's
+// colours without contradicting them.
+enum SemanticType { kVariable, kNumber, kLabel, kString, kOperator, kComment, kKeyword, kMacro };
+constexpr int kDeclaration = 1;  // the one modifier: a constant at its DEFINE, a line's own number
+
+// The type and modifiers of a token; a type of -1 leaves it to the grammar.
+std::pair<int, int> semantic_type(const TokenEvent& t, std::string_view text, bool jump_target) {
+  switch (t.role) {
     case TokenRole::Word:
-      return 0;
+      return {is_keyword(text) ? kKeyword : kVariable, 0};
     case TokenRole::Number:
-      return 1;
+      return {jump_target ? kLabel : kNumber, 0};
     case TokenRole::LineNumber:
-      return 2;
+      return {kLabel, kDeclaration};
     case TokenRole::String:
-      return 3;
+      return {kString, 0};
     case TokenRole::Operator:
-      return 4;
+      return {kOperator, 0};
     case TokenRole::Comment:
-      return 5;
+      return {kComment, 0};
     case TokenRole::Directive:
-      return 6;
+      return {kKeyword, 0};
     case TokenRole::DefinedName:
-      return 7;
+      return {kMacro, 0};
     case TokenRole::Definition:
-      return 8;
+      return {kMacro, kDeclaration};
     case TokenRole::Unknown:
-      return 9;
+      break;
   }
-  return 0;
+  return {-1, 0};
 }
 
 // True when `name` is one word as the converter reads it, and not a keyword of its own.
@@ -524,14 +529,24 @@ Json Server::document_symbols(const Json& params) {
   return symbols;
 }
 
-Json Server::semantic_tokens(const Json& params) {
-  const OpenDocument& open = open_document(params);
+std::vector<std::int64_t> Server::semantic_data(const OpenDocument& open, std::size_t from,
+                                                std::size_t to) const {
   const Analysis analysis = analysis_of(open, true);
+  std::vector<std::size_t> targets;  // where the numbers that jumps name start
+  for (const LineNumberUse& jump : analysis.jumps)
+    targets.push_back(jump.place.offset);
+  std::sort(targets.begin(), targets.end());
+  const std::string_view text = open.document.text();
   std::vector<std::int64_t> data;
   data.reserve(analysis.tokens.size() * 5);
   std::int64_t previous_line = 0;
   std::int64_t previous_start = 0;
   for (const TokenEvent& t : analysis.tokens) {
+    if (t.offset + t.length <= from || t.offset >= to) continue;
+    const auto [type, modifiers] =
+        semantic_type(t, text.substr(t.offset, t.length),
+                      std::binary_search(targets.begin(), targets.end(), t.offset));
+    if (type < 0) continue;
     const TextRange r = open.document.index().range(t.offset, t.offset + t.length, encoding_);
     const std::int64_t line = r.start.line;
     const std::int64_t start = r.start.character;
@@ -540,12 +555,78 @@ Json Server::semantic_tokens(const Json& params) {
     data.push_back(line - previous_line);
     data.push_back(line == previous_line ? start - previous_start : start);
     data.push_back(end - start);
-    data.push_back(legend_index(t.role));
-    data.push_back(t.role == TokenRole::Definition ? 1 : 0);
+    data.push_back(type);
+    data.push_back(modifiers);
     previous_line = line;
     previous_start = start;
   }
-  return {{"data", data}};
+  return data;
+}
+
+Json Server::semantic_tokens(const Json& params) {
+  OpenDocument& open = open_document(params);
+  open.tokens = semantic_data(open, 0, open.document.text().size());
+  open.tokens_id = std::to_string(++result_ids_);
+  return {{"resultId", open.tokens_id}, {"data", open.tokens}};
+}
+
+Json Server::semantic_tokens_range(const Json& params) {
+  const OpenDocument& open = open_document(params);
+  const Json& range = params.at("range");
+  const LineIndex& index = open.document.index();
+  const auto offset_of = [&](const Json& p) {
+    return index
+        .offset(
+            {client_integer(p.at("line"), "line"), client_integer(p.at("character"), "character")},
+            encoding_)
+        .value_or(open.document.text().size());
+  };
+  return {{"data", semantic_data(open, offset_of(range.at("start")), offset_of(range.at("end")))}};
+}
+
+// The tokens as edits of the last ones sent: the one stretch between what stayed at the start and
+// what stayed at the end.
+Json Server::semantic_tokens_delta(const Json& params) {
+  OpenDocument& open = open_document(params);
+  const Json& previous = member(params, "previousResultId");
+  std::vector<std::int64_t> data = semantic_data(open, 0, open.document.text().size());
+  const std::string id = std::to_string(++result_ids_);
+  if (!previous.is_string() || previous.get<std::string>() != open.tokens_id) {
+    open.tokens = std::move(data);
+    open.tokens_id = id;
+    return {{"resultId", id}, {"data", open.tokens}};
+  }
+  const std::vector<std::int64_t>& old = open.tokens;
+  std::size_t head = 0;
+  while (head < old.size() && head < data.size() && old[head] == data[head])
+    ++head;
+  std::size_t tail = 0;
+  while (tail < old.size() - head && tail < data.size() - head &&
+         old[old.size() - 1 - tail] == data[data.size() - 1 - tail])
+    ++tail;
+  Json edits = Json::array();
+  if (head != old.size() || head != data.size()) {
+    edits.push_back(
+        {{"start", head},
+         {"deleteCount", old.size() - head - tail},
+         {"data", std::vector<std::int64_t>(data.begin() + static_cast<std::ptrdiff_t>(head),
+                                            data.end() - static_cast<std::ptrdiff_t>(tail))}});
+  }
+  open.tokens = std::move(data);
+  open.tokens_id = id;
+  return {{"resultId", id}, {"edits", edits}};
+}
+
+// Pull diagnostics: the same list that is published, or "unchanged" when the client has it.
+Json Server::pull_diagnostics(const Json& params) {
+  const OpenDocument& open = open_document(params);
+  const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
+  const std::string id = std::to_string(open.version) + "." + std::to_string(open.generation) +
+                         "." + std::to_string(settings_generation_);
+  const Json& previous = member(params, "previousResultId");
+  if (previous.is_string() && previous.get<std::string>() == id)
+    return {{"kind", "unchanged"}, {"resultId", id}};
+  return {{"kind", "full"}, {"resultId", id}, {"items", diagnostics(uri, open)}};
 }
 
 Json Server::code_actions(const Json& params) {

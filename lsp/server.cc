@@ -120,6 +120,9 @@ void Server::dispatch(const std::string& name, const Json& params, const Json* i
       {"textDocument/completion", &Server::completion},
       {"textDocument/documentSymbol", &Server::document_symbols},
       {"textDocument/semanticTokens/full", &Server::semantic_tokens},
+      {"textDocument/semanticTokens/full/delta", &Server::semantic_tokens_delta},
+      {"textDocument/semanticTokens/range", &Server::semantic_tokens_range},
+      {"textDocument/diagnostic", &Server::pull_diagnostics},
       {"textDocument/codeAction", &Server::code_actions},
       {"workspace/executeCommand", &Server::execute_command},
       {"vorpex/output", &Server::output},
@@ -203,19 +206,21 @@ Json Server::initialize(const Json& params) {
         {"documentSymbolProvider", true},
         {"codeActionProvider", {{"codeActionKinds", {"quickfix"}}}},
         {"executeCommandProvider", {{"commands", {"vorpex.showOutput"}}}},
+        {"diagnosticProvider", {{"interFileDependencies", false}, {"workspaceDiagnostics", false}}},
         {"semanticTokensProvider",
          {{"legend",
            {{"tokenTypes",
-             {"variable", "number", "label", "string", "operator", "comment", "keyword", "macro",
-              "macro", "regexp"}},
+             {"variable", "number", "label", "string", "operator", "comment", "keyword", "macro"}},
             {"tokenModifiers", {"declaration"}}}},
-          {"full", true}}}}},
+          {"range", true},
+          {"full", {{"delta", true}}}}}}},
       {"serverInfo", {{"name", "vorpex-lsp"}}},
   };
 }
 
 void Server::apply_settings(const Json& settings) {
   if (!settings.is_object()) return;
+  ++settings_generation_;
   if (const Json& warnings = member(settings, "warnings"); warnings.is_boolean())
     warnings_ = warnings.get<bool>();
   const Json& defines = member(settings, "defines");
@@ -274,6 +279,7 @@ OpenDocument& Server::open_document(const Json& params) {
 }
 
 void Server::analyse(OpenDocument& open) {
+  ++open.generation;
   Analysis analysis = analysis_of(open);
   open.missing = analysis.missing_targets();
   open.diagnostics = std::move(analysis.diagnostics);

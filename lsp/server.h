@@ -48,6 +48,9 @@ struct OpenDocument {
   std::int64_t version = 0;
   std::vector<KeptDiagnostic> diagnostics;  // those the settings ask for
   std::vector<LineNumberUse> missing;       // jumps to a line that no line begins with
+  std::uint64_t generation = 0;             // counts the changes of the text, for pull diagnostics
+  std::vector<std::int64_t> tokens;         // the semantic tokens last sent in full or as a delta
+  std::string tokens_id;                    // and their result id
 };
 
 // The server: takes each message's content, answers through `out`, and keeps the open documents.
@@ -104,6 +107,12 @@ class Server {
   Json completion(const Json& params);
   Json document_symbols(const Json& params);
   Json semantic_tokens(const Json& params);
+  Json semantic_tokens_range(const Json& params);
+  Json semantic_tokens_delta(const Json& params);
+  Json pull_diagnostics(const Json& params);
+  // The semantic tokens of the bytes [from, to) of a document, encoded as the protocol says.
+  std::vector<std::int64_t> semantic_data(const OpenDocument& open, std::size_t from,
+                                          std::size_t to) const;
   Json code_actions(const Json& params);
   Json output(const Json& params);
   Json execute_command(const Json& params);
@@ -128,6 +137,8 @@ class Server {
   Encoding encoding_ = Encoding::Utf16;
   std::vector<std::string> defines_;  // NAME=VALUE each
   bool warnings_ = true;
+  std::uint64_t settings_generation_ = 0;  // counts the settings applied
+  std::uint64_t result_ids_ = 0;           // the last semantic tokens' result id
   std::map<std::string, std::unique_ptr<OpenDocument>, std::less<>> documents_;
 };
 

@@ -8,6 +8,7 @@
 
 #include "engine/char_class.h"
 #include "engine/define_directive.h"
+#include "session/keywords.h"
 
 namespace vorpex {
 
@@ -21,17 +22,6 @@ bool same_word(std::string_view word, std::string_view keyword) {
   }
   return true;
 }
-
-}  // namespace
-
-bool is_jump_word(std::string_view word) {
-  static constexpr std::array<std::string_view, 6> kWords = {"GOTO", "GOSUB",   "THEN",
-                                                             "ELSE", "RESTORE", "RUN"};
-  return std::any_of(kWords.begin(), kWords.end(),
-                     [&](std::string_view keyword) { return same_word(word, keyword); });
-}
-
-namespace {
 
 std::string upper(std::string_view text) {
   std::string out(text);

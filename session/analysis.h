@@ -10,6 +10,7 @@
 #include "engine/diagnostic.h"
 #include "engine/token_kind.h"
 #include "engine/token_observer.h"
+#include "session/keywords.h"
 #include "session/session.h"
 
 namespace vorpex {
@@ -79,10 +80,6 @@ struct Analysis {
 // Analyses `text`, the whole source, with the constants and the choice of warnings of `options`
 // (keep-going is always on; `options.tokens` fills Analysis::tokens).
 Analysis analyze(std::string_view text, const SessionOptions& options = {});
-
-// True when `word`, in any case, is a word after which a line number is named: GOTO, GOSUB,
-// THEN, ELSE, RESTORE or RUN.
-bool is_jump_word(std::string_view word);
 
 // The digits that begin `number`, without their leading zeros ("0" stays; empty for none).
 std::string_view canonical_number(std::string_view number);

@@ -338,6 +338,41 @@ TEST(Server, CompletesLineNumbersWhereAJumpNamesOne) {
   }
 }
 
+// A delta applied to the tokens sent before gives the tokens of the new text, whatever the edit.
+TEST(Server, SemanticTokenDeltasRebuildTheFullTokens) {
+  const std::vector<std::string> texts = {"10 PRINT X\n20 GOTO 10\n",
+                                          "10 PRINT X\n15 Y=1\n20 GOTO 10\n",
+                                          "10 PRINT\n",
+                                          "",
+                                          "DEFINE A = 1\n10 PRINT A\n20 GOTO 10\n",
+                                          "DEFINE A = 1\n10 PRINT A\n20 GOTO 10\n"};
+  Session s;
+  s.open(texts[0]);
+  const Json document = {{"uri", Session::kUri}};
+  Json full = s.request("textDocument/semanticTokens/full", {{"textDocument", document}})["result"];
+  std::vector<std::int64_t> data = full["data"];
+  std::string id = full["resultId"];
+  for (std::size_t i = 1; i < texts.size(); ++i) {
+    s.notify("textDocument/didChange",
+             {{"textDocument", {{"uri", Session::kUri}, {"version", i + 1}}},
+              {"contentChanges", {{{"text", texts[i]}}}}});
+    const Json delta = s.request("textDocument/semanticTokens/full/delta",
+                                 {{"textDocument", document}, {"previousResultId", id}})["result"];
+    for (const Json& edit : delta["edits"]) {
+      const auto start = data.begin() + edit["start"].get<std::ptrdiff_t>();
+      data.erase(start, start + edit["deleteCount"].get<std::ptrdiff_t>());
+      const std::vector<std::int64_t> inserted = edit["data"];
+      data.insert(data.begin() + edit["start"].get<std::ptrdiff_t>(), inserted.begin(),
+                  inserted.end());
+    }
+    id = delta["resultId"];
+    const Json fresh =
+        s.request("textDocument/semanticTokens/full", {{"textDocument", document}})["result"];
+    EXPECT_EQ(Json(data), fresh["data"]) << texts[i];
+    id = fresh["resultId"];
+  }
+}
+
 TEST(Server, EndsWithTheStatusOfItsLifecycle) {
   for (const bool shutdown : {false, true}) {
     Session s;

@@ -45,6 +45,8 @@ class MessageReader {
 
   // Reads the next message into `body` (its capacity is reused).
   ReadResult next(std::string& body);
+  // True when bytes that have been read are not handed out yet: the next message may be here.
+  bool holds_input() const { return begin_ < buffer_.size(); }
 
  private:
   // Makes at least one more byte available; false at the end of the input.

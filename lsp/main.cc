@@ -24,8 +24,11 @@ int main() {
   vorpex::platform::FdSink output(1);
   vorpex::lsp::MessageReader reader(input);
   vorpex::lsp::Server server(output);
+  // A burst of changes is analysed once: the diagnostics wait while more input is already there.
+  server.set_coalescing(true);
   std::string body;
   while (!server.exited()) {
+    if (!reader.holds_input() && !vorpex::platform::input_waiting(0)) server.settle();
     const vorpex::lsp::ReadResult read = reader.next(body);
     if (read.status == vorpex::lsp::ReadStatus::End) break;
     if (read.status == vorpex::lsp::ReadStatus::BadHeader) {
@@ -36,5 +39,6 @@ int main() {
       server.handle(body);
     }
   }
+  server.settle();
   return server.exit_status();
 }

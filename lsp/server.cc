@@ -107,7 +107,18 @@ void Server::handle(std::string_view body) {
     if (has_id) reply_error(id, error_code::kInvalidParams, "Invalid params: not an object");
     return;
   }
-  dispatch(method.get<std::string>(), params, has_id ? &id : nullptr);
+  const std::string name = method.get<std::string>();
+  // Only a change may wait behind another change: anything else sees the diagnostics published.
+  if (name != "textDocument/didChange") settle();
+  dispatch(name, params, has_id ? &id : nullptr);
+}
+
+void Server::settle() {
+  for (auto& [uri, open] : documents_) {
+    if (!open->stale) continue;
+    analyse(*open);
+    publish(uri, *open);
+  }
 }
 
 void Server::dispatch(const std::string& name, const Json& params, const Json* id) {
@@ -280,6 +291,7 @@ OpenDocument& Server::open_document(const Json& params) {
 
 void Server::analyse(OpenDocument& open) {
   ++open.generation;
+  open.stale = false;
   Analysis analysis = analysis_of(open);
   open.missing = analysis.missing_targets();
   open.diagnostics = std::move(analysis.diagnostics);
@@ -298,7 +310,6 @@ void Server::did_open(const Json& params) {
 
 void Server::did_change(const Json& params) {
   OpenDocument& open = open_document(params);
-  const std::string uri = params.at("textDocument").at("uri").get<std::string>();
   for (const Json& change : params.at("contentChanges")) {
     const std::string& text = change.at("text").get_ref<const std::string&>();
     if (!change.contains("range")) {
@@ -316,8 +327,8 @@ void Server::did_change(const Json& params) {
   }
   if (const Json& version = member(params.at("textDocument"), "version"); !version.is_null())
     open.version = client_version(version);
-  analyse(open);
-  publish(uri, open);
+  open.stale = true;
+  if (!coalescing_) settle();
 }
 
 void Server::did_close(const Json& params) {

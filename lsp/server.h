@@ -51,6 +51,7 @@ struct OpenDocument {
   std::uint64_t generation = 0;             // counts the changes of the text, for pull diagnostics
   std::vector<std::int64_t> tokens;         // the semantic tokens last sent in full or as a delta
   std::string tokens_id;                    // and their result id
+  bool stale = false;                       // changed since its diagnostics were made and published
 };
 
 // The server: takes each message's content, answers through `out`, and keeps the open documents.
@@ -63,8 +64,21 @@ class Server {
   void handle(std::string_view body);
   // The reader's troubles, answered as the protocol says: a header that could not be read is a
   // parse error, a message over the limit an invalid request; both with a null id.
-  void header_error(std::string_view why) { reply_error(nullptr, error_code::kParseError, why); }
-  void too_large(std::string_view why) { reply_error(nullptr, error_code::kInvalidRequest, why); }
+  void header_error(std::string_view why) {
+    settle();
+    reply_error(nullptr, error_code::kParseError, why);
+  }
+  void too_large(std::string_view why) {
+    settle();
+    reply_error(nullptr, error_code::kInvalidRequest, why);
+  }
+
+  // With coalescing on, a change marks its document and the analysis and publication wait for
+  // settle(), which the reading loop calls once no more input is waiting, and which any message
+  // but a change calls first: a burst of changes is analysed once, and only its last diagnostics
+  // are published. Off (the default), each change is analysed and published at once.
+  void set_coalescing(bool on) { coalescing_ = on; }
+  void settle();
 
   // After the exit notification: the status the process ends with.
   bool exited() const { return exited_; }
@@ -137,6 +151,7 @@ class Server {
   Encoding encoding_ = Encoding::Utf16;
   std::vector<std::string> defines_;  // NAME=VALUE each
   bool warnings_ = true;
+  bool coalescing_ = false;
   std::uint64_t settings_generation_ = 0;  // counts the settings applied
   std::uint64_t result_ids_ = 0;           // the last semantic tokens' result id
   std::map<std::string, std::unique_ptr<OpenDocument>, std::less<>> documents_;

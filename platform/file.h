@@ -69,6 +69,10 @@ class FdSink : public ByteSink {
 // the input, or -1 with the error number in `error`.
 std::ptrdiff_t read_some(int fd, std::span<char> buffer, int& error);
 
+// True when a read of `fd` would return at once with bytes that have already arrived (a pipe or a
+// terminal with data waiting); false when it would wait, or when that cannot be told.
+bool input_waiting(int fd);
+
 // The outcome of opening a file: the open descriptor, or the error number that the failure left.
 struct OpenResult {
   File file;

@@ -1,6 +1,7 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,6 +59,15 @@ std::ptrdiff_t read_some(int fd, std::span<char> buffer, int& error) {
   } while (n < 0 && errno == EINTR);
   if (n < 0) error = errno;
   return n;
+}
+
+bool input_waiting(int fd) {
+  pollfd request{fd, POLLIN, 0};
+  int ready;
+  do {
+    ready = ::poll(&request, 1, 0);
+  } while (ready < 0 && errno == EINTR);
+  return ready > 0 && (request.revents & POLLIN) != 0;
 }
 
 OpenResult open_for_reading(const std::string& path) {

@@ -251,6 +251,14 @@ std::ptrdiff_t read_some(int fd, std::span<char> buffer, int& error) {
   return -1;
 }
 
+bool input_waiting(int fd) {
+  // Only a pipe can be asked without waiting; for anything else the answer is "no".
+  const HANDLE handle = handle_of(fd);
+  if (::GetFileType(handle) != FILE_TYPE_PIPE) return false;
+  DWORD available = 0;
+  return ::PeekNamedPipe(handle, nullptr, 0, nullptr, &available, nullptr) && available > 0;
+}
+
 OpenResult open_for_reading(const std::string& path) {
   OpenResult result;
   std::wstring native;

@@ -373,6 +373,35 @@ TEST(Server, SemanticTokenDeltasRebuildTheFullTokens) {
   }
 }
 
+// A burst of changes is analysed once: the last one's diagnostics are published, once, when the
+// burst ends or before anything else is answered.
+TEST(Server, CoalescesABurstOfChanges) {
+  for (const bool other_message_ends_it : {false, true}) {
+    Session s;
+    s.server().set_coalescing(true);
+    s.open("10 PRINT\n");
+    s.messages();
+    for (int version = 2; version <= 101; ++version) {
+      s.notify("textDocument/didChange",
+               {{"textDocument", {{"uri", Session::kUri}, {"version", version}}},
+                {"contentChanges", {{{"text", "10 PRINT " + std::to_string(version) + " :\n"}}}}});
+    }
+    EXPECT_TRUE(s.messages().empty());
+    if (other_message_ends_it) {
+      s.notify("$/cancelRequest", {{"id", 1}});
+    } else {
+      s.server().settle();
+    }
+    std::vector<Json> published;
+    for (const Json& m : s.messages()) {
+      if (m.value("method", "") == "textDocument/publishDiagnostics") published.push_back(m);
+    }
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_EQ(published[0]["params"]["version"], 101);
+    EXPECT_EQ(published[0]["params"]["diagnostics"][0]["range"]["start"]["character"], 13);
+  }
+}
+
 TEST(Server, EndsWithTheStatusOfItsLifecycle) {
   for (const bool shutdown : {false, true}) {
     Session s;

@@ -69,9 +69,9 @@ const mapped = StateField.define({
 
 // plainSource and plainOutput are the text boxes to replace; onEdit(typed) is called when the
 // source changes (typed: by the user), onOutputLine(n) when the output line pointed at or holding
-// the cursor is n (0 for none).
+// the cursor is n (0 for none); acceptPaste(text) is asked before a paste goes in.
 // `text` is the source as given, which the text box may have changed (a CR becomes a line break).
-window.vorpexEditor = ({ plainSource, plainOutput, text: given, onEdit, onOutputLine }) => {
+window.vorpexEditor = ({ plainSource, plainOutput, text: given, onEdit, onOutputLine, acceptPaste = () => true }) => {
   const common = [lineNumbers(), highlightSpecialChars(), drawSelection(), highlightActiveLine(),
     highlightActiveLineGutter(), theme, EditorView.lineWrapping];
   const text = given ?? plainSource.value;
@@ -89,6 +89,9 @@ window.vorpexEditor = ({ plainSource, plainOutput, text: given, onEdit, onOutput
         keymap.of([...defaultKeymap, ...historyKeymap]), basic,
         syntaxHighlighting(colours), lintGutter(), mapped,
         EditorView.contentAttributes.of({ "aria-label": "BASIC source" }),
+        EditorView.domEventHandlers({
+          paste: (event) => (acceptPaste(event.clipboardData.getData("text/plain")) ? false : (event.preventDefault(), true)),
+        }),
         EditorView.updateListener.of((update) => {
           if (update.docChanged) onEdit(update.transactions.some((tr) => tr.isUserEvent("input") || tr.isUserEvent("delete")));
         })],
@@ -104,6 +107,7 @@ window.vorpexEditor = ({ plainSource, plainOutput, text: given, onEdit, onOutput
         })],
     }),
   });
+  let shownOutput = output.state.doc.toString();
   output.dom.addEventListener("mousemove", (event) => {
     const pos = output.posAtCoords({ x: event.clientX, y: event.clientY });
     onOutputLine(pos === null ? 0 : output.state.doc.lineAt(pos).number);
@@ -119,7 +123,22 @@ window.vorpexEditor = ({ plainSource, plainOutput, text: given, onEdit, onOutput
     output,
     getText: () => source.state.doc.toString(),
     setText: (value) => source.dispatch({ changes: { from: 0, to: source.state.doc.length, insert: value } }),
-    setOutput: (value) => output.dispatch({ changes: { from: 0, to: output.state.doc.length, insert: value } }),
+    length: () => source.state.doc.length,
+    // Only the part that differs is replaced, so that a small change of a large output is quick
+    // to show and leaves the view where it was.
+    setOutput(given) {
+      // The document holds each line break as one character, whatever it was (CR LF here).
+      const value = given.includes("\r") ? given.replace(/\r\n?/g, "\n") : given;
+      const old = shownOutput;
+      shownOutput = value;
+      const end = Math.min(old.length, value.length);
+      let start = 0;
+      while (start < end && old.charCodeAt(start) === value.charCodeAt(start)) start++;
+      let tail = 0;
+      while (tail < end - start && old.charCodeAt(old.length - 1 - tail) === value.charCodeAt(value.length - 1 - tail)) tail++;
+      if (start === old.length && start === value.length) return;
+      output.dispatch({ changes: { from: start, to: old.length - tail, insert: value.slice(start, value.length - tail) } });
+    },
     lines: () => source.state.doc.lines,
     line: (n) => source.state.doc.line(n),
     setMarks: (marks) => source.dispatch(setDiagnostics(source.state, marks)),

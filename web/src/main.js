@@ -122,6 +122,7 @@ function plainEditors() {
 }
 let editors = plainEditors();
 let marks = []; // the underlines of the latest result
+let problemsKey = ""; // what the list and the underlines show, but for the offsets
 let mappedLines = null; // the source lines marked for the output line pointed at
 
 // --- the conversion, in a worker ---
@@ -236,32 +237,35 @@ function show(result) {
   else $("defines").removeAttribute("aria-invalid");
   editors.setOutput(result.output);
   const problems = result.diagnostics;
-  const length = editors.length();
-  const rangeOf = (d) => {
-    const from = Math.min(d.from, length);
-    return { from, to: Math.min(Math.max(d.to, from), length) };
-  };
-  marks = [];
-  const list = document.createDocumentFragment();
-  for (const d of problems.slice(0, shownProblems)) {
-    const { from, to } = rangeOf(d);
-    const notes = d.notes.map((n) => ` Note: ${n.message}`).join("");
-    marks.push({ from, to, severity: d.severity, message: `${d.message} [${d.code}]${notes}` });
-    const item = document.createElement("li");
-    item.append(problemButton(d, rangeOf(d)));
-    if (d.notes.length) {
-      const sub = document.createElement("ul");
-      for (const n of d.notes) {
-        const note = document.createElement("li");
-        note.append(problemButton(n, rangeOf(n)));
-        sub.append(note);
+  // While typing, the problems are mostly those of the result before, moved with the text (the
+  // editor moves the underlines itself): the list and the underlines are made again only when
+  // one differs in more than its offsets.
+  const shown = problems.slice(0, shownProblems);
+  const key = JSON.stringify(shown.map((d) => [d.line, d.column, d.endColumn, d.code, d.message, d.notes.length]));
+  if (key !== problemsKey) {
+    problemsKey = key;
+    marks = [];
+    const list = document.createDocumentFragment();
+    for (const [i, d] of shown.entries()) {
+      const { from, to } = rangeOf(d, editors.length());
+      const notes = d.notes.map((n) => ` Note: ${n.message}`).join("");
+      marks.push({ from, to, severity: d.severity, message: `${d.message} [${d.code}]${notes}` });
+      const item = document.createElement("li");
+      item.append(problemButton(d, i, -1));
+      if (d.notes.length) {
+        const sub = document.createElement("ul");
+        for (const [j, n] of d.notes.entries()) {
+          const note = document.createElement("li");
+          note.append(problemButton(n, i, j));
+          sub.append(note);
+        }
+        item.append(sub);
       }
-      item.append(sub);
+      list.append(item);
     }
-    list.append(item);
+    editors.setMarks(marks);
+    $("problems").replaceChildren(list);
   }
-  editors.setMarks(marks);
-  $("problems").replaceChildren(list);
   const errors = problems.filter((d) => d.severity === "error").length;
   const warnings = problems.length - errors;
   const plural = (n, word) => `${n} ${word}${n === 1 ? "" : "s"}`;
@@ -283,14 +287,23 @@ function show(result) {
   }
 }
 
-function problemButton(d, { from, to }) {
+// The engine gives each place as UTF-16 offsets from the source's start, as the editor counts.
+function rangeOf(d, length) {
+  const from = Math.min(d.from, length);
+  return { from, to: Math.min(Math.max(d.to, from), length) };
+}
+
+// The button of problem `index` of the latest result (of its note `note`, -1 for the problem).
+function problemButton(d, index, note) {
   const button = document.createElement("button");
   button.type = "button";
   button.className = "problem";
   const part = (className, text) => Object.assign(document.createElement("span"), { className, textContent: text });
   button.append(part("place", `${d.line}:${d.column}`), " ", part(`sev-${d.severity}`, d.severity), " ", part("text", `${d.message} [${d.code}]`));
-  button.setAttribute("aria-label", `Line ${d.line}, column ${d.column}: ${d.severity}: ${d.message}`);
+  button.setAttribute("aria-label", `${button.textContent} (line ${d.line}, column ${d.column})`);
   button.addEventListener("click", () => {
+    const problem = last.diagnostics[index];
+    const { from, to } = rangeOf(note < 0 ? problem : problem.notes[note], editors.length());
     showTab("source");
     editors.select(from, to);
   });
@@ -300,6 +313,7 @@ function problemButton(d, { from, to }) {
 function failed(message) {
   last = null;
   marks = [];
+  problemsKey = "";
   editors.setOutput("");
   editors.setMarks(marks);
   $("problems").replaceChildren();
@@ -332,6 +346,7 @@ function setSource(text, name = defaultName) {
   setName(name);
   const example = examples.findIndex((e) => e.name === sourceName && e.source === text);
   $("example").value = example < 0 ? "" : String(example);
+  problemsKey = "";
   editors.setText(text);
 }
 const baseName = () => sourceName.replace(/\.[^.]*$/, "") || "program";

@@ -126,13 +126,13 @@ try {
   equal("a label's output line maps to the label and its line", await mappedWhenPointing(1), ["10", "  print N"]);
   await page.type("#defines", " bad");
   await page.waitForFunction(() => document.getElementById("defines-error").textContent);
-  equal("a -D item without =", await page.$eval("#defines-error", (e) => e.textContent), "cannot define 'bad': expected NAME=VALUE");
+  equal("a -D item without =", await page.$eval("#defines-error", (e) => e.textContent), "Left out: cannot define 'bad': expected NAME=VALUE");
   await page.$eval("#defines", (e) => { e.value = "N=7 1X=2"; e.dispatchEvent(new Event("input")); });
   await page.waitForFunction(() => document.getElementById("defines-error").textContent.includes("1X"));
-  equal("a -D name that is no word", await page.$eval("#defines-error", (e) => e.textContent), "cannot define '1X=2': the name must be one word");
+  equal("a -D name that is no word", await page.$eval("#defines-error", (e) => e.textContent), "Left out: cannot define '1X=2': the name must be one word");
   // Each item is checked as -D checks it: a name comes once, and only a word is a name.
-  for (const [items, refusal] of [["N=7 n=8", "cannot define 'n=8': the name is already defined"],
-    ["__proto__=3", "cannot define '__proto__=3': the name must be one word"]]) {
+  for (const [items, refusal] of [["N=7 n=8", "Left out: cannot define 'n=8': the name is already defined"],
+    ["__proto__=3", "Left out: cannot define '__proto__=3': the name must be one word"]]) {
     await page.$eval("#defines", (e, v) => { e.value = v; e.dispatchEvent(new Event("input")); }, items);
     await page.waitForFunction((r) => document.getElementById("defines-error").textContent === r, {}, refusal);
   }
@@ -272,9 +272,9 @@ try {
   const overCap = "The link's program is over the 8 MiB that the page takes; it was not opened.";
   for (const [what, fragment, saved, want] of [
     ["a refused -D item in a link", `#s=${base64url(program)}&d=A`, null,
-      { source: program, output: "10 PRINT A\r\n", refused: "cannot define 'A': expected NAME=VALUE", status: /without 'A'/ }],
+      { source: program, output: "10 PRINT A\r\n", refused: "Left out: cannot define 'A': expected NAME=VALUE", status: /without 'A'/ }],
     ["a refused -D item beside good ones", `#s=${base64url(program)}&d=${encodeURIComponent("A=1 B 1X=2")}`, null,
-      { source: program, output: "10 PRINT 1\r\n", refused: "cannot define 'B': expected NAME=VALUE; cannot define '1X=2': the name must be one word", status: /without 'B', '1X=2'/ }],
+      { source: program, output: "10 PRINT 1\r\n", refused: "Left out: cannot define 'B': expected NAME=VALUE; cannot define '1X=2': the name must be one word", status: /without 'B', '1X=2'/ }],
     ["a link that is no base64", "#z=!!!bad", savedWork, { source: savedWork.source, notice: notRead, offer: true }],
     ["a link cut short", `#z=${base64url(packed.subarray(0, packed.length - 3))}`, savedWork, { source: savedWork.source, notice: notRead, offer: true }],
     ["a link of percent signs", "#s=%%%%", savedWork, { source: savedWork.source, notice: notRead, offer: true }],
@@ -303,7 +303,7 @@ try {
       actions: Array.from(document.querySelectorAll("#notice-actions button"), (b) => b.textContent),
       refused: document.getElementById("defines-error").textContent, invalid: document.getElementById("defines").getAttribute("aria-invalid"),
       status: document.getElementById("status").textContent, defines: document.getElementById("defines").value,
-      warnings: document.getElementById("warnings").checked, name: window.playground.name }));
+      warnings: document.getElementById("warnings").checked, name: window.playground.name, hash: location.hash }));
     if ("length" in want) equal(`${what}: the source's length`, seen.source.length, want.length);
     else equal(`${what}: the source`, seen.source, want.source);
     if ("output" in want) equal(`${what}: the output`, seen.output, want.output);
@@ -311,7 +311,10 @@ try {
       equal(`${what}: the refusal by the box`, [seen.refused, seen.invalid], [want.refused, "true"]);
       check(`${what}: the status names what was left out`, want.status.test(seen.status), seen.status);
     } else equal(`${what}: no refusal`, [seen.refused, seen.invalid], ["", null]);
-    if ("notice" in want) check(`${what}: said where the user looks`, seen.notice && seen.notice.startsWith(want.notice), String(seen.notice));
+    if ("notice" in want) {
+      check(`${what}: said where the user looks`, seen.notice && seen.notice.startsWith(want.notice), String(seen.notice));
+      equal(`${what}: the address no longer holds the bad link`, seen.hash, "");
+    }
     if ("defines" in want) equal(`${what}: the -D box and the warnings`, [seen.defines, seen.warnings], [want.defines, want.warnings]);
     if ("name" in want) equal(`${what}: the source's name`, seen.name, want.name);
     if (want.offer) {

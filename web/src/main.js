@@ -232,7 +232,7 @@ function show(result) {
   window.vorpexTimes && (window.vorpexTimes.lastShown = performance.now());
   const refused = result.refused ?? [];
   const refusals = result.error ? [result.error] : refused.map((r) => r.message);
-  $("defines-error").textContent = refusals.join("; ");
+  $("defines-error").textContent = refused.length ? `Left out: ${refusals.join("; ")}` : refusals.join("; ");
   if (refusals.length) $("defines").setAttribute("aria-invalid", "true");
   else $("defines").removeAttribute("aria-invalid");
   editors.setOutput(result.output);
@@ -506,6 +506,8 @@ async function loadLink() {
     notify(saved ? `${why} Your saved work is shown.` : `${why} The first example is shown.`,
       saved ? [{ label: "Start from an example", run: () => startFromExample(0) }] : []);
     $("status").textContent = why;
+    // The address no longer names what is shown: a reload brings the work back, not the failure.
+    window.history.replaceState(null, "", location.pathname + location.search);
     return true;
   }
   $("defines").value = params.get("d") ?? "";

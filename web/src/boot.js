@@ -1,11 +1,7 @@
-// The first script of the page, before its styles and its own script: the engine's worker starts,
-// and its WebAssembly module is compiled for it, while the rest loads.
+// The first script of the page, before its styles and its own script: the engine's WebAssembly
+// module is compiled while the rest loads, for this page's thread and then for the worker.
 window.vorpexWasm = (typeof WebAssembly === "object" && typeof WebAssembly.compileStreaming === "function"
   ? WebAssembly.compileStreaming(fetch("vorpex_wasm.wasm")) : Promise.reject()).catch(() => null);
-try {
-  const worker = window.vorpexWorker = new Worker("worker.js");
-  window.vorpexWasm.then((module) => worker.postMessage({ module }));
-} catch (error) { /* app.js tries again */ }
 // window.vorpex, the engine on this page's thread, from the same module.
 window.vorpexModuleOptions = {
   instantiateWasm(imports, done) {

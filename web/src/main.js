@@ -135,14 +135,12 @@ let pause = 0; // the timer that gathers quick changes into one conversion
 let last = null; // the latest result shown
 let firstShown = false;
 
+// The worker starts once the first result is shown (or when the first conversion needs it): the
+// first conversion of a small source, on this thread, does not share the machine with its start.
 function startWorker() {
-  if (window.vorpexWorker) worker = window.vorpexWorker;
-  else {
-    worker = new Worker("worker.js");
-    const started = worker;
-    (window.vorpexWasm || Promise.resolve(null)).then((module) => started.postMessage({ module }));
-  }
-  window.vorpexWorker = null;
+  worker = new Worker("worker.js");
+  const started = worker;
+  (window.vorpexWasm || Promise.resolve(null)).then((module) => started.postMessage({ module }));
   worker.onmessage = ({ data }) => {
     if (data.id !== sent) return;
     // An engine that failed (out of memory) is not used again.
@@ -198,11 +196,13 @@ function convert() {
     });
     // Should the engine here not be ready soon, the worker converts.
     watchdog = setTimeout(() => {
+      if (!worker) startWorker();
       worker.postMessage({ id, source: text, options: settings });
       watchdog = setTimeout(() => restart("The conversion took too long and was stopped."), tooLong);
     }, 2000);
     return;
   }
+  if (!worker) startWorker();
   worker.postMessage({ id: sent, source: text, options: settings });
   watchdog = setTimeout(() => restart("The conversion took too long and was stopped."), tooLong);
 }
@@ -283,6 +283,7 @@ function show(result) {
   if (!firstShown) {
     firstShown = true;
     window.vorpexTimes = { firstShown: performance.now() };
+    if (!worker) startWorker();
     loadEditors();
   }
 }
@@ -667,7 +668,6 @@ window.playground = {
   maxLinkChars,
 };
 
-startWorker();
 loadLink().then((linked) => {
   if (linked || restoreSaved()) return;
   setSource(examples[0].source, examples[0].name);

@@ -295,8 +295,10 @@ try {
       await tab.goto(url, { waitUntil: "load" });
       await tab.evaluate((work) => localStorage.setItem("vorpex-work", JSON.stringify(work)), saved);
     }
+    const opening = Date.now();
     await tab.goto(`${url}${fragment}`, { waitUntil: "load" });
     await tab.waitForFunction(() => window.playground.result && window.playground.source && !document.getElementById("output-state").textContent, { timeout: 30000 });
+    if ("length" in want) budget.linkOf5MbShownMs = Date.now() - opening;
     const seen = await tab.evaluate(() => ({
       source: window.playground.source.state.doc.toString(), output: window.playground.result.output,
       notice: document.getElementById("notice").hidden ? null : document.getElementById("notice-text").textContent,

@@ -70,8 +70,9 @@ const mapped = StateField.define({
 // plainSource and plainOutput are the text boxes to replace; onEdit(typed) is called when the
 // source changes (typed: by the user), onOutputLine(n) when the output line pointed at or holding
 // the cursor is n (0 for none); acceptPaste(text) is asked before a paste goes in.
-// `text` is the source as given, which the text box may have changed (a CR becomes a line break).
-window.vorpexEditor = ({ plainSource, plainOutput, text: given, onEdit, onOutputLine, acceptPaste = () => true }) => {
+// `text` is the source as given, which the text box may have changed (a CR becomes a line break)
+// or not shown (a large one); `output` likewise the output.
+window.vorpexEditor = ({ plainSource, plainOutput, text: given, output: shown, onEdit, onOutputLine, acceptPaste = () => true }) => {
   const common = [lineNumbers(), highlightSpecialChars(), drawSelection(), highlightActiveLine(),
     highlightActiveLineGutter(), theme, EditorView.lineWrapping];
   const text = given ?? plainSource.value;
@@ -99,7 +100,7 @@ window.vorpexEditor = ({ plainSource, plainOutput, text: given, onEdit, onOutput
   });
   const output = new EditorView({
     state: EditorState.create({
-      doc: plainOutput.value,
+      doc: shown ?? plainOutput.value,
       extensions: [...common, EditorState.readOnly.of(true),
         EditorView.contentAttributes.of({ "aria-label": "Compacted output", "aria-readonly": "true" }),
         EditorView.updateListener.of((update) => {

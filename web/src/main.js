@@ -85,6 +85,7 @@ function plainEditors() {
   // holds it unchanged, so that the bytes converted are the ones given.
   let given = null;
   let unchanged = null; // given, as the box shows it
+  let heldOutput = null; // an output too large for the box, kept for the editors
   const text = () => (given !== null && area.value === unchanged ? given : area.value);
   area.addEventListener("input", () => onEdit(true));
   area.addEventListener("paste", (event) => {
@@ -98,13 +99,22 @@ function plainEditors() {
     length: () => text().length,
     setText(value) {
       given = value;
-      area.value = value;
+      // A text box lays out all its text at once: a large one would hold the page for seconds, so
+      // it waits for the editors, which show only what is in view.
+      const large = value.length > smallSource;
+      area.value = large ? "" : value;
+      area.readOnly = large;
+      area.placeholder = large ? "Opening the editor…" : "";
       unchanged = area.value;
+      if (large) loadEditors();
       onEdit(false);
     },
     setOutput(value) {
-      out.value = value;
+      heldOutput = value.length > smallSource ? value : null;
+      out.value = heldOutput === null ? value : "";
+      out.placeholder = heldOutput === null ? "" : "Opening the editor…";
     },
+    outputText: () => heldOutput ?? out.value,
     lines: () => lineStarts().length,
     line(n) {
       const all = lineStarts();
@@ -557,7 +567,8 @@ function readSaved() {
 let saveTimer = 0;
 function saveSoon() {
   clearTimeout(saveTimer);
-  saveTimer = setTimeout(save, 300);
+  // Storing is done at once, on this thread: a large source is stored once typing has paused.
+  saveTimer = setTimeout(save, editors.length() > 262144 ? 2000 : 300);
 }
 function save() {
   clearTimeout(saveTimer);
@@ -645,12 +656,15 @@ for (const [i, tab] of tabs.entries()) {
 }
 
 // Once the first result is shown: the editors. Without the editors' script (offline on a first visit) the text boxes stay.
+let editorsAsked = false;
 function loadEditors() {
+  if (editorsAsked) return;
+  editorsAsked = true;
   const script = (src) => new Promise((resolve, reject) => {
     document.head.append(Object.assign(document.createElement("script"), { src, onload: resolve, onerror: reject }));
   });
   script("editor.js").then(() => {
-    editors = window.vorpexEditor({ plainSource: $("source-plain"), plainOutput: $("output-plain"), text: editors.getText(), onEdit, onOutputLine: showMap,
+    editors = window.vorpexEditor({ plainSource: $("source-plain"), plainOutput: $("output-plain"), text: editors.getText(), output: editors.outputText(), onEdit, onOutputLine: showMap,
       acceptPaste: (text) => fits("The pasted text", utf8Size(text)) });
     editors.setMarks(marks);
     if (mappedLines) editors.setMapped(mappedLines);

@@ -384,9 +384,17 @@ try {
     await tab.click("#share");
     await tab.waitForFunction(() => document.getElementById("share-link").value);
     check("the link carries the source's name", (await tab.$eval("#share-link", (e) => e.value)).includes("n=dropped.bas"));
+    // Edited after Share, the work is what a reload brings back, not the link made before.
+    await tab.click("#source .cm-content");
+    await tab.keyboard.type("REM after the link\n");
+    await tab.waitForFunction(() => (localStorage.getItem("vorpex-work") || "").includes("after the link") && !location.hash);
+    await tab.reload({ waitUntil: "load" });
+    await tab.waitForFunction(() => window.playground.source && window.playground.result);
+    check("the work edited after Share comes back on reload", (await tab.evaluate(() => window.playground.source.state.doc.toString())).includes("REM after the link"));
 
     // Over the caps: a pasted text, a file, and a program too large for a link.
     const big = (8 << 20) + 1;
+    const lengthBefore = await tab.evaluate(() => window.playground.source.state.doc.length);
     await tab.evaluate((size) => {
       const data = new DataTransfer();
       data.setData("text/plain", "x".repeat(size));
@@ -394,7 +402,7 @@ try {
     }, big);
     check("a paste past the cap is refused", (await tab.$eval("#notice-text", (e) => e.textContent)).startsWith("The pasted text is 8.0 MiB, over the 8 MiB"),
       await tab.$eval("#notice-text", (e) => e.textContent));
-    equal("the refused paste left the source", await tab.evaluate(() => window.playground.source.state.doc.length), 24);
+    equal("the refused paste left the source", await tab.evaluate(() => window.playground.source.state.doc.length), lengthBefore);
     await tab.evaluate((size) => {
       const data = new DataTransfer();
       data.items.add(new File([new Uint8Array(size)], "huge.bas"));
@@ -535,10 +543,25 @@ try {
       const line = await tab.$eval("#output .cm-line", (e) => { const r = e.getBoundingClientRect(); return { x: r.left + 5, y: r.top + r.height / 2 }; });
       await tab.mouse.move(line.x, line.y);
       await tab.waitForFunction(() => document.querySelector("#source .cm-mapped"));
+      // The splitter by keyboard: the source pane grows, and the width is kept.
+      const width = () => tab.$eval("#source-pane", (e) => e.getBoundingClientRect().width);
+      const before = await width();
+      await tab.focus("#splitter");
+      await tab.keyboard.press("ArrowRight");
+      await tab.keyboard.press("ArrowRight");
+      equal(`${name}: the splitter moved by keyboard`, [await tab.$eval("#splitter", (e) => e.getAttribute("aria-valuenow")), (await width()) > before + 100], ["60", true]);
+      await tab.keyboard.press("ArrowLeft");
+      await tab.keyboard.press("ArrowLeft");
     } else {
       check(`${name}: the source fills the phone's window`, await tab.$eval("#source", (e) => e.getBoundingClientRect().height > 400));
       await tab.click("#tab-output");
       check(`${name}: the output tab shows the output`, await tab.$eval("#output", (e) => e.getBoundingClientRect().height > 400 && e.getBoundingClientRect().bottom <= innerHeight + 1));
+      // A problem chosen on the problems tab shows it in the source.
+      await tab.click("#tab-problems");
+      await tab.click("#problems li:nth-child(1) button");
+      equal(`${name}: a chosen problem shows the source tab`, await tab.evaluate(() => [document.getElementById("workspace").dataset.tab,
+        document.getElementById("tab-source").getAttribute("aria-selected"), getComputedStyle(document.getElementById("problems-pane")).display]), ["source", "true", "none"]);
+      await tab.click("#tab-output");
     }
     await tab.screenshot({ path: join(artifacts, name) });
     await tab.evaluate(axeSource);

@@ -59,11 +59,10 @@ function onEdit(typed) {
   schedule();
 }
 function changedByUser() {
-  if (linkShown) {
-    // The link's program, once edited, is the work: a reload brings it back, not the link.
-    linkShown = false;
-    window.history.replaceState(null, "", location.pathname + location.search);
-  }
+  // The program of a link (opened or made here), once edited, is the work: a reload brings the
+  // work back, not the link.
+  linkShown = false;
+  if (location.hash) window.history.replaceState(null, "", location.pathname + location.search);
   saveSoon();
 }
 
@@ -565,6 +564,7 @@ function readSaved() {
   }
 }
 let saveTimer = 0;
+let tooLargeToKeep = false;
 function saveSoon() {
   clearTimeout(saveTimer);
   // Storing is done at once, on this thread: a large source is stored once typing has paused.
@@ -577,7 +577,10 @@ function save() {
     localStorage.setItem(savedKey, JSON.stringify({ source: editors.getText(), name: sourceName,
       defines: $("defines").value, warnings: $("warnings").checked }));
   } catch {
-    $("status").textContent = "The work is too large to keep in this browser: download the source to keep it.";
+    if (tooLargeToKeep) return;
+    tooLargeToKeep = true; // said once
+    notify("This source is too large to keep in this browser: download it to keep it.",
+      [{ label: "Download the source", run: downloadSource }]);
   }
 }
 window.addEventListener("pagehide", () => { if (saveTimer) save(); });

@@ -141,6 +141,18 @@ try {
   // A lone CR is dropped as the command line drops it: the two lines are one.
   await page.evaluate(() => window.playground.setSource("10 A = 1\r20 B = 2\r"));
   equal("a lone CR", (await settled()).output, "10 A=120 B=2\r\n");
+  // The output editor is changed only where the output differs: after each change it holds the
+  // whole output, line for line.
+  for (const source of ["10 A=1\n20 B=2\n30 C=3\n", "10 A=1\n20 B=22\n30 C=3\n", "10 A=1\n30 C=3\n",
+    "5 Z=0\n10 A=1\n30 C=3\n", "5 Z=0\n10 A=1\n30 C=3", "5 Z=0\n10 A=1\n30 C=3\n40 D=4\n", "", "10\n  PRINT 1\n",
+    "10\n\n  PRINT 1\n", "10 PRINT 1\n", "10 PRINT 1\n20 ?\n", "10 PRINT 1\n20 PRINT 2\n", "20 PRINT 2\n"]) {
+    await page.evaluate((text) => window.playground.setSource(text), source);
+    const shown = await settled();
+    equal(`the output editor after ${JSON.stringify(source)}`, await page.evaluate(() => {
+      const { doc } = window.playground.output.state;
+      return Array.from({ length: doc.lines }, (_, i) => doc.line(i + 1).text);
+    }), shown.output.split(/\r\n|\r|\n/));
+  }
   await page.evaluate(() => window.playground.setSource("REM x\n10\n  print N\n20 a=2\n"));
   await settled();
 

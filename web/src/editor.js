@@ -108,7 +108,14 @@ window.vorpexEditor = ({ plainSource, plainOutput, text: given, output: shown, o
         })],
     }),
   });
-  let shownOutput = output.state.doc.toString();
+  // The output as given (CR LF and all), which the document holds with each line break as one
+  // character: the offset in the document of offset `at` of `text`.
+  let shownOutput = shown ?? plainOutput.value;
+  const inDocument = (text, at) => {
+    let pairs = 0;
+    for (let i = text.indexOf("\r\n"); i >= 0 && i + 1 < at; i = text.indexOf("\r\n", i + 2)) pairs++;
+    return at - pairs;
+  };
   output.dom.addEventListener("mousemove", (event) => {
     const pos = output.posAtCoords({ x: event.clientX, y: event.clientY });
     onOutputLine(pos === null ? 0 : output.state.doc.lineAt(pos).number);
@@ -127,18 +134,24 @@ window.vorpexEditor = ({ plainSource, plainOutput, text: given, output: shown, o
     length: () => source.state.doc.length,
     // Only the part that differs is replaced, so that a small change of a large output is quick
     // to show and leaves the view where it was.
-    setOutput(given) {
-      // The document holds each line break as one character, whatever it was (CR LF here).
-      const value = given.includes("\r") ? given.replace(/\r\n?/g, "\n") : given;
+    setOutput(value) {
       const old = shownOutput;
       shownOutput = value;
       const end = Math.min(old.length, value.length);
+      // The common start and end, compared a block at a time, then a character at a time.
       let start = 0;
-      while (start < end && old.charCodeAt(start) === value.charCodeAt(start)) start++;
+      for (let block = 65536; block >= 1; block >>= 4) {
+        while (start + block <= end && old.slice(start, start + block) === value.slice(start, start + block)) start += block;
+      }
       let tail = 0;
-      while (tail < end - start && old.charCodeAt(old.length - 1 - tail) === value.charCodeAt(value.length - 1 - tail)) tail++;
+      for (let block = 65536; block >= 1; block >>= 4) {
+        while (tail + block <= end - start && old.slice(old.length - tail - block, old.length - tail) === value.slice(value.length - tail - block, value.length - tail)) tail += block;
+      }
       if (start === old.length && start === value.length) return;
-      output.dispatch({ changes: { from: start, to: old.length - tail, insert: value.slice(start, value.length - tail) } });
+      // Not inside a CR LF, which the document holds as one line break.
+      if (start > 0 && old[start - 1] === "\r") start--;
+      if (tail > 0 && old[old.length - tail] === "\n") tail--;
+      output.dispatch({ changes: { from: inDocument(old, start), to: inDocument(old, old.length - tail), insert: value.slice(start, value.length - tail) } });
     },
     lines: () => source.state.doc.lines,
     line: (n) => source.state.doc.line(n),

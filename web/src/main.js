@@ -17,6 +17,7 @@ const maxSourceBytes = 8 << 20;
 // The longest link that Share makes: browsers and the places links are pasted refuse longer ones.
 const maxLinkChars = 64 << 10;
 const savedKey = "vorpex-work";
+const decoder = new TextDecoder();
 const defaultName = "program.bas";
 
 const kib = (n) => `${Math.round(n / 1024).toLocaleString("en")} KiB`;
@@ -155,6 +156,7 @@ function startWorker() {
     // An engine that failed (out of memory) is not used again.
     if (data.error) return restart(`The conversion failed: ${data.error}`);
     finish();
+    data.result.output = decoder.decode(data.result.outputBytes);
     show(data.result);
     if (wanted) convert();
   };
@@ -679,7 +681,12 @@ window.playground = {
   get source() { return editors.source ?? null; },
   get output() { return editors.output ?? null; },
   setSource,
-  get result() { return last; },
+  // The map as arrays of numbers, as vorpex.convert gives it (the page keeps typed arrays).
+  get result() {
+    if (!last) return null;
+    const result = last;
+    return { ...result, get map() { return Array.from(result.map); }, get mapEnd() { return Array.from(result.mapEnd); } };
+  },
   get name() { return sourceName; },
   maxSourceBytes,
   maxLinkChars,

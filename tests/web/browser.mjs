@@ -533,16 +533,22 @@ try {
 
   // The layout at 1280x800, on a phone and dark: screenshots, and axe-core's audit of each.
   const axeSource = readFileSync(require.resolve("axe-core/axe.min.js"), "utf8");
-  for (const [name, viewport, theme] of [["web-playground.png", { width: 1280, height: 800 }, "light"],
+  for (const [name, viewport, theme, fragment = ""] of [["web-playground.png", { width: 1280, height: 800 }, "light"],
     ["web-playground-phone.png", { width: 390, height: 844, isMobile: true, hasTouch: true, deviceScaleFactor: 2 }, "light"],
-    ["web-playground-dark.png", { width: 1280, height: 800 }, "dark"]]) {
+    ["web-playground-dark.png", { width: 1280, height: 800 }, "dark"],
+    // The marks of a failure: a refused -D item and a message with its offer.
+    ["web-playground-failure.png", { width: 1280, height: 800 }, "dark", `#z=${base64url(packed)}&d=A`]]) {
     const context = await browser.createBrowserContext();
     const tab = await context.newPage();
     await tab.setViewport(viewport);
     await tab.emulateMediaFeatures([{ name: "prefers-color-scheme", value: theme }]);
-    await tab.goto(url, { waitUntil: "load" });
+    if (fragment) {
+      await tab.goto(url, { waitUntil: "load" });
+      await tab.evaluate((work) => localStorage.setItem("vorpex-work", JSON.stringify(work)), savedWork);
+    }
+    await tab.goto(`${url}${fragment}`, { waitUntil: "load" });
     await tab.waitForSelector("#source .cm-content");
-    await tab.evaluate(() => window.playground.setSource(window.playground.source.state.doc.toString().replace('"Led: "', '"Led: '), "blink.bas"));
+    if (!fragment) await tab.evaluate(() => window.playground.setSource(window.playground.source.state.doc.toString().replace('"Led: "', '"Led: '), "blink.bas"));
     await settledOn(tab);
     if (viewport.width > 700) {
       const oneRow = await tab.$$eval(".toolbar > *:not([hidden])", (controls) => {

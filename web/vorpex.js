@@ -21,9 +21,13 @@
 //                written), as `vorpex --map` gives it
 //   mapEnd       the input line of each output line's end: lines map[i] to mapEnd[i] made line i+1
 //   error        only when a constant of `defines` could not be defined: why (no output then)
+//   refused      with `leaveOutRefused`: the constants left out, [{ index, text, message }]
+//                (index in `defines`, message as -D words the refusal); [] when none was
 // `warnings` (default true) leaves out the warnings and their notes when false, as `-w` does;
 // `keepGoing` (default true) reads the whole source for its problems, as `-k` does, where false
 // stops at the first character that begins no token. The output and status are the same for both.
+// `leaveOutRefused` (default false) converts with the constants that can be defined and names the
+// others in `refused`, where without it one refused constant stops the whole conversion, as -D.
 //
 // In a browser, load vorpex_wasm.js and then this file (script tags or importScripts); they set
 // `vorpex`. Under node, require() this file.
@@ -52,13 +56,22 @@
       const texts = Array.isArray(given)
         ? given.map(String)
         : Object.entries(given).map(([name, value]) => `${name}=${value}`);
+      const leaveOut = options.leaveOutRefused === true;
       let defines = "";
-      for (const text of texts) {
-        if (text.includes("\0")) return failed(`cannot define '${text}': the name must be one word`);
+      const passed = []; // the index in texts of each constant handed to the engine
+      const refused = [];
+      for (const [index, text] of texts.entries()) {
+        if (text.includes("\0")) {
+          const message = `cannot define '${text}': the name must be one word`;
+          if (!leaveOut) return failed(message);
+          refused.push({ index, text, message });
+          continue;
+        }
+        passed.push(index);
         defines += `${text}\0`;
       }
       const defineBytes = encoder.encode(defines);
-      const flags = (options.warnings === false ? 0 : 1) | (options.keepGoing === false ? 0 : 2);
+      const flags = (options.warnings === false ? 0 : 1) | (options.keepGoing === false ? 0 : 2) | (leaveOut ? 4 : 0);
       const sourcePointer = wasm._malloc(bytes.length + 1);
       const definePointer = wasm._malloc(defineBytes.length + 1);
       let status;
@@ -80,6 +93,12 @@
       const result = { output: decoder.decode(outputBytes), outputBytes, status, diagnostics, map, mapEnd };
       const errorSize = wasm._vorpex_error_size();
       if (errorSize > 0) result.error = decoder.decode(view(wasm._vorpex_error(), errorSize));
+      if (leaveOut) {
+        for (const { index, message } of JSON.parse(decoder.decode(view(wasm._vorpex_refused(), wasm._vorpex_refused_size())))) {
+          refused.push({ index: passed[index], text: texts[passed[index]], message });
+        }
+        result.refused = refused.sort((a, b) => a.index - b.index);
+      }
       return result;
     },
   };

@@ -2,6 +2,7 @@
 // at a time; its results stay in this file's buffers until the next one, and JavaScript reads
 // them in place through the accessor functions.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -78,12 +79,38 @@ struct Results {
   std::vector<std::int32_t> map_ends;
   std::string diagnostics;
   std::string error;
+  std::string refused;  // with kLeaveOutRefused: the constants left out, as JSON
 };
 
 Results results;
 
 constexpr int kWarnings = 1;
 constexpr int kKeepGoing = 2;
+constexpr int kLeaveOutRefused = 4;
+
+// Checks each constant as -D does, one at a time: one that is refused is left out and the others
+// are used. Gives those kept, and the ones left out as [{"index":I,"message":"..."}] (I counts
+// from 0 in `texts`).
+std::vector<std::string> keep_accepted(std::vector<std::string> texts, std::string& refused) {
+  std::vector<std::string> kept;
+  ConstantCheck check;
+  refused = "[";
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    std::string refusal = check.add(texts[i]);
+    if (refusal.empty()) {
+      kept.push_back(std::move(texts[i]));
+      continue;
+    }
+    if (refused.size() > 1) refused += ',';
+    refused += "{\"index\":";
+    append_size(refused, i);
+    refused += ",\"message\":";
+    append_json_string(refused, refusal);
+    refused += '}';
+  }
+  refused += ']';
+  return kept;
+}
 
 // The constants of `defines`: NAME=VALUE texts, each ended by a NUL.
 std::vector<std::string> definitions_of(std::string_view defines) {
@@ -104,7 +131,8 @@ extern "C" {
 
 // Converts `source` (its `size` bytes, exactly as a file would hold them) with the constants of
 // `defines` (NAME=VALUE texts, each ended by a NUL) and the `flags` (1: warnings, 2: keep going),
-// and returns the status that vorpex would exit with: 0 when the whole input was converted, 1 when
+// (4: leave out each refused constant and use the others, naming those left out in
+// vorpex_refused), and returns the status that vorpex would exit with: 0 when the whole input was converted, 1 when
 // a character that begins no token stopped the conversion, or a constant could not be defined (no
 // output then, and the reason in vorpex_error).
 int vorpex_convert(const char* source, std::size_t size, const char* defines,
@@ -113,6 +141,9 @@ int vorpex_convert(const char* source, std::size_t size, const char* defines,
   using namespace vorpex::web;
   SessionOptions options;
   options.defines = definitions_of({defines, defines_size});
+  results.refused.clear();
+  if ((flags & kLeaveOutRefused) != 0)
+    options.defines = keep_accepted(std::move(options.defines), results.refused);
   options.warnings = (flags & kWarnings) != 0;
   options.keep_going = (flags & kKeepGoing) != 0;
   options.line_map = true;
@@ -159,6 +190,13 @@ const char* vorpex_error() {
 }
 std::size_t vorpex_error_size() {
   return vorpex::web::results.error.size();
+}
+
+const char* vorpex_refused() {
+  return vorpex::web::results.refused.data();
+}
+std::size_t vorpex_refused_size() {
+  return vorpex::web::results.refused.size();
 }
 
 }  // extern "C"

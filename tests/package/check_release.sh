@@ -142,8 +142,12 @@ fi
 # and the test's npm packages are there.
 same "the web zip holds" "$(unzip -Z1 "$out/$web.zip" | LC_ALL=C sort)" "$web/
 $web/app.js
+$web/boot.js
 $web/editor.js
+$web/guide.txt
 $web/index.html
+$web/manual.txt
+$web/releases.txt
 $web/style.css
 $web/sw.js
 $web/vorpex.js

@@ -137,5 +137,33 @@ for (const [index, { name, bytes }] of sources.entries()) {
     console.error(`  native:  ${JSON.stringify(expected[key]).slice(0, 600)}\n  wasm:    ${JSON.stringify(actual[key]).slice(0, 600)}\n  session: ${JSON.stringify(session[key]).slice(0, 600)}`);
   }
 }
+// Constants left out one by one (the page's -D box): the refused ones are named with -D's words,
+// and the output is that of the command line given only the others.
+const leaveOutSource = join(work, "left-out.bas");
+writeFileSync(leaveOutSource, "DEFINE LEDS = 5\n10 PRINT LEDS; X; Y\n");
+for (const [defines, kept] of [
+  [["5X=1", "X=2"], ["X=2"]],
+  [["X=2", "x=3", "Y=4"], ["X=2", "Y=4"]],
+  [["X", "Y=1", "LEDS=8", "leds=9", "=3"], ["Y=1", "LEDS=8"]],
+  [["X=2"], ["X=2"]],
+  [["a\0b=1", "X=2"], ["X=2"]],
+]) {
+  const result = vorpex.convert(readFileSync(leaveOutSource), { defines, leaveOutRefused: true });
+  const run = spawnSync(native, ["-q", "-k", ...kept.flatMap((d) => ["-D", d]), "-i", leaveOutSource, "-o", outputPath]);
+  const expected = defines.flatMap((d, index) => {
+    if (kept.includes(d)) return [];
+    // Each refusal in the words of -D given the constants up to it, less those left out before.
+    const before = defines.slice(0, index).filter((b) => kept.includes(b));
+    const alone = vorpex.convert("", { defines: [...before, d] });
+    return [{ index, text: d, message: alone.error }];
+  });
+  const same = run.status === 0 && Buffer.from(result.outputBytes).equals(readFileSync(outputPath)) &&
+    JSON.stringify(result.refused) === JSON.stringify(expected) && result.error === undefined;
+  if (same) passed++;
+  else {
+    failed++;
+    console.error(`-D ${defines.join(" ")} with the refused left out: got ${JSON.stringify(result.refused)} and ${JSON.stringify(result.output)}, want ${JSON.stringify(expected)} and the output of -D ${kept.join(" ")}`);
+  }
+}
 console.log(`${passed} passed, ${failed} failed`);
 process.exit(failed === 0 ? 0 : 1);

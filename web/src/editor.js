@@ -69,9 +69,10 @@ const mapped = StateField.define({
 
 // plainSource and plainOutput are the text boxes to replace; onEdit(typed) is called when the
 // source changes (typed: by the user), onOutputLine(n) when the output line pointed at or holding
-// the cursor is n (0 for none).
-// `text` is the source as given, which the text box may have changed (a CR becomes a line break).
-window.vorpexEditor = ({ plainSource, plainOutput, text: given, onEdit, onOutputLine }) => {
+// the cursor is n (0 for none); acceptPaste(text) is asked before a paste goes in.
+// `text` is the source as given, which the text box may have changed (a CR becomes a line break)
+// or not shown (a large one); `output` likewise the output.
+window.vorpexEditor = ({ plainSource, plainOutput, text: given, output: shown, onEdit, onOutputLine, acceptPaste = () => true }) => {
   const common = [lineNumbers(), highlightSpecialChars(), drawSelection(), highlightActiveLine(),
     highlightActiveLineGutter(), theme, EditorView.lineWrapping];
   const text = given ?? plainSource.value;
@@ -89,6 +90,9 @@ window.vorpexEditor = ({ plainSource, plainOutput, text: given, onEdit, onOutput
         keymap.of([...defaultKeymap, ...historyKeymap]), basic,
         syntaxHighlighting(colours), lintGutter(), mapped,
         EditorView.contentAttributes.of({ "aria-label": "BASIC source" }),
+        EditorView.domEventHandlers({
+          paste: (event) => (acceptPaste(event.clipboardData.getData("text/plain")) ? false : (event.preventDefault(), true)),
+        }),
         EditorView.updateListener.of((update) => {
           if (update.docChanged) onEdit(update.transactions.some((tr) => tr.isUserEvent("input") || tr.isUserEvent("delete")));
         })],
@@ -96,7 +100,7 @@ window.vorpexEditor = ({ plainSource, plainOutput, text: given, onEdit, onOutput
   });
   const output = new EditorView({
     state: EditorState.create({
-      doc: plainOutput.value,
+      doc: shown ?? plainOutput.value,
       extensions: [...common, EditorState.readOnly.of(true),
         EditorView.contentAttributes.of({ "aria-label": "Compacted output", "aria-readonly": "true" }),
         EditorView.updateListener.of((update) => {
@@ -104,6 +108,14 @@ window.vorpexEditor = ({ plainSource, plainOutput, text: given, onEdit, onOutput
         })],
     }),
   });
+  // The output as given (CR LF and all), which the document holds with each line break as one
+  // character: the offset in the document of offset `at` of `text`.
+  let shownOutput = shown ?? plainOutput.value;
+  const inDocument = (text, at) => {
+    let pairs = 0;
+    for (let i = text.indexOf("\r\n"); i >= 0 && i + 1 < at; i = text.indexOf("\r\n", i + 2)) pairs++;
+    return at - pairs;
+  };
   output.dom.addEventListener("mousemove", (event) => {
     const pos = output.posAtCoords({ x: event.clientX, y: event.clientY });
     onOutputLine(pos === null ? 0 : output.state.doc.lineAt(pos).number);
@@ -119,7 +131,28 @@ window.vorpexEditor = ({ plainSource, plainOutput, text: given, onEdit, onOutput
     output,
     getText: () => source.state.doc.toString(),
     setText: (value) => source.dispatch({ changes: { from: 0, to: source.state.doc.length, insert: value } }),
-    setOutput: (value) => output.dispatch({ changes: { from: 0, to: output.state.doc.length, insert: value } }),
+    length: () => source.state.doc.length,
+    // Only the part that differs is replaced, so that a small change of a large output is quick
+    // to show and leaves the view where it was.
+    setOutput(value) {
+      const old = shownOutput;
+      shownOutput = value;
+      const end = Math.min(old.length, value.length);
+      // The common start and end, compared a block at a time, then a character at a time.
+      let start = 0;
+      for (let block = 65536; block >= 1; block >>= 4) {
+        while (start + block <= end && old.slice(start, start + block) === value.slice(start, start + block)) start += block;
+      }
+      let tail = 0;
+      for (let block = 65536; block >= 1; block >>= 4) {
+        while (tail + block <= end - start && old.slice(old.length - tail - block, old.length - tail) === value.slice(value.length - tail - block, value.length - tail)) tail += block;
+      }
+      if (start === old.length && start === value.length) return;
+      // Not inside a CR LF, which the document holds as one line break.
+      if (start > 0 && old[start - 1] === "\r") start--;
+      if (tail > 0 && old[old.length - tail] === "\n") tail--;
+      output.dispatch({ changes: { from: inDocument(old, start), to: inDocument(old, old.length - tail), insert: value.slice(start, value.length - tail) } });
+    },
     lines: () => source.state.doc.lines,
     line: (n) => source.state.doc.line(n),
     setMarks: (marks) => source.dispatch(setDiagnostics(source.state, marks)),

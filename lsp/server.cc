@@ -238,8 +238,7 @@ void Server::apply_settings(const Json& settings) {
   if (!defines.is_object()) return;
   // Each constant is checked as the command line checks -D: one that is refused is shown to the
   // user and left out, and the others are used.
-  defines_.clear();
-  ConstantCheck check;
+  std::vector<std::string> texts;
   for (const auto& [name, value] : defines.items()) {
     std::string text = name + "=";
     if (value.is_string()) {
@@ -252,12 +251,12 @@ void Server::apply_settings(const Json& settings) {
               ": the value must be a string or a whole number");
       continue;
     }
-    if (std::string refusal = check.add(text); !refusal.empty()) {
-      refused(refusal);
-      continue;
-    }
-    defines_.push_back(std::move(text));
+    texts.push_back(std::move(text));
   }
+  std::vector<ConstantRefusal> left_out;
+  defines_ = accepted_constants(texts, left_out);
+  for (const ConstantRefusal& r : left_out)
+    refused(r.message);
 }
 
 void Server::refused(const std::string& why) {

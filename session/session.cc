@@ -13,6 +13,20 @@ std::string ConstantCheck::add(const std::string& define) {
   return "cannot define " + quoted(define) + ": " + std::string(define_refusal(result));
 }
 
+std::vector<std::string> accepted_constants(std::span<const std::string> defines,
+                                            std::vector<ConstantRefusal>& refused) {
+  std::vector<std::string> kept;
+  ConstantCheck check;
+  for (std::size_t i = 0; i < defines.size(); ++i) {
+    if (std::string refusal = check.add(defines[i]); !refusal.empty()) {
+      refused.push_back({i, std::move(refusal)});
+    } else {
+      kept.push_back(defines[i]);
+    }
+  }
+  return kept;
+}
+
 std::string refuse_constants(std::span<const std::string> defines) {
   ConstantCheck check;
   for (const std::string& define : defines) {

@@ -47,6 +47,17 @@ class ConstantCheck {
   DefinitionCheck check_;
 };
 
+// A constant left out: its index among those given, and why.
+struct ConstantRefusal {
+  std::size_t index = 0;
+  std::string message;  // as refuse_constants() words it
+};
+
+// The constants that can be defined, in order, each checked after those kept before it; the
+// others are left out and named in `refused`. For the front ends that go on without them.
+std::vector<std::string> accepted_constants(std::span<const std::string> defines,
+                                            std::vector<ConstantRefusal>& refused);
+
 // A diagnostic kept past the run, with its place in the source's bytes where the session read a
 // buffer.
 struct KeptDiagnostic {

@@ -88,24 +88,19 @@ constexpr int kWarnings = 1;
 constexpr int kKeepGoing = 2;
 constexpr int kLeaveOutRefused = 4;
 
-// Checks each constant as -D does, one at a time: one that is refused is left out and the others
-// are used. Gives those kept, and the ones left out as [{"index":I,"message":"..."}] (I counts
-// from 0 in `texts`).
-std::vector<std::string> keep_accepted(std::vector<std::string> texts, std::string& refused) {
-  std::vector<std::string> kept;
-  ConstantCheck check;
+// The constants that can be defined (accepted_constants), and the ones left out as
+// [{"index":I,"message":"..."}] (I counts from 0 in `texts`).
+std::vector<std::string> keep_accepted(const std::vector<std::string>& texts,
+                                       std::string& refused) {
+  std::vector<ConstantRefusal> left_out;
+  std::vector<std::string> kept = accepted_constants(texts, left_out);
   refused = "[";
-  for (std::size_t i = 0; i < texts.size(); ++i) {
-    std::string refusal = check.add(texts[i]);
-    if (refusal.empty()) {
-      kept.push_back(std::move(texts[i]));
-      continue;
-    }
+  for (const ConstantRefusal& r : left_out) {
     if (refused.size() > 1) refused += ',';
     refused += "{\"index\":";
-    append_size(refused, i);
+    append_size(refused, r.index);
     refused += ",\"message\":";
-    append_json_string(refused, refusal);
+    append_json_string(refused, r.message);
     refused += '}';
   }
   refused += ']';
@@ -132,9 +127,9 @@ extern "C" {
 // Converts `source` (its `size` bytes, exactly as a file would hold them) with the constants of
 // `defines` (NAME=VALUE texts, each ended by a NUL) and the `flags` (1: warnings, 2: keep going),
 // (4: leave out each refused constant and use the others, naming those left out in
-// vorpex_refused), and returns the status that vorpex would exit with: 0 when the whole input was converted, 1 when
-// a character that begins no token stopped the conversion, or a constant could not be defined (no
-// output then, and the reason in vorpex_error).
+// vorpex_refused), and returns the status that vorpex would exit with: 0 when the whole input was
+// converted, 1 when a character that begins no token stopped the conversion, or a constant could
+// not be defined (no output then, and the reason in vorpex_error).
 int vorpex_convert(const char* source, std::size_t size, const char* defines,
                    std::size_t defines_size, int flags) {
   using namespace vorpex;
@@ -143,7 +138,7 @@ int vorpex_convert(const char* source, std::size_t size, const char* defines,
   options.defines = definitions_of({defines, defines_size});
   results.refused.clear();
   if ((flags & kLeaveOutRefused) != 0)
-    options.defines = keep_accepted(std::move(options.defines), results.refused);
+    options.defines = keep_accepted(options.defines, results.refused);
   options.warnings = (flags & kWarnings) != 0;
   options.keep_going = (flags & kKeepGoing) != 0;
   options.line_map = true;

@@ -23,6 +23,11 @@ TEST(Session, RefusesConstantsAsTheCommandLineDoes) {
   };
   for (const auto& [defines, refusal] : rows) {
     EXPECT_EQ(refuse_constants(defines), refusal);
+    // One at a time: the refused one is left out, with the same words, and the others kept.
+    std::vector<ConstantRefusal> refused;
+    const std::vector<std::string> kept = accepted_constants(defines, refused);
+    EXPECT_EQ(kept.size() + refused.size(), defines.size());
+    EXPECT_EQ(refused.empty() ? "" : refused[0].message, refusal);
     SessionOptions options;
     options.defines = defines;
     const SessionResult result = convert("PRINT A\n", options);

@@ -146,5 +146,78 @@ int main(int argc, char** argv) {
       quiet[quiet.size() / 2], quiet.back());
   std::printf("memory held for the open document: %zu bytes, %.2f times its size\n", held,
               static_cast<double>(held) / static_cast<double>(text.size()));
+
+  // Semantic tokens, in full and of a range of 100 lines, in processor time.
+  const auto cpu_ms = [](const auto& work) {
+    const std::clock_t start = std::clock();
+    work();
+    return 1000.0 * static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+  };
+  const auto request = [&](vorpex::lsp::Server& on, const char* method, Json params) {
+    on.handle(Json{{"jsonrpc", "2.0"}, {"id", 7}, {"method", method}, {"params", std::move(params)}}
+                  .dump());
+  };
+  const Json document_id = {{"uri", uri}};
+  std::printf(
+      "semantic tokens, full: %.1f ms; a range of 100 lines: %.2f ms\n", cpu_ms([&] {
+        request(server, "textDocument/semanticTokens/full", {{"textDocument", document_id}});
+      }),
+      cpu_ms([&] {
+        const auto middle = static_cast<std::int64_t>(lines / 2);
+        request(server, "textDocument/semanticTokens/range",
+                {{"textDocument", document_id},
+                 {"range",
+                  {{"start", {{"line", middle}, {"character", 0}}},
+                   {"end", {{"line", middle + 100}, {"character", 0}}}}}});
+      }));
+
+  // A burst of 1000 changes that arrive together: the publications it causes, and the processor
+  // time from the first change to the last diagnostics.
+  server.set_coalescing(true);
+  const std::size_t published = sink.written;
+  std::size_t publications = 0;
+  const double burst = cpu_ms([&] {
+    for (int i = 0; i < 1000; ++i) {
+      Json message;
+      message["jsonrpc"] = "2.0";
+      message["method"] = "textDocument/didChange";
+      message["params"]["textDocument"] = {{"uri", uri}, {"version", ++version}};
+      message["params"]["contentChanges"] =
+          Json::array({{{"range",
+                         {{"start", {{"line", 3}, {"character", 0}}},
+                          {"end", {{"line", 3}, {"character", 0}}}}},
+                        {"text", "1"}}});
+      server.handle(message.dump());
+    }
+    const std::size_t before_settle = sink.written;
+    server.settle();
+    publications = (before_settle != published ? 1 : 0) + (sink.written != before_settle ? 1 : 0);
+  });
+  std::printf(
+      "1000 changes at once: %.1f ms of processor time to the last diagnostics, %zu "
+      "publication(s)\n",
+      burst, publications);
+
+  // One line of 400 KB, in UTF-16 positions: its semantic tokens and its diagnostics.
+  std::string line;
+  while (line.size() < 400000)
+    line += "ABC ";
+  line += "\"open\n";
+  vorpex::lsp::Server wide(sink);
+  wide.handle(R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"capabilities":{}}})");
+  const double opened = cpu_ms([&] {
+    wide.handle(Json{{"jsonrpc", "2.0"},
+                     {"method", "textDocument/didOpen"},
+                     {"params",
+                      {{"textDocument",
+                        {{"uri", uri}, {"languageId", "vorpex"}, {"version", 1}, {"text", line}}}}}}
+                    .dump());
+  });
+  std::printf(
+      "a line of 400 KB in UTF-16: opened with its diagnostics %.1f ms, semantic tokens "
+      "%.1f ms\n",
+      opened, cpu_ms([&] {
+        request(wide, "textDocument/semanticTokens/full", {{"textDocument", document_id}});
+      }));
   return 0;
 }

@@ -692,6 +692,39 @@ Json Server::code_actions(const Json& params) {
           {{"changes",
             {{uri, {{{"range", range(open.document, replaced)}, {"newText", insert}}}}}}}}});
   }
+  // A jump to a number that begins no line: the nearest line numbers below and above it.
+  if (!warnings_) return actions;
+  const auto numeric_less = [](std::string_view a, std::string_view b) {
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
+  };
+  std::vector<std::string_view> numbers;
+  for (const LineNumberUse& label : analysis.labels)
+    numbers.push_back(label.number);
+  std::sort(numbers.begin(), numbers.end(), numeric_less);
+  numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+  for (const LineNumberUse& jump : analysis.missing_targets()) {
+    const auto line = static_cast<std::int64_t>(open.document.index().line_of(jump.place.offset));
+    if (line < first || line > last || jump.number.empty()) continue;
+    const auto above = std::upper_bound(numbers.begin(), numbers.end(), jump.number, numeric_less);
+    std::vector<std::string_view> nearest;
+    if (above != numbers.begin()) nearest.push_back(*std::prev(above));
+    if (above != numbers.end()) nearest.push_back(*above);
+    for (const std::string_view number : nearest) {
+      actions.push_back({{"title", "Jump to line " + std::string(number) + " instead"},
+                         {"kind", "quickfix"},
+                         {"diagnostics",
+                          {{{"range", range(open.document, jump.place)},
+                            {"severity", 2},
+                            {"code", kMissingTarget},
+                            {"source", "vorpex"},
+                            {"message", "no line begins with the number " + jump.number}}}},
+                         {"edit",
+                          {{"changes",
+                            {{uri,
+                              {{{"range", range(open.document, jump.place)},
+                                {"newText", std::string(number)}}}}}}}}});
+    }
+  }
   return actions;
 }
 

@@ -338,6 +338,28 @@ TEST(Server, CompletesLineNumbersWhereAJumpNamesOne) {
   }
 }
 
+// A jump to a missing line is offered the nearest line numbers below and above it.
+TEST(Server, OffersTheNearestLinesForAMissingTarget) {
+  const std::vector<std::pair<std::string, std::vector<std::string>>> rows = {
+      {"30 GOTO 25\n", {"20", "30"}}, {"30 GOTO 5\n", {"10"}},         {"30 GOTO 99\n", {"30"}},
+      {"30 GOTO 100\n", {"30"}},      {"30 GOTO 011\n", {"10", "20"}},
+  };
+  for (const auto& [line, offered] : rows) {
+    Session s;
+    s.open("10 A\n20 B\n" + line);
+    const Json actions = s.request(
+        "textDocument/codeAction",
+        {{"textDocument", {{"uri", Session::kUri}}},
+         {"range",
+          {{"start", {{"line", 2}, {"character", 0}}}, {"end", {{"line", 2}, {"character", 0}}}}},
+         {"context", {{"diagnostics", Json::array()}}}})["result"];
+    std::vector<std::string> got;
+    for (const Json& a : actions)
+      got.push_back(a["edit"]["changes"][Session::kUri][0]["newText"]);
+    EXPECT_EQ(got, offered) << line;
+  }
+}
+
 // A delta applied to the tokens sent before gives the tokens of the new text, whatever the edit.
 TEST(Server, SemanticTokenDeltasRebuildTheFullTokens) {
   const std::vector<std::string> texts = {"10 PRINT X\n20 GOTO 10\n",

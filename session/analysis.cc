@@ -160,22 +160,6 @@ std::string_view canonical_number(std::string_view number) {
   return number.substr(first);
 }
 
-namespace {
-
-class StringSink : public ByteSink {
- public:
-  explicit StringSink(std::string& out) : out_(out) {}
-  bool write(std::string_view bytes) override {
-    out_.append(bytes);
-    return true;
-  }
-
- private:
-  std::string& out_;
-};
-
-}  // namespace
-
 Analysis analyze(std::string_view text, const SessionOptions& options) {
   Analysis analysis;
   SessionOptions session_options = options;

@@ -197,18 +197,6 @@ void MapRecorder::input_line(std::int64_t input_line, std::uint64_t output_size)
 
 namespace {
 
-class StringSink : public ByteSink {
- public:
-  explicit StringSink(std::string& out) : out_(out) {}
-  bool write(std::string_view bytes) override {
-    out_.append(bytes);
-    return true;
-  }
-
- private:
-  std::string& out_;
-};
-
 class TokenList : public TokenObserver {
  public:
   explicit TokenList(std::vector<TokenEvent>& tokens) : tokens_(tokens) {}

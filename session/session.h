@@ -206,6 +206,19 @@ class MapRecorder : public LineMapRows {
   std::vector<std::uint64_t>* line_starts_;
 };
 
+// The output of a buffer's conversion, kept whole in a string.
+class StringSink : public ByteSink {
+ public:
+  explicit StringSink(std::string& out) : out_(out) {}
+  bool write(std::string_view bytes) override {
+    out_.append(bytes);
+    return true;
+  }
+
+ private:
+  std::string& out_;
+};
+
 // Everything that a conversion of a buffer gives.
 struct SessionResult {
   int status = 0;  // as vorpex exits: 0 when the whole input was converted, 1 otherwise

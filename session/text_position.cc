@@ -50,26 +50,25 @@ const std::vector<LineIndex::Checkpoint>& LineIndex::checkpoints(std::size_t lin
   return list;
 }
 
-std::int64_t LineIndex::units_before(std::size_t line, std::string_view text,
-                                     std::size_t column) const {
-  if (ascii_[line]) return static_cast<std::int64_t>(std::min(column, text.size()));
-  std::size_t at = 0;
-  std::int64_t units = 0;
+LineIndex::Checkpoint LineIndex::walk_to(std::size_t line, std::string_view text,
+                                         std::size_t column) const {
+  column = std::min(column, text.size());
+  if (ascii_[line]) return {column, static_cast<std::int64_t>(column)};
+  Checkpoint at{0, 0};
   if (text.size() > kBlock) {
     const std::vector<Checkpoint>& list = checkpoints(line, text);
     std::size_t k = std::min(column / kBlock, list.size() - 1);
     while (k > 0 && list[k].column > column)
       --k;
-    at = list[k].column;
-    units = list[k].units;
+    at = list[k];
   }
-  while (at < column && at < text.size()) {
-    const utf8::Character c = utf8::next_character(text.substr(at));
-    if (at + c.bytes > column) break;
-    at += c.bytes;
-    units += c.utf16_units();
+  while (at.column < column) {
+    const utf8::Character c = utf8::next_character(text.substr(at.column));
+    if (at.column + c.bytes > column) break;
+    at.column += c.bytes;
+    at.units += c.utf16_units();
   }
-  return units;
+  return at;
 }
 
 std::size_t LineIndex::column_of_units(std::size_t line, std::string_view text,
@@ -117,34 +116,13 @@ std::size_t LineIndex::line_of(std::size_t offset) const {
   return static_cast<std::size_t>(after - starts_.begin()) - 1;
 }
 
-std::size_t LineIndex::character_start(std::size_t line, std::string_view text,
-                                       std::size_t column) const {
-  column = std::min(column, text.size());
-  if (ascii_[line]) return column;
-  std::size_t at = 0;
-  if (text.size() > kBlock) {
-    const std::vector<Checkpoint>& list = checkpoints(line, text);
-    std::size_t k = std::min(column / kBlock, list.size() - 1);
-    while (k > 0 && list[k].column > column)
-      --k;
-    at = list[k].column;
-  }
-  while (at < column) {
-    const std::size_t next = at + utf8::next_character(text.substr(at)).bytes;
-    if (next > column) break;
-    at = next;
-  }
-  return at;
-}
-
 TextPosition LineIndex::position(std::size_t offset, Encoding encoding) const {
   offset = std::min(offset, text_.size());
   const std::size_t line = line_of(offset);
   const std::string_view text = line_text(line);
-  const std::size_t column = character_start(line, text, offset - starts_[line]);
-  return {static_cast<std::int64_t>(line), encoding == Encoding::Utf16
-                                               ? units_before(line, text, column)
-                                               : static_cast<std::int64_t>(column)};
+  const Checkpoint at = walk_to(line, text, offset - starts_[line]);
+  return {static_cast<std::int64_t>(line),
+          encoding == Encoding::Utf16 ? at.units : static_cast<std::int64_t>(at.column)};
 }
 
 TextRange LineIndex::range(std::size_t from, std::size_t to, Encoding encoding) const {
@@ -155,12 +133,16 @@ TextRange LineIndex::range(std::size_t from, std::size_t to, Encoding encoding) 
   // The end: at least the start, at most the line's end, and past the character it falls in.
   const std::size_t first = std::min(from - starts_[line], text.size());
   const std::size_t last = std::min(std::max(to, from) - starts_[line], text.size());
-  std::size_t whole = character_start(line, text, last);
-  if (whole < last) whole += utf8::next_character(text.substr(whole)).bytes;
-  if (whole <= first) return {start, start};
+  Checkpoint end = walk_to(line, text, last);
+  if (end.column < last) {
+    const utf8::Character c = utf8::next_character(text.substr(end.column));
+    end.column += c.bytes;
+    end.units += c.utf16_units();
+  }
+  if (end.column <= first) return {start, start};
   return {start,
-          {start.line, encoding == Encoding::Utf16 ? units_before(line, text, whole)
-                                                   : static_cast<std::int64_t>(whole)}};
+          {start.line,
+           encoding == Encoding::Utf16 ? end.units : static_cast<std::int64_t>(end.column)}};
 }
 
 std::optional<std::size_t> LineIndex::offset(TextPosition position, Encoding encoding) const {
@@ -173,7 +155,7 @@ std::optional<std::size_t> LineIndex::offset(TextPosition position, Encoding enc
     return starts_[line] + column_of_units(line, text, position.character);
   const auto wanted = static_cast<std::size_t>(
       std::min<std::int64_t>(position.character, static_cast<std::int64_t>(text.size())));
-  return starts_[line] + character_start(line, text, wanted);
+  return starts_[line] + walk_to(line, text, wanted).column;
 }
 
 std::int64_t Utf16Offsets::at(std::size_t offset) {

@@ -59,11 +59,8 @@ class LineIndex {
   }
 
  private:
-  // Where the character that holds byte `column` of line `line` (whose text is `text`) starts.
-  std::size_t character_start(std::size_t line, std::string_view text, std::size_t column) const;
-  // The UTF-16 units before byte `column` of line `line`, and the byte of the position that is
-  // `units` UTF-16 units into it: counted from the nearest checkpoint of a long line.
-  std::int64_t units_before(std::size_t line, std::string_view text, std::size_t column) const;
+  // The byte of the position that is `units` UTF-16 units into line `line` (whose text is
+  // `text`), counted from the nearest checkpoint of a long line.
   std::size_t column_of_units(std::size_t line, std::string_view text, std::int64_t units) const;
   // Every kBlock bytes of a long line that is not all ASCII: where the first character at or
   // after the block's start begins, and the UTF-16 units before it. Made on first use.
@@ -72,6 +69,9 @@ class LineIndex {
     std::int64_t units;
   };
   const std::vector<Checkpoint>& checkpoints(std::size_t line, std::string_view text) const;
+  // Where the character that holds byte `column` of line `line` starts, and the UTF-16 units
+  // before it, counted from the nearest checkpoint.
+  Checkpoint walk_to(std::size_t line, std::string_view text, std::size_t column) const;
   static constexpr std::size_t kBlock = 256;
 
   std::string_view text_;

@@ -1,5 +1,6 @@
 // The language features: what the server answers about an open document, from its analysis.
 #include <algorithm>
+#include <span>
 
 #include "engine/diagnostic_text.h"
 #include "engine/tokenizer.h"
@@ -563,14 +564,40 @@ std::vector<std::int64_t> Server::semantic_data(const OpenDocument& open, std::s
   return data;
 }
 
-Json Server::semantic_tokens(const Json& params) {
+namespace {
+
+// A list of integers as JSON text: semantic tokens are too many to build as a tree first.
+void append_integers(std::string& out, std::span<const std::int64_t> numbers) {
+  out += '[';
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    if (i > 0) out += ',';
+    append_json_integer(out, numbers[i]);
+  }
+  out += ']';
+}
+
+std::string tokens_text(std::span<const std::int64_t> data, std::string_view result_id) {
+  std::string out = "{\"data\":";
+  out.reserve(data.size() * 3 + 32);
+  append_integers(out, data);
+  if (!result_id.empty()) {
+    out += ",\"resultId\":";
+    append_json_string(out, result_id);
+  }
+  out += '}';
+  return out;
+}
+
+}  // namespace
+
+std::string Server::semantic_tokens(const Json& params) {
   OpenDocument& open = open_document(params);
   open.tokens = semantic_data(open, 0, open.document.text().size());
   open.tokens_id = std::to_string(++result_ids_);
-  return {{"resultId", open.tokens_id}, {"data", open.tokens}};
+  return tokens_text(open.tokens, open.tokens_id);
 }
 
-Json Server::semantic_tokens_range(const Json& params) {
+std::string Server::semantic_tokens_range(const Json& params) {
   const OpenDocument& open = open_document(params);
   const Json& range = params.at("range");
   const LineIndex& index = open.document.index();
@@ -581,12 +608,13 @@ Json Server::semantic_tokens_range(const Json& params) {
             encoding_)
         .value_or(open.document.text().size());
   };
-  return {{"data", semantic_data(open, offset_of(range.at("start")), offset_of(range.at("end")))}};
+  return tokens_text(semantic_data(open, offset_of(range.at("start")), offset_of(range.at("end"))),
+                     {});
 }
 
 // The tokens as edits of the last ones sent: the one stretch between what stayed at the start and
 // what stayed at the end.
-Json Server::semantic_tokens_delta(const Json& params) {
+std::string Server::semantic_tokens_delta(const Json& params) {
   OpenDocument& open = open_document(params);
   const Json& previous = member(params, "previousResultId");
   std::vector<std::int64_t> data = semantic_data(open, 0, open.document.text().size());
@@ -594,7 +622,7 @@ Json Server::semantic_tokens_delta(const Json& params) {
   if (!previous.is_string() || previous.get<std::string>() != open.tokens_id) {
     open.tokens = std::move(data);
     open.tokens_id = id;
-    return {{"resultId", id}, {"data", open.tokens}};
+    return tokens_text(open.tokens, id);
   }
   const std::vector<std::int64_t>& old = open.tokens;
   std::size_t head = 0;
@@ -604,17 +632,22 @@ Json Server::semantic_tokens_delta(const Json& params) {
   while (tail < old.size() - head && tail < data.size() - head &&
          old[old.size() - 1 - tail] == data[data.size() - 1 - tail])
     ++tail;
-  Json edits = Json::array();
+  std::string out = "{\"edits\":[";
   if (head != old.size() || head != data.size()) {
-    edits.push_back(
-        {{"start", head},
-         {"deleteCount", old.size() - head - tail},
-         {"data", std::vector<std::int64_t>(data.begin() + static_cast<std::ptrdiff_t>(head),
-                                            data.end() - static_cast<std::ptrdiff_t>(tail))}});
+    out += "{\"data\":";
+    append_integers(out, std::span(data).subspan(head, data.size() - head - tail));
+    out += ",\"deleteCount\":";
+    append_json_integer(out, static_cast<std::int64_t>(old.size() - head - tail));
+    out += ",\"start\":";
+    append_json_integer(out, static_cast<std::int64_t>(head));
+    out += '}';
   }
+  out += "],\"resultId\":";
+  append_json_string(out, id);
+  out += '}';
   open.tokens = std::move(data);
   open.tokens_id = id;
-  return {{"resultId", id}, {"edits", edits}};
+  return out;
 }
 
 // Pull diagnostics: the same list that is published, or "unchanged" when the client has it.

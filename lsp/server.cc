@@ -61,6 +61,13 @@ void Server::reply(const Json& id, Json result) {
   write_message(out_, dump(Json{{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}}));
 }
 
+void Server::reply_text(const Json& id, std::string_view result) {
+  std::string message = "{\"id\":" + dump(id) + ",\"jsonrpc\":\"2.0\",\"result\":";
+  message += result;
+  message += '}';
+  write_message(out_, message);
+}
+
 void Server::reply_error(const Json& id, int code, std::string_view message) {
   write_message(out_, dump(Json{{"jsonrpc", "2.0"},
                                 {"id", id},
@@ -130,13 +137,16 @@ void Server::dispatch(const std::string& name, const Json& params, const Json* i
       {"textDocument/rename", &Server::rename},
       {"textDocument/completion", &Server::completion},
       {"textDocument/documentSymbol", &Server::document_symbols},
-      {"textDocument/semanticTokens/full", &Server::semantic_tokens},
-      {"textDocument/semanticTokens/full/delta", &Server::semantic_tokens_delta},
-      {"textDocument/semanticTokens/range", &Server::semantic_tokens_range},
       {"textDocument/diagnostic", &Server::pull_diagnostics},
       {"textDocument/codeAction", &Server::code_actions},
       {"workspace/executeCommand", &Server::execute_command},
       {"vorpex/output", &Server::output},
+  };
+  using TextHandler = std::string (Server::*)(const Json&);
+  static const std::map<std::string, TextHandler, std::less<>> kTextRequests = {
+      {"textDocument/semanticTokens/full", &Server::semantic_tokens},
+      {"textDocument/semanticTokens/full/delta", &Server::semantic_tokens_delta},
+      {"textDocument/semanticTokens/range", &Server::semantic_tokens_range},
   };
   using Notification = void (Server::*)(const Json&);
   static const std::map<std::string, Notification, std::less<>> kNotifications = {
@@ -184,6 +194,10 @@ void Server::dispatch(const std::string& name, const Json& params, const Json* i
     if (name == "shutdown") {
       shut_down_ = true;
       reply(*id, nullptr);
+      return;
+    }
+    if (const auto text = kTextRequests.find(name); text != kTextRequests.end()) {
+      reply_text(*id, (this->*text->second)(params));
       return;
     }
     const auto found = kRequests.find(name);

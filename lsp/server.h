@@ -95,6 +95,8 @@ class Server {
  private:
   void dispatch(const std::string& method, const Json& params, const Json* id);
   void reply(const Json& id, Json result);
+  // The same with the result given as JSON text.
+  void reply_text(const Json& id, std::string_view result);
   void reply_error(const Json& id, int code, std::string_view message);
   void notify(std::string_view method, Json params);
   void log(int type, std::string_view message);
@@ -120,9 +122,10 @@ class Server {
   Json rename(const Json& params);
   Json completion(const Json& params);
   Json document_symbols(const Json& params);
-  Json semantic_tokens(const Json& params);
-  Json semantic_tokens_range(const Json& params);
-  Json semantic_tokens_delta(const Json& params);
+  // These answer with their result as JSON text (reply_text): too many numbers for a tree.
+  std::string semantic_tokens(const Json& params);
+  std::string semantic_tokens_range(const Json& params);
+  std::string semantic_tokens_delta(const Json& params);
   Json pull_diagnostics(const Json& params);
   // The semantic tokens of the bytes [from, to) of a document, encoded as the protocol says.
   std::vector<std::int64_t> semantic_data(const OpenDocument& open, std::size_t from,

@@ -37,17 +37,8 @@ void JoinTracker::opened_by_comment(std::size_t column, std::string_view word) {
                                            std::size_t length, std::string_view number) const {
   reports.report(DiagnosticKind::NumberJoined, at, length, TokenKind::Number, number, line_,
                  {number_, number_size_});
-  if (comment_column_ == 0) return;
-  Diagnostic note;
-  note.kind = DiagnosticKind::NumberJoined;
-  note.line = line_;
-  note.column = comment_column_;
-  note.end_column = comment_column_ + 1;
-  note.found_kind = TokenKind::Word;
-  note.found = {word_, word_size_};
-  note.note = true;
-  note.related_column = comment_column_;
-  reports.deliver(note);
+  if (comment_column_ != 0)
+    reports.deliver_note(DiagnosticKind::NumberJoined, line_, comment_column_, {word_, word_size_});
 }
 
 [[gnu::noinline]] void JoinTracker::fast_line_converted(std::span<const char> text,

@@ -99,15 +99,21 @@ void TokenReports::unknown_character(const char* byte, std::size_t length,
                                      std::int64_t stopped_at) {
   report(DiagnosticKind::UnknownCharacter, byte, length, TokenKind::None, {byte, length},
          stopped_at);
-  if (open_quote == nullptr || diagnostics == nullptr) return;
-  const auto column = static_cast<std::size_t>(open_quote - line_start) + 1;
+  if (open_quote == nullptr) return;
+  deliver_note(DiagnosticKind::QuoteInWord, line_number,
+               static_cast<std::size_t>(open_quote - line_start) + 1, open_word);
+}
+
+void TokenReports::deliver_note(DiagnosticKind kind, std::int64_t line, std::size_t column,
+                                std::string_view word) {
+  if (diagnostics == nullptr) return;
   Diagnostic note;
-  note.kind = DiagnosticKind::QuoteInWord;
-  note.line = line_number;
+  note.kind = kind;
+  note.line = line;
   note.column = column;
   note.end_column = column + 1;
   note.found_kind = TokenKind::Word;
-  note.found = open_word;
+  note.found = word;
   note.note = true;
   note.related_column = column;
   deliver(note);

@@ -62,6 +62,9 @@ struct TokenReports {
   // A byte that begins no token, and the note that points at the quote that left it outside the
   // string it was meant for. `stopped_at` is the line where the conversion stopped, 0 for this one.
   void unknown_character(const char* byte, std::size_t length, std::int64_t stopped_at);
+  // A note about the one byte at `column` of `line`, which `word` explains.
+  void deliver_note(DiagnosticKind kind, std::int64_t line, std::size_t column,
+                    std::string_view word);
   // Hands on the held diagnostics, without the quote warning when `keep_quote` is false (its notes
   // then stand as warnings of their own).
   void settle_quote(bool keep_quote);

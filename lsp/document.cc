@@ -11,12 +11,9 @@ bool Document::replace(Position start, Position end, std::string_view text, Enco
   const std::size_t from = clamped(start);
   const std::size_t to = clamped(end);
   if (to < from) return false;
-  std::string updated;
-  updated.reserve(text_.size() - (to - from) + text.size());
-  updated.append(text_, 0, from);
-  updated.append(text);
-  updated.append(text_, to);
-  set_text(std::move(updated));
+  // In place: only the bytes after the change move.
+  text_.replace(from, to - from, text);
+  index_ = LineIndex(text_);
   return true;
 }
 

@@ -78,11 +78,12 @@ $windows/vorpex-lsp.txt
 $windows/vorpex.exe
 $windows/vorpex.txt"
 
-# The extension's client, and its runtime library inside the package.
+# The extension's client, bundled into one file with its runtime library, and no loose modules.
 vsix_files=$(unzip -Z1 "$out/vorpex-$version.vsix")
-for file in extension/extension.js extension/node_modules/vscode-languageclient/package.json; do
+for file in extension/dist/extension.js extension/dist/THIRD-PARTY-NOTICES.txt; do
   grep -qx "$file" <<<"$vsix_files" || fail "the .vsix holds no $file"
 done
+! grep -q '^extension/node_modules/' <<<"$vsix_files" || fail "the .vsix holds loose node modules"
 
 # Each binary converts a program; the console and the output are the same bytes on all.
 unzip -q "$out/$windows.zip" -d "$work"

@@ -30,6 +30,11 @@ std::string message_of(const KeptDiagnostic& d) {
 
 constexpr std::string_view kMissingTarget = "missing-line-target";
 
+// Where a diagnostic stands in the document's bytes.
+SourceRange place_of_diagnostic(const KeptDiagnostic& d) {
+  return {d.line, d.column, d.end_offset - d.offset, d.offset};
+}
+
 // What stands at a place of the source.
 struct Hit {
   enum Kind { None, Name, Label, Jump } kind = None;
@@ -129,7 +134,7 @@ Json Server::diagnostics(const std::string& uri, const OpenDocument& open) const
   Json list = Json::array();
   for (const KeptDiagnostic& d : open.diagnostics) {
     const bool error = is_error(d.kind);
-    const SourceRange place{d.line, d.column, d.end_offset - d.offset, d.offset};
+    const SourceRange place = place_of_diagnostic(d);
     if (d.note) {
       if (list.empty()) continue;
       list.back()["relatedInformation"].push_back(
@@ -208,7 +213,7 @@ std::string Server::publish_text(const std::string& uri, const OpenDocument& ope
   out += R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[)";
   for (const KeptDiagnostic& d : open.diagnostics) {
     const bool error = is_error(d.kind);
-    const SourceRange place{d.line, d.column, d.end_offset - d.offset, d.offset};
+    const SourceRange place = place_of_diagnostic(d);
     message.clear();
     describe(message, d.view());
     if (d.note) {
@@ -710,7 +715,7 @@ Json Server::code_actions(const Json& params) {
     }
     if (more) continue;
     const SourceRange replaced{d.line, 0, to - from, from};
-    const SourceRange place{d.line, d.column, d.end_offset - d.offset, d.offset};
+    const SourceRange place = place_of_diagnostic(d);
     actions.push_back(
         {{"title", title},
          {"kind", "quickfix"},

@@ -22,7 +22,6 @@
 #include "bench/memory_line_source.h"
 #include "bench/source_generator.h"
 #include "cli/diagnostics.h"
-#include "engine/fast_line.h"
 #include "engine/line_processor.h"
 #include "engine/tokenizer.h"
 
@@ -77,7 +76,7 @@ Source& source_for(Mix mix, std::size_t defines, std::size_t used = vorpex::benc
   const std::string file = vorpex::bench::generate_source(options);
   source.file_bytes = file.size();
   source.text = vorpex::bench::to_text_mode(file);
-  source.work = source.text + std::string(vorpex::kLinePadding, '\0');
+  source.work = source.text + std::string(vorpex::kBlockPadding + 1, '\0');
   for (char c : source.text)
     source.lines += c == '\n' ? 1 : 0;
 
@@ -86,7 +85,7 @@ Source& source_for(Mix mix, std::size_t defines, std::size_t used = vorpex::benc
   vorpex::cli::QuoteWarnings quote_warnings(warnings, nullptr);
   vorpex::LineProcessor processor(output);
   processor.set_diagnostics(&quote_warnings);
-  vorpex::bench::BufferLineSource lines(source.lines_text(), vorpex::kLinePadding);
+  vorpex::bench::BufferLineSource lines(source.lines_text(), vorpex::kBlockPadding);
   const vorpex::ProcessResult result = processor.process_input(lines);
   if (result.outcome != vorpex::Outcome::Done) fail("stops the conversion", mix, defines);
   if (!warnings.text.empty()) fail("has an unbalanced quote", mix, defines);
@@ -118,76 +117,53 @@ void BM_Convert(benchmark::State& state, Mix mix, std::size_t defines,
     state.ResumeTiming();
     vorpex::LineProcessor processor(sink);
     processor.set_fast_path(fast);
-    vorpex::bench::BufferLineSource lines(source.lines_text(), vorpex::kLinePadding);
+    vorpex::bench::BufferLineSource lines(source.lines_text(), vorpex::kBlockPadding);
     const vorpex::ProcessResult result = processor.process_input(lines);
     benchmark::DoNotOptimize(result);
   }
   report(state, source);
 }
 
-// Where each line of a conversion goes, counted from outside the engine: fast_line::refusal_of
-// tells what the fast path decides on the line's own bytes, and, as the output so far is flushed
-// before each line (a line observer asks for that), the sink's last byte tells whether the line
-// before left its output line open (a join).
-class LineShares : public vorpex::ByteSink, public vorpex::LineSource, public vorpex::LineObserver {
+// Where each line of a conversion goes: the line processor counts the lines that the token loop
+// took, and, as the output so far is flushed before each line (a line observer asks for that), the
+// sink's last byte tells whether the line before left its output line open (a join).
+class LineShares : public vorpex::ByteSink, public vorpex::LineObserver {
  public:
-  explicit LineShares(vorpex::LineSource& lines) : lines_(lines) {}
-
   bool write(std::string_view bytes) override {
     if (!bytes.empty()) last_ = bytes.back();
     return true;
   }
-  bool next_line(std::span<char>& line) override {
-    if (!lines_.next_line(line)) return false;
-    line_ = line;
-    return true;
-  }
-  std::size_t readable_padding() const override { return lines_.readable_padding(); }
   void line_started(std::int64_t) override {
     ++lines;
     if (last_ != '\n') ++after_join;
-    ++refusals[static_cast<std::size_t>(vorpex::fast_line::refusal_of(line_))];
   }
 
   std::size_t lines = 0;
   std::size_t after_join = 0;  // lines after one that left its output line open
-  std::size_t refusals[vorpex::fast_line::kRefusals] = {};  // by the fast path's say
 
  private:
-  vorpex::LineSource& lines_;
-  std::span<char> line_;
   char last_ = '\n';
 };
 
-// The shares of the lines that the fast path takes and that go to the token loop, by reason, in
-// percent of all lines: `taken`, `long` (past the fast path's length), `long_string` (past 128
-// bytes with a string), and each of the fast path's own refusals; and `join`, the lines after one
-// that left its output line open (taken or refused as any other line). One pass.
+// The shares of the lines that the fast path takes (`taken`) and that go to the token loop
+// (`refused`), in percent of all lines; and `join`, the lines after one that left its output line
+// open (taken or refused as any other line). One pass.
 void BM_FastPathShare(benchmark::State& state, Mix mix, std::size_t defines) {
   Source& source = source_for(mix, defines);
   for (auto _ : state) {
     source.reset();
-    vorpex::bench::BufferLineSource text(source.lines_text(), vorpex::kLinePadding);
-    LineShares shares(text);
+    vorpex::bench::BufferLineSource text(source.lines_text(), vorpex::kBlockPadding);
+    LineShares shares;
     vorpex::LineProcessor processor(shares);
     processor.set_line_observer(&shares);
-    processor.process_input(shares);
-    const auto share = [&](std::size_t count) {
-      return 100.0 * static_cast<double>(count) / static_cast<double>(shares.lines);
+    processor.process_input(text);
+    const auto share = [&](double count) {
+      return 100.0 * count / static_cast<double>(shares.lines);
     };
-    using vorpex::fast_line::Refusal;
-    const auto refused = [&](Refusal why) {
-      return share(shares.refusals[static_cast<std::size_t>(why)]);
-    };
-    state.counters["taken%"] = refused(Refusal::None);
-    state.counters["join%"] = share(shares.after_join);
-    state.counters["long%"] = refused(Refusal::TooLong);
-    state.counters["long_string%"] = refused(Refusal::LongString);
-    state.counters["unclosed%"] = refused(Refusal::UnclosedString);
-    state.counters["control%"] = refused(Refusal::ControlByte);
-    state.counters["keyword%"] = refused(Refusal::Keyword);
-    state.counters["quote%"] = refused(Refusal::QuoteTouches);
-    state.counters["no_token%"] = refused(Refusal::NoTokenBegins);
+    const auto refused = static_cast<double>(processor.token_loop_lines());
+    state.counters["taken%"] = share(static_cast<double>(shares.lines) - refused);
+    state.counters["refused%"] = share(refused);
+    state.counters["join%"] = share(static_cast<double>(shares.after_join));
   }
 }
 

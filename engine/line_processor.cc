@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cassert>
 #include <cstring>
+#include <string_view>
 
 #include "engine/char_class.h"
-#include "engine/fast_line.h"
 #include "engine/messages.h"
 #include "engine/utf8.h"
 
@@ -36,44 +36,189 @@ ProcessResult LineProcessor::process_input(LineSource& input) {
   line.line_number = line_number_;
   LineObserver* lines = lines_;
   std::span<char> text;
-  const bool padded = input.readable_padding() >= kLinePadding;
+  // The common lines go a window at a time, where the input offers runs of whole lines; the rest
+  // (the last line without its LF, a line longer than the input holds at once) line by line.
   const bool fast_path = fast_path_ && tokens_ == nullptr;
-  while (input.next_line(text)) {
-    line.start_line();
-    line_output_start_ = output_.total();
-    if (lines != nullptr) [[unlikely]] {
-      if (stopped_line_ != 0) {
-        lines = nullptr;  // nothing more reaches the output
-      } else {
-        output_.flush();
-        lines->line_started(line.line_number);
-      }
+  for (;;) {
+    if (fast_path && input.next_lines(text)) {
+      if (!process_lines(text, tokenizer, line, lines, result)) break;
+      continue;
     }
-    // The fast path takes the common lines, and tells of what a join or a report needs; every
-    // line that it refuses goes through the token loop.
-    if (fast_path) {
-      fast_line::Lead lead;
-      if (fast_line::convert(text, padded, symbols(), output_, lead)) {
-        if (join_.is_open() || !output_.at_line_start()) [[unlikely]]
-          join_.fast_line_converted(text, lead, line.line_number, output_, line_output_start_,
-                                    reports_);
-        if (output_.failed()) break;
-        continue;
-      }
-    }
-    const bool stopped = tokens_ != nullptr ? !process_line<false, true>(text, tokenizer, line)
-                                            : !process_line<false, false>(text, tokenizer, line);
-    if (stopped) {
-      result.outcome = Outcome::UnknownToken;
-      break;
-    }
-    if (output_.failed()) break;
+    if (!input.next_line(text)) break;
+    if (!token_line(text, tokenizer, line, lines, result)) break;
   }
   if (stopped_line_ != 0) result.outcome = Outcome::UnknownToken;
   if (!output_.flush()) result.outcome = Outcome::WriteFailed;
   line_number_ = line.line_number;
   result.line_number = line.line_number;
   return result;
+}
+
+bool LineProcessor::token_line(std::span<char> text, Tokenizer& tokenizer, LineState& line,
+                               LineObserver*& lines, ProcessResult& result) {
+  line.start_line();
+  line_output_start_ = output_.total();
+  if (lines != nullptr) [[unlikely]] {
+    if (stopped_line_ != 0) {
+      lines = nullptr;  // nothing more reaches the output
+    } else {
+      output_.flush();
+      lines->line_started(line.line_number);
+    }
+  }
+  ++token_loop_lines_;
+  const bool stopped = tokens_ != nullptr ? !process_line<false, true>(text, tokenizer, line)
+                                          : !process_line<false, false>(text, tokenizer, line);
+  if (stopped) {
+    result.outcome = Outcome::UnknownToken;
+    return false;
+  }
+  return !output_.failed();
+}
+
+namespace {
+
+// Removes every CR from [first, last) and returns the new end.
+char* remove_cr(char* first, char* last) {
+  char* cr = static_cast<char*>(std::memchr(first, '\r', static_cast<std::size_t>(last - first)));
+  if (cr == nullptr) return last;
+  return std::remove(cr, last, '\r');
+}
+
+}  // namespace
+
+bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, LineState& line,
+                                  LineObserver*& lines, ProcessResult& result) {
+  if (!window_) window_ = std::make_unique<fast_block::Window>();
+  char* const all = text.data();
+  const std::size_t total = text.size();
+  // The line at [start, end) of `all` (end its LF) through the token loop, without its CR bytes.
+  const auto refused = [&](std::size_t start, std::size_t end) {
+    char* const last = remove_cr(all + start, all + end);
+    *last = '\0';
+    return token_line({all + start, static_cast<std::size_t>(last - (all + start))}, tokenizer,
+                      line, lines, result);
+  };
+  for (std::size_t done = 0; done < total;) {
+    char* const w = all + done;
+    std::size_t n = std::min(fast_block::kWindow, total - done);
+    if (done + n < total) {
+      // The window ends with the last whole line it holds.
+      const std::size_t last = std::string_view(w, n).rfind('\n');
+      if (last == std::string_view::npos) {
+        // A line longer than a window.
+        const auto* end = static_cast<const char*>(std::memchr(w + n, '\n', total - done - n));
+        const auto length = static_cast<std::size_t>(end - w);
+        if (!refused(done, done + length)) return false;
+        done += length + 1;
+        continue;
+      }
+      n = last + 1;
+    }
+    window_->classify(w, n, level_);
+    const fast_block::Step* const steps = window_->steps();
+    std::size_t start = 0;
+    for (std::size_t s = 0; s * simd::kStep < n; ++s) {
+      for (std::uint64_t ends = steps[s].lf; ends != 0; ends &= ends - 1) {
+        const std::size_t end = s * simd::kStep + static_cast<std::size_t>(std::countr_zero(ends));
+        const fast_block::Line facts = fast_block::read_line(steps, start, end);
+        if (facts.refused) {
+          if (!refused(done + start, done + end)) return false;
+        } else {
+          line.start_line();
+          line_output_start_ = output_.total();
+          if (lines != nullptr) [[unlikely]] {
+            if (stopped_line_ != 0) {
+              lines = nullptr;
+            } else {
+              output_.flush();
+              lines->line_started(line.line_number);
+            }
+          }
+          if (!facts.empty) {
+            write_line(w, facts, line);
+            if (output_.failed()) return false;
+          }
+        }
+        start = end + 1;
+      }
+    }
+    done += n;
+  }
+  return true;
+}
+
+void LineProcessor::write_line(const char* text, const fast_block::Line& facts,
+                               const LineState& line) {
+  using fast_block::emit;
+  const fast_block::Window& window = *window_;
+  const char* const converted = window.converted();
+  const fast_block::Step* const steps = window.steps();
+  const std::size_t start = facts.start;
+  const std::size_t cut = facts.cut;
+  const std::size_t room = cut - start + 2 + simd::kGroup;
+  char* o = output_.reserve(room);
+  fast_block::Lead lead;
+  bool first_numeric = fast_block::bit(steps, &fast_block::Step::numeric, facts.first);
+  std::size_t numbers = facts.numbers;
+  std::size_t from = start;
+  if (!symbols().empty()) [[unlikely]] {
+    // Defined names, looked up upper-cased, give way to their values. The line's output stays in
+    // the buffer until the line is done, as the token loop keeps it.
+    output_.keep(true);
+    const std::size_t first_word = facts.start / simd::kStep;
+    for (std::size_t s = first_word; s * simd::kStep < cut; ++s) {
+      std::uint64_t words = steps[s].word;
+      for (; words != 0; words &= words - 1) {
+        const std::size_t at = s * simd::kStep + static_cast<std::size_t>(std::countr_zero(words));
+        if (at < start) continue;
+        if (at >= cut) break;
+        const std::size_t length = fast_block::token_length(steps, at);
+        if (!symbols().may_hold(length, converted[at], converted[at + length - 1]) ||
+            !symbols().find_upper_padded({converted + at, length}))
+          continue;
+        const std::string_view value = symbols().found_value();
+        o = emit(window, from, at, o);
+        output_.commit(o);
+        o = output_.reserve(value.size() + (cut - at) + 2 + simd::kGroup);
+        std::memcpy(o, value.data(), value.size());
+        o += value.size();
+        from = at + length;
+        if (!value.empty() && char_class::has(value.front(), char_class::kDigit)) {
+          ++numbers;
+          if (at == facts.first) {
+            first_numeric = true;
+            lead.value = value;
+          }
+        }
+      }
+    }
+  }
+  o = emit(window, from, cut, o);
+  if (first_numeric) {
+    lead.start = facts.first - start;
+    lead.length = fast_block::token_length(steps, facts.first);
+  }
+  // A line whose only number-like token is its first joins the next output line: at its comment,
+  // or at its end when that token is the only one.
+  const bool leading_number = first_numeric && numbers == 1;
+  if (facts.rem) {
+    // A blank stays before REM after a value: the blanks before it kept one as the blank between
+    // two values, and a string that REM follows at once gets one. After a number alone the line
+    // is a label that joins the next output line; after a statement the next line continues it.
+    if (text[cut - 1] == '"') *o++ = ' ';
+    if (!(leading_number && facts.alone)) lead.rem = cut - start;
+  } else if (leading_number && (facts.comment || facts.alone)) {
+    *o++ = ' ';
+  } else {
+    *o++ = '\r';
+    *o++ = '\n';
+  }
+  output_.commit(o);
+  output_.keep(false);
+  if (join_.is_open() || !output_.at_line_start()) [[unlikely]]
+    join_.fast_line_converted({text + start, facts.end - start}, lead, line.line_number, output_,
+                              line_output_start_, reports_);
 }
 
 // The line's tokenizer and state are the line loop's own locals, which the compiler keeps in

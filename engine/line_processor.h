@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -9,6 +10,7 @@
 #include "engine/byte_sink.h"
 #include "engine/define_directive.h"
 #include "engine/diagnostic.h"
+#include "engine/fast_block.h"
 #include "engine/join_tracker.h"
 #include "engine/line_source.h"
 #include "engine/line_state.h"
@@ -56,9 +58,15 @@ class LineProcessor {
   // The constants defined so far; they stay defined across calls of process_input.
   SymbolTable& symbols() { return define_.symbols(); }
 
-  // Whether common lines are converted a block of bytes at a time (the default) or every line
-  // goes through the token loop. Both write the same bytes.
+  // Whether common lines are converted a window of lines at a time from bit masks (the default,
+  // where the input offers runs of whole lines) or every line goes through the token loop. Both
+  // write the same bytes. `level`: the vector instructions that classify the bytes, one that
+  // simd::runs().
   void set_fast_path(bool on) { fast_path_ = on; }
+  void set_vector_level(simd::Level level) { level_ = level; }
+
+  // The lines that the token loop took so far, of those read: for measurements.
+  std::int64_t token_loop_lines() const { return token_loop_lines_; }
 
   // With keep-going on, a character that begins no token stops the conversion as before (the
   // output ends with its message, and the run's outcome is UnknownToken), but the input is still
@@ -79,6 +87,15 @@ class LineProcessor {
   // `kObserve`: the token observer is told of each token.
   template <bool kAlternative, bool kObserve>
   bool process_line(std::span<char> text, Tokenizer& tokenizer, LineState& line);
+  // Takes the next line, `text`, through the token loop, after telling the line observer; returns
+  // false when the run stops (a character that begins no token, a failed write).
+  bool token_line(std::span<char> text, Tokenizer& tokenizer, LineState& line, LineObserver*& lines,
+                  ProcessResult& result);
+  // Converts a run of whole lines, each ended by its LF; returns false when the run stops.
+  bool process_lines(std::span<char> text, Tokenizer& tokenizer, LineState& line,
+                     LineObserver*& lines, ProcessResult& result);
+  // Writes the line `facts` tells of, at `text` in a classified window, from the masks.
+  void write_line(const char* text, const fast_block::Line& facts, const LineState& line);
   void handle_delimiter(Tokenizer& tokenizer, LineState& line);
   // `word` is the Word's upper-cased copy at the end of the output, after its blank. Returns true
   // when the DEFINE handler took the word, having written what it needed.
@@ -100,6 +117,9 @@ class LineProcessor {
   JoinTracker join_;                     // kept over calls of process_input, as the output is
   std::uint64_t line_output_start_ = 0;  // the output's size when the current line began
   bool fast_path_ = true;
+  simd::Level level_ = simd::kBest;
+  std::unique_ptr<fast_block::Window> window_;  // made with the first run of lines
+  std::int64_t token_loop_lines_ = 0;
   bool keep_going_ = false;
   std::int64_t stopped_line_ = 0;  // where keep-going passed a character that begins no token
   TokenObserver* tokens_ = nullptr;

@@ -18,8 +18,20 @@ class LineSource {
   // unspecified. The fast line path reads whole blocks of 16 bytes in place when there are at
   // least kLinePadding of them, and copies each line first otherwise.
   virtual std::size_t readable_padding() const { return 0; }
+
+  // Sets `lines` to the next run of whole lines, each ended by its LF, and returns true; returns
+  // false when no whole line is at hand (a line longer than the source holds at once, the last
+  // line without its LF, the end of the input), which next_line() then gives. A CR stands as the
+  // source holds it, to be dropped wherever it stands. The text is writable and stays valid until
+  // the next call; kBlockPadding bytes past it may be read (never written), whatever they hold.
+  // Sources that do not offer runs of lines return false always.
+  virtual bool next_lines(std::span<char>& lines) {
+    (void)lines;
+    return false;
+  }
 };
 
 inline constexpr std::size_t kLinePadding = 16;
+inline constexpr std::size_t kBlockPadding = 64;
 
 }  // namespace vorpex

@@ -49,6 +49,16 @@ class BufferLineSource : public LineSource {
     return true;
   }
   std::size_t readable_padding() const override { return padding_; }
+  // Every whole line left, when the padding allows reading them a window at a time.
+  bool next_lines(std::span<char>& lines) override {
+    if (padding_ < kBlockPadding) return false;
+    const std::string_view rest(next_, static_cast<std::size_t>(end_ - next_));
+    const std::size_t last = rest.rfind('\n');
+    if (last == std::string_view::npos) return false;
+    lines = {next_, last + 1};
+    next_ += last + 1;
+    return true;
+  }
 
  private:
   char* next_;

@@ -59,6 +59,30 @@ struct BlockClasses {
   std::uint16_t control = 0;     // 0x00-0x1F but TAB, and 0x80-0xFF
   // R and D in either case: where REM and DEFINE may begin.
   std::uint16_t r = 0, d = 0;
+  std::uint16_t lf = 0, cr = 0;  // the line ends, also among the control bytes
+};
+
+// The same classes for a step of 64 bytes, bit i for byte i.
+inline constexpr std::size_t kStep = 64;
+struct StepClasses {
+  std::uint64_t blank = 0, op = 0, apostrophe = 0, quote = 0, letter = 0, digit = 0, control = 0,
+                r = 0, d = 0, lf = 0, cr = 0;
+
+  // Takes the classes of the block at byte `offset` of the step.
+  void add(const BlockClasses& c, unsigned offset) {
+    blank |= std::uint64_t{c.blank} << offset;
+    op |= std::uint64_t{c.op} << offset;
+    apostrophe |= std::uint64_t{c.apostrophe} << offset;
+    quote |= std::uint64_t{c.quote} << offset;
+    letter |= std::uint64_t{c.letter} << offset;
+    digit |= std::uint64_t{c.digit} << offset;
+    control |= std::uint64_t{c.control} << offset;
+    r |= std::uint64_t{c.r} << offset;
+    d |= std::uint64_t{c.d} << offset;
+    lf |= std::uint64_t{c.lf} << offset;
+    cr |= std::uint64_t{c.cr} << offset;
+  }
+  friend bool operator==(const StepClasses&, const StepClasses&) = default;
 };
 
 // The instruction sets that the line-end scans come in, narrowest first; every variant gives the
@@ -209,8 +233,17 @@ inline BlockClasses classify(const char* block) {
     set(c.control, (b < 0x20 && b != '\t') || b >= 0x80);
     set(c.r, folded == 'r');
     set(c.d, folded == 'd');
+    set(c.lf, b == '\n');
+    set(c.cr, b == '\r');
   }
   return c;
+}
+
+inline StepClasses classify_step(const char* text) {
+  StepClasses s;
+  for (unsigned k = 0; k < kStep; k += kBlock)
+    s.add(classify(text + k), k);
+  return s;
 }
 
 inline void transform(const char* source, char* target, std::uint16_t upper, std::uint16_t space) {
@@ -325,7 +358,64 @@ inline BlockClasses classify(const char* block) {
   c.control = bits(_mm_andnot_si128(tab, _mm_cmplt_epi8(v, splat(0x20))));
   c.r = bits(_mm_cmpeq_epi8(folded, splat('r')));
   c.d = bits(_mm_cmpeq_epi8(folded, splat('d')));
+  c.lf = bits(eq('\n'));
+  c.cr = bits(eq('\r'));
   return c;
+}
+
+namespace detail {
+
+// The classes of 32 bytes, as `classify` finds them 16 at a time. (Lambdas would not take the
+// function's target, so every step is written out.)
+__attribute__((target("avx2"))) inline std::uint64_t bits_avx2(__m256i x, unsigned offset) {
+  return std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(x))} << offset;
+}
+__attribute__((target("avx2"))) inline __m256i in_range_avx2(__m256i x, char lo, char hi) {
+  return _mm256_and_si256(_mm256_cmpgt_epi8(x, _mm256_set1_epi8(static_cast<char>(lo - 1))),
+                          _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(hi + 1)), x));
+}
+__attribute__((target("avx2"))) inline void classify_avx2(const char* text, unsigned offset,
+                                                          StepClasses& s) {
+  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + offset));
+  const __m256i folded = _mm256_or_si256(v, _mm256_set1_epi8(0x20));
+  const __m256i tab = _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\t'));
+  const __m256i apostrophe = _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\''));
+  s.blank |= bits_avx2(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(' ')), tab), offset);
+  const __m256i low_ops =
+      _mm256_andnot_si256(_mm256_or_si256(apostrophe, _mm256_cmpeq_epi8(v, _mm256_set1_epi8('.'))),
+                          in_range_avx2(v, '%', '/'));
+  s.op |= bits_avx2(_mm256_or_si256(_mm256_or_si256(low_ops, in_range_avx2(v, ';', '>')),
+                                    _mm256_cmpeq_epi8(v, _mm256_set1_epi8('|'))),
+                    offset);
+  s.apostrophe |= bits_avx2(apostrophe, offset);
+  s.quote |= bits_avx2(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('"')), offset);
+  s.letter |= bits_avx2(in_range_avx2(folded, 'a', 'z'), offset);
+  s.digit |= bits_avx2(in_range_avx2(v, '0', '9'), offset);
+  s.control |=
+      bits_avx2(_mm256_andnot_si256(tab, _mm256_cmpgt_epi8(_mm256_set1_epi8(0x20), v)), offset);
+  s.r |= bits_avx2(_mm256_cmpeq_epi8(folded, _mm256_set1_epi8('r')), offset);
+  s.d |= bits_avx2(_mm256_cmpeq_epi8(folded, _mm256_set1_epi8('d')), offset);
+  s.lf |= bits_avx2(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n')), offset);
+  s.cr |= bits_avx2(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r')), offset);
+}
+
+__attribute__((target("avx2"))) inline StepClasses classify_step_avx2(const char* text) {
+  StepClasses s;
+  classify_avx2(text, 0, s);
+  classify_avx2(text, 32, s);
+  return s;
+}
+
+}  // namespace detail
+
+// The classes of the 64 bytes at `text`.
+inline StepClasses classify_step(const char* text, Level level = kBest) {
+  if (level == Level::Avx2) return detail::classify_step_avx2(text);
+  if (level == Level::Portable) return portable::classify_step(text);
+  StepClasses s;
+  for (unsigned k = 0; k < kStep; k += kBlock)
+    s.add(classify(text + k), k);
+  return s;
 }
 
 // Copies a block from `source` to `target`, upper-casing a-z in the bytes marked in `upper` and
@@ -441,7 +531,17 @@ inline BlockClasses classify(const char* block) {
   c.control = bits(vbicq_u8(vorrq_u8(vcltq_u8(v, vdupq_n_u8(0x20)), high), tab));
   c.r = bits(vceqq_u8(folded, vdupq_n_u8('r')));
   c.d = bits(vceqq_u8(folded, vdupq_n_u8('d')));
+  c.lf = bits(eq('\n'));
+  c.cr = bits(eq('\r'));
   return c;
+}
+
+inline StepClasses classify_step(const char* text, Level level = kBest) {
+  if (level == Level::Portable) return portable::classify_step(text);
+  StepClasses s;
+  for (unsigned k = 0; k < kStep; k += kBlock)
+    s.add(classify(text + k), k);
+  return s;
 }
 
 inline void transform(const char* source, char* target, std::uint16_t upper, std::uint16_t space) {
@@ -465,6 +565,9 @@ inline char* compress(const char* source, const std::uint8_t* keep, std::size_t 
 #else
 
 using portable::classify;
+inline StepClasses classify_step(const char* text, Level = kBest) {
+  return portable::classify_step(text);
+}
 using portable::compress;
 using portable::transform;
 

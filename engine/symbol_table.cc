@@ -77,6 +77,7 @@ void SymbolTable::clear_symbols() {
   rows_.clear();
   slots_.reset();
   found_value_ = {};
+  filter_.fill(0);
 }
 
 [[gnu::always_inline]] inline std::size_t SymbolTable::slot_of(std::string_view name,
@@ -147,6 +148,10 @@ bool SymbolTable::add_symbol(std::span<char> name, std::span<char> value, std::i
   const std::size_t slot = slot_of(key, hash);
   if (slots_[slot].row != 0) return false;
   rows_.push_back(SymbolEntry{std::string(key), std::string(value.data(), value.size()), line});
+  if (!key.empty()) {
+    const std::size_t bit = filter_bit(key.size(), key.front(), key.back());
+    filter_[bit / 64] |= std::uint64_t{1} << (bit % 64);
+  }
   slots_[slot] = Slot{hash, static_cast<std::uint16_t>(rows_.size())};
   return true;
 }

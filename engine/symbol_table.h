@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -48,6 +49,13 @@ class SymbolTable {
   // was overridden by the earlier value.
   void mark_overridden(std::string_view name, std::int64_t line);
 
+  // False when no name defined so far has `length` bytes, `first` first and `last` last (both
+  // upper-cased), so that a lookup can be spared; true when one may.
+  bool may_hold(std::size_t length, char first, char last) const {
+    const std::size_t bit = filter_bit(length, first, last);
+    return ((filter_[bit / 64] >> (bit % 64)) & 1) != 0;
+  }
+
   // The value of the row matched by the last successful lookup; valid for the table's lifetime.
   std::string_view found_value() const { return found_value_; }
   std::size_t size() const { return rows_.size(); }
@@ -61,7 +69,15 @@ class SymbolTable {
   // The most slots any defined name's lookup visits: 1 when no two names collide.
   std::size_t longest_probe() const;
 
-  static constexpr std::size_t kSlots = 4096;  // a power of two, at least twice kCapacity
+  static constexpr std::size_t kSlots = 4096;
+  static constexpr std::size_t kFilterBits = 4096;
+
+  static std::size_t filter_bit(std::size_t length, char first, char last) {
+    const std::uint32_t h = static_cast<std::uint32_t>(length) * 0x9E3779B1u ^
+                            static_cast<unsigned char>(first) * 0x85EBCA77u ^
+                            static_cast<unsigned char>(last) * 0xC2B2AE3Du;
+    return (h >> 16) % kFilterBits;
+  }  // a power of two, at least twice kCapacity
 
   struct Slot {
     std::uint32_t hash = 0;  // of the name, so most mismatches are told without reading the row
@@ -81,6 +97,7 @@ class SymbolTable {
   std::vector<SymbolEntry> rows_;  // kCapacity reserved then: rows never move
   std::unique_ptr<Slot[]> slots_;  // kSlots of them, all empty at first
   std::string_view found_value_;
+  std::array<std::uint64_t, kFilterBits / 64> filter_{};  // a bit for each name defined
 };
 
 }  // namespace vorpex

@@ -94,6 +94,7 @@ Conversion run(vorpex::LineSource& source, const Setup& setup) {
   vorpex::cli::QuoteWarnings quote_warnings(warnings, &diagnostics);
   vorpex::LineProcessor processor(map, setup.output);
   processor.set_fast_path(setup.fast);
+  processor.set_vector_level(setup.level);
   processor.set_diagnostics(&quote_warnings);
   processor.set_line_observer(&map);
   processor.set_keep_going(setup.keep_going);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <string_view>
 
 #include "engine/simd.h"
 #include "platform/file.h"
@@ -25,8 +26,9 @@ char* remove_cr(char* first, char* last) {
 // without being filled: pages that no read reaches never become resident.
 std::unique_ptr<char[]> make_buffer(std::size_t capacity) {
   // new char[] leaves the bytes unset, as make_unique_for_overwrite would (libc++ 14 lacks it).
-  auto buffer = std::unique_ptr<char[]>(new char[capacity + kLinePadding]);
-  std::memset(buffer.get() + capacity, 0, kLinePadding);
+  constexpr std::size_t kPadding = std::max(kLinePadding, kBlockPadding);
+  auto buffer = std::unique_ptr<char[]>(new char[capacity + kPadding]);
+  std::memset(buffer.get() + capacity, 0, kPadding);
   return buffer;
 }
 
@@ -76,6 +78,25 @@ bool TextReader::next_line(std::span<char>& line) {
     }
     scanned_ = pending;
     if (at_end_ || !fill()) return false;
+  }
+}
+
+bool TextReader::next_lines(std::span<char>& lines) {
+  for (bool filled = false;; filled = true) {
+    if (scanned_ == 0) {
+      char* const first = buffer_.get() + begin_;
+      const std::size_t last = std::string_view(first, end_ - begin_).rfind('\n');
+      if (last != std::string_view::npos) {
+        lines = {first, last + 1};
+        begin_ += last + 1;
+        ends_ = 0;  // marked again from the next line on
+        marked_ = 0;
+        return true;
+      }
+    }
+    // No whole line at hand: read more once; a line still unfinished goes line by line.
+    if (filled || at_end_ || !fill()) return false;
+    scanned_ = 0;
   }
 }
 

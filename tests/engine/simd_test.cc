@@ -64,6 +64,9 @@ TEST(SimdTest, VectorPrimitivesMatchTheBytewiseOnes) {
                   simd::portable::mark_either(bytes->data(), '\n', '\r'))
             << simd::name(level) << ", round " << round;
       }
+      ASSERT_TRUE(simd::classify_step(text.data(), level) ==
+                  simd::portable::classify_step(text.data()))
+          << simd::name(level) << ", round " << round;
     }
   }
 }

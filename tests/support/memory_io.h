@@ -41,33 +41,34 @@ class VectorLineSource : public LineSource {
   std::size_t next_ = 0;
 };
 
-// Serves lines from memory, each in an allocation of its own that ends exactly where the padding
-// it promises ends, so that AddressSanitizer reports a read one byte past it. The padding holds the
-// bytes of `padding` over and over (zeros when it is empty), or is left unset when there is none,
-// for valgrind to report a decision taken on it.
+// Serves lines from memory as one run of whole lines, in an allocation of its own that ends exactly
+// where the padding it promises ends, so that AddressSanitizer reports a read one byte past it.
+// The padding holds the bytes of `padding` over and over (zeros when it is empty), or is left
+// unset when there is none, for valgrind to report a decision taken on it.
 class PaddedLineSource : public LineSource {
  public:
-  PaddedLineSource(std::vector<std::string> lines, std::optional<std::string> padding)
-      : lines_(std::move(lines)), padding_(std::move(padding)) {}
-  bool next_line(std::span<char>& line) override {
-    if (next_ >= lines_.size()) return false;
-    const std::string& text = lines_[next_++];
-    buffer_.reset(new char[text.size() + 1 + kLinePadding]);
-    char* bytes = buffer_.get();
-    text.copy(bytes, text.size());
-    bytes[text.size()] = '\0';
-    for (std::size_t k = 0; padding_ && k < kLinePadding; ++k)
-      bytes[text.size() + 1 + k] = padding_->empty() ? '\0' : (*padding_)[k % padding_->size()];
-    line = {bytes, text.size()};
+  PaddedLineSource(const std::vector<std::string>& lines, std::optional<std::string> padding) {
+    std::string text;
+    for (const std::string& line : lines)
+      text += line + "\n";
+    size_ = text.size();
+    buffer_.reset(new char[size_ + kBlockPadding]);
+    text.copy(buffer_.get(), size_);
+    for (std::size_t k = 0; padding && k < kBlockPadding; ++k)
+      buffer_[size_ + k] = padding->empty() ? '\0' : (*padding)[k % padding->size()];
+  }
+  bool next_lines(std::span<char>& lines) override {
+    if (served_ || size_ == 0) return false;
+    served_ = true;
+    lines = {buffer_.get(), size_};
     return true;
   }
-  std::size_t readable_padding() const override { return kLinePadding; }
+  bool next_line(std::span<char>&) override { return false; }
 
  private:
-  std::vector<std::string> lines_;
-  std::optional<std::string> padding_;
   std::unique_ptr<char[]> buffer_;
-  std::size_t next_ = 0;
+  std::size_t size_ = 0;
+  bool served_ = false;
 };
 
 }  // namespace vorpex::testing

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "engine/simd.h"
+
+// The conversion a window of whole lines at a time. The window is classified 64 bytes a step into
+// bit masks, carrying from one step to the next whether a string or a comment is open and the
+// class of the step's last byte; the masks tell, for every byte, whether it is written, whether it
+// is upper-cased or written as a space, and for every line whether it can take one of the token
+// loop's rarer rules. The line processor then goes through the window line by line from the masks:
+// a line that can take a rarer rule goes to the token loop, every other line is written from the
+// converted bytes, many at a time.
+namespace vorpex::fast_block {
+
+// The longest window classified at once; a longer run of lines is taken a window at a time, and a
+// line longer than a window goes to the token loop.
+inline constexpr std::size_t kWindow = 16 * 1024;
+inline constexpr std::size_t kSteps = kWindow / simd::kStep;
+
+// What the masks tell of one step of 64 bytes, bit i for byte i.
+struct Step {
+  std::uint64_t lf;       // the line ends
+  std::uint64_t token;    // the bytes of the Numbers and Words
+  std::uint64_t item;     // the first byte of each value (Number, Word, String) and each operator
+  std::uint64_t numeric;  // the first byte of each Number
+  std::uint64_t word;     // the first byte of each Word
+  std::uint64_t comment;  // from an apostrophe outside the strings up to the line's end
+  std::uint64_t rem;      // a REM that may end the line as a comment does
+  std::uint64_t bad;   // a byte that sends its line to the token loop, unless a comment is before
+  std::uint64_t open;  // a line end with a string still open
+  // A CR that ends no line: the line is read without it, which may join the bytes around it, so
+  // the token loop takes the line wherever the CR stands.
+  std::uint64_t stray;
+};
+
+// The bit of `steps` for byte `at`, in the mask `field`.
+inline bool bit(const Step* steps, std::uint64_t Step::*field, std::size_t at) {
+  return ((steps[at / simd::kStep].*field >> (at % simd::kStep)) & 1) != 0;
+}
+
+// The classified window: the masks, and the bytes as they are written (words upper-cased, kept
+// blanks as spaces), at the same offsets as the text, with room to read a group past any byte.
+class Window {
+ public:
+  Window();
+
+  // Classifies text[0, n), n <= kWindow, which ends with a line end (LF); up to kBlockPadding
+  // bytes past it are read, and decide nothing.
+  void classify(const char* text, std::size_t n, simd::Level level);
+
+  const Step* steps() const { return steps_.get(); }
+  const char* converted() const { return converted_.get(); }
+  // The bytes written: values, operators, the one blank kept between two values; a byte of marks
+  // for each group of 8 bytes, bit i for byte i of the group.
+  const std::uint8_t* keep() const { return keep_.get(); }
+
+ private:
+  std::unique_ptr<Step[]> steps_;
+  std::unique_ptr<std::uint8_t[]> keep_;
+  std::unique_ptr<char[]> converted_;
+};
+
+// What the line processor needs to know of a line written from the masks beyond its output.
+struct Lead {
+  // The first token when it stands as a number: a Number, or a defined name whose value begins
+  // with a digit.
+  std::size_t start = 0;   // where it begins in the line
+  std::size_t length = 0;  // its length in the line; 0 when the first token is no number
+  std::string_view value;  // a defined name's value; empty for a Number
+  // Where a REM after a statement ended the line without its line break (the next line continues
+  // this one), or 0.
+  std::size_t rem = 0;
+};
+
+// Facts of one line of a window, from the masks, for the line processor's decision.
+struct Line {
+  std::size_t start = 0;  // its first byte
+  std::size_t end = 0;    // its LF
+  // Where what is written ends: the comment, a REM that ends the line, or its end.
+  std::size_t cut = 0;
+  bool rem = false;         // the cut is a REM
+  bool comment = false;     // an apostrophe outside the strings, at the cut or past a REM
+  bool refused = false;     // the token loop must take it
+  bool empty = true;        // it writes nothing
+  std::size_t first = 0;    // its first item
+  bool alone = false;       // the first item is the only one
+  std::size_t numbers = 0;  // the Numbers before the cut: 0, 1, or 2 for more
+};
+
+// Reads the facts of the line [start, end) (end its LF) of a classified window.
+Line read_line(const Step* steps, std::size_t start, std::size_t end);
+
+// Writes the bytes of window[from, to) that it keeps, converted, at `out`; returns the new end.
+// Writes up to 8 bytes past it.
+char* emit(const Window& window, std::size_t from, std::size_t to, char* out);
+
+// The length of the Word or Number that begins at `at`.
+std::size_t token_length(const Step* steps, std::size_t at);
+
+}  // namespace vorpex::fast_block

@@ -215,44 +215,40 @@ inline std::size_t few(std::uint64_t m) {
   return m == 0 ? 0 : (m & (m - 1)) == 0 ? 1 : 2;
 }
 
-// The facts of a line that lies within one step, from its masks alone.
-[[gnu::always_inline]] inline Line line_in_step(const Step& s, std::size_t base, std::size_t start,
-                                                std::size_t end) {
+// The facts of a line shorter than a step, from 64 bits of each mask taken at its start.
+[[gnu::always_inline]] inline Line short_line(const Step* steps, std::size_t start,
+                                              std::size_t end) {
   Line line;
   line.start = start;
   line.end = end;
-  const std::uint64_t range =
-      ~below<std::uint64_t>(start - base) & below<std::uint64_t>(end - base);
-  const std::uint64_t comment = s.comment & range;
-  const std::uint64_t rem = s.rem & range & (comment != 0 ? (comment & (~comment + 1)) - 1 : range);
+  const std::size_t length = end - start;
+  const std::uint64_t range = below<std::uint64_t>(length);
+  const auto take = [&](std::uint64_t Step::*field) { return bits_at(steps, field, start, end); };
+  const std::uint64_t comment = take(&Step::comment) & range;
+  const std::uint64_t before_comment = comment != 0 ? (comment & (~comment + 1)) - 1 : range;
+  const std::uint64_t rem = take(&Step::rem) & before_comment;
   const std::uint64_t cut_bit = rem != 0 ? rem & (~rem + 1) : comment & (~comment + 1);
   line.rem = rem != 0;
   line.comment = comment != 0;
-  line.cut = cut_bit != 0 ? base + static_cast<std::size_t>(std::countr_zero(cut_bit)) : end;
-  const std::uint64_t live = cut_bit != 0 ? range & (cut_bit - 1) : range;
-  if ((cut_bit == 0 && ((s.open >> (end - base)) & 1) != 0) || (s.stray & range) != 0) {
-    line.refused = true;  // a string still open at the line's end
+  line.cut = cut_bit != 0 ? start + static_cast<std::size_t>(std::countr_zero(cut_bit)) : end;
+  const std::uint64_t live = cut_bit != 0 ? cut_bit - 1 : range;
+  if ((cut_bit == 0 && ((take(&Step::open) >> length) & 1) != 0) ||
+      (take(&Step::stray) & range) != 0 || (take(&Step::bad) & live) != 0) {
+    line.refused = true;  // a string open at the line's end, a stray CR, or a rarer rule
     return line;
   }
-  if ((s.bad & live) != 0) {
-    line.refused = true;
-    return line;
-  }
-  const std::uint64_t item = s.item & live;
+  const std::uint64_t item = take(&Step::item) & live;
   line.empty = item == 0;
-  if (item != 0) line.first = base + static_cast<std::size_t>(std::countr_zero(item));
+  if (item != 0) line.first = start + static_cast<std::size_t>(std::countr_zero(item));
   line.alone = item != 0 && (item & (item - 1)) == 0;
-  line.numbers = few(s.numeric & live);
+  line.numbers = few(take(&Step::numeric) & live);
   return line;
 }
 
 }  // namespace
 
 Line read_line(const Step* steps, std::size_t start, std::size_t end) {
-  if (start / simd::kStep == end / simd::kStep) {
-    const std::size_t w = start / simd::kStep;
-    return line_in_step(steps[w], w * simd::kStep, start, end);
-  }
+  if (end - start < simd::kStep) return short_line(steps, start, end);
   Line line;
   line.start = start;
   line.end = end;
@@ -287,23 +283,13 @@ Line read_line(const Step* steps, std::size_t start, std::size_t end) {
 
 char* emit(const Window& window, std::size_t from, std::size_t to, char* out) {
   if (from >= to) return out;
-  const char* const converted = window.converted();
-  const std::uint8_t* const keep = window.keep();
   const std::size_t first = from / simd::kGroup;
   const std::size_t last = (to - 1) / simd::kGroup;
   const auto lead = static_cast<std::uint8_t>(0xFFu << (from % simd::kGroup));
   const auto tail =
       static_cast<std::uint8_t>(0xFFu >> (simd::kGroup - 1 - (to - 1) % simd::kGroup));
-  std::uint8_t m = keep[first] & lead;
-  if (first == last) {
-    m &= tail;
-    return simd::compress(converted + first * simd::kGroup, &m, 1, out);
-  }
-  out = simd::compress(converted + first * simd::kGroup, &m, 1, out);
-  out = simd::compress(converted + (first + 1) * simd::kGroup, keep + first + 1, last - first - 1,
-                       out);
-  m = keep[last] & tail;
-  return simd::compress(converted + last * simd::kGroup, &m, 1, out);
+  return simd::compress_range(window.converted() + first * simd::kGroup, window.keep() + first,
+                              last - first + 1, lead, tail, out);
 }
 
 std::size_t token_length(const Step* steps, std::size_t at) {

@@ -91,6 +91,17 @@ struct Line {
   std::size_t numbers = 0;  // the Numbers before the cut: 0, 1, or 2 for more
 };
 
+// The 64 bits of `field` from byte `at` on, for a line shorter than a step that begins there and
+// ends at `end`.
+inline std::uint64_t bits_at(const Step* steps, std::uint64_t Step::*field, std::size_t at,
+                             std::size_t end) {
+  const std::size_t w = at / simd::kStep;
+  const std::size_t shift = at % simd::kStep;
+  const std::uint64_t low = steps[w].*field >> shift;
+  // The next step's word is read only when the line's end lies in it.
+  return end / simd::kStep != w ? low | (steps[w + 1].*field << (simd::kStep - shift)) : low;
+}
+
 // Reads the facts of the line [start, end) (end its LF) of a classified window.
 Line read_line(const Step* steps, std::size_t start, std::size_t end);
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "engine/byte_mask.h"
 #include "engine/char_class.h"
 #include "engine/messages.h"
 #include "engine/utf8.h"
@@ -163,33 +164,45 @@ void LineProcessor::write_line(const char* text, const fast_block::Line& facts,
   std::size_t numbers = facts.numbers;
   std::size_t from = start;
   if (!symbols().empty()) [[unlikely]] {
-    // Defined names, looked up upper-cased, give way to their values. The line's output stays in
-    // the buffer until the line is done, as the token loop keeps it.
-    output_.keep(true);
-    const std::size_t first_word = facts.start / simd::kStep;
-    for (std::size_t s = first_word; s * simd::kStep < cut; ++s) {
-      std::uint64_t words = steps[s].word;
-      for (; words != 0; words &= words - 1) {
-        const std::size_t at = s * simd::kStep + static_cast<std::size_t>(std::countr_zero(words));
-        if (at < start) continue;
-        if (at >= cut) break;
-        const std::size_t length = fast_block::token_length(steps, at);
-        if (!symbols().may_hold(length, converted[at], converted[at + length - 1]) ||
-            !symbols().find_upper_padded({converted + at, length}))
-          continue;
-        const std::string_view value = symbols().found_value();
-        o = emit(window, from, at, o);
-        output_.commit(o);
-        o = output_.reserve(value.size() + (cut - at) + 2 + simd::kGroup);
-        std::memcpy(o, value.data(), value.size());
-        o += value.size();
-        from = at + length;
-        if (!value.empty() && char_class::has(value.front(), char_class::kDigit)) {
-          ++numbers;
-          if (at == facts.first) {
-            first_numeric = true;
-            lead.value = value;
-          }
+    // Defined names, looked up upper-cased, give way to their values. Once one has, the line's
+    // output stays in the buffer until the line is done, as the token loop keeps it.
+    const auto substitute = [&](std::size_t at, std::size_t length) {
+      if (!symbols().may_hold(length, converted[at], converted[at + length - 1]) ||
+          !symbols().find_upper_padded({converted + at, length}))
+        return;
+      const std::string_view value = symbols().found_value();
+      output_.keep(true);
+      o = emit(window, from, at, o);
+      output_.commit(o);
+      o = output_.reserve(value.size() + (cut - at) + 2 + simd::kGroup);
+      std::memcpy(o, value.data(), value.size());
+      o += value.size();
+      from = at + length;
+      if (!value.empty() && char_class::has(value.front(), char_class::kDigit)) {
+        ++numbers;
+        if (at == facts.first) {
+          first_numeric = true;
+          lead.value = value;
+        }
+      }
+    };
+    if (facts.end - start < simd::kStep) {
+      using fast_block::Step;
+      const std::uint64_t tokens = fast_block::bits_at(steps, &Step::token, start, facts.end);
+      for (std::uint64_t words = fast_block::bits_at(steps, &Step::word, start, facts.end) &
+                                 mask::below<std::uint64_t>(cut - start);
+           words != 0; words &= words - 1) {
+        const auto bit = static_cast<std::size_t>(std::countr_zero(words));
+        substitute(start + bit, static_cast<std::size_t>(std::countr_one(tokens >> bit)));
+      }
+    } else {
+      for (std::size_t s = start / simd::kStep; s * simd::kStep < cut; ++s) {
+        for (std::uint64_t words = steps[s].word; words != 0; words &= words - 1) {
+          const std::size_t at =
+              s * simd::kStep + static_cast<std::size_t>(std::countr_zero(words));
+          if (at < start) continue;
+          if (at >= cut) break;
+          substitute(at, fast_block::token_length(steps, at));
         }
       }
     }

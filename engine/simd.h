@@ -199,6 +199,22 @@ inline char* compress(const char* source, const std::uint8_t* keep, std::size_t 
   return out;
 }
 
+// The same for a range of groups whose first and last group keep only the bytes of `first` and
+// `last` (one group: both).
+inline char* compress_range(const char* source, const std::uint8_t* keep, std::size_t groups,
+                            std::uint8_t first, std::uint8_t last, char* out) {
+  for (std::size_t g = 0; g < groups; ++g, source += kGroup) {
+    std::uint8_t m = keep[g];
+    if (g == 0) m &= first;
+    if (g + 1 == groups) m &= last;
+    const auto& positions = kGroupTable.positions[m];
+    for (std::size_t k = 0; k < kGroup; ++k)
+      out[k] = source[positions[k]];
+    out += kGroupTable.count[m];
+  }
+  return out;
+}
+
 inline std::size_t find_either(const char* text, std::size_t n, char a, char b) {
   for (std::size_t k = 0; k < n; ++k) {
     if (text[k] == a || text[k] == b) return k;
@@ -449,12 +465,46 @@ __attribute__((target("ssse3"))) inline char* compress_ssse3(const char* source,
 
 }  // namespace detail
 
+namespace detail {
+
+__attribute__((target("ssse3"))) inline char* compress_group_ssse3(const char* source,
+                                                                   std::uint8_t keep, char* out) {
+  const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(source));
+  const __m128i order =
+      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kGroupTable.positions[keep].data()));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(bytes, order));
+  return out + kGroupTable.count[keep];
+}
+
+__attribute__((target("ssse3"))) inline char* compress_range_ssse3(const char* source,
+                                                                   const std::uint8_t* keep,
+                                                                   std::size_t groups,
+                                                                   std::uint8_t first,
+                                                                   std::uint8_t last, char* out) {
+  if (groups == 1) return compress_group_ssse3(source, keep[0] & first & last, out);
+  out = compress_group_ssse3(source, keep[0] & first, out);
+  for (std::size_t g = 1; g + 1 < groups; ++g)
+    out = compress_group_ssse3(source + g * kGroup, keep[g], out);
+  return compress_group_ssse3(source + (groups - 1) * kGroup, keep[groups - 1] & last, out);
+}
+
+}  // namespace detail
+
 // Writes the bytes of `groups` groups of 8 from `source` that are marked in `keep` (one byte of
 // marks per group, bit i for byte i) at `out`, in order; returns the new end. Writes up to 8 bytes
 // past it.
 inline char* compress(const char* source, const std::uint8_t* keep, std::size_t groups, char* out) {
   return detail::kFeatures.ssse3 ? detail::compress_ssse3(source, keep, groups, out)
                                  : portable::compress(source, keep, groups, out);
+}
+
+// The same for a range of groups (at least one) whose first and last group keep only the bytes of
+// `first` and `last` (one group: both).
+inline char* compress_range(const char* source, const std::uint8_t* keep, std::size_t groups,
+                            std::uint8_t first, std::uint8_t last, char* out) {
+  return detail::kFeatures.ssse3
+             ? detail::compress_range_ssse3(source, keep, groups, first, last, out)
+             : portable::compress_range(source, keep, groups, first, last, out);
 }
 
 #elif defined(VORPEX_SIMD_NEON)
@@ -562,6 +612,20 @@ inline char* compress(const char* source, const std::uint8_t* keep, std::size_t 
   return out;
 }
 
+inline char* compress_range(const char* source, const std::uint8_t* keep, std::size_t groups,
+                            std::uint8_t first, std::uint8_t last, char* out) {
+  for (std::size_t g = 0; g < groups; ++g, source += kGroup) {
+    std::uint8_t m = keep[g];
+    if (g == 0) m &= first;
+    if (g + 1 == groups) m &= last;
+    const uint8x8_t bytes = vld1_u8(reinterpret_cast<const std::uint8_t*>(source));
+    const uint8x8_t order = vld1_u8(kGroupTable.positions[m].data());
+    vst1_u8(reinterpret_cast<std::uint8_t*>(out), vtbl1_u8(bytes, order));
+    out += kGroupTable.count[m];
+  }
+  return out;
+}
+
 #else
 
 using portable::classify;
@@ -569,6 +633,7 @@ inline StepClasses classify_step(const char* text, Level = kBest) {
   return portable::classify_step(text);
 }
 using portable::compress;
+using portable::compress_range;
 using portable::transform;
 
 inline std::size_t find_either(const char* text, std::size_t n, char a, char b, Level = kBest) {

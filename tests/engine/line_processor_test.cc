@@ -195,6 +195,8 @@ TEST(LineProcessorTest, FastPathAndTokenLoopAgree) {
       {{"' \x80 \"", "x' \x01", "y\x01\x02"}, "X\r\nY\x01\x02\r\n"},
       {{"a.b $c"}, "A.B\r\nUNKNOWN ERROR! LINE: 1\r\n"},
       {{"10", "", "  ", "20"}, "10 20 "},
+      {{"PRINT \"a\"REM x", "Y"}, "PRINT \"a\" Y\r\n"},
+      {{"10 REM", "20 'c", "GOTO 10"}, "10 20 GOTO 10\r\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lines.front());
@@ -239,6 +241,22 @@ TEST(LineProcessorTest, LongLinesAndTokensAreKeptWhole) {
   expected += std::string(700, 'B') + " \"" + std::string(900, 'c') + "\"\r\n";
   // A small output buffer makes tokens larger than the buffer go straight to the sink.
   EXPECT_EQ(convert({line}, 16).output, expected);
+}
+
+// Lines that cross the steps of 64 bytes and the windows of lines at every offset, a line longer
+// than a window among them, each with what a step carries to the next: a string, a comment, a
+// word, a run of blanks after a value.
+TEST(LineProcessorTest, WindowsOfLinesConvertAsTheTokenLoopDoes) {
+  const std::vector<std::string> tails = {"\"a b\" X", "' c \"d", "WORD", "A   B", "REM r", "5"};
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; lines.size() < 1200; ++i) {
+    std::string line = std::to_string(i % 7 == 0 ? i : 0).substr(0, i % 7 == 0 ? 8 : 0);
+    line += std::string(i % 61, i % 2 != 0 ? ' ' : '\t') + tails[i % tails.size()];
+    lines.push_back(line);
+    if (i == 500) lines.push_back("PRINT " + std::string(fast_block::kWindow + 100, 'x'));
+  }
+  const Conversion run = convert(lines);
+  EXPECT_EQ(run.result.line_number, static_cast<std::int64_t>(lines.size()));
 }
 
 TEST(LineProcessorTest, DefinedNamesAreReplacedByTheirValues) {

@@ -55,15 +55,45 @@ struct Carry {
   std::uint64_t rem_may = 1;      // ... a byte after which REM is a word of its own (or none)
 };
 
+// For each line end, whether a mask has a bit in the line before it, a step at a time: the bits of
+// `x` subtracted from the line ends set every bit from each up to the line end above it (but for
+// the later bits of the same line, added back), the borrow carried to the next step.
+struct LineFill {
+  bool borrow = false;
+  std::uint64_t last = 0;  // bit 0: the region reached the last byte of the step before
+
+  // The region from the first bit of `x` in each line up to its line end (not included).
+  std::uint64_t region(std::uint64_t x, std::uint64_t lf) {
+    const std::uint64_t borrow_in = borrow ? 1 : 0;
+    x &= ~lf & ~borrow_in;
+    std::uint64_t difference = 0;
+    const bool borrow1 = __builtin_sub_overflow(lf, x, &difference);
+    const bool borrow2 = __builtin_sub_overflow(difference, borrow_in, &difference);
+    borrow = borrow1 || borrow2;
+    return ((difference ^ lf) & ~lf) | x;
+  }
+  // The line ends of `lf` whose line holds a bit of `x` (region() of the same step).
+  std::uint64_t ends(std::uint64_t region, std::uint64_t lf) {
+    const std::uint64_t at = lf & ((region << 1) | last);
+    last = region >> 63;
+    return at;
+  }
+};
+
 }  // namespace
 
 Window::Window()
     : steps_(new Step[kSteps]),
       keep_(new std::uint8_t[kWindow / simd::kGroup]),
+      ends_(new std::uint8_t[kWindow / simd::kGroup]),
       converted_(new char[kWindow + simd::kStep + kLinePadding]) {}
 
-void Window::classify(const char* text, std::size_t n, simd::Level level) {
+void Window::classify(const char* text, std::size_t n, const SymbolTable& symbols,
+                      simd::Level level) {
   Carry carry;
+  LineFill items_fill, lead_fill, second_fill, trouble_fill;
+  std::uint64_t comment_last = 0;
+  const bool substitutes = !symbols.empty();
   Step* const steps = steps_.get();
   char* const converted = converted_.get();
   for (std::size_t base = 0; base < n; base += simd::kStep) {
@@ -154,24 +184,55 @@ void Window::classify(const char* text, std::size_t n, simd::Level level) {
       }
     }
 
+    const std::uint64_t item = (value & ~value_before) | ops;
+    const std::uint64_t numeric = token_start & c.digit;
+    const std::uint64_t stray = c.cr & valid & ~line_cr;
+
+    // The lines that need a look of their own. A word that may be a defined name, by the table's
+    // filter (a word that reaches the next step counts as one).
+    std::uint64_t trouble = bad | stray | rem;
+    if (substitutes) {
+      for (std::uint64_t words = word_start; words != 0; words &= words - 1) {
+        const auto i = static_cast<std::size_t>(std::countr_zero(words));
+        const std::uint64_t rest = ~(token >> i);
+        const std::size_t length = static_cast<std::size_t>(std::countr_zero(rest));
+        if (i + length >= simd::kStep || symbols.may_hold(length, char_class::to_upper(p[i]),
+                                                          char_class::to_upper(p[i + length - 1])))
+          trouble |= std::uint64_t{1} << i;
+      }
+    }
+    const std::uint64_t items_region = items_fill.region(item, lf);
+    const std::uint64_t first_item = item & ~((items_region << 1) | items_fill.last);
+    const std::uint64_t has_items = items_fill.ends(items_region, lf);
+    const std::uint64_t lead = lead_fill.ends(lead_fill.region(first_item & numeric, lf), lf);
+    const std::uint64_t second = second_fill.ends(second_fill.region(item & ~first_item, lf), lf);
+    const std::uint64_t commented = lf & ((comment << 1) | comment_last);
+    comment_last = comment >> 63;
+    const std::uint64_t joins = lead & (commented | (has_items & ~second));
+
     Step& s = steps[base / simd::kStep];
     s.lf = lf;
     s.token = token;
-    const std::uint64_t keep = value | ops | kept_blank;
+    const std::uint64_t line_end = lf & has_items;
+    const std::uint64_t keep = value | ops | kept_blank | line_end;
     if constexpr (std::endian::native == std::endian::little) {
       std::memcpy(keep_.get() + base / simd::kGroup, &keep, sizeof keep);
+      std::memcpy(ends_.get() + base / simd::kGroup, &line_end, sizeof line_end);
     } else {
-      for (std::size_t g = 0; g < sizeof keep; ++g)
+      for (std::size_t g = 0; g < sizeof keep; ++g) {
         keep_[base / simd::kGroup + g] = static_cast<std::uint8_t>(keep >> (g * simd::kGroup));
+        ends_[base / simd::kGroup + g] = static_cast<std::uint8_t>(line_end >> (g * simd::kGroup));
+      }
     }
-    s.item = (value & ~value_before) | ops;
-    s.numeric = token_start & c.digit;
+    s.item = item;
+    s.numeric = numeric;
     s.word = word_start;
     s.comment = comment;
     s.rem = rem;
     s.bad = bad;
     s.open = open;
-    s.stray = c.cr & valid & ~line_cr;
+    s.stray = stray;
+    s.special = joins | (lf & open) | trouble_fill.ends(trouble_fill.region(trouble, lf), lf);
 
     for (unsigned k = 0; k < simd::kStep; k += simd::kBlock) {
       simd::transform(p + k, converted + base + k, static_cast<std::uint16_t>(word >> k),
@@ -279,6 +340,17 @@ Line read_line(const Step* steps, std::size_t start, std::size_t end) {
   line.empty = items == 0;
   line.alone = items == 1;
   return line;
+}
+
+char* emit_lines(const Window& window, std::size_t from, std::size_t to, char* out) {
+  if (from >= to) return out;
+  const std::size_t first = from / simd::kGroup;
+  const std::size_t last = (to - 1) / simd::kGroup;
+  const auto lead = static_cast<std::uint8_t>(0xFFu << (from % simd::kGroup));
+  const auto tail =
+      static_cast<std::uint8_t>(0xFFu >> (simd::kGroup - 1 - (to - 1) % simd::kGroup));
+  return simd::compress_lines(window.converted() + first * simd::kGroup, window.keep() + first,
+                              window.ends() + first, last - first + 1, lead, tail, out);
 }
 
 char* emit(const Window& window, std::size_t from, std::size_t to, char* out) {

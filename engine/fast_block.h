@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "engine/simd.h"
+#include "engine/symbol_table.h"
 
 // The conversion a window of whole lines at a time. The window is classified 64 bytes a step into
 // bit masks, carrying from one step to the next whether a string or a comment is open and the
@@ -35,6 +36,11 @@ struct Step {
   // A CR that ends no line: the line is read without it, which may join the bytes around it, so
   // the token loop takes the line wherever the CR stands.
   std::uint64_t stray;
+  // The line ends of the lines that need a look of their own: those that may go to the token loop
+  // or end with a REM, those that may join the next output line (a Number first, and a comment or
+  // nothing else), and those with a word that may be a defined name. Every other line is written
+  // with the lines around it, its line end as CR LF (or nothing for a line that writes nothing).
+  std::uint64_t special;
 };
 
 // The bit of `steps` for byte `at`, in the mask `field`.
@@ -49,18 +55,22 @@ class Window {
   Window();
 
   // Classifies text[0, n), n <= kWindow, which ends with a line end (LF); up to kBlockPadding
-  // bytes past it are read, and decide nothing.
-  void classify(const char* text, std::size_t n, simd::Level level);
+  // bytes past it are read, and decide nothing. `symbols`: the names defined so far.
+  void classify(const char* text, std::size_t n, const SymbolTable& symbols, simd::Level level);
 
   const Step* steps() const { return steps_.get(); }
   const char* converted() const { return converted_.get(); }
-  // The bytes written: values, operators, the one blank kept between two values; a byte of marks
-  // for each group of 8 bytes, bit i for byte i of the group.
+  // The bytes written: values, operators, the one blank kept between two values, and the LF of
+  // each line that writes something; a byte of marks for each group of 8 bytes, bit i for byte i
+  // of the group. A line alone is written up to its cut, never reaching its LF.
   const std::uint8_t* keep() const { return keep_.get(); }
+  // The LFs marked in keep(), each written as CR LF, in the same form.
+  const std::uint8_t* ends() const { return ends_.get(); }
 
  private:
   std::unique_ptr<Step[]> steps_;
   std::unique_ptr<std::uint8_t[]> keep_;
+  std::unique_ptr<std::uint8_t[]> ends_;
   std::unique_ptr<char[]> converted_;
 };
 
@@ -108,6 +118,8 @@ Line read_line(const Step* steps, std::size_t start, std::size_t end);
 // Writes the bytes of window[from, to) that it keeps, converted, at `out`; returns the new end.
 // Writes up to 8 bytes past it.
 char* emit(const Window& window, std::size_t from, std::size_t to, char* out);
+// The same for whole lines, [from, to) ending just after a LF, each kept LF written as CR LF.
+char* emit_lines(const Window& window, std::size_t from, std::size_t to, char* out);
 
 // The length of the Word or Number that begins at `at`.
 std::size_t token_length(const Step* steps, std::size_t at);

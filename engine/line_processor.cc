@@ -1,6 +1,7 @@
 #include "engine/line_processor.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cstring>
 #include <string_view>
@@ -116,15 +117,42 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
       }
       n = last + 1;
     }
-    window_->classify(w, n, level_);
+    window_->classify(w, n, symbols(), level_);
     const fast_block::Step* const steps = window_->steps();
-    std::size_t start = 0;
+    // Lines that need no look of their own are written together, from `run` up to the line in
+    // hand; the others one by one. A line observer sees every line on its own, and so does every
+    // line of the window after one that defined a name, which its classification did not know.
+    bool together = lines == nullptr;
+    std::size_t start = 0;  // the next line's first byte
+    std::size_t run = 0;
+    const auto write_run = [&] {
+      if (run == start) return true;
+      char* o = output_.reserve(2 * (start - run) + simd::kGroup);
+      output_.commit(fast_block::emit_lines(*window_, run, start, o));
+      return !output_.failed();
+    };
     for (std::size_t s = 0; s * simd::kStep < n; ++s) {
-      for (std::uint64_t ends = steps[s].lf; ends != 0; ends &= ends - 1) {
-        const std::size_t end = s * simd::kStep + static_cast<std::size_t>(std::countr_zero(ends));
+      std::uint64_t ends = steps[s].lf;
+      if (ends == 0) continue;
+      if (together && steps[s].special == 0 && !join_.is_open()) {
+        line.line_number += std::popcount(ends);
+        start = s * simd::kStep + mask::highest(ends) + 1;
+        continue;
+      }
+      for (; ends != 0; ends &= ends - 1) {
+        const auto bit = static_cast<std::size_t>(std::countr_zero(ends));
+        const std::size_t end = s * simd::kStep + bit;
+        if (together && ((steps[s].special >> bit) & 1) == 0 && !join_.is_open()) {
+          ++line.line_number;
+          start = end + 1;
+          continue;
+        }
+        if (!write_run()) return false;
         const fast_block::Line facts = fast_block::read_line(steps, start, end);
         if (facts.refused) {
+          const std::size_t defined = symbols().size();
           if (!refused(done + start, done + end)) return false;
+          if (symbols().size() != defined) together = false;
         } else {
           line.start_line();
           line_output_start_ = output_.total();
@@ -142,8 +170,10 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
           }
         }
         start = end + 1;
+        run = start;
       }
     }
+    if (!write_run()) return false;
     done += n;
   }
   return true;

@@ -215,6 +215,22 @@ inline char* compress_range(const char* source, const std::uint8_t* keep, std::s
   return out;
 }
 
+// The same, writing each kept byte marked in `ends` (a LF) after a CR.
+inline char* compress_lines(const char* source, const std::uint8_t* keep, const std::uint8_t* ends,
+                            std::size_t groups, std::uint8_t first, std::uint8_t last, char* out) {
+  for (std::size_t g = 0; g < groups; ++g, source += kGroup) {
+    std::uint8_t m = keep[g];
+    if (g == 0) m &= first;
+    if (g + 1 == groups) m &= last;
+    for (std::size_t k = 0; k < kGroup; ++k) {
+      if (((m >> k) & 1) == 0) continue;
+      if (((ends[g] >> k) & 1) != 0) *out++ = '\r';
+      *out++ = source[k];
+    }
+  }
+  return out;
+}
+
 inline std::size_t find_either(const char* text, std::size_t n, char a, char b) {
   for (std::size_t k = 0; k < n; ++k) {
     if (text[k] == a || text[k] == b) return k;
@@ -488,6 +504,32 @@ __attribute__((target("ssse3"))) inline char* compress_range_ssse3(const char* s
   return compress_group_ssse3(source + (groups - 1) * kGroup, keep[groups - 1] & last, out);
 }
 
+// A group with a kept LF: the bytes before each, its CR, and the LF with what follows.
+__attribute__((target("ssse3"))) inline char* compress_ends_ssse3(const char* source,
+                                                                  std::uint8_t keep,
+                                                                  std::uint8_t ends, char* out) {
+  for (; ends != 0; ends = static_cast<std::uint8_t>(ends & (ends - 1))) {
+    const auto below = static_cast<std::uint8_t>((ends & -ends) - 1);
+    out = compress_group_ssse3(source, keep & below, out);
+    *out++ = '\r';
+    keep = static_cast<std::uint8_t>(keep & ~below);
+  }
+  return compress_group_ssse3(source, keep, out);
+}
+
+__attribute__((target("ssse3"))) inline char* compress_lines_ssse3(
+    const char* source, const std::uint8_t* keep, const std::uint8_t* ends, std::size_t groups,
+    std::uint8_t first, std::uint8_t last, char* out) {
+  for (std::size_t g = 0; g < groups; ++g, source += kGroup) {
+    std::uint8_t m = keep[g];
+    if (g == 0) m &= first;
+    if (g + 1 == groups) m &= last;
+    const auto e = static_cast<std::uint8_t>(ends[g] & m);
+    out = e == 0 ? compress_group_ssse3(source, m, out) : compress_ends_ssse3(source, m, e, out);
+  }
+  return out;
+}
+
 }  // namespace detail
 
 // Writes the bytes of `groups` groups of 8 from `source` that are marked in `keep` (one byte of
@@ -505,6 +547,14 @@ inline char* compress_range(const char* source, const std::uint8_t* keep, std::s
   return detail::kFeatures.ssse3
              ? detail::compress_range_ssse3(source, keep, groups, first, last, out)
              : portable::compress_range(source, keep, groups, first, last, out);
+}
+
+// The same, writing each kept byte marked in `ends` (a LF) after a CR.
+inline char* compress_lines(const char* source, const std::uint8_t* keep, const std::uint8_t* ends,
+                            std::size_t groups, std::uint8_t first, std::uint8_t last, char* out) {
+  return detail::kFeatures.ssse3
+             ? detail::compress_lines_ssse3(source, keep, ends, groups, first, last, out)
+             : portable::compress_lines(source, keep, ends, groups, first, last, out);
 }
 
 #elif defined(VORPEX_SIMD_NEON)
@@ -612,6 +662,8 @@ inline char* compress(const char* source, const std::uint8_t* keep, std::size_t 
   return out;
 }
 
+using portable::compress_lines;
+
 inline char* compress_range(const char* source, const std::uint8_t* keep, std::size_t groups,
                             std::uint8_t first, std::uint8_t last, char* out) {
   for (std::size_t g = 0; g < groups; ++g, source += kGroup) {
@@ -633,6 +685,7 @@ inline StepClasses classify_step(const char* text, Level = kBest) {
   return portable::classify_step(text);
 }
 using portable::compress;
+using portable::compress_lines;
 using portable::compress_range;
 using portable::transform;
 

@@ -64,6 +64,7 @@ struct LineFill {
 
   // The region from the first bit of `x` in each line up to its line end (not included).
   std::uint64_t region(std::uint64_t x, std::uint64_t lf) {
+    if ((x & ~lf) == 0 && !borrow) return 0;  // most steps of most masks
     const std::uint64_t borrow_in = borrow ? 1 : 0;
     x &= ~lf & ~borrow_in;
     std::uint64_t difference = 0;
@@ -74,6 +75,7 @@ struct LineFill {
   }
   // The line ends of `lf` whose line holds a bit of `x` (region() of the same step).
   std::uint64_t ends(std::uint64_t region, std::uint64_t lf) {
+    if ((region | last) == 0) return 0;
     const std::uint64_t at = lf & ((region << 1) | last);
     last = region >> 63;
     return at;
@@ -88,17 +90,23 @@ Window::Window()
       ends_(new std::uint8_t[kWindow / simd::kGroup]),
       converted_(new char[kWindow + simd::kStep + kLinePadding]) {}
 
-void Window::classify(const char* text, std::size_t n, const SymbolTable& symbols,
-                      simd::Level level) {
+namespace {
+
+// Classifies a window with `classify_step` giving each step's classes: compiled once for every
+// processor, and once more with AVX2 and BMI for those that have them.
+template <typename ClassifyStep>
+[[gnu::always_inline]] inline void classify_window(const char* text, std::size_t n,
+                                                   const SymbolTable& symbols, Step* steps,
+                                                   std::uint8_t* keep_marks,
+                                                   std::uint8_t* end_marks, char* converted,
+                                                   ClassifyStep classify_step) {
   Carry carry;
-  LineFill items_fill, lead_fill, second_fill, trouble_fill;
+  LineFill items_fill, lead_fill, second_fill, trouble_fill, rem_fill, candidate_fill;
   std::uint64_t comment_last = 0;
   const bool substitutes = !symbols.empty();
-  Step* const steps = steps_.get();
-  char* const converted = converted_.get();
   for (std::size_t base = 0; base < n; base += simd::kStep) {
     const char* const p = text + base;
-    simd::StepClasses c = simd::classify_step(p, level);
+    simd::StepClasses c = classify_step(p);
     const std::uint64_t valid =
         n - base >= simd::kStep ? ~std::uint64_t{0} : below<std::uint64_t>(n - base);
     const std::uint64_t lf = c.lf & valid;
@@ -191,6 +199,7 @@ void Window::classify(const char* text, std::size_t n, const SymbolTable& symbol
     // The lines that need a look of their own. A word that may be a defined name, by the table's
     // filter (a word that reaches the next step counts as one).
     std::uint64_t trouble = bad | stray | rem;
+    std::uint64_t candidate = 0;
     if (substitutes) {
       for (std::uint64_t words = word_start; words != 0; words &= words - 1) {
         const auto i = static_cast<std::size_t>(std::countr_zero(words));
@@ -198,30 +207,39 @@ void Window::classify(const char* text, std::size_t n, const SymbolTable& symbol
         const std::size_t length = static_cast<std::size_t>(std::countr_zero(rest));
         if (i + length >= simd::kStep || symbols.may_hold(length, char_class::to_upper(p[i]),
                                                           char_class::to_upper(p[i + length - 1])))
-          trouble |= std::uint64_t{1} << i;
+          candidate |= std::uint64_t{1} << i;
       }
     }
     const std::uint64_t items_region = items_fill.region(item, lf);
     const std::uint64_t first_item = item & ~((items_region << 1) | items_fill.last);
-    const std::uint64_t has_items = items_fill.ends(items_region, lf);
+    // A REM first on its line makes the whole line a comment: the line writes nothing.
+    const std::uint64_t rem_first = rem & first_item;
+    const std::uint64_t rem_line = rem_fill.region(rem_first, lf);
+    const std::uint64_t has_items = items_fill.ends(items_region, lf) & ~rem_fill.ends(rem_line, lf);
     const std::uint64_t lead = lead_fill.ends(lead_fill.region(first_item & numeric, lf), lf);
-    const std::uint64_t second = second_fill.ends(second_fill.region(item & ~first_item, lf), lf);
+    const std::uint64_t second =
+        second_fill.ends(second_fill.region(item & ~first_item, lf), lf);
     const std::uint64_t commented = lf & ((comment << 1) | comment_last);
     comment_last = comment >> 63;
-    const std::uint64_t joins = lead & (commented | (has_items & ~second));
+    const std::uint64_t alone = has_items & ~second;
+    const std::uint64_t joins = lead & (commented | alone);
+    trouble = (trouble & ~rem_line) | stray;
+    candidate &= ~rem_line;
 
     Step& s = steps[base / simd::kStep];
     s.lf = lf;
     s.token = token;
     const std::uint64_t line_end = lf & has_items;
-    const std::uint64_t keep = value | ops | kept_blank | line_end;
+    const std::uint64_t keep = ((value | ops | kept_blank) & ~rem_line) | line_end;
     if constexpr (std::endian::native == std::endian::little) {
-      std::memcpy(keep_.get() + base / simd::kGroup, &keep, sizeof keep);
-      std::memcpy(ends_.get() + base / simd::kGroup, &line_end, sizeof line_end);
+      std::memcpy(keep_marks + base / simd::kGroup, &keep, sizeof keep);
+      std::memcpy(end_marks + base / simd::kGroup, &line_end, sizeof line_end);
     } else {
       for (std::size_t g = 0; g < sizeof keep; ++g) {
-        keep_[base / simd::kGroup + g] = static_cast<std::uint8_t>(keep >> (g * simd::kGroup));
-        ends_[base / simd::kGroup + g] = static_cast<std::uint8_t>(line_end >> (g * simd::kGroup));
+        keep_marks[base / simd::kGroup + g] =
+            static_cast<std::uint8_t>(keep >> (g * simd::kGroup));
+        end_marks[base / simd::kGroup + g] =
+            static_cast<std::uint8_t>(line_end >> (g * simd::kGroup));
       }
     }
     s.item = item;
@@ -232,7 +250,11 @@ void Window::classify(const char* text, std::size_t n, const SymbolTable& symbol
     s.bad = bad;
     s.open = open;
     s.stray = stray;
-    s.special = joins | (lf & open) | trouble_fill.ends(trouble_fill.region(trouble, lf), lf);
+    s.candidate = candidate;
+    // A defined name's value may begin with a digit, which may make or unmake a join.
+    const std::uint64_t named = candidate_fill.ends(candidate_fill.region(candidate, lf), lf);
+    s.special = joins | (lf & open) | trouble_fill.ends(trouble_fill.region(trouble, lf), lf) |
+                (named & (commented | alone));
 
     for (unsigned k = 0; k < simd::kStep; k += simd::kBlock) {
       simd::transform(p + k, converted + base + k, static_cast<std::uint16_t>(word >> k),
@@ -247,6 +269,47 @@ void Window::classify(const char* text, std::size_t n, const SymbolTable& symbol
     carry.after_value = after_value >> 63;
     carry.wordish = wordish >> 63;
     carry.rem_may = rem_after >> 63;
+  }
+}
+
+struct PortableStep {
+  simd::StepClasses operator()(const char* p) const { return simd::portable::classify_step(p); }
+};
+struct LevelStep {
+  simd::Level level;
+  simd::StepClasses operator()(const char* p) const { return simd::classify_step(p, level); }
+};
+
+#if defined(VORPEX_SIMD_SSE2)
+struct Avx2Step {
+  [[gnu::always_inline]] simd::StepClasses operator()(const char* p) const {
+    return simd::detail::classify_step_avx2(p);
+  }
+};
+__attribute__((target("avx2,bmi,bmi2"))) void classify_window_avx2(
+    const char* text, std::size_t n, const SymbolTable& symbols, Step* steps,
+    std::uint8_t* keep_marks, std::uint8_t* end_marks, char* converted) {
+  classify_window(text, n, symbols, steps, keep_marks, end_marks, converted, Avx2Step{});
+}
+#endif
+
+}  // namespace
+
+void Window::classify(const char* text, std::size_t n, const SymbolTable& symbols,
+                      simd::Level level) {
+#if defined(VORPEX_SIMD_SSE2)
+  if (level == simd::Level::Avx2 && simd::window_avx2()) {
+    classify_window_avx2(text, n, symbols, steps_.get(), keep_.get(), ends_.get(),
+                         converted_.get());
+    return;
+  }
+#endif
+  if (level == simd::Level::Portable) {
+    classify_window(text, n, symbols, steps_.get(), keep_.get(), ends_.get(), converted_.get(),
+                    PortableStep{});
+  } else {
+    classify_window(text, n, symbols, steps_.get(), keep_.get(), ends_.get(), converted_.get(),
+                    LevelStep{level});
   }
 }
 

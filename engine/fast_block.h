@@ -37,10 +37,13 @@ struct Step {
   // the token loop takes the line wherever the CR stands.
   std::uint64_t stray;
   // The line ends of the lines that need a look of their own: those that may go to the token loop
-  // or end with a REM, those that may join the next output line (a Number first, and a comment or
-  // nothing else), and those with a word that may be a defined name. Every other line is written
-  // with the lines around it, its line end as CR LF (or nothing for a line that writes nothing).
+  // or end with a REM, and those that may join the next output line (a Number first, and a
+  // comment or nothing else) or may be made to by a defined name's value. Every other line is
+  // written with the lines around it, its line end as CR LF (or nothing for a line that writes
+  // nothing).
   std::uint64_t special;
+  // The first byte of each Word that may be a defined name, by the table's filter.
+  std::uint64_t candidate;
 };
 
 // The bit of `steps` for byte `at`, in the mask `field`.

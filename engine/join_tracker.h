@@ -17,6 +17,12 @@ class JoinTracker {
  public:
   bool is_open() const { return line_ != 0; }
   void close() { line_ = 0; }
+  // Closes a join that something was written after: no later number can be joined to it, and a
+  // later line's number would only close it.
+  bool pending(const OutputBuffer& out) {
+    if (line_ != 0 && out.total() != end_) line_ = 0;
+    return line_ != 0;
+  }
 
   // The line `line`, whose output began at `line_start` (a value of out.total()), just wrote its
   // joining blank.

@@ -127,14 +127,36 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
     std::size_t run = 0;
     const auto write_run = [&] {
       if (run == start) return true;
+      std::size_t from = run;
       char* o = output_.reserve(2 * (start - run) + simd::kGroup);
-      output_.commit(fast_block::emit_lines(*window_, run, start, o));
+      if (!symbols().empty()) {
+        // Defined names, looked up upper-cased, give way to their values.
+        const char* const converted = window_->converted();
+        for (std::size_t s = run / simd::kStep; s * simd::kStep < start; ++s) {
+          for (std::uint64_t words = steps[s].candidate; words != 0; words &= words - 1) {
+            const std::size_t at =
+                s * simd::kStep + static_cast<std::size_t>(std::countr_zero(words));
+            if (at < run) continue;
+            if (at >= start) break;
+            const std::size_t length = fast_block::token_length(steps, at);
+            if (!symbols().find_upper_padded({converted + at, length})) continue;
+            const std::string_view value = symbols().found_value();
+            o = fast_block::emit_lines(*window_, from, at, o);
+            output_.commit(o);
+            o = output_.reserve(value.size() + 2 * (start - at) + simd::kGroup);
+            std::memcpy(o, value.data(), value.size());
+            o += value.size();
+            from = at + length;
+          }
+        }
+      }
+      output_.commit(fast_block::emit_lines(*window_, from, start, o));
       return !output_.failed();
     };
     for (std::size_t s = 0; s * simd::kStep < n; ++s) {
       std::uint64_t ends = steps[s].lf;
       if (ends == 0) continue;
-      if (together && steps[s].special == 0 && !join_.is_open()) {
+      if (together && steps[s].special == 0 && !join_.pending(output_)) {
         line.line_number += std::popcount(ends);
         start = s * simd::kStep + mask::highest(ends) + 1;
         continue;
@@ -142,7 +164,7 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
       for (; ends != 0; ends &= ends - 1) {
         const auto bit = static_cast<std::size_t>(std::countr_zero(ends));
         const std::size_t end = s * simd::kStep + bit;
-        if (together && ((steps[s].special >> bit) & 1) == 0 && !join_.is_open()) {
+        if (together && ((steps[s].special >> bit) & 1) == 0 && !join_.pending(output_)) {
           ++line.line_number;
           start = end + 1;
           continue;

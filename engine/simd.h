@@ -117,6 +117,7 @@ namespace detail {
 struct Features {
   bool ssse3 = false;
   bool avx2 = false;  // the instructions, and the system saves the YMM registers
+  bool bmi = false;   // BMI1 and BMI2, which every processor with AVX2 we know of has too
 };
 inline const Features kFeatures = [] {
   Features f;
@@ -129,6 +130,7 @@ inline const Features kFeatures = [] {
   if ((xcr0_low & 0x6) != 0x6) return f;                                  // XMM and YMM state
   __cpuid_count(7, 0, eax, ebx, ecx, edx);  // there on every processor with XSAVE and AVX
   f.avx2 = (ebx & bit_AVX2) != 0;
+  f.bmi = (ebx & bit_BMI) != 0 && (ebx & bit_BMI2) != 0;
   return f;
 }();
 
@@ -439,6 +441,12 @@ __attribute__((target("avx2"))) inline StepClasses classify_step_avx2(const char
 }
 
 }  // namespace detail
+
+// Whether the code that works a whole window with AVX2 may also take BMI1 and BMI2 (ANDN, BLSR,
+// TZCNT, SHLX): compiled for the three, it runs only where all three are.
+inline bool window_avx2() {
+  return detail::kFeatures.avx2 && detail::kFeatures.bmi;
+}
 
 // The classes of the 64 bytes at `text`.
 inline StepClasses classify_step(const char* text, Level level = kBest) {

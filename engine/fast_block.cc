@@ -45,6 +45,7 @@ bool is_keyword_at(const char* text, std::string_view keyword) {
 struct Carry {
   bool in_string = false;
   bool in_comment = false;
+  bool in_rem = false;            // the text of a REM goes on into this step
   std::uint64_t token = 0;        // bit 0: the last byte was a Number's or Word's
   std::uint64_t value = 0;        // ... a value's
   std::uint64_t word = 0;         // ... a Word's
@@ -178,19 +179,32 @@ template <typename ClassifyStep>
     const std::uint64_t wordish = c.letter | c.digit;
     const std::uint64_t rem_after = c.blank | c.op | c.quote | lf;
     const std::uint64_t rem_may = (rem_after << 1) | carry.rem_may;
+    // The text of a REM is a comment: no candidate is looked at there, nor a word looked up.
     std::uint64_t rem = 0;
-    for (std::uint64_t candidates = (c.r | c.d) & code & ~((wordish << 1) | carry.wordish);
+    std::uint64_t rem_text =
+        carry.in_rem ? (lf != 0 ? (lf & (~lf + 1)) - 1 : ~std::uint64_t{0}) : 0;
+    for (std::uint64_t candidates =
+             (c.r | c.d) & code & ~((wordish << 1) | carry.wordish) & ~rem_text;
          candidates != 0; candidates &= candidates - 1) {
       const auto i = static_cast<std::size_t>(std::countr_zero(candidates));
       const std::uint64_t at = std::uint64_t{1} << i;
       if ((p[i] | 0x20) == 'r') {
         if (is_keyword_at(p + i, "rem") && char_class::has(p[i + 3], char_class::kTerminator) &&
-            (rem_may & at) != 0)
+            (rem_may & at) != 0) {
           rem |= at;
+          // Up to the line's end, in this step or past it.
+          const std::uint64_t after = lf & ~((at << 1) - 1);
+          const std::uint64_t text_end =
+              after != 0 ? (after & (~after + 1)) - 1 : ~std::uint64_t{0};
+          const std::uint64_t span = text_end & ~((at << 1) - 1);
+          rem_text |= span;
+          candidates &= ~span;
+        }
       } else if (is_keyword_at(p + i, "define")) {
         bad |= at;
       }
     }
+    carry.in_rem = (rem_text & ~lf & kTop) != 0;
 
     const std::uint64_t item = (value & ~value_before) | ops;
     const std::uint64_t numeric = token_start & c.digit;
@@ -201,7 +215,7 @@ template <typename ClassifyStep>
     std::uint64_t trouble = bad | stray | rem;
     std::uint64_t candidate = 0;
     if (substitutes) {
-      for (std::uint64_t words = word_start; words != 0; words &= words - 1) {
+      for (std::uint64_t words = word_start & ~rem_text; words != 0; words &= words - 1) {
         const auto i = static_cast<std::size_t>(std::countr_zero(words));
         const std::uint64_t rest = ~(token >> i);
         const std::size_t length = static_cast<std::size_t>(std::countr_zero(rest));
@@ -215,10 +229,10 @@ template <typename ClassifyStep>
     // A REM first on its line makes the whole line a comment: the line writes nothing.
     const std::uint64_t rem_first = rem & first_item;
     const std::uint64_t rem_line = rem_fill.region(rem_first, lf);
-    const std::uint64_t has_items = items_fill.ends(items_region, lf) & ~rem_fill.ends(rem_line, lf);
+    const std::uint64_t has_items =
+        items_fill.ends(items_region, lf) & ~rem_fill.ends(rem_line, lf);
     const std::uint64_t lead = lead_fill.ends(lead_fill.region(first_item & numeric, lf), lf);
-    const std::uint64_t second =
-        second_fill.ends(second_fill.region(item & ~first_item, lf), lf);
+    const std::uint64_t second = second_fill.ends(second_fill.region(item & ~first_item, lf), lf);
     const std::uint64_t commented = lf & ((comment << 1) | comment_last);
     comment_last = comment >> 63;
     const std::uint64_t alone = has_items & ~second;
@@ -236,8 +250,7 @@ template <typename ClassifyStep>
       std::memcpy(end_marks + base / simd::kGroup, &line_end, sizeof line_end);
     } else {
       for (std::size_t g = 0; g < sizeof keep; ++g) {
-        keep_marks[base / simd::kGroup + g] =
-            static_cast<std::uint8_t>(keep >> (g * simd::kGroup));
+        keep_marks[base / simd::kGroup + g] = static_cast<std::uint8_t>(keep >> (g * simd::kGroup));
         end_marks[base / simd::kGroup + g] =
             static_cast<std::uint8_t>(line_end >> (g * simd::kGroup));
       }

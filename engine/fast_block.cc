@@ -183,8 +183,7 @@ template <typename ClassifyStep>
     std::uint64_t rem = 0;
     std::uint64_t rem_text =
         carry.in_rem ? (lf != 0 ? (lf & (~lf + 1)) - 1 : ~std::uint64_t{0}) : 0;
-    for (std::uint64_t candidates =
-             (c.r | c.d) & code & ~((wordish << 1) | carry.wordish) & ~rem_text;
+    for (std::uint64_t candidates = c.rd & code & ~((wordish << 1) | carry.wordish) & ~rem_text;
          candidates != 0; candidates &= candidates - 1) {
       const auto i = static_cast<std::size_t>(std::countr_zero(candidates));
       const std::uint64_t at = std::uint64_t{1} << i;
@@ -269,10 +268,7 @@ template <typename ClassifyStep>
     s.special = joins | (lf & open) | trouble_fill.ends(trouble_fill.region(trouble, lf), lf) |
                 (named & (commented | alone));
 
-    for (unsigned k = 0; k < simd::kStep; k += simd::kBlock) {
-      simd::transform(p + k, converted + base + k, static_cast<std::uint16_t>(word >> k),
-                      static_cast<std::uint16_t>(kept_blank >> k));
-    }
+    classify_step.transform(p, converted + base, word, kept_blank);
 
     carry.token = token >> 63;
     carry.value = value >> 63;
@@ -285,18 +281,40 @@ template <typename ClassifyStep>
   }
 }
 
+// The step's bytes as they are written: the bytes of `upper` upper-cased, those of `space` spaces.
+inline void transform_blocks(const char* p, char* target, std::uint64_t upper,
+                             std::uint64_t space) {
+  for (unsigned k = 0; k < simd::kStep; k += simd::kBlock) {
+    simd::transform(p + k, target + k, static_cast<std::uint16_t>(upper >> k),
+                    static_cast<std::uint16_t>(space >> k));
+  }
+}
+
 struct PortableStep {
   simd::StepClasses operator()(const char* p) const { return simd::portable::classify_step(p); }
+  void transform(const char* p, char* target, std::uint64_t upper, std::uint64_t space) const {
+    for (unsigned k = 0; k < simd::kStep; k += simd::kBlock) {
+      simd::portable::transform(p + k, target + k, static_cast<std::uint16_t>(upper >> k),
+                                static_cast<std::uint16_t>(space >> k));
+    }
+  }
 };
 struct LevelStep {
   simd::Level level;
   simd::StepClasses operator()(const char* p) const { return simd::classify_step(p, level); }
+  void transform(const char* p, char* target, std::uint64_t upper, std::uint64_t space) const {
+    transform_blocks(p, target, upper, space);
+  }
 };
 
 #if defined(VORPEX_SIMD_SSE2)
 struct Avx2Step {
   [[gnu::always_inline]] simd::StepClasses operator()(const char* p) const {
     return simd::detail::classify_step_avx2(p);
+  }
+  [[gnu::always_inline]] void transform(const char* p, char* target, std::uint64_t upper,
+                                        std::uint64_t space) const {
+    simd::detail::transform_step_avx2(p, target, upper, space);
   }
 };
 __attribute__((target("avx2,bmi,bmi2"))) void classify_window_avx2(

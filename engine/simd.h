@@ -66,7 +66,7 @@ struct BlockClasses {
 inline constexpr std::size_t kStep = 64;
 struct StepClasses {
   std::uint64_t blank = 0, op = 0, apostrophe = 0, quote = 0, letter = 0, digit = 0, control = 0,
-                r = 0, d = 0, lf = 0, cr = 0;
+                rd = 0, lf = 0, cr = 0;  // rd: R and D in either case
 
   // Takes the classes of the block at byte `offset` of the step.
   void add(const BlockClasses& c, unsigned offset) {
@@ -77,8 +77,7 @@ struct StepClasses {
     letter |= std::uint64_t{c.letter} << offset;
     digit |= std::uint64_t{c.digit} << offset;
     control |= std::uint64_t{c.control} << offset;
-    r |= std::uint64_t{c.r} << offset;
-    d |= std::uint64_t{c.d} << offset;
+    rd |= std::uint64_t{static_cast<std::uint16_t>(c.r | c.d)} << offset;
     lf |= std::uint64_t{c.lf} << offset;
     cr |= std::uint64_t{c.cr} << offset;
   }
@@ -427,10 +426,38 @@ __attribute__((target("avx2"))) inline void classify_avx2(const char* text, unsi
   s.digit |= bits_avx2(in_range_avx2(v, '0', '9'), offset);
   s.control |=
       bits_avx2(_mm256_andnot_si256(tab, _mm256_cmpgt_epi8(_mm256_set1_epi8(0x20), v)), offset);
-  s.r |= bits_avx2(_mm256_cmpeq_epi8(folded, _mm256_set1_epi8('r')), offset);
-  s.d |= bits_avx2(_mm256_cmpeq_epi8(folded, _mm256_set1_epi8('d')), offset);
+  s.rd |= bits_avx2(_mm256_or_si256(_mm256_cmpeq_epi8(folded, _mm256_set1_epi8('r')),
+                                    _mm256_cmpeq_epi8(folded, _mm256_set1_epi8('d'))),
+                    offset);
   s.lf |= bits_avx2(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n')), offset);
   s.cr |= bits_avx2(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r')), offset);
+}
+
+// 0xFF in byte i when bit i of `mask` is set, for 32 bytes.
+__attribute__((target("avx2"))) inline __m256i expand_avx2(std::uint32_t mask) {
+  const __m256i spread =
+      _mm256_shuffle_epi8(_mm256_set1_epi32(static_cast<int>(mask)),
+                          _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2,
+                                           2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3));
+  const __m256i select = _mm256_set1_epi64x(static_cast<long long>(0x8040201008040201ull));
+  return _mm256_cmpeq_epi8(_mm256_and_si256(spread, select), select);
+}
+
+// `transform` for the 64 bytes of a step.
+__attribute__((target("avx2"))) inline void transform_step_avx2(const char* source, char* target,
+                                                                std::uint64_t upper,
+                                                                std::uint64_t space) {
+  for (unsigned k = 0; k < kStep; k += 32) {
+    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + k));
+    const __m256i lower = in_range_avx2(v, 'a', 'z');
+    const __m256i flip = _mm256_and_si256(
+        _mm256_and_si256(lower, expand_avx2(static_cast<std::uint32_t>(upper >> k))),
+        _mm256_set1_epi8(0x20));
+    v = _mm256_xor_si256(v, flip);
+    v = _mm256_blendv_epi8(v, _mm256_set1_epi8(' '),
+                           expand_avx2(static_cast<std::uint32_t>(space >> k)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(target + k), v);
+  }
 }
 
 __attribute__((target("avx2"))) inline StepClasses classify_step_avx2(const char* text) {

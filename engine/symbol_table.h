@@ -70,7 +70,7 @@ class SymbolTable {
   std::size_t longest_probe() const;
 
   static constexpr std::size_t kSlots = 4096;
-  static constexpr std::size_t kFilterBits = 4096;
+  static constexpr std::size_t kFilterBits = 32768;
 
   static std::size_t filter_bit(std::size_t length, char first, char last) {
     const std::uint32_t h = static_cast<std::uint32_t>(length) * 0x9E3779B1u ^

@@ -67,6 +67,18 @@ TEST(SimdTest, VectorPrimitivesMatchTheBytewiseOnes) {
       ASSERT_TRUE(simd::classify_step(text.data(), level) ==
                   simd::portable::classify_step(text.data()))
           << simd::name(level) << ", round " << round;
+#if defined(VORPEX_SIMD_SSE2)
+      if (level == simd::Level::Avx2) {
+        const std::uint64_t upper = rng() * 0x100000001ull, space = rng() * 0x100000001ull;
+        std::array<char, simd::kStep> wide{}, narrow{};
+        simd::detail::transform_step_avx2(text.data(), wide.data(), upper, space);
+        for (unsigned k = 0; k < simd::kStep; k += simd::kBlock)
+          simd::portable::transform(text.data() + k, narrow.data() + k,
+                                    static_cast<std::uint16_t>(upper >> k),
+                                    static_cast<std::uint16_t>(space >> k));
+        ASSERT_EQ(wide, narrow) << "round " << round;
+      }
+#endif
     }
   }
 }

@@ -117,6 +117,29 @@ bool SourceLines::next_line(std::span<char>& line) {
   return true;
 }
 
+bool SourceLines::next_lines(std::span<char>& lines) {
+  constexpr std::size_t kRun = 64 * 1024;
+  if (done_) return false;
+  std::string_view rest = source_.substr(next_, kRun);
+  rest = rest.substr(0, rest.find('\r'));
+  const std::size_t last = rest.rfind('\n');
+  if (last == std::string_view::npos) return false;
+  const std::string_view run = rest.substr(0, last + 1);
+  for (std::size_t at = 0; at < run.size();) {
+    const std::size_t lf = run.find('\n', at);
+    start_ = next_ + at;
+    starts_.push_back(start_);
+    size_ = lf - at;
+    at = lf + 1;
+  }
+  removed_.clear();
+  next_ += run.size();
+  buffer_.assign(run);
+  buffer_.append(kBlockPadding, '\0');
+  lines = {buffer_.data(), run.size()};
+  return true;
+}
+
 std::size_t SourceLines::original_column(std::size_t column) const {
   // Each CR removed before the byte at `column` shifts it.
   const auto shift = std::lower_bound(removed_.begin(), removed_.end(), column) - removed_.begin();

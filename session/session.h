@@ -146,6 +146,9 @@ class SourceLines : public LineSource {
   explicit SourceLines(std::string_view source);
   bool next_line(std::span<char>& line) override;
   std::size_t readable_padding() const override { return kLinePadding; }
+  // Whole lines up to the next CR (a line with one goes line by line, its columns mapped), copied
+  // with the padding that the conversion reads past them; the last of them is the current line.
+  bool next_lines(std::span<char>& lines) override;
 
   // The source offset of the byte at 1-based `column` of the current line.
   std::size_t offset(std::size_t column) const;

@@ -1,7 +1,7 @@
 #pragma once
 
-// Masks of a line's bytes, one bit per byte, bit i for byte i, and what the fast line path does
-// with them: std::uint64_t for most lines, Mask128 and Mask256 for the longer ones. Mask128 is the
+// Masks of bytes, one bit per byte, bit i for byte i, and what the fast path does with them:
+// std::uint64_t for a step of 64 bytes, Mask128 and Mask256 for wider spans. Mask128 is the
 // compiler's 128-bit integer where it has one (the 64-bit targets); elsewhere (the 32-bit ones) it
 // is two 64-bit halves, as Mask256 is two Mask128. The choice is made here, when the engine is
 // compiled; every mask type takes the same operators and the same functions below, and the tests

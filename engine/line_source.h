@@ -14,11 +14,6 @@ class LineSource {
   // writable and stays valid until the next call, and the byte just past it is a NUL.
   virtual bool next_line(std::span<char>& line) = 0;
 
-  // How many bytes past every line's NUL may be read (never written); their values are
-  // unspecified. The fast line path reads whole blocks of 16 bytes in place when there are at
-  // least kLinePadding of them, and copies each line first otherwise.
-  virtual std::size_t readable_padding() const { return 0; }
-
   // Sets `lines` to the next run of whole lines, each ended by its LF, and returns true; returns
   // false when no whole line is at hand (a line longer than the source holds at once, the last
   // line without its LF, the end of the input), which next_line() then gives. A CR stands as the

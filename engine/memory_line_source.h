@@ -48,7 +48,6 @@ class BufferLineSource : public LineSource {
     line = {first, static_cast<std::size_t>(last - first)};
     return true;
   }
-  std::size_t readable_padding() const override { return padding_; }
   // Every whole line left, when the padding allows reading them a window at a time.
   bool next_lines(std::span<char>& lines) override {
     if (padding_ < kBlockPadding) return false;

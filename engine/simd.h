@@ -1,6 +1,7 @@
 #pragma once
 
-// The data-parallel primitives of the fast line path, for one block of 16 bytes at a time: SSE2
+// The data-parallel primitives of the fast path, for one block of 16 bytes or one step of 64 at a
+// time (and, for AVX2, the step's transform and the window's whole pass): SSE2
 // on x86-64 (its baseline) and on 32-bit x86 built for it (-msse2), NEON on AArch64 and on 32-bit
 // ARM built for it (-mfpu=neon), plain table lookups everywhere else, each build taking what its
 // compiler may use; and the text reader's marks of the line ends, 64 bytes a step, which also come

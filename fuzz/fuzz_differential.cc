@@ -1,10 +1,11 @@
-// Converts the same bytes through the token loop alone and through the fast line path, with
-// several reader block sizes and output buffer sizes, with the text reader finding the line ends
-// with each vector level that the machine runs, from lines in memory that the fast path must
-// copy before reading them a block at a time, and from lines in memory that it reads in place, each
-// followed by exactly the padding its source promises (an allocation of its own, so that a read one
-// byte past it is reported), and requires the same output bytes, console bytes, diagnostics, line
-// map, outcome and line count from all of them. A difference aborts, so libFuzzer keeps the input.
+// Converts the same bytes through the token loop alone and through the fast path a window of lines
+// at a time, with several reader block sizes (which cut the windows at every place) and output
+// buffer sizes, with the text reader finding the line ends and the windows classified at each
+// vector level that the machine runs, from lines in memory one at a time (the token loop's way),
+// and from a run of lines in memory followed by exactly the padding its source promises (an
+// allocation of its own, so that a read one byte past it is reported), and requires the same
+// output bytes, console bytes, diagnostics, line map, outcome and line count from all of them. A
+// difference aborts, so libFuzzer keeps the input.
 //
 // The input is converted whole. The bytes after its first end-of-text byte (0x1A), which the
 // conversion never reads, set the run: the lowest bit of the first one defines a few constants
@@ -166,9 +167,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::string> lines = split_lines(input);
   vorpex::testing::VectorLineSource copied(lines);
   require(run(copied, {true, kBlock, 7, defined, keep}) == reference,
-          "the fast path on lines it must copy writes what the token loop writes");
+          "lines one at a time write what the token loop writes");
   vorpex::testing::PaddedLineSource padded(lines, std::string(padding));
   require(run(padded, {true, kBlock, kOutput, defined, keep}) == reference,
-          "the fast path on padded lines writes what the token loop writes");
+          "the fast path on a padded run of lines writes what the token loop writes");
   return 0;
 }

@@ -25,10 +25,9 @@ class TextReader : public LineSource {
   explicit TextReader(int fd, std::size_t block_size = kBlockSize, simd::Level level = simd::kBest);
 
   bool next_line(std::span<char>& line) override;
-  // Every whole line that the buffer holds, reading more first when it holds none.
+  // Every whole line that the buffer holds, reading more first when it holds none; the buffer holds
+  // kBlockPadding bytes past its last usable byte.
   bool next_lines(std::span<char>& lines) override;
-  // The buffer holds kBlockPadding bytes past its last usable byte.
-  std::size_t readable_padding() const override { return kLinePadding; }
 
   // After next_line() returned false: whether reading failed, and the error number.
   bool failed() const { return error_ != 0; }

@@ -145,7 +145,6 @@ class SourceLines : public LineSource {
  public:
   explicit SourceLines(std::string_view source);
   bool next_line(std::span<char>& line) override;
-  std::size_t readable_padding() const override { return kLinePadding; }
   // Whole lines up to the next CR (a line with one goes line by line, its columns mapped), copied
   // with the padding that the conversion reads past them; the last of them is the current line.
   bool next_lines(std::span<char>& lines) override;

@@ -65,7 +65,7 @@ Conversion convert_once(std::vector<std::string> lines, std::size_t buffer_size,
 // Every case runs through the token loop alone and with the fast path, which must agree.
 Conversion convert(std::vector<std::string> lines, std::size_t buffer_size = 64) {
   const Conversion scalar = convert_once(lines, buffer_size, false);
-  // Lines read in place, with padding, as a file reader gives them (long lines go in pieces).
+  // Lines in one run, with padding, as a file reader gives them: a window at a time.
   testing::PaddedLineSource padded(lines, std::string());
   const Conversion in_place = convert_source(padded, buffer_size, true);
   Conversion run = convert_once(std::move(lines), buffer_size, true);
@@ -143,7 +143,7 @@ TEST(LineProcessorTest, UnclosedStringWarnsAndTheLineGoesOn) {
   EXPECT_EQ(run.result.outcome, Outcome::Done);
 }
 
-// Lines at the edges of the fast path: block and mask boundaries, strings and comments next to
+// Lines at the edges of the fast path: block and step boundaries, strings and comments next to
 // other tokens, keywords at the line's end. convert() checks that both ways agree.
 TEST(LineProcessorTest, FastPathAndTokenLoopAgree) {
   const std::string a63(63, 'a');
@@ -154,8 +154,8 @@ TEST(LineProcessorTest, FastPathAndTokenLoopAgree) {
     tabbed += "\ta";
     spaced += i == 0 ? "A" : " A";
   }
-  // Long lines taken in pieces cut before an operator: strings, a REM or a comment in a later
-  // piece, and a number-like token past the first piece, which keeps the line from joining.
+  // Long lines: strings, a REM or a comment steps past their start, and a number-like token past
+  // the first step, which keeps the line from joining.
   std::string listed = "print", listed_out = "PRINT ", sum = "x = a", sum_out = "X=A";
   for (int i = 0; i < 40; ++i) {
     listed += " \"a b\"; x;";
@@ -204,7 +204,7 @@ TEST(LineProcessorTest, FastPathAndTokenLoopAgree) {
   }
 }
 
-// Lines read in place, with exactly the padding their source promises past them: whatever that
+// A run of lines read in place, with exactly the padding its source promises past it: whatever that
 // padding holds (a keyword cut off by its end, quotes, control bytes, or bytes never set, which
 // valgrind watches), the fast path reads no further and decides on the line's own bytes alone.
 TEST(LineProcessorTest, FastPathIgnoresWhatThePaddingHolds) {

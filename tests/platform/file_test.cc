@@ -45,7 +45,6 @@ class FirstLines : public LineSource {
  public:
   FirstLines(LineSource& source, int count) : source_(source), left_(count) {}
   bool next_line(std::span<char>& line) override { return left_-- > 0 && source_.next_line(line); }
-  std::size_t readable_padding() const override { return source_.readable_padding(); }
 
  private:
   LineSource& source_;

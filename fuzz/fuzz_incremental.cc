@@ -3,9 +3,10 @@
 // that change how lines convert: line breaks, numbers, DEFINE lines, quotes, comments, a character
 // that stops the conversion, the end-of-text byte). After each edit, or each burst of edits, the
 // kept analysis must give exactly what analyze() gives for the text afresh: the diagnostics with
-// their places, the definitions, references, line numbers and jumps, the tokens, the output, the
-// map and where each line's output starts. The first byte chooses the options, how often the
-// checkpoints come and how many edits follow.
+// their places, the definitions, references, line numbers and jumps, the jumps to a missing line,
+// the tokens, the output, the map and where each line's output starts; and the editors' index of
+// the lines, edited likewise, must be the index of the text afresh. The first byte chooses the
+// options, how often the checkpoints come and how many edits follow.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +17,7 @@
 
 #include "session/analysis.h"
 #include "session/incremental_analysis.h"
+#include "session/text_position.h"
 #include "tests/support/analysis_text.h"
 
 namespace {
@@ -96,10 +98,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   kept.reset(text);
   const auto check = [&] {
     const std::string fresh = vorpex::testing::analysis_text(vorpex::analyze(text, options));
-    const std::string incremental = vorpex::testing::analysis_text(kept.analysis());
+    const std::string incremental =
+        vorpex::testing::analysis_text(kept.analysis(), kept.missing_targets());
     if (fresh != incremental) violated(fresh, incremental);
   };
   check();
+  // The editors' index of the lines, kept across the same edits, against one made afresh.
+  vorpex::LineIndex index(text);
   vorpex::TextChange change;
   for (int i = 0; i < edits; ++i) {
     // A stretch of the text replaced by a fragment, by a piece of the text, or by nothing.
@@ -120,6 +125,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     change.add(text.size(), from, to);
     text.replace(from, to - from, insert);
+    index.edit(text, from, to - from, insert.size());
+    const vorpex::LineIndex fresh(text);
+    bool same = index.line_count() == fresh.line_count();
+    for (std::size_t line = 0; same && line < fresh.line_count(); ++line)
+      same = index.line_start(line) == fresh.line_start(line);
+    for (std::size_t offset = 0; same && offset <= text.size(); ++offset)
+      same = index.position(offset, vorpex::Encoding::Utf16) ==
+             fresh.position(offset, vorpex::Encoding::Utf16);
+    if (!same) {
+      std::fprintf(stderr, "fuzz_incremental: property violated: an edited line index\n");
+      std::abort();
+    }
     // Now and then two edits are analysed together, as a burst of changes is.
     if (random.below(4) == 0 && i + 1 < edits) continue;
     kept.update(text, change);

@@ -141,6 +141,121 @@ class AskingLines : public LineSource {
 
 }  // namespace
 
+namespace {
+
+// A line number as a key that sorts and compares cheaply: its value, for a number of up to 18
+// digits (given without its leading zeros); kLongNumber for any other, which is compared as text.
+constexpr std::uint64_t kLongNumber = ~std::uint64_t{0};
+
+std::uint64_t number_key(std::string_view number) {
+  if (number.empty() || number.size() > 18) return kLongNumber;
+  std::uint64_t value = 0;
+  for (const char digit : number)
+    value = value * 10 + static_cast<std::uint64_t>(digit - '0');
+  return value;
+}
+
+}  // namespace
+
+void IncrementalAnalysis::update_labels(std::size_t head, std::size_t tail,
+                                        const std::vector<LineNumberUse>& middle) {
+  // The keys of the labels that the run read again, before and after, each sorted; then the
+  // keys whose count went from none to some or from some to none.
+  std::vector<std::uint64_t> gone;
+  for (std::size_t i = head; i < tail; ++i)
+    gone.push_back(number_key(analysis_.labels[i].number));
+  std::vector<std::uint64_t> come;
+  for (const LineNumberUse& label : middle)
+    come.push_back(number_key(label.number));
+  std::sort(gone.begin(), gone.end());
+  std::sort(come.begin(), come.end());
+  std::vector<std::uint64_t> kept;
+  kept.reserve(label_keys_.size() - gone.size() + come.size());
+  std::set_difference(label_keys_.begin(), label_keys_.end(), gone.begin(), gone.end(),
+                      std::back_inserter(kept));
+  std::vector<std::uint64_t> keys;
+  keys.reserve(kept.size() + come.size());
+  std::merge(kept.begin(), kept.end(), come.begin(), come.end(), std::back_inserter(keys));
+  changed_keys_.clear();
+  std::set_union(gone.begin(), gone.end(), come.begin(), come.end(),
+                 std::back_inserter(changed_keys_));
+  changed_keys_.erase(std::unique(changed_keys_.begin(), changed_keys_.end()), changed_keys_.end());
+  std::erase_if(changed_keys_, [&](std::uint64_t key) {
+    return key != kLongNumber && std::binary_search(label_keys_.begin(), label_keys_.end(), key) ==
+                                     std::binary_search(keys.begin(), keys.end(), key);
+  });
+  label_keys_ = std::move(keys);
+}
+
+void IncrementalAnalysis::update_missing(std::size_t head, std::size_t old_tail,
+                                         std::size_t middle) {
+  const std::vector<LineNumberUse>& jumps = analysis_.jumps;
+  const std::size_t tail = head + middle;
+  const auto moved_by = static_cast<std::ptrdiff_t>(tail) - static_cast<std::ptrdiff_t>(old_tail);
+  std::vector<std::uint64_t> keys;
+  keys.reserve(jumps.size());
+  keys.insert(keys.end(), jump_keys_.begin(),
+              jump_keys_.begin() + static_cast<std::ptrdiff_t>(std::min(head, jump_keys_.size())));
+  for (std::size_t i = head; i < tail; ++i)
+    keys.push_back(number_key(jumps[i].number));
+  if (old_tail < jump_keys_.size())
+    keys.insert(keys.end(), jump_keys_.begin() + static_cast<std::ptrdiff_t>(old_tail),
+                jump_keys_.end());
+  jump_keys_ = std::move(keys);
+
+  const auto begins_no_line = [&](std::size_t jump) {
+    const std::uint64_t key = jump_keys_[jump];
+    if (key != kLongNumber) return !std::binary_search(label_keys_.begin(), label_keys_.end(), key);
+    return std::none_of(
+        analysis_.labels.begin(), analysis_.labels.end(),
+        [&](const LineNumberUse& label) { return label.number == jumps[jump].number; });
+  };
+  const auto changed = [&](std::size_t jump) {
+    return std::binary_search(changed_keys_.begin(), changed_keys_.end(), jump_keys_[jump]);
+  };
+  // The jumps outside the run keep what they were, but those whose number's labels came or went.
+  std::vector<std::size_t> missing;
+  std::size_t next = 0;  // the old list's next entry
+  const auto carry = [&](std::size_t from, std::size_t to, std::ptrdiff_t by) {
+    for (; next < missing_.size() &&
+           static_cast<std::ptrdiff_t>(missing_[next]) + by < static_cast<std::ptrdiff_t>(from);
+         ++next) {
+    }
+    if (changed_keys_.empty()) {
+      for (; next < missing_.size() &&
+             static_cast<std::ptrdiff_t>(missing_[next]) + by < static_cast<std::ptrdiff_t>(to);
+           ++next)
+        missing.push_back(
+            static_cast<std::size_t>(static_cast<std::ptrdiff_t>(missing_[next]) + by));
+      return;
+    }
+    for (std::size_t jump = from; jump < to; ++jump) {
+      bool was = false;
+      if (next < missing_.size() &&
+          static_cast<std::ptrdiff_t>(missing_[next]) + by == static_cast<std::ptrdiff_t>(jump)) {
+        was = true;
+        ++next;
+      }
+      if (changed(jump) ? begins_no_line(jump) : was) missing.push_back(jump);
+    }
+  };
+  carry(0, head, 0);
+  for (std::size_t jump = head; jump < tail; ++jump) {
+    if (begins_no_line(jump)) missing.push_back(jump);
+  }
+  next = 0;
+  carry(tail, jumps.size(), moved_by);
+  missing_ = std::move(missing);
+}
+
+std::vector<LineNumberUse> IncrementalAnalysis::missing_targets() const {
+  std::vector<LineNumberUse> list;
+  list.reserve(missing_.size());
+  for (const std::size_t jump : missing_)
+    list.push_back(analysis_.jumps[jump]);
+  return list;
+}
+
 IncrementalAnalysis::IncrementalAnalysis(const SessionOptions& options,
                                          std::int64_t checkpoint_lines)
     : options_(options),
@@ -362,10 +477,15 @@ void IncrementalAnalysis::run(std::string_view text, std::size_t from_index,
          middle.definitions, [&](Definition& d) { move_place(d.place); });
   splice(a.references, head.references, met ? old->references : a.references.size(),
          middle.references, [&](Reference& r) { move_place(r.place); });
-  splice(a.labels, head.labels, met ? old->labels : a.labels.size(), middle.labels,
+  const std::size_t old_labels_end = met ? old->labels : a.labels.size();
+  const std::size_t old_jumps_end = met ? old->jumps : a.jumps.size();
+  const std::size_t middle_jumps = middle.jumps.size();
+  update_labels(head.labels, old_labels_end, middle.labels);
+  splice(a.labels, head.labels, old_labels_end, middle.labels,
          [&](LineNumberUse& use) { move_place(use.place); });
-  splice(a.jumps, head.jumps, met ? old->jumps : a.jumps.size(), middle.jumps,
+  splice(a.jumps, head.jumps, old_jumps_end, middle.jumps,
          [&](LineNumberUse& use) { move_place(use.place); });
+  update_missing(head.jumps, old_jumps_end, middle_jumps);
   splice(a.tokens, head.tokens, met ? old->tokens : a.tokens.size(), middle.tokens,
          [&](TokenEvent& t) {
            t.line = shift(t.line);

@@ -54,6 +54,8 @@ class IncrementalAnalysis {
   void update(std::string_view text, const TextChange& change);
 
   const Analysis& analysis() const { return analysis_; }
+  // What analysis().missing_targets() gives, kept up to date with the labels and jumps.
+  std::vector<LineNumberUse> missing_targets() const;
   // The lines that the last reset() or update() read, and the first of them.
   std::int64_t first_line_read() const { return first_line_read_; }
   std::int64_t lines_read() const { return lines_read_; }
@@ -76,16 +78,25 @@ class IncrementalAnalysis {
 
   // Reads `text` from checkpoint `from` (the first one when `change` is null: the whole text).
   void run(std::string_view text, std::size_t from, const TextChange* change);
+  // The labels [head, tail) were read again as `middle`: the keys of the labels' numbers follow,
+  // and the keys that labels came to or went from are noted.
+  void update_labels(std::size_t head, std::size_t tail, const std::vector<LineNumberUse>& middle);
+  // The jumps [head, old_tail) were read again as the `middle` ones from `head` on.
+  void update_missing(std::size_t head, std::size_t old_tail, std::size_t middle);
 
   SessionOptions options_;
   std::int64_t checkpoint_lines_;
   bool refused_ = false;  // a constant of the options was refused: nothing is converted
   Analysis analysis_;
-  std::vector<Checkpoint> checkpoints_;  // in the order of their lines
-  std::vector<SymbolEntry> symbols_;     // the table at the end
-  std::int64_t stopped_line_ = 0;        // where the conversion stopped; 0 when it did not
-  std::int64_t lines_ = 0;               // the lines of the text
-  std::size_t size_ = 0;                 // the text's size
+  std::vector<Checkpoint> checkpoints_;      // in the order of their lines
+  std::vector<SymbolEntry> symbols_;         // the table at the end
+  std::vector<std::uint64_t> label_keys_;    // the labels' numbers as keys, sorted
+  std::vector<std::uint64_t> jump_keys_;     // each jump's number as a key
+  std::vector<std::uint64_t> changed_keys_;  // the keys that labels came to or went from
+  std::vector<std::size_t> missing_;         // the jumps to a number that begins no line
+  std::int64_t stopped_line_ = 0;            // where the conversion stopped; 0 when it did not
+  std::int64_t lines_ = 0;                   // the lines of the text
+  std::size_t size_ = 0;                     // the text's size
   std::int64_t first_line_read_ = 0;
   std::int64_t lines_read_ = 0;
 };

@@ -275,9 +275,9 @@ TEST(Server, WritesDiagnosticsAsTheTreeWould) {
       open.version = 7;
       SessionOptions options;
       options.warnings = warnings;
-      Analysis analysis = analyze(document, options);
-      open.missing = analysis.missing_targets();
-      open.diagnostics = std::move(analysis.diagnostics);
+      open.analysis = IncrementalAnalysis(options);
+      open.analysis.reset(document);
+      open.missing = open.analysis.missing_targets();
       for (const std::string uri : {"file:///t.bas", "file:///a \"b\"\\c\x01\xc3\xa9\xff.bas"}) {
         const std::string text = s.server().publish_text(uri, open);
         const Json tree = {{"jsonrpc", "2.0"},

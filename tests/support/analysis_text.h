@@ -7,8 +7,8 @@
 namespace vorpex::testing {
 
 // Everything an analysis holds, one item a line, so that two analyses compare as text and their
-// first difference reads.
-inline std::string analysis_text(const Analysis& a) {
+// first difference reads; with the jumps to a missing line as `missing` tells them.
+inline std::string analysis_text(const Analysis& a, const std::vector<LineNumberUse>& missing) {
   std::string out;
   const auto add = [&out](const auto&... parts) {
     ((out += parts, out += ' '), ...);
@@ -31,6 +31,8 @@ inline std::string analysis_text(const Analysis& a) {
     add("label", use.number, place(use.place));
   for (const LineNumberUse& use : a.jumps)
     add("jump", use.number, place(use.place));
+  for (const LineNumberUse& use : missing)
+    add("missing", use.number, place(use.place));
   for (const TokenEvent& t : a.tokens)
     add("token", n(t.line), n(t.column), n(t.length), n(static_cast<int>(t.role)), n(t.offset));
   for (const MapRow& row : a.map)
@@ -39,6 +41,10 @@ inline std::string analysis_text(const Analysis& a) {
     add("start", n(start));
   add("output", a.output);
   return out;
+}
+
+inline std::string analysis_text(const Analysis& a) {
+  return analysis_text(a, a.missing_targets());
 }
 
 }  // namespace vorpex::testing

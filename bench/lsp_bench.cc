@@ -1,7 +1,8 @@
 // The language server on a large document: the time from a one-character change to its new
 // diagnostics (the notification written), and the memory an open document holds. Not a test: it
 // prints its measures.
-//   vorpex_lsp_bench [LINES]   (10000 by default)
+//   vorpex_lsp_bench [LINES [MIX]]   (10000 lines of the realistic mix by default; MIX as
+//   vorpex_gen takes it: realistic, comments, strings, handwritten)
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,6 +56,14 @@ int main(int argc, char** argv) {
   using vorpex::lsp::Json;
   const std::size_t lines = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 10000;
   vorpex::bench::SourceOptions options;
+  if (argc > 2) {
+    const std::optional<vorpex::bench::Mix> mix = vorpex::bench::parse_mix(argv[2]);
+    if (!mix) {
+      std::fprintf(stderr, "unknown mix: %s\n", argv[2]);
+      return 2;
+    }
+    options.mix = *mix;
+  }
   options.defines = 50;
   options.used = 50;
   options.body_size = ~std::uint64_t{0};
@@ -78,6 +88,27 @@ int main(int argc, char** argv) {
   const std::size_t held = live_bytes - before;
   open.clear();
   open.shrink_to_fit();
+  {
+    // The document as the user sees it, with warnings.
+    const vorpex::lsp::OpenDocument* document = server.document(uri);
+    std::size_t kinds[16] = {};
+    std::size_t diagnostic_bytes = 0;
+    for (const auto& d : document->diagnostics()) {
+      ++kinds[static_cast<int>(d.kind)];
+      diagnostic_bytes += sizeof d + (d.found.size() > 15 ? d.found.capacity() : 0) +
+                          (d.other.size() > 15 ? d.other.capacity() : 0);
+    }
+    std::printf("document: %zu lines, %zu bytes, %zu diagnostics, %zu missing line targets\n",
+                lines, text.size(), document->diagnostics().size(), document->missing.size());
+    for (int k = 0; k < 16; ++k) {
+      if (kinds[k] != 0) std::printf("  kind %d: %zu\n", k, kinds[k]);
+    }
+    std::printf(
+        "memory held for the open document: %zu bytes, %.2f times its size; without its "
+        "diagnostics (%zu bytes): %.2f times\n",
+        held, static_cast<double>(held) / static_cast<double>(text.size()), diagnostic_bytes,
+        static_cast<double>(held - diagnostic_bytes) / static_cast<double>(text.size()));
+  }
 
   // One character typed in the middle of the document, then taken back, again and again.
   int version = 1;
@@ -130,22 +161,11 @@ int main(int argc, char** argv) {
   }
   std::sort(analysis_times.begin(), analysis_times.end());
   std::printf("the analysis alone: median %.2f ms\n", analysis_times[analysis_times.size() / 2]);
-  const vorpex::lsp::OpenDocument* document = server.document(uri);
-  std::size_t kinds[16] = {};
-  for (const auto& d : document->diagnostics)
-    ++kinds[static_cast<int>(d.kind)];
-  std::printf("document: %zu lines, %zu bytes, %zu diagnostics, %zu missing line targets\n", lines,
-              text.size(), document->diagnostics.size(), document->missing.size());
-  for (int k = 0; k < 16; ++k) {
-    if (kinds[k] != 0) std::printf("  kind %d: %zu\n", k, kinds[k]);
-  }
   std::printf("change to new diagnostics: median %.2f ms, 90th percentile %.2f ms, max %.2f ms\n",
               times[times.size() / 2], times[times.size() * 9 / 10], times.back());
   std::printf(
       "the same with warnings off (no diagnostic to publish): median %.2f ms, max %.2f ms\n",
       quiet[quiet.size() / 2], quiet.back());
-  std::printf("memory held for the open document: %zu bytes, %.2f times its size\n", held,
-              static_cast<double>(held) / static_cast<double>(text.size()));
 
   // Semantic tokens, in full and of a range of 100 lines, in processor time.
   const auto cpu_ms = [](const auto& work) {

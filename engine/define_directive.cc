@@ -88,15 +88,14 @@ void DefineDirective::observe(const Tokenizer& tokenizer, const LineState& line,
   observe(tokenizer, line, TokenRole::Definition);
   if (tokenizer.next_token() != TokenKind::Delimiter || tokenizer.delimiter_char() != '=') {
     report_found(tokenizer, DiagnosticKind::EqualsExpected);
-    write_line_message(out, "PREPROCESSOR ERROR: '=' EXPECTED... LINE: ", line.line_number);
+    write_line_message(out, kEqualsExpectedMessage, line.line_number);
     return;
   }
   observe(tokenizer, line, TokenRole::Operator);
   const TokenKind value_kind = tokenizer.next_token();
   if (value_kind != TokenKind::Word && value_kind != TokenKind::Number) {
     report_found(tokenizer, DiagnosticKind::ValueExpected);
-    write_line_message(out,
-                       "PREPROCESSOR ERROR: SYMBOL OR NUMBER EXPECTED... LINE: ", line.line_number);
+    write_line_message(out, kValueExpectedMessage, line.line_number);
     return;
   }
   observe(tokenizer, line, value_kind == TokenKind::Number ? TokenRole::Number : TokenRole::Word);
@@ -127,8 +126,7 @@ void DefineDirective::observe(const Tokenizer& tokenizer, const LineState& line,
       reports->report(DiagnosticKind::TableFull, name.data(), name.size(), TokenKind::Word, key);
     }
   }
-  write_line_message(
-      out, "PREPROCESSOR ERROR: EXISTING SYMBOL OR TABLE IS FULL... LINE: ", line.line_number);
+  write_line_message(out, kExistingSymbolMessage, line.line_number);
 }
 
 // The rules of parse_definition (definition.cc), on a name and a value given apart. Calling it

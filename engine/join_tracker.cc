@@ -19,6 +19,13 @@ namespace vorpex {
   if (number_size_ != 0) std::memcpy(number_, number.data(), number_size_);
 }
 
+bool JoinTracker::same_words(const JoinTracker& other) const {
+  return std::string_view(number_, number_size_) ==
+             std::string_view(other.number_, other.number_size_) &&
+         comment_column_ == other.comment_column_ &&
+         std::string_view(word_, word_size_) == std::string_view(other.word_, other.word_size_);
+}
+
 void JoinTracker::opened_by_comment(std::size_t column, std::string_view word) {
   comment_column_ = column;
   word_size_ = std::min(word.size(), sizeof word_);

@@ -24,6 +24,17 @@ class JoinTracker {
     return line_ != 0;
   }
 
+  // For a run that goes on from where another stood: the line that opened the join and the
+  // output's size after its blank; the same join with its line and output moved; and whether two
+  // joins would report alike (the same number, comment and word).
+  std::int64_t line() const { return line_; }
+  std::uint64_t end() const { return end_; }
+  void move_to(std::int64_t line, std::uint64_t end) {
+    line_ = line;
+    end_ = end;
+  }
+  bool same_words(const JoinTracker& other) const;
+
   // The line `line`, whose output began at `line_start` (a value of out.total()), just wrote its
   // joining blank.
   void open(std::int64_t line, const OutputBuffer& out, std::uint64_t line_start);

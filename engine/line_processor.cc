@@ -286,6 +286,14 @@ void LineProcessor::write_line(const char* text, const fast_block::Line& facts,
                               line_output_start_, reports_);
 }
 
+void LineProcessor::resume(const Checkpoint& from) {
+  line_number_ = from.line_number;
+  join_ = from.join;
+  stopped_line_ = from.stopped_line;
+  output_.resume(from.output_size, from.at_line_start);
+  if (stopped_line_ != 0) output_.discard(line_message(kUnknownTokenMessage, stopped_line_));
+}
+
 // The line's tokenizer and state are the line loop's own locals, which the compiler keeps in
 // registers; the handlers take them by reference and are inlined into the loop, so that their
 // addresses are never taken.

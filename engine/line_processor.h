@@ -81,6 +81,23 @@ class LineProcessor {
     define_.set_token_observer(tokens);
   }
 
+  // What a run carries from one input line to the next, besides the constants: taken between two
+  // lines (by the line source, before it hands over the next line), it lets another processor go
+  // on from there as if it had read every line before.
+  struct Checkpoint {
+    std::int64_t line_number = 0;  // the lines read
+    JoinTracker join;
+    std::int64_t stopped_line = 0;  // where keep-going passed a character that begins no token
+    std::uint64_t output_size = 0;  // every byte put, those dropped after a stop too
+    bool at_line_start = true;      // the last byte put was a line break, or none was put
+  };
+  Checkpoint checkpoint(std::int64_t lines_read) const {
+    return {lines_read, join_, stopped_line_, output_.total(), output_.at_line_start()};
+  }
+  // Goes on from `from`, before the first call of process_input; the constants defined before it
+  // are the caller's to define again. After a stop only the stop's message reaches the output.
+  void resume(const Checkpoint& from);
+
  private:
   // Returns false when the line stopped the run on a token that begins nothing.
   // `kAlternative`: the line is converted only to be compared, and judges no quote of its own.

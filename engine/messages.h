@@ -8,6 +8,15 @@
 
 namespace vorpex {
 
+// The messages about the source that go into the output, each followed by its line's number.
+inline constexpr std::string_view kEqualsExpectedMessage =
+    "PREPROCESSOR ERROR: '=' EXPECTED... LINE: ";
+inline constexpr std::string_view kValueExpectedMessage =
+    "PREPROCESSOR ERROR: SYMBOL OR NUMBER EXPECTED... LINE: ";
+inline constexpr std::string_view kExistingSymbolMessage =
+    "PREPROCESSOR ERROR: EXISTING SYMBOL OR TABLE IS FULL... LINE: ";
+inline constexpr std::string_view kUnknownTokenMessage = "UNKNOWN ERROR! LINE: ";
+
 // Writes a message about the source into the output: CR LF, `text`, the line number, CR LF.
 // `text` ends with "LINE: ".
 inline void write_line_message(OutputBuffer& out, std::string_view text, std::int64_t line_number) {

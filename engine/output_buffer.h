@@ -110,6 +110,13 @@ class OutputBuffer {
   // True when the output so far is empty or ends with a line break.
   bool at_line_start() const { return (pos_ != data_.get() ? pos_[-1] : last_flushed_) == '\n'; }
 
+  // Goes on from where an earlier run's output stood: `total` bytes put, the last of them a line
+  // break when `at_line_start`. Nothing may be in the buffer.
+  void resume(std::uint64_t total, bool at_line_start) {
+    flushed_ = total;
+    last_flushed_ = at_line_start ? '\n' : ' ';
+  }
+
  private:
   static constexpr std::size_t kShortPiece = 16;
 

@@ -59,6 +59,8 @@ class SymbolTable {
   // The value of the row matched by the last successful lookup; valid for the table's lifetime.
   std::string_view found_value() const { return found_value_; }
   std::size_t size() const { return rows_.size(); }
+  // Every row, in the order they were added.
+  std::span<const SymbolEntry> rows() const { return rows_; }
   bool empty() const { return rows_.empty(); }
 
  private:

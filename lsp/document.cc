@@ -1,5 +1,7 @@
 #include "lsp/document.h"
 
+#include <algorithm>
+
 namespace vorpex::lsp {
 
 bool Document::replace(Position start, Position end, std::string_view text, Encoding encoding) {
@@ -12,9 +14,27 @@ bool Document::replace(Position start, Position end, std::string_view text, Enco
   const std::size_t to = clamped(end);
   if (to < from) return false;
   // In place: only the bytes after the change move.
+  change_.add(text_.size(), from, to);
   text_.replace(from, to - from, text);
-  index_ = LineIndex(text_);
+  index_.edit(text_, from, to - from, text.size());
   return true;
+}
+
+void Document::set_text(std::string text) {
+  // A client that sends the whole text for each change still gets an analysis of what changed.
+  const std::size_t common = std::min(text.size(), text_.size());
+  const auto prefix = static_cast<std::size_t>(
+      std::mismatch(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(common), text_.begin())
+          .first -
+      text.begin());
+  const auto suffix = static_cast<std::size_t>(
+      std::mismatch(text.rbegin(), text.rbegin() + static_cast<std::ptrdiff_t>(common - prefix),
+                    text_.rbegin())
+          .first -
+      text.rbegin());
+  change_.add(text_.size(), prefix, text_.size() - suffix);
+  text_ = std::move(text);
+  index_ = LineIndex(text_);
 }
 
 }  // namespace vorpex::lsp

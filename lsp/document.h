@@ -3,7 +3,9 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 
+#include "session/incremental_analysis.h"
 #include "session/text_position.h"
 
 namespace vorpex::lsp {
@@ -19,10 +21,8 @@ class Document {
   Document(const Document&) = delete;
   Document& operator=(const Document&) = delete;
 
-  void set_text(std::string text) {
-    text_ = std::move(text);
-    index_ = LineIndex(text_);
-  }
+  // Replaces the whole text; what it shares with the old one at both ends is told as unchanged.
+  void set_text(std::string text);
   const std::string& text() const { return text_; }
   const LineIndex& index() const { return index_; }
 
@@ -33,9 +33,13 @@ class Document {
   // The bytes held for the document.
   std::size_t memory() const { return text_.capacity() + index_.memory(); }
 
+  // What the changes since the last call left alone of the text.
+  TextChange take_change() { return std::exchange(change_, {}); }
+
  private:
   std::string text_;
   LineIndex index_;
+  TextChange change_;
 };
 
 }  // namespace vorpex::lsp

@@ -132,7 +132,7 @@ Json Server::location(const std::string& uri, const Document& document,
 
 Json Server::diagnostics(const std::string& uri, const OpenDocument& open) const {
   Json list = Json::array();
-  for (const KeptDiagnostic& d : open.diagnostics) {
+  for (const KeptDiagnostic& d : open.diagnostics()) {
     const bool error = is_error(d.kind);
     const SourceRange place = place_of_diagnostic(d);
     if (d.note) {
@@ -164,7 +164,7 @@ Json Server::diagnostics(const std::string& uri, const OpenDocument& open) const
 // The members stand in the order the tree's dump writes them (by name), so the bytes are the same.
 std::string Server::publish_text(const std::string& uri, const OpenDocument& open) const {
   std::string out;
-  out.reserve(256 + uri.size() + open.diagnostics.size() * (160 + uri.size()));
+  out.reserve(256 + uri.size() + open.diagnostics().size() * (160 + uri.size()));
   std::string message;
   std::string quoted_uri;
   append_json_string(quoted_uri, uri);
@@ -211,7 +211,7 @@ std::string Server::publish_text(const std::string& uri, const OpenDocument& ope
     related = false;
   };
   out += R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[)";
-  for (const KeptDiagnostic& d : open.diagnostics) {
+  for (const KeptDiagnostic& d : open.diagnostics()) {
     const bool error = is_error(d.kind);
     const SourceRange place = place_of_diagnostic(d);
     message.clear();
@@ -256,7 +256,7 @@ std::size_t Server::place_of(const OpenDocument& open, const Json& params) const
 Json Server::hover(const Json& params) {
   const OpenDocument& open = open_document(params);
   const std::size_t offset = place_of(open, params);
-  const Analysis analysis = analysis_of(open);
+  const Analysis& analysis = open.kept();
   const Hit hit = hit_at(analysis, offset);
   std::string text;
   if (hit.kind == Hit::Name) {
@@ -304,7 +304,7 @@ Json Server::definition(const Json& params) {
   const OpenDocument& open = open_document(params);
   const std::size_t offset = place_of(open, params);
   const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
-  const Analysis analysis = analysis_of(open);
+  const Analysis& analysis = open.kept();
   const Hit hit = hit_at(analysis, offset);
   if (hit.kind == Hit::Name && hit.definition->place.line > 0)
     return location(uri, open.document, hit.definition->place);
@@ -320,7 +320,7 @@ Json Server::references(const Json& params) {
   const std::size_t offset = place_of(open, params);
   const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
   const bool declaration = member(member(params, "context"), "includeDeclaration") == true;
-  const Analysis analysis = analysis_of(open);
+  const Analysis& analysis = open.kept();
   const Hit hit = hit_at(analysis, offset);
   Json list = Json::array();
   if (hit.kind == Hit::Name) {
@@ -347,7 +347,7 @@ Json Server::rename(const Json& params) {
   const std::size_t offset = place_of(open, params);
   const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
   const std::string new_name = params.at("newName").get<std::string>();
-  const Analysis analysis = analysis_of(open);
+  const Analysis& analysis = open.kept();
   const Hit hit = hit_at(analysis, offset);
   if (hit.kind != Hit::Name)
     throw RpcError(error_code::kRequestFailed, "only a name that DEFINE defines can be renamed");
@@ -504,7 +504,7 @@ Json Server::completion(const Json& params) {
 
 Json Server::document_symbols(const Json& params) {
   const OpenDocument& open = open_document(params);
-  const Analysis analysis = analysis_of(open);
+  const Analysis& analysis = open.kept();
   Json symbols = Json::array();
   const auto whole_line = [&](const SourceRange& place) {
     const LineIndex& index = open.document.index();
@@ -673,7 +673,7 @@ Json Server::code_actions(const Json& params) {
   const Json& range_json = params.at("range");
   const std::int64_t first = client_integer(range_json.at("start").at("line"), "line");
   const std::int64_t last = client_integer(range_json.at("end").at("line"), "line");
-  const Analysis analysis = analysis_of(open);
+  const Analysis& analysis = open.kept();
   const std::size_t count = analysis.diagnostics.size();
   const std::string& source = open.document.text();
   Json actions = Json::array();
@@ -740,7 +740,7 @@ Json Server::code_actions(const Json& params) {
     numbers.push_back(label.number);
   std::sort(numbers.begin(), numbers.end(), numeric_less);
   numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
-  for (const LineNumberUse& jump : analysis.missing_targets()) {
+  for (const LineNumberUse& jump : open.missing) {
     const auto line = static_cast<std::int64_t>(open.document.index().line_of(jump.place.offset));
     if (line < first || line > last || jump.number.empty()) continue;
     const auto above = std::upper_bound(numbers.begin(), numbers.end(), jump.number, numeric_less);
@@ -768,7 +768,7 @@ Json Server::code_actions(const Json& params) {
 
 Json Server::output(const Json& params) {
   const OpenDocument& open = open_document(params);
-  const Analysis analysis = analysis_of(open);
+  const Analysis& analysis = open.kept();
   return {{"output", analysis.output}, {"lineMap", analysis.line_map()}};
 }
 

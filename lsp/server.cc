@@ -305,9 +305,15 @@ OpenDocument& Server::open_document(const Json& params) {
 void Server::analyse(OpenDocument& open) {
   ++open.generation;
   open.stale = false;
-  Analysis analysis = analysis_of(open);
-  open.missing = analysis.missing_targets();
-  open.diagnostics = std::move(analysis.diagnostics);
+  const TextChange change = open.document.take_change();
+  if (open.analysis_settings != settings_generation_ + 1) {
+    open.analysis = IncrementalAnalysis(options(false));
+    open.analysis.reset(open.document.text());
+    open.analysis_settings = settings_generation_ + 1;
+  } else {
+    open.analysis.update(open.document.text(), change);
+  }
+  open.missing = open.analysis.missing_targets();
 }
 
 void Server::did_open(const Json& params) {

@@ -14,6 +14,7 @@
 #include "engine/byte_sink.h"
 #include "lsp/document.h"
 #include "session/analysis.h"
+#include "session/incremental_analysis.h"
 
 namespace vorpex::lsp {
 
@@ -41,17 +42,22 @@ struct RpcError : std::runtime_error {
   int code;
 };
 
-// An open document and its problems as last published. The rest of its analysis is made again
-// for each request that needs it, so that an open document holds little more than its text.
+// An open document and its analysis, kept from one change to the next (the tokens, which only
+// semantic tokens, completion and rename want, are made again for each of those requests).
 struct OpenDocument {
   Document document;
   std::int64_t version = 0;
-  std::vector<KeptDiagnostic> diagnostics;  // those the settings ask for
-  std::vector<LineNumberUse> missing;       // jumps to a line that no line begins with
-  std::uint64_t generation = 0;             // counts the changes of the text, for pull diagnostics
-  std::vector<std::int64_t> tokens;         // the semantic tokens last sent in full or as a delta
-  std::string tokens_id;                    // and their result id
-  bool stale = false;                       // changed since its diagnostics were made and published
+  IncrementalAnalysis analysis;
+  std::uint64_t analysis_settings = 0;  // the settings it was made with, counted from 1
+  std::vector<LineNumberUse> missing;   // jumps to a line that no line begins with
+  std::uint64_t generation = 0;         // counts the changes of the text, for pull diagnostics
+  std::vector<std::int64_t> tokens;     // the semantic tokens last sent in full or as a delta
+  std::string tokens_id;                // and their result id
+  bool stale = false;                   // changed since its diagnostics were made and published
+
+  const Analysis& kept() const { return analysis.analysis(); }
+  // Those the settings ask for, as last published.
+  const std::vector<KeptDiagnostic>& diagnostics() const { return kept().diagnostics; }
 };
 
 // The server: takes each message's content, answers through `out`, and keeps the open documents.

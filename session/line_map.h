@@ -34,6 +34,13 @@ class LineMap : public ByteSink, public LineObserver {
   LineMap& operator=(const LineMap&) = delete;
 
   bool write(std::string_view bytes) override;
+  // Goes on from where an earlier map stood: `size` bytes passed on, the last of them a line break
+  // when `at_line_start`, while input line `input_line` was read.
+  void resume(std::uint64_t size, bool at_line_start, std::int64_t input_line) {
+    size_ = size;
+    at_line_start_ = at_line_start;
+    input_line_ = input_line;
+  }
   void line_started(std::int64_t line_number) override {
     input_line_ = line_number;
     rows_.input_line(line_number, size_);

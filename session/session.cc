@@ -81,6 +81,25 @@ Session::Session(const SessionOptions& options, ByteSink& output, DiagnosticObse
   if (tokens != nullptr) processor_.set_token_observer(tokens);
 }
 
+void Session::resume(const LineProcessor::Checkpoint& from, std::uint64_t output_size,
+                     bool at_line_start, std::int64_t map_line) {
+  processor_.resume(from);
+  if (line_map_) line_map_->resume(output_size, at_line_start, map_line);
+}
+
+void Session::restore_constants(std::span<const SymbolEntry> rows, std::int64_t before_line) {
+  SymbolTable& table = processor_.symbols();
+  for (const SymbolEntry& row : rows) {
+    if (row.line != 0 && row.line < before_line) {
+      std::string name = row.name;
+      std::string value = row.value;
+      table.add_symbol(name, value, row.line);
+    }
+    if (row.overridden_line != 0 && row.overridden_line < before_line)
+      table.mark_overridden(row.name, row.overridden_line);
+  }
+}
+
 ProcessResult Session::run(LineSource& input) {
   if (!refusal_.empty()) return {};
   return processor_.process_input(input);
@@ -88,6 +107,12 @@ ProcessResult Session::run(LineSource& input) {
 
 SourceLines::SourceLines(std::string_view source)
     : source_(source.substr(0, source.find('\x1a'))) {}
+
+SourceLines::SourceLines(std::string_view source, std::size_t from, std::int64_t lines_before)
+    : source_(source.substr(0, source.find('\x1a', from))),
+      next_(from),
+      lines_before_(lines_before),
+      first_(from) {}
 
 bool SourceLines::next_line(std::span<char>& line) {
   if (done_) return false;
@@ -159,8 +184,20 @@ std::size_t SourceLines::end_offset(std::size_t column) const {
 
 std::size_t SourceLines::offset(std::int64_t line, std::size_t column) const {
   if (line < 1 || line > lines_read()) return start_;
-  if (line == lines_read()) return offset(column);
-  std::size_t at = starts_[static_cast<std::size_t>(line) - 1];
+  std::size_t at = 0;
+  if (line <= lines_before_) {
+    // A line before the first one read: found back from there, a line end at a time.
+    at = first_;
+    for (std::int64_t back = lines_before_ - line + 1; back > 0 && at > 0; --back) {
+      // The line before ends with the LF just before `at`.
+      const std::size_t lf = at >= 2 ? source_.rfind('\n', at - 2) : std::string_view::npos;
+      at = lf == std::string_view::npos ? 0 : lf + 1;
+    }
+  } else if (line == lines_read()) {
+    return offset(column);
+  } else {
+    at = starts_[static_cast<std::size_t>(line - lines_before_) - 1];
+  }
   for (std::size_t seen = 1; at < source_.size(); ++at) {
     if (source_[at] == '\r') continue;
     if (seen++ == column) break;
@@ -208,14 +245,19 @@ void MapRecorder::output_line(std::int64_t, std::int64_t input_line) {
 }
 
 void MapRecorder::output_line_end(std::int64_t input_line) {
-  if (!rows_.empty()) rows_.back().last = input_line;
+  if (rows_.empty()) {
+    ended_before_ = input_line;
+  } else {
+    rows_.back().last = input_line;
+  }
 }
 
 void MapRecorder::input_line(std::int64_t input_line, std::uint64_t output_size) {
   if (line_starts_ == nullptr) return;
   // Lines after a stop write nothing, and are not told of: they start where the output ends.
-  line_starts_->resize(static_cast<std::size_t>(input_line), output_size);
-  (*line_starts_)[static_cast<std::size_t>(input_line) - 1] = output_size;
+  const auto index = static_cast<std::size_t>(input_line - lines_before_);
+  line_starts_->resize(index, output_size);
+  (*line_starts_)[index - 1] = output_size;
 }
 
 namespace {

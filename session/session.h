@@ -131,6 +131,20 @@ class Session {
   // For tests and tools: every line through the token loop, or the fast path too (the default).
   void set_fast_path(bool on) { processor_.set_fast_path(on); }
 
+  // Goes on from where an earlier run over the same lines stood (LineProcessor::checkpoint), with
+  // the output as its sink last saw it: `output_size` bytes, the last a line break when
+  // `at_line_start`, while input line `map_line` was read. Before run(); the constants are
+  // restore_constants()'s.
+  void resume(const LineProcessor::Checkpoint& from, std::uint64_t output_size, bool at_line_start,
+              std::int64_t map_line);
+  // Defines again the constants of `rows` (a table's rows, in order) that lines before
+  // `before_line` defined, and marks again the overrides that they made.
+  void restore_constants(std::span<const SymbolEntry> rows, std::int64_t before_line);
+  // Where the run stands, taken by the line source between two lines (`lines_read` of them).
+  LineProcessor::Checkpoint checkpoint(std::int64_t lines_read) const {
+    return processor_.checkpoint(lines_read);
+  }
+
  private:
   std::string refusal_;
   DiagnosticFilter filter_;
@@ -144,6 +158,9 @@ class Session {
 class SourceLines : public LineSource {
  public:
   explicit SourceLines(std::string_view source);
+  // The lines from byte `from` on, where line `lines_before` + 1 starts: the source's bytes
+  // before it are still read for the places of earlier lines.
+  SourceLines(std::string_view source, std::size_t from, std::int64_t lines_before);
   bool next_line(std::span<char>& line) override;
   // Whole lines up to the next CR (a line with one goes line by line, its columns mapped), copied
   // with the padding that the conversion reads past them; the last of them is the current line.
@@ -156,7 +173,12 @@ class SourceLines : public LineSource {
   std::size_t end_offset(std::size_t column) const;
   // The source offset of 1-based `column` of the earlier line `line` (from 1).
   std::size_t offset(std::int64_t line, std::size_t column) const;
-  std::int64_t lines_read() const { return static_cast<std::int64_t>(starts_.size()); }
+  std::int64_t lines_read() const {
+    return lines_before_ + static_cast<std::int64_t>(starts_.size());
+  }
+  // Where the next line starts, and whether there is one.
+  std::size_t next_offset() const { return next_; }
+  bool at_end() const { return done_ || next_ >= source_.size(); }
   // The 1-based column of the current line, in the line as it is (CR bytes counted).
   std::size_t original_column(std::size_t column) const;
   std::string_view source() const { return source_; }
@@ -170,6 +192,8 @@ class SourceLines : public LineSource {
   std::string buffer_;
   std::vector<std::size_t> removed_;  // the columns (from 0, without CRs) before which a CR stood
   std::vector<std::size_t> starts_;   // where each line read so far starts
+  std::int64_t lines_before_ = 0;     // the lines before the first one read
+  std::size_t first_ = 0;             // where the first one read starts
 };
 
 // Makes diagnostics and tokens from the engine speak of places in the source as it is: original
@@ -197,15 +221,23 @@ struct MapRow {
 // Keeps the map of a buffer's conversion.
 class MapRecorder : public LineMapRows {
  public:
-  explicit MapRecorder(std::vector<MapRow>& rows, std::vector<std::uint64_t>* line_starts)
-      : rows_(rows), line_starts_(line_starts) {}
+  // `line_starts` gets the output's size as each input line starts, from the line after
+  // `lines_before` on.
+  explicit MapRecorder(std::vector<MapRow>& rows, std::vector<std::uint64_t>* line_starts,
+                       std::int64_t lines_before = 0)
+      : rows_(rows), line_starts_(line_starts), lines_before_(lines_before) {}
   void output_line(std::int64_t output_line, std::int64_t input_line) override;
   void output_line_end(std::int64_t input_line) override;
   void input_line(std::int64_t input_line, std::uint64_t output_size) override;
+  // The input line during which the output line before the first row recorded here ended, for a
+  // map that goes on from another; 0 when none did.
+  std::int64_t ended_before() const { return ended_before_; }
 
  private:
   std::vector<MapRow>& rows_;
   std::vector<std::uint64_t>* line_starts_;
+  std::int64_t lines_before_;
+  std::int64_t ended_before_ = 0;
 };
 
 // The output of a buffer's conversion, kept whole in a string.

@@ -13,8 +13,14 @@ std::int64_t count_characters(std::string_view bytes, Encoding encoding) {
 
 LineIndex::LineIndex(std::string_view text) : text_(text) {
   starts_.push_back(0);
+  scan(0, text.size(), starts_, ascii_);
+}
+
+void LineIndex::scan(std::size_t begin, std::size_t end, std::vector<std::size_t>& starts,
+                     std::vector<bool>& ascii_lines) const {
+  const std::string_view text = text_;
   bool ascii = true;
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  for (std::size_t i = begin; i < end; ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c > '\r') {
       ascii = ascii && c < 0x80;
@@ -25,11 +31,45 @@ LineIndex::LineIndex(std::string_view text) : text_(text) {
     } else if (c != '\n') {
       continue;
     }
-    starts_.push_back(i + 1);
-    ascii_.push_back(ascii);
+    starts.push_back(i + 1);
+    ascii_lines.push_back(ascii);
     ascii = true;
   }
-  ascii_.push_back(ascii);
+  if (end == text.size()) ascii_lines.push_back(ascii);
+}
+
+void LineIndex::edit(std::string_view text, std::size_t from, std::size_t removed,
+                     std::size_t inserted) {
+  // The lines read again: from the one before the edit's first byte (a CR there may become the
+  // first half of a CR LF), to the end of the one that holds the byte after the edit. The line
+  // end that follows them lies after the edit, so the lines after them only move.
+  const std::size_t first = line_of(from == 0 ? 0 : from - 1);
+  const std::size_t last = line_of(from + removed);
+  const std::size_t begin = starts_[first];
+  const bool to_end = last + 1 >= starts_.size();
+  const std::size_t end = to_end ? text.size() : starts_[last + 1] - removed + inserted;
+  text_ = text;
+  checkpoints_.clear();
+  std::vector<std::size_t> starts;
+  std::vector<bool> ascii;
+  scan(begin, end, starts, ascii);
+  if (!to_end) {
+    if (starts.empty() || starts.back() != end) {
+      *this = LineIndex(text);  // not the lines expected: read them all
+      return;
+    }
+    starts.pop_back();
+  }
+  const auto moved = static_cast<std::ptrdiff_t>(inserted) - static_cast<std::ptrdiff_t>(removed);
+  for (std::size_t i = last + 1; i < starts_.size(); ++i)
+    starts_[i] = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(starts_[i]) + moved);
+  const auto at = [](auto& list, std::size_t index) {
+    return list.begin() + static_cast<std::ptrdiff_t>(index);
+  };
+  starts_.erase(at(starts_, first + 1), at(starts_, last + 1));
+  starts_.insert(at(starts_, first + 1), starts.begin(), starts.end());
+  ascii_.erase(at(ascii_, first), to_end ? ascii_.end() : at(ascii_, last + 1));
+  ascii_.insert(at(ascii_, first), ascii.begin(), ascii.end());
 }
 
 const std::vector<LineIndex::Checkpoint>& LineIndex::checkpoints(std::size_t line,

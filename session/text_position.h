@@ -34,6 +34,10 @@ class LineIndex {
   LineIndex() : LineIndex(std::string_view()) {}
   explicit LineIndex(std::string_view text);
 
+  // The index of `text`, the text indexed before with `removed` bytes at `from` replaced by
+  // `inserted` others: only the lines around the edit are read again.
+  void edit(std::string_view text, std::size_t from, std::size_t removed, std::size_t inserted);
+
   std::string_view text() const { return text_; }
   std::size_t line_count() const { return starts_.size(); }
   // Where line `line` (from 0) starts; the text's size past the last line.
@@ -73,6 +77,11 @@ class LineIndex {
   // before it, counted from the nearest checkpoint.
   Checkpoint walk_to(std::size_t line, std::string_view text, std::size_t column) const;
   static constexpr std::size_t kBlock = 256;
+  // Reads the lines of the text's bytes [begin, end), the first of them starting at `begin`: adds
+  // where each next one starts, and whether each holds only ASCII (the last one's too when `end`
+  // is the text's end).
+  void scan(std::size_t begin, std::size_t end, std::vector<std::size_t>& starts,
+            std::vector<bool>& ascii) const;
 
   std::string_view text_;
   std::vector<std::size_t> starts_;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -92,8 +93,16 @@ TEST(Document, AppliesIncrementalChanges) {
   };
   for (const Row& row : rows) {
     Document doc("ab\ncd\n");
+    doc.take_change();
     EXPECT_TRUE(doc.replace(row.start, row.end, row.text, Encoding::Utf16));
     EXPECT_EQ(doc.text(), row.expected);
+    // What the change left alone, at each end.
+    const TextChange change = doc.take_change();
+    const std::string old = "ab\ncd\n";
+    ASSERT_LE(change.prefix + change.suffix, std::min(old.size(), row.expected.size()));
+    EXPECT_EQ(old.substr(0, change.prefix), row.expected.substr(0, change.prefix));
+    EXPECT_EQ(old.substr(old.size() - change.suffix),
+              row.expected.substr(row.expected.size() - change.suffix));
     EXPECT_EQ(doc.index().line_text(doc.index().line_count() - 1),
               std::string_view(row.expected).substr(row.expected.rfind('\n') + 1));
   }
@@ -275,9 +284,9 @@ TEST(Server, WritesDiagnosticsAsTheTreeWould) {
       open.version = 7;
       SessionOptions options;
       options.warnings = warnings;
-      Analysis analysis = analyze(document, options);
-      open.missing = analysis.missing_targets();
-      open.diagnostics = std::move(analysis.diagnostics);
+      open.analysis = IncrementalAnalysis(options);
+      open.analysis.reset(document);
+      open.missing = open.analysis.missing_targets();
       for (const std::string uri : {"file:///t.bas", "file:///a \"b\"\\c\x01\xc3\xa9\xff.bas"}) {
         const std::string text = s.server().publish_text(uri, open);
         const Json tree = {{"jsonrpc", "2.0"},
@@ -421,6 +430,52 @@ TEST(Server, CoalescesABurstOfChanges) {
     ASSERT_EQ(published.size(), 1u);
     EXPECT_EQ(published[0]["params"]["version"], 101);
     EXPECT_EQ(published[0]["params"]["diagnostics"][0]["range"]["start"]["character"], 13);
+  }
+}
+
+// Each change is analysed from the analysis kept: the diagnostics must be those of the text
+// opened afresh, whether the change comes as a range, in a burst or as the whole text.
+TEST(Server, ChangesGiveTheDiagnosticsOfTheTextAfresh) {
+  std::string text;
+  for (int i = 1; i <= 400; ++i) {
+    text += std::to_string(10 * i) + (i % 3 == 0 ? " PRINT\"A\" REM x\n" : " GOTO 20\n");
+    if (i % 50 == 0) text += "DEFINE D" + std::to_string(i) + "\n";
+  }
+  struct Change {
+    int line, from, to;  // -1: the whole text
+    std::string text;
+  };
+  const std::vector<std::vector<Change>> bursts = {
+      {{200, 0, 0, " "}},
+      {{200, 0, 1, ""}, {100, 3, 7, "GOTO"}, {300, 0, 0, "10\n"}},
+      {{-1, 0, 0, "10 X\n"}},  // with the text below appended
+      {{150, 0, 0, "DEFINE D50 = 3\n"}},
+      {{5, 0, 0, ": "}, {5, 0, 2, ""}},
+  };
+  Session s;
+  s.server().set_coalescing(true);
+  s.open(text);
+  Document mirror(text);
+  int version = 1;
+  for (const std::vector<Change>& burst : bursts) {
+    for (const Change& change : burst) {
+      Json item = {{"text", change.line < 0 ? change.text + mirror.text() : change.text}};
+      if (change.line >= 0) {
+        item["range"] = {{"start", {{"line", change.line}, {"character", change.from}}},
+                         {"end", {{"line", change.line}, {"character", change.to}}}};
+        mirror.replace({change.line, change.from}, {change.line, change.to}, change.text,
+                       Encoding::Utf8);
+      } else {
+        mirror.set_text(item["text"]);
+      }
+      s.notify("textDocument/didChange",
+               {{"textDocument", {{"uri", Session::kUri}, {"version", ++version}}},
+                {"contentChanges", {item}}});
+    }
+    s.server().settle();
+    Session fresh;
+    fresh.open(mirror.text());
+    EXPECT_EQ(s.diagnostics(), fresh.diagnostics()) << "after change " << version;
   }
 }
 

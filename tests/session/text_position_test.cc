@@ -35,6 +35,35 @@ TEST(LineIndex, CountsLinesAsEditorsDo) {
   }
 }
 
+TEST(LineIndex, AnEditGivesTheIndexOfTheNewText) {
+  struct Row {
+    std::string text;
+    std::size_t from;
+    std::size_t removed;
+    std::string inserted;
+  };
+  const std::vector<Row> rows = {
+      {"a\nb\nc\n", 2, 1, "x\ny"},     {"a\rb\nc", 2, 0, "\n"},   // the CR joins a CR LF
+      {"a\r\nb\nc", 2, 1, ""},         {"a\r\nb", 1, 1, "\r\r"},  // and comes apart
+      {"\xc3\xa9\n12\n34", 0, 2, "e"}, {"ab\ncd", 5, 0, "\xf0\x9f\x98\x80\n"},
+      {"ab\ncd\n", 0, 6, ""},          {"", 0, 0, "a\r"},
+      {"a\nb\nc\nd", 3, 3, "\xff"},
+  };
+  for (const Row& row : rows) {
+    LineIndex index(row.text);
+    std::string text = row.text;
+    text.replace(row.from, row.removed, row.inserted);
+    index.edit(text, row.from, row.removed, row.inserted.size());
+    const LineIndex fresh(text);
+    ASSERT_EQ(index.line_count(), fresh.line_count()) << text;
+    for (std::size_t i = 0; i < fresh.line_count(); ++i)
+      EXPECT_EQ(index.line_start(i), fresh.line_start(i)) << text << " line " << i;
+    for (std::size_t offset = 0; offset <= text.size(); ++offset)
+      EXPECT_EQ(index.position(offset, Encoding::Utf16), fresh.position(offset, Encoding::Utf16))
+          << text << " at " << offset;
+  }
+}
+
 TEST(LineIndex, ConvertsPositionsInBothEncodings) {
   // "é" is 2 bytes and 1 UTF-16 unit, "😀" 4 bytes and 2 units, \xFF one invalid byte, and
   // \xE2\x82 the start of a sequence cut short: one replaced character of 2 bytes.

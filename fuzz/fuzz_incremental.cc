@@ -1,0 +1,147 @@
+// The analysis kept from one version of a text to the next, held to a fresh one: the input is a
+// source, and a series of edits made from it (pieces of the source moved about, and fragments
+// that change how lines convert: line breaks, numbers, DEFINE lines, quotes, comments, a character
+// that stops the conversion, the end-of-text byte). After each edit, or each burst of edits, the
+// kept analysis must give exactly what analyze() gives for the text afresh: the diagnostics with
+// their places, the definitions, references, line numbers and jumps, the jumps to a missing line,
+// the tokens, the output, the map and where each line's output starts; and the editors' index of
+// the lines, edited likewise, must be the index of the text afresh. The first byte chooses the
+// options, how often the checkpoints come and how many edits follow.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "session/analysis.h"
+#include "session/incremental_analysis.h"
+#include "session/text_position.h"
+#include "tests/support/analysis_text.h"
+
+namespace {
+
+// splitmix64, seeded by the input: the same input makes the same edits.
+class Random {
+ public:
+  explicit Random(std::uint64_t seed) : state_(seed) {}
+  std::uint64_t next() {
+    std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+  }
+  std::size_t below(std::size_t n) { return n == 0 ? 0 : static_cast<std::size_t>(next() % n); }
+
+ private:
+  std::uint64_t state_;
+};
+
+constexpr std::array<std::string_view, 22> kFragments = {
+    "\n",
+    "\r\n",
+    "10",
+    "10\n",
+    " ",
+    "\"",
+    "'",
+    "REM ",
+    ":",
+    "\x1a",
+    "DEFINE X = 1\n",
+    "DEFINE X\n",
+    "DEFINE Y = 2",
+    "GOTO 20",
+    "X",
+    "\n20 PRINT X\n",
+    "DEFINE",
+    "\xc3\xa9",
+    "PRINT\"A",
+    "\n\n",
+    "GO TO 10\n",
+    "DEFINE goto = 7\n",
+};
+
+void violated(const std::string& expected, const std::string& got) {
+  std::size_t at = 0;
+  while (at < expected.size() && at < got.size() && expected[at] == got[at])
+    ++at;
+  const std::size_t line =
+      expected.rfind('\n', at) == std::string::npos ? 0 : expected.rfind('\n', at) + 1;
+  std::fprintf(stderr,
+               "fuzz_incremental: property violated: the kept analysis is not the fresh one\n"
+               "fresh: %.200s\nkept:  %.200s\n",
+               expected.substr(line).c_str(), got.substr(line).c_str());
+  std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0 || size > 8192) return 0;
+  const unsigned flags = data[0];
+  std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+  vorpex::SessionOptions options;
+  options.warnings = (flags & 1) != 0;
+  options.tokens = (flags & 2) != 0;
+  if ((flags & 4) != 0) options.defines = {"X=5", "goto=10"};
+  const std::int64_t every = std::array<std::int64_t, 4>{1, 2, 3, 128}[(flags >> 3) & 3];
+  const int edits = 1 + static_cast<int>(flags >> 5);
+
+  std::uint64_t seed = 0xcbf29ce484222325ULL;
+  for (std::size_t i = 0; i < size; ++i)
+    seed = (seed ^ data[i]) * 0x100000001b3ULL;
+  Random random(seed);
+
+  vorpex::IncrementalAnalysis kept(options, every);
+  kept.reset(text);
+  const auto check = [&] {
+    const std::string fresh = vorpex::testing::analysis_text(vorpex::analyze(text, options));
+    const std::string incremental =
+        vorpex::testing::analysis_text(kept.analysis(), kept.missing_targets());
+    if (fresh != incremental) violated(fresh, incremental);
+  };
+  check();
+  // The editors' index of the lines, kept across the same edits, against one made afresh.
+  vorpex::LineIndex index(text);
+  vorpex::TextChange change;
+  for (int i = 0; i < edits; ++i) {
+    // A stretch of the text replaced by a fragment, by a piece of the text, or by nothing.
+    const std::size_t from = random.below(text.size() + 1);
+    const std::size_t to = from + random.below(std::min<std::size_t>(text.size() - from, 24) + 1);
+    std::string insert;
+    switch (random.below(3)) {
+      case 0:
+        insert = kFragments[random.below(kFragments.size())];
+        break;
+      case 1: {
+        const std::size_t at = random.below(text.size() + 1);
+        insert = text.substr(at, random.below(40));
+        break;
+      }
+      default:
+        break;
+    }
+    change.add(text.size(), from, to);
+    text.replace(from, to - from, insert);
+    index.edit(text, from, to - from, insert.size());
+    const vorpex::LineIndex fresh(text);
+    bool same = index.line_count() == fresh.line_count();
+    for (std::size_t line = 0; same && line < fresh.line_count(); ++line)
+      same = index.line_start(line) == fresh.line_start(line);
+    for (std::size_t offset = 0; same && offset <= text.size(); ++offset)
+      same = index.position(offset, vorpex::Encoding::Utf16) ==
+             fresh.position(offset, vorpex::Encoding::Utf16);
+    if (!same) {
+      std::fprintf(stderr, "fuzz_incremental: property violated: an edited line index\n");
+      std::abort();
+    }
+    // Now and then two edits are analysed together, as a burst of changes is.
+    if (random.below(4) == 0 && i + 1 < edits) continue;
+    kept.update(text, change);
+    change = {};
+    check();
+  }
+  return 0;
+}

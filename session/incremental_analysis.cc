@@ -1,0 +1,641 @@
+#include "session/incremental_analysis.h"
+
+#include <algorithm>
+#include <array>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "engine/define_directive.h"
+#include "engine/messages.h"
+#include "engine/writer.h"
+#include "session/analysis_collector.h"
+
+namespace vorpex {
+
+namespace {
+
+// Line numbers of the old run as the new run has them: those of the lines after `after` (the
+// last one that the edit touched) moved by `by`; the others, before the edit, the same.
+struct LineShift {
+  std::int64_t after = 0;
+  std::int64_t by = 0;
+  std::int64_t operator()(std::int64_t line) const { return line > after ? line + by : line; }
+};
+
+std::size_t moved(std::size_t offset, std::int64_t by) {
+  return static_cast<std::size_t>(static_cast<std::int64_t>(offset) + by);
+}
+
+// Makes `list` its first `head` elements, then `middle`'s, then its own from `tail` on, each of
+// those changed by `shift`.
+template <typename T, typename Shift>
+void splice(std::vector<T>& list, std::size_t head, std::size_t tail, std::vector<T>& middle,
+            Shift shift) {
+  const std::size_t tail_size = list.size() - tail;
+  const std::size_t at = head + middle.size();
+  if (at < tail) {
+    std::move(list.begin() + static_cast<std::ptrdiff_t>(tail), list.end(),
+              list.begin() + static_cast<std::ptrdiff_t>(at));
+    list.resize(at + tail_size);
+  } else if (at > tail) {
+    list.resize(at + tail_size);
+    std::move_backward(list.begin() + static_cast<std::ptrdiff_t>(tail),
+                       list.begin() + static_cast<std::ptrdiff_t>(tail + tail_size), list.end());
+  }
+  std::move(middle.begin(), middle.end(), list.begin() + static_cast<std::ptrdiff_t>(head));
+  for (auto it = list.begin() + static_cast<std::ptrdiff_t>(at); it != list.end(); ++it)
+    shift(*it);
+}
+
+// The number of elements of `list`, sorted by `key`, whose key is below `line`.
+template <typename T, typename Key>
+std::size_t count_below(const std::vector<T>& list, std::int64_t line, Key key) {
+  return static_cast<std::size_t>(
+      std::partition_point(list.begin(), list.end(),
+                           [&](const T& element) { return key(element) < line; }) -
+      list.begin());
+}
+
+bool writes_message(DiagnosticKind kind) {
+  return kind == DiagnosticKind::EqualsExpected || kind == DiagnosticKind::ValueExpected ||
+         kind == DiagnosticKind::AlreadyDefined || kind == DiagnosticKind::TableFull;
+}
+
+// A line's number inside a message of the old output, to be written anew.
+struct Renumbering {
+  std::int64_t line = 0;  // in the old run
+  std::size_t at = 0;     // where its digits start in the old output
+  std::size_t length = 0;
+};
+
+// Finds the messages that the diagnostics of `diagnostics` (from `first` on) wrote into `output`,
+// each by the lines' starts `line_starts`, before the stop at `stopped_line` (0: none). A line
+// whose messages cannot be told for certain from the text around them counts in the result: the
+// last such line, 0 when there is none.
+std::int64_t find_messages(const Analysis& old, std::size_t first, std::int64_t stopped_line,
+                           std::vector<Renumbering>& found) {
+  static constexpr std::array<std::string_view, 3> kMessages = {
+      kEqualsExpectedMessage, kValueExpectedMessage, kExistingSymbolMessage};
+  static constexpr std::string_view kStart = "\r\nPREPROCESSOR ERROR: ";
+  std::int64_t unsure = 0;
+  const std::string_view output = old.output;
+  // The messages of each line, by its diagnostics; a note may stand among them.
+  std::vector<std::pair<std::int64_t, std::size_t>> lines;
+  for (std::size_t i = first; i < old.diagnostics.size(); ++i) {
+    const KeptDiagnostic& d = old.diagnostics[i];
+    if (d.note || !writes_message(d.kind)) continue;
+    if (lines.empty() || lines.back().first != d.line) lines.emplace_back(d.line, 0);
+    ++lines.back().second;
+  }
+  for (const auto& [line, messages] : lines) {
+    if (stopped_line != 0 && line >= stopped_line) {
+      // The messages of the stop's line may be cut off by the stop, and later ones are dropped.
+      if (line == stopped_line) unsure = line;
+      continue;
+    }
+    const auto index = static_cast<std::size_t>(line);
+    if (index >= old.output_start.size()) {
+      unsure = line;
+      continue;
+    }
+    const auto start = static_cast<std::size_t>(old.output_start[index - 1]);
+    const std::string_view text =
+        output.substr(start, static_cast<std::size_t>(old.output_start[index]) - start);
+    const std::string number(Decimal(line).view());
+    std::size_t seen = 0;
+    bool sure = true;
+    for (std::size_t at = text.find(kStart); at != std::string_view::npos;
+         at = text.find(kStart, at + 1)) {
+      ++seen;
+      const std::string_view rest = text.substr(at + 2);
+      bool whole = false;
+      for (const std::string_view message : kMessages) {
+        if (rest.substr(0, message.size()) != message) continue;
+        whole = rest.substr(message.size(), number.size() + 2) == number + "\r\n";
+        if (whole) {
+          found.push_back({line, start + at + 2 + message.size(), number.size()});
+        }
+        break;
+      }
+      sure = sure && whole;
+    }
+    if (!sure || seen != messages) unsure = line;
+  }
+  return unsure;
+}
+
+// A line source that asks before each line whether to go on.
+template <typename Ask>
+class AskingLines : public LineSource {
+ public:
+  AskingLines(SourceLines& lines, Ask ask) : lines_(lines), ask_(std::move(ask)) {}
+  bool next_line(std::span<char>& line) override { return ask_() && lines_.next_line(line); }
+
+ private:
+  SourceLines& lines_;
+  Ask ask_;
+};
+
+}  // namespace
+
+namespace {
+
+// A line number as a key that sorts and compares cheaply: its value, for a number of up to 18
+// digits (given without its leading zeros); kLongNumber for any other, which is compared as text.
+constexpr std::uint64_t kLongNumber = ~std::uint64_t{0};
+
+std::uint64_t number_key(std::string_view number) {
+  if (number.empty() || number.size() > 18) return kLongNumber;
+  std::uint64_t value = 0;
+  for (const char digit : number)
+    value = value * 10 + static_cast<std::uint64_t>(digit - '0');
+  return value;
+}
+
+}  // namespace
+
+void IncrementalAnalysis::update_labels(std::size_t head, std::size_t tail,
+                                        const std::vector<LineNumberUse>& middle) {
+  // The keys of the labels that the run read again, before and after, each sorted; then the
+  // keys whose count went from none to some or from some to none.
+  std::vector<std::uint64_t> gone;
+  for (std::size_t i = head; i < tail; ++i)
+    gone.push_back(number_key(analysis_.labels[i].number));
+  std::vector<std::uint64_t> come;
+  for (const LineNumberUse& label : middle)
+    come.push_back(number_key(label.number));
+  std::sort(gone.begin(), gone.end());
+  std::sort(come.begin(), come.end());
+  std::vector<std::uint64_t> kept;
+  kept.reserve(label_keys_.size() - gone.size() + come.size());
+  std::set_difference(label_keys_.begin(), label_keys_.end(), gone.begin(), gone.end(),
+                      std::back_inserter(kept));
+  std::vector<std::uint64_t> keys;
+  keys.reserve(kept.size() + come.size());
+  std::merge(kept.begin(), kept.end(), come.begin(), come.end(), std::back_inserter(keys));
+  changed_keys_.clear();
+  std::set_union(gone.begin(), gone.end(), come.begin(), come.end(),
+                 std::back_inserter(changed_keys_));
+  changed_keys_.erase(std::unique(changed_keys_.begin(), changed_keys_.end()), changed_keys_.end());
+  std::erase_if(changed_keys_, [&](std::uint64_t key) {
+    return key != kLongNumber && std::binary_search(label_keys_.begin(), label_keys_.end(), key) ==
+                                     std::binary_search(keys.begin(), keys.end(), key);
+  });
+  label_keys_ = std::move(keys);
+}
+
+void IncrementalAnalysis::update_missing(std::size_t head, std::size_t old_tail,
+                                         std::size_t middle) {
+  const std::vector<LineNumberUse>& jumps = analysis_.jumps;
+  const std::size_t tail = head + middle;
+  const auto moved_by = static_cast<std::ptrdiff_t>(tail) - static_cast<std::ptrdiff_t>(old_tail);
+  std::vector<std::uint64_t> keys;
+  keys.reserve(jumps.size());
+  keys.insert(keys.end(), jump_keys_.begin(),
+              jump_keys_.begin() + static_cast<std::ptrdiff_t>(std::min(head, jump_keys_.size())));
+  for (std::size_t i = head; i < tail; ++i)
+    keys.push_back(number_key(jumps[i].number));
+  if (old_tail < jump_keys_.size())
+    keys.insert(keys.end(), jump_keys_.begin() + static_cast<std::ptrdiff_t>(old_tail),
+                jump_keys_.end());
+  jump_keys_ = std::move(keys);
+
+  const auto begins_no_line = [&](std::size_t jump) {
+    const std::uint64_t key = jump_keys_[jump];
+    if (key != kLongNumber) return !std::binary_search(label_keys_.begin(), label_keys_.end(), key);
+    return std::none_of(
+        analysis_.labels.begin(), analysis_.labels.end(),
+        [&](const LineNumberUse& label) { return label.number == jumps[jump].number; });
+  };
+  const auto changed = [&](std::size_t jump) {
+    return std::binary_search(changed_keys_.begin(), changed_keys_.end(), jump_keys_[jump]);
+  };
+  // The jumps outside the run keep what they were, but those whose number's labels came or went.
+  std::vector<std::size_t> missing;
+  std::size_t next = 0;  // the old list's next entry
+  const auto carry = [&](std::size_t from, std::size_t to, std::ptrdiff_t by) {
+    for (; next < missing_.size() &&
+           static_cast<std::ptrdiff_t>(missing_[next]) + by < static_cast<std::ptrdiff_t>(from);
+         ++next) {
+    }
+    if (changed_keys_.empty()) {
+      for (; next < missing_.size() &&
+             static_cast<std::ptrdiff_t>(missing_[next]) + by < static_cast<std::ptrdiff_t>(to);
+           ++next)
+        missing.push_back(
+            static_cast<std::size_t>(static_cast<std::ptrdiff_t>(missing_[next]) + by));
+      return;
+    }
+    for (std::size_t jump = from; jump < to; ++jump) {
+      bool was = false;
+      if (next < missing_.size() &&
+          static_cast<std::ptrdiff_t>(missing_[next]) + by == static_cast<std::ptrdiff_t>(jump)) {
+        was = true;
+        ++next;
+      }
+      if (changed(jump) ? begins_no_line(jump) : was) missing.push_back(jump);
+    }
+  };
+  carry(0, head, 0);
+  for (std::size_t jump = head; jump < tail; ++jump) {
+    if (begins_no_line(jump)) missing.push_back(jump);
+  }
+  next = 0;
+  carry(tail, jumps.size(), moved_by);
+  missing_ = std::move(missing);
+}
+
+std::vector<LineNumberUse> IncrementalAnalysis::missing_targets() const {
+  std::vector<LineNumberUse> list;
+  list.reserve(missing_.size());
+  for (const std::size_t jump : missing_)
+    list.push_back(analysis_.jumps[jump]);
+  return list;
+}
+
+IncrementalAnalysis::IncrementalAnalysis(const SessionOptions& options,
+                                         std::int64_t checkpoint_lines)
+    : options_(options),
+      checkpoint_lines_(std::max<std::int64_t>(checkpoint_lines, 1)),
+      refused_(!refuse_constants(options.defines).empty()) {
+  options_.keep_going = true;
+  options_.line_map = true;
+}
+
+void IncrementalAnalysis::reset(std::string_view text) {
+  if (refused_) {
+    analysis_ = analyze(text, options_);
+    return;
+  }
+  run(text, 0, nullptr);
+}
+
+void IncrementalAnalysis::update(std::string_view text, const TextChange& change) {
+  if (!change.changed) return;
+  if (refused_ || checkpoints_.empty()) {
+    reset(text);
+    return;
+  }
+  TextChange clamped = change;
+  const std::size_t common = std::min(size_, text.size());
+  clamped.prefix = std::min(clamped.prefix, common);
+  clamped.suffix = std::min(clamped.suffix, common - clamped.prefix);
+  // The last checkpoint at or before the first byte changed; the first one stands at 0.
+  const auto after = std::upper_bound(
+      checkpoints_.begin(), checkpoints_.end(), clamped.prefix,
+      [](std::size_t offset, const Checkpoint& checkpoint) { return offset < checkpoint.offset; });
+  run(text, static_cast<std::size_t>(after - checkpoints_.begin()) - 1, &clamped);
+}
+
+std::size_t IncrementalAnalysis::memory() const {
+  const Analysis& a = analysis_;
+  std::size_t bytes =
+      a.output.capacity() + a.map.capacity() * sizeof(MapRow) +
+      a.output_start.capacity() * sizeof(std::uint64_t) +
+      a.diagnostics.capacity() * sizeof(KeptDiagnostic) + a.tokens.capacity() * sizeof(TokenEvent) +
+      a.references.capacity() * sizeof(Reference) +
+      (a.labels.capacity() + a.jumps.capacity()) * sizeof(LineNumberUse) +
+      a.definitions.capacity() * sizeof(Definition) + checkpoints_.capacity() * sizeof(Checkpoint) +
+      symbols_.capacity() * sizeof(SymbolEntry);
+  return bytes;
+}
+
+void IncrementalAnalysis::run(std::string_view text, std::size_t from_index,
+                              const TextChange* change) {
+  const Checkpoint* const from = change != nullptr ? &checkpoints_[from_index] : nullptr;
+  const Checkpoint head = from != nullptr ? *from : Checkpoint{};
+  const std::int64_t lines_before = head.state.line_number;
+  // How the old run ended: the output before its stop's message, and the map's rows before it.
+  const std::size_t old_kept =
+      stopped_line_ != 0 && from != nullptr
+          ? analysis_.output.size() - line_message(kUnknownTokenMessage, stopped_line_).size()
+          : analysis_.output.size();
+  const bool old_kept_ends_line = old_kept == 0 || analysis_.output[old_kept - 1] == '\n';
+
+  Analysis middle;
+  StringSink sink(middle.output);
+  SourceLines lines(text, head.offset, lines_before);
+  AnalysisCollector collector(middle, lines.source(), options_.tokens, head.definitions);
+  SourcePlaces places(lines, &middle.diagnostics, &collector);
+  MapRecorder map(middle.map, &middle.output_start, lines_before);
+  Session session(options_, sink, &places, &map, &places);
+  collector.set_symbols(session.symbols());
+  if (from != nullptr) {
+    session.restore_constants(symbols_, lines_before + 1);
+    for (std::size_t i = 0; i < head.definitions; ++i)
+      collector.known(session.symbols().entry_of(analysis_.definitions[i].name), i);
+    if (head.state.stopped_line == 0) {
+      session.resume(head.state, head.state.output_size, head.state.at_line_start, lines_before);
+    } else {
+      session.resume(head.state, old_kept, old_kept_ends_line, head.state.stopped_line);
+    }
+  } else {
+    for (const std::string& define : options_.defines)
+      collector.predefined(parse_definition(define).name);
+  }
+
+  // Where the old run is met again: the old checkpoint, and the line shift.
+  const std::size_t size = text.size();
+  const std::size_t suffix_start = change != nullptr ? size - change->suffix : size;
+  std::vector<Checkpoint> recorded;
+  std::int64_t last_recorded = lines_before;
+  std::size_t candidate = from_index;
+  std::int64_t suffix_line = 0;  // the new line that holds the suffix's first byte
+  std::vector<Renumbering> renumberings;
+  std::int64_t unsure_line = -1;  // -1: the old messages not looked for yet
+  bool met = false;
+  std::size_t meet_index = 0;
+  LineProcessor::Checkpoint meet_state;
+  LineShift shift;
+
+  const auto same_state = [&](const Checkpoint& old, const LineProcessor::Checkpoint& now,
+                              const LineShift& m) {
+    const LineProcessor::Checkpoint& then = old.state;
+    if (now.stopped_line != m(then.stopped_line) || now.at_line_start != then.at_line_start ||
+        now.join.is_open() != then.join.is_open())
+      return false;
+    if (now.join.is_open() &&
+        (now.join.line() != m(then.join.line()) ||
+         now.join.end() - now.output_size != then.join.end() - then.output_size ||
+         !now.join.same_words(then.join)))
+      return false;
+    if (head.definitions + middle.definitions.size() != old.definitions) return false;
+    const std::span<const SymbolEntry> rows = session.symbols().rows();
+    if (rows.size() != old.symbols) return false;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      const SymbolEntry& a = rows[i];
+      const SymbolEntry& b = symbols_[i];
+      const std::int64_t overridden =
+          b.overridden_line != 0 && b.overridden_line <= then.line_number ? m(b.overridden_line)
+                                                                          : 0;
+      if (a.overridden_line != overridden) return false;
+      if (i >= head.symbols && (a.line != m(b.line) || a.name != b.name || a.value != b.value))
+        return false;
+    }
+    return true;
+  };
+
+  const auto before_line = [&] {
+    collector.definition_done();
+    if (lines.at_end()) return true;
+    const std::int64_t read = lines.lines_read();
+    const std::size_t offset = lines.next_offset();
+    if (from != nullptr && offset > suffix_start) {
+      // The rest of the text is the old text's end: the old run may be met here.
+      const std::size_t old_offset = offset + size_ - size;
+      while (candidate < checkpoints_.size() && checkpoints_[candidate].offset < old_offset)
+        ++candidate;
+      if (candidate < checkpoints_.size() && checkpoints_[candidate].offset == old_offset) {
+        const Checkpoint& old = checkpoints_[candidate];
+        if (suffix_line == 0) {
+          suffix_line = read + 1 -
+                        std::count(text.begin() + static_cast<std::ptrdiff_t>(suffix_start),
+                                   text.begin() + static_cast<std::ptrdiff_t>(offset), '\n');
+        }
+        const std::int64_t delta = read - old.state.line_number;
+        const LineShift m{suffix_line - delta, delta};
+        const LineProcessor::Checkpoint now = session.checkpoint(read);
+        bool renumbered = true;
+        if (delta != 0 && now.stopped_line == 0) {
+          // The messages in the old output name their lines: they must be found to be renumbered.
+          if (unsure_line < 0)
+            unsure_line = find_messages(analysis_, head.diagnostics, stopped_line_, renumberings);
+          renumbered = unsure_line <= old.state.line_number;
+        }
+        if (renumbered && same_state(old, now, m)) {
+          met = true;
+          meet_index = candidate;
+          meet_state = now;
+          shift = m;
+          return false;
+        }
+      }
+    }
+    if ((from == nullptr && read == 0) || read - last_recorded >= checkpoint_lines_) {
+      Checkpoint checkpoint;
+      checkpoint.state = session.checkpoint(read);
+      checkpoint.offset = offset;
+      checkpoint.diagnostics = head.diagnostics + middle.diagnostics.size();
+      checkpoint.definitions = head.definitions + middle.definitions.size();
+      checkpoint.references = head.references + middle.references.size();
+      checkpoint.labels = head.labels + middle.labels.size();
+      checkpoint.jumps = head.jumps + middle.jumps.size();
+      checkpoint.tokens = head.tokens + middle.tokens.size();
+      checkpoint.symbols = session.symbols().size();
+      recorded.push_back(std::move(checkpoint));
+      last_recorded = read;
+    }
+    return true;
+  };
+  AskingLines source(lines, before_line);
+  const ProcessResult result = session.run(source);
+  collector.definition_done();
+  collector.finish();
+  const LineProcessor::Checkpoint end = session.checkpoint(result.line_number);
+  first_line_read_ = lines_before + 1;
+  lines_read_ = result.line_number - lines_before;
+
+  Analysis& a = analysis_;
+  const bool stopped_at_meet = met && meet_state.stopped_line != 0;
+  const Checkpoint* const old = met ? &checkpoints_[meet_index] : nullptr;
+  const std::int64_t old_meet_line = met ? old->state.line_number + 1 : 0;
+  const std::int64_t delta = shift.by;
+  const auto byte_delta = static_cast<std::int64_t>(size) - static_cast<std::int64_t>(size_);
+  const auto counts_moved = [&](std::size_t now, std::size_t then) {
+    return static_cast<std::int64_t>(now) - static_cast<std::int64_t>(then);
+  };
+
+  // The diagnostics. A note of the old run about a line before the meet (the line that a joined
+  // number's line left open) is placed again in the new text.
+  {
+    std::optional<SourceLines> at;  // the new text from the meet on
+    splice(a.diagnostics, head.diagnostics, met ? old->diagnostics : a.diagnostics.size(),
+           middle.diagnostics, [&](KeptDiagnostic& d) {
+             const std::int64_t line = d.line;
+             d.line = shift(d.line);
+             d.other_line = shift(d.other_line);
+             if (line < old_meet_line) {
+               if (!at) at.emplace(text, moved(old->offset, byte_delta), old_meet_line - 1 + delta);
+               d.offset = at->offset(d.line, d.column);
+               d.end_offset = d.offset + (d.end_column - d.column);
+               d.related_offset = d.related_column != 0 ? at->offset(d.line, d.related_column) : 0;
+             } else {
+               d.offset = moved(d.offset, byte_delta);
+               d.end_offset = moved(d.end_offset, byte_delta);
+               if (d.related_column != 0) d.related_offset = moved(d.related_offset, byte_delta);
+             }
+           });
+  }
+  const auto move_place = [&](SourceRange& place) {
+    place.line = shift(place.line);
+    place.offset = moved(place.offset, byte_delta);
+  };
+  splice(a.definitions, head.definitions, met ? old->definitions : a.definitions.size(),
+         middle.definitions, [&](Definition& d) { move_place(d.place); });
+  splice(a.references, head.references, met ? old->references : a.references.size(),
+         middle.references, [&](Reference& r) { move_place(r.place); });
+  const std::size_t old_labels_end = met ? old->labels : a.labels.size();
+  const std::size_t old_jumps_end = met ? old->jumps : a.jumps.size();
+  const std::size_t middle_jumps = middle.jumps.size();
+  update_labels(head.labels, old_labels_end, middle.labels);
+  splice(a.labels, head.labels, old_labels_end, middle.labels,
+         [&](LineNumberUse& use) { move_place(use.place); });
+  splice(a.jumps, head.jumps, old_jumps_end, middle.jumps,
+         [&](LineNumberUse& use) { move_place(use.place); });
+  update_missing(head.jumps, old_jumps_end, middle_jumps);
+  splice(a.tokens, head.tokens, met ? old->tokens : a.tokens.size(), middle.tokens,
+         [&](TokenEvent& t) {
+           t.line = shift(t.line);
+           t.offset = moved(t.offset, byte_delta);
+         });
+
+  // The map's rows. Those of the head end where the checkpoint stood: an output line that was
+  // open there ends in the new run, or in the old one's rows kept after the meet.
+  const std::int64_t head_line = lines_before + 1;
+  const auto first_of = [](const MapRow& row) { return row.first; };
+  std::size_t head_rows = 0;
+  bool head_open = false;
+  if (from != nullptr) {
+    if (head.state.stopped_line == 0) {
+      head_rows = count_below(a.map, head_line, first_of);
+      head_open = !head.state.at_line_start;
+    } else {
+      head_rows = a.map.size() - (old_kept_ends_line ? 2 : 1);
+      head_open = !old_kept_ends_line;
+    }
+  }
+  const bool keep_old_output = met && !stopped_at_meet;
+  const std::size_t tail_rows =
+      keep_old_output ? count_below(a.map, old_meet_line, first_of) : a.map.size();
+  const bool open_at_meet = keep_old_output && !old->state.at_line_start;
+  // The output line open at the meet ended after it, or never (its last line is its first).
+  const std::int64_t open_row_end = open_at_meet && a.map[tail_rows - 1].last >= old_meet_line
+                                        ? shift(a.map[tail_rows - 1].last)
+                                        : 0;
+  splice(a.map, head_rows, tail_rows, middle.map, [&](MapRow& row) {
+    row.first = shift(row.first);
+    row.last = shift(row.last);
+  });
+  if (head_open) {
+    MapRow& row = a.map[head_rows - 1];
+    row.last = map.ended_before() != 0 ? map.ended_before() : row.first;
+  }
+  if (open_row_end != 0) a.map[head_rows + middle.map.size() - 1].last = open_row_end;
+
+  // The output, and where each line's output starts. After the meet the old output goes on,
+  // with the line numbers of its messages written anew.
+  const std::size_t head_output =
+      head.state.stopped_line == 0 ? static_cast<std::size_t>(head.state.output_size) : old_kept;
+  const std::size_t middle_output = middle.output.size();
+  std::vector<std::pair<std::int64_t, std::int64_t>> growth;  // (old line, bytes added before it)
+  std::int64_t output_delta = 0;
+  if (keep_old_output) {
+    const auto old_meet_output = static_cast<std::size_t>(old->state.output_size);
+    output_delta = static_cast<std::int64_t>(head_output + middle_output) -
+                   static_cast<std::int64_t>(old_meet_output);
+    std::string& out = a.output;
+    out.resize(old_kept);
+    std::string tail;
+    if (delta != 0 && !renumberings.empty()) {
+      std::size_t copied = old_meet_output;
+      std::int64_t added = 0;
+      for (const Renumbering& r : renumberings) {
+        if (r.at < old_meet_output) continue;
+        tail.append(out, copied, r.at - copied);
+        const Decimal line_number(shift(r.line));
+        const std::string_view number = line_number.view();
+        tail += number;
+        copied = r.at + r.length;
+        added += static_cast<std::int64_t>(number.size()) - static_cast<std::int64_t>(r.length);
+        growth.emplace_back(r.line + 1, added);
+      }
+      tail.append(out, copied);
+      out.resize(head_output);
+      out += middle.output;
+      out += tail;
+    } else {
+      out.replace(head_output, old_meet_output - head_output, middle.output);
+    }
+    if (stopped_line_ != 0) out += line_message(kUnknownTokenMessage, shift(stopped_line_));
+  } else {
+    a.output.resize(head_output);
+    a.output += middle.output;
+  }
+  // The bytes that renumbered messages added before old line `line`, asked in rising order.
+  std::size_t grown_seen = 0;
+  std::int64_t grown_bytes = 0;
+  const auto grown = [&](std::int64_t line) {
+    while (grown_seen < growth.size() && growth[grown_seen].first <= line)
+      grown_bytes = growth[grown_seen++].second;
+    return grown_bytes;
+  };
+  const auto old_lines_before_meet = static_cast<std::size_t>(old_meet_line - 1);
+  splice(a.output_start, static_cast<std::size_t>(lines_before),
+         keep_old_output ? old_lines_before_meet : a.output_start.size(), middle.output_start,
+         [&, line = old_meet_line](std::uint64_t& start) mutable {
+           start = static_cast<std::uint64_t>(static_cast<std::int64_t>(start) + output_delta +
+                                              grown(line++));
+         });
+  const std::int64_t total_lines = met ? lines_ + delta : result.line_number;
+  const std::int64_t stopped = met && !stopped_at_meet ? shift(stopped_line_) : end.stopped_line;
+  a.output_start.resize(static_cast<std::size_t>(total_lines) + 1, a.output.size());
+  if (keep_old_output && stopped != 0)
+    std::fill(a.output_start.begin() + stopped, a.output_start.end(), a.output.size());
+
+  // The checkpoints: those before the run, those it made, and the old ones after the meet.
+  std::vector<Checkpoint> kept_tail;
+  if (met) {
+    grown_seen = 0;
+    grown_bytes = 0;
+    const Checkpoint& then = *old;
+    const std::int64_t state_delta = static_cast<std::int64_t>(meet_state.output_size) -
+                                     static_cast<std::int64_t>(then.state.output_size);
+    const std::int64_t moved_diagnostics =
+        counts_moved(head.diagnostics + middle.diagnostics.size(), then.diagnostics);
+    const std::int64_t moved_references =
+        counts_moved(head.references + middle.references.size(), then.references);
+    const std::int64_t moved_labels = counts_moved(head.labels + middle.labels.size(), then.labels);
+    const std::int64_t moved_jumps = counts_moved(head.jumps + middle.jumps.size(), then.jumps);
+    const std::int64_t moved_tokens = counts_moved(head.tokens + middle.tokens.size(), then.tokens);
+    for (std::size_t i = meet_index; i < checkpoints_.size(); ++i) {
+      Checkpoint c = checkpoints_[i];
+      const std::int64_t output = state_delta + grown(c.state.line_number + 1);
+      c.state.line_number += delta;
+      c.offset = moved(c.offset, byte_delta);
+      c.state.stopped_line = shift(c.state.stopped_line);
+      if (c.state.join.is_open())
+        c.state.join.move_to(
+            shift(c.state.join.line()),
+            static_cast<std::uint64_t>(static_cast<std::int64_t>(c.state.join.end()) + output));
+      c.state.output_size =
+          static_cast<std::uint64_t>(static_cast<std::int64_t>(c.state.output_size) + output);
+      c.diagnostics = moved(c.diagnostics, moved_diagnostics);
+      c.references = moved(c.references, moved_references);
+      c.labels = moved(c.labels, moved_labels);
+      c.jumps = moved(c.jumps, moved_jumps);
+      c.tokens = moved(c.tokens, moved_tokens);
+      kept_tail.push_back(std::move(c));
+    }
+  }
+  checkpoints_.resize(from != nullptr ? from_index + 1 : 0);
+  std::move(recorded.begin(), recorded.end(), std::back_inserter(checkpoints_));
+  std::move(kept_tail.begin(), kept_tail.end(), std::back_inserter(checkpoints_));
+
+  // The table at the end, and how the run ended.
+  if (met) {
+    for (SymbolEntry& row : symbols_) {
+      row.line = shift(row.line);
+      row.overridden_line = shift(row.overridden_line);
+    }
+  } else {
+    const std::span<const SymbolEntry> rows = session.symbols().rows();
+    symbols_.assign(rows.begin(), rows.end());
+  }
+  stopped_line_ = stopped;
+  lines_ = total_lines;
+  size_ = size;
+}
+
+}  // namespace vorpex

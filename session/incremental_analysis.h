@@ -1,0 +1,104 @@
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "engine/line_processor.h"
+#include "engine/symbol_table.h"
+#include "session/analysis.h"
+#include "session/session.h"
+
+namespace vorpex {
+
+// What a series of edits left alone of a text: its first `prefix` bytes and its last `suffix`
+// bytes, the same before and after.
+struct TextChange {
+  bool changed = false;
+  std::size_t prefix = 0;
+  std::size_t suffix = 0;
+
+  // The text, `size` bytes long, had its bytes [from, to) replaced.
+  void add(std::size_t size, std::size_t from, std::size_t to) {
+    to = std::min(to, size);
+    from = std::min(from, to);
+    if (!changed) {
+      changed = true;
+      prefix = from;
+      suffix = size - to;
+      return;
+    }
+    prefix = std::min(prefix, from);
+    suffix = std::min(suffix, size - to);
+  }
+};
+
+// An analysis kept from one version of a text to the next. The conversion's state is kept at
+// checkpoints, a line start every few hundred lines; after an edit the text is read again from the
+// last checkpoint before the edit, until a line start after it where the state is the one the old
+// run had at the same line (its number and its place moved by the edit): from there on the old
+// results are kept, moved by as many lines and bytes. The result is always the one analyze()
+// gives for the new text.
+class IncrementalAnalysis {
+ public:
+  // A checkpoint every `checkpoint_lines` lines (fewer for tests, so that small texts have many).
+  explicit IncrementalAnalysis(const SessionOptions& options = {},
+                               std::int64_t checkpoint_lines = kCheckpointLines);
+  static constexpr std::int64_t kCheckpointLines = 128;
+
+  // Analyses `text` whole.
+  void reset(std::string_view text);
+  // `text` is the text last analysed after `change`: analyses it again where it has to.
+  void update(std::string_view text, const TextChange& change);
+
+  const Analysis& analysis() const { return analysis_; }
+  // What analysis().missing_targets() gives, kept up to date with the labels and jumps.
+  std::vector<LineNumberUse> missing_targets() const;
+  // The lines that the last reset() or update() read, and the first of them.
+  std::int64_t first_line_read() const { return first_line_read_; }
+  std::int64_t lines_read() const { return lines_read_; }
+  // The bytes held, roughly.
+  std::size_t memory() const;
+
+ private:
+  // The state before a line, with how much of each list the lines before it made.
+  struct Checkpoint {
+    LineProcessor::Checkpoint state;  // state.line_number: the lines before
+    std::size_t offset = 0;           // where the line starts in the text
+    std::size_t diagnostics = 0;
+    std::size_t definitions = 0;
+    std::size_t references = 0;
+    std::size_t labels = 0;
+    std::size_t jumps = 0;
+    std::size_t tokens = 0;
+    std::size_t symbols = 0;  // the table's rows
+  };
+
+  // Reads `text` from checkpoint `from` (the first one when `change` is null: the whole text).
+  void run(std::string_view text, std::size_t from, const TextChange* change);
+  // The labels [head, tail) were read again as `middle`: the keys of the labels' numbers follow,
+  // and the keys that labels came to or went from are noted.
+  void update_labels(std::size_t head, std::size_t tail, const std::vector<LineNumberUse>& middle);
+  // The jumps [head, old_tail) were read again as the `middle` ones from `head` on.
+  void update_missing(std::size_t head, std::size_t old_tail, std::size_t middle);
+
+  SessionOptions options_;
+  std::int64_t checkpoint_lines_;
+  bool refused_ = false;  // a constant of the options was refused: nothing is converted
+  Analysis analysis_;
+  std::vector<Checkpoint> checkpoints_;      // in the order of their lines
+  std::vector<SymbolEntry> symbols_;         // the table at the end
+  std::vector<std::uint64_t> label_keys_;    // the labels' numbers as keys, sorted
+  std::vector<std::uint64_t> jump_keys_;     // each jump's number as a key
+  std::vector<std::uint64_t> changed_keys_;  // the keys that labels came to or went from
+  std::vector<std::size_t> missing_;         // the jumps to a number that begins no line
+  std::int64_t stopped_line_ = 0;            // where the conversion stopped; 0 when it did not
+  std::int64_t lines_ = 0;                   // the lines of the text
+  std::size_t size_ = 0;                     // the text's size
+  std::int64_t first_line_read_ = 0;
+  std::int64_t lines_read_ = 0;
+};
+
+}  // namespace vorpex

@@ -13,9 +13,21 @@ bool Document::replace(Position start, Position end, std::string_view text, Enco
   const std::size_t from = clamped(start);
   const std::size_t to = clamped(end);
   if (to < from) return false;
-  // In place: only the bytes after the change move.
   change_.add(text_.size(), from, to);
-  text_.replace(from, to - from, text);
+  const std::size_t size = text_.size() - (to - from) + text.size();
+  if (size > text_.capacity()) {
+    // A text grown past its room gets an eighth more, not twice the room: a large document is
+    // not held twice over.
+    std::string grown;
+    grown.reserve(size + size / 8);
+    grown.append(text_, 0, from);
+    grown.append(text);
+    grown.append(text_, to);
+    text_.swap(grown);
+  } else {
+    // In place: only the bytes after the change move.
+    text_.replace(from, to - from, text);
+  }
   index_.edit(text_, from, to - from, text.size());
   return true;
 }

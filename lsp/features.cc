@@ -6,6 +6,7 @@
 #include "engine/tokenizer.h"
 #include "lsp/server.h"
 #include "session/json.h"
+#include "session/quick_fix.h"
 
 namespace vorpex::lsp {
 
@@ -674,50 +675,24 @@ Json Server::code_actions(const Json& params) {
   const std::int64_t first = client_integer(range_json.at("start").at("line"), "line");
   const std::int64_t last = client_integer(range_json.at("end").at("line"), "line");
   const Analysis& analysis = open.kept();
-  const std::size_t count = analysis.diagnostics.size();
   const std::string& source = open.document.text();
   Json actions = Json::array();
-  for (const KeptDiagnostic& d : analysis.diagnostics) {
+  for (std::size_t i = 0; i < analysis.diagnostics.size(); ++i) {
+    const KeptDiagnostic& d = analysis.diagnostics[i];
     const auto line = static_cast<std::int64_t>(open.document.index().line_of(d.offset));
-    if (d.note || line < first || line > last || d.offset >= source.size()) continue;
-    std::size_t from = d.offset;  // the bytes [from, to) of the source become `insert`
-    std::size_t to = from;
-    std::string insert;
-    std::string title;
-    if (d.kind == DiagnosticKind::QuoteInWord) {
-      insert = " ";
-      title = "Insert a blank before the quote";
-    } else if (d.kind == DiagnosticKind::RemJoinsNextLine ||
-               d.kind == DiagnosticKind::DefineJoinsNextLine) {
-      const std::size_t line_start =
-          open.document.index().line_start(static_cast<std::size_t>(line));
-      while (from > line_start && (source[from - 1] == ' ' || source[from - 1] == '\t'))
-        --from;
-      const std::size_t lf = source.find('\n', d.offset);
-      const bool crlf = lf != std::string::npos && lf > 0 && source[lf - 1] == '\r';
-      insert = crlf ? "\r\n" : "\n";
-      title = d.kind == DiagnosticKind::RemJoinsNextLine ? "Move the REM to a line of its own"
-                                                         : "Move the DEFINE to a line of its own";
-    } else {
-      continue;
-    }
-    // The fix is offered only when it takes this diagnostic away and brings no other.
-    std::string fixed = source;
-    fixed.replace(from, to - from, insert);
-    const Analysis after = analyze(fixed, options(false));
-    if (after.diagnostics.size() + 1 != count) continue;
-    bool more = false;
-    for (const KeptDiagnostic& a : after.diagnostics) {
-      const auto same = [&](const KeptDiagnostic& b) { return b.kind == a.kind; };
-      more =
-          more || std::count_if(after.diagnostics.begin(), after.diagnostics.end(), same) >
-                      std::count_if(analysis.diagnostics.begin(), analysis.diagnostics.end(), same);
-    }
-    if (more) continue;
-    const SourceRange replaced{d.line, 0, to - from, from};
+    if (d.note || d.is_error() || line < first || line > last) continue;
+    // Offered only where the converter proves it (session/quick_fix.h).
+    const std::optional<QuickFix> fix = quick_fix(open.analysis, source, i);
+    if (!fix) continue;
+    // Each end on its own: a fix may take whole lines.
+    const auto position = [&](std::size_t offset) {
+      const Position p = open.document.index().position(offset, encoding_);
+      return Json{{"line", p.line}, {"character", p.character}};
+    };
+    const Json replaced = {{"start", position(fix->from)}, {"end", position(fix->to)}};
     const SourceRange place = place_of_diagnostic(d);
     actions.push_back(
-        {{"title", title},
+        {{"title", fix->title},
          {"kind", "quickfix"},
          {"isPreferred", true},
          {"diagnostics",
@@ -726,9 +701,7 @@ Json Server::code_actions(const Json& params) {
             {"code", code_of(d.kind)},
             {"source", "vorpex"},
             {"message", message_of(d)}}}},
-         {"edit",
-          {{"changes",
-            {{uri, {{{"range", range(open.document, replaced)}, {"newText", insert}}}}}}}}});
+         {"edit", {{"changes", {{uri, {{{"range", replaced}, {"newText", fix->text}}}}}}}}});
   }
   // A jump to a number that begins no line: the nearest line numbers below and above it.
   if (!warnings_) return actions;
@@ -768,7 +741,8 @@ Json Server::code_actions(const Json& params) {
 
 Json Server::output(const Json& params) {
   const OpenDocument& open = open_document(params);
-  const Analysis& analysis = open.kept();
+  // The analysis kept has no line map (it would hold a row for each output line): made here.
+  const Analysis analysis = analysis_of(open);
   return {{"output", analysis.output}, {"lineMap", analysis.line_map()}};
 }
 

@@ -155,18 +155,26 @@ ReadResult MessageReader::next(std::string& body) {
     }
     return {ReadStatus::BadHeader, std::move(error)};
   }
-  while (buffer_.size() - begin_ < length) {
-    if (!fill()) return {ReadStatus::End, {}};
+  // The content goes straight into `body`: the buffer holds no more than a chunk beyond it.
+  const auto size = static_cast<std::size_t>(length);
+  const std::size_t held = std::min(buffer_.size() - begin_, size);
+  body.assign(buffer_, begin_, held);
+  begin_ += held;
+  if (held < size) {
+    body.resize(size);
+    for (std::size_t got = held; got < size;) {
+      const std::size_t n = source_.read({body.data() + got, size - got});
+      if (n == 0) return {ReadStatus::End, {}};
+      got += n;
+    }
   }
-  body.assign(buffer_, begin_, static_cast<std::size_t>(length));
-  begin_ += static_cast<std::size_t>(length);
   return {ReadStatus::Message, {}};
 }
 
 bool write_message(ByteSink& out, std::string_view body) {
-  std::string message = "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
-  message.append(body);
-  return out.write(message);
+  const std::string header = "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+  // The body is not copied after its header: a document's diagnostics may take megabytes.
+  return out.write(header) && out.write(body);
 }
 
 }  // namespace vorpex::lsp

@@ -20,6 +20,7 @@ class StandardInput : public vorpex::lsp::ByteSource {
 int main() {
   if (!vorpex::platform::guard_standard_descriptors()) return 1;
   vorpex::platform::set_binary_standard_streams();
+  vorpex::platform::give_back_large_blocks();
   StandardInput input;
   vorpex::platform::FdSink output(1);
   vorpex::lsp::MessageReader reader(input);
@@ -36,7 +37,7 @@ int main() {
     } else if (read.status == vorpex::lsp::ReadStatus::TooLarge) {
       server.too_large("Invalid request: " + read.error);
     } else {
-      server.handle(body);
+      server.handle_owned(std::move(body));
     }
   }
   server.settle();

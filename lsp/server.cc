@@ -85,6 +85,16 @@ void Server::log(int type, std::string_view message) {
 
 void Server::handle(std::string_view body) {
   Json message = Json::parse(body, nullptr, false);
+  handle_message(message);
+}
+
+void Server::handle_owned(std::string&& body) {
+  Json message = Json::parse(body, nullptr, false);
+  std::string().swap(body);
+  handle_message(message);
+}
+
+void Server::handle_message(Json& message) {
   if (message.is_discarded()) {
     reply_error(nullptr, error_code::kParseError, "Parse error: the content is not JSON");
     return;
@@ -109,7 +119,7 @@ void Server::handle(std::string_view body) {
                 "Invalid request: not a JSON-RPC 2.0 message with a number or string id");
     return;
   }
-  const Json& params = member(message, "params");
+  Json& params = message["params"];  // null when there is none
   if (!params.is_null() && !params.is_object() && !params.is_array()) {
     if (has_id) reply_error(id, error_code::kInvalidParams, "Invalid params: not an object");
     return;
@@ -128,7 +138,7 @@ void Server::settle() {
   }
 }
 
-void Server::dispatch(const std::string& name, const Json& params, const Json* id) {
+void Server::dispatch(const std::string& name, Json& params, const Json* id) {
   using Handler = Json (Server::*)(const Json&);
   static const std::map<std::string, Handler, std::less<>> kRequests = {
       {"textDocument/hover", &Server::hover},
@@ -150,7 +160,6 @@ void Server::dispatch(const std::string& name, const Json& params, const Json* i
   };
   using Notification = void (Server::*)(const Json&);
   static const std::map<std::string, Notification, std::less<>> kNotifications = {
-      {"textDocument/didOpen", &Server::did_open},
       {"textDocument/didChange", &Server::did_change},
       {"textDocument/didClose", &Server::did_close},
   };
@@ -171,6 +180,8 @@ void Server::dispatch(const std::string& name, const Json& params, const Json* i
           analyse(*open);
           publish(uri, *open);
         }
+      } else if (name == "textDocument/didOpen") {
+        did_open(params);
       } else if (const auto found = kNotifications.find(name); found != kNotifications.end()) {
         (this->*found->second)(params);
       }
@@ -316,11 +327,12 @@ void Server::analyse(OpenDocument& open) {
   open.missing = open.analysis.missing_targets();
 }
 
-void Server::did_open(const Json& params) {
-  const Json& item = params.at("textDocument");
+void Server::did_open(Json& params) {
+  Json& item = params.at("textDocument");
   const std::string uri = item.at("uri").get<std::string>();
   auto open = std::make_unique<OpenDocument>();
-  open->document.set_text(item.at("text").get<std::string>());
+  // The text is taken from the message, not copied.
+  open->document.set_text(std::move(item.at("text").get_ref<std::string&>()));
   open->version = item.contains("version") ? client_version(item.at("version")) : 0;
   analyse(*open);
   publish(uri, *open);

@@ -43,7 +43,8 @@ struct RpcError : std::runtime_error {
 };
 
 // An open document and its analysis, kept from one change to the next (the tokens, which only
-// semantic tokens, completion and rename want, are made again for each of those requests).
+// semantic tokens, completion and rename want, and the line map, which only the output's request
+// wants, are made again for each of those requests).
 struct OpenDocument {
   Document document;
   std::int64_t version = 0;
@@ -68,6 +69,9 @@ class Server {
   // Handles one message's content. Never throws; a message that cannot be served gets its error
   // reply (a request) or is dropped (a notification).
   void handle(std::string_view body);
+  // The same for a body that is not needed afterwards: it is let go before the message is
+  // served, so that a large document is not held twice while it is analysed.
+  void handle_owned(std::string&& body);
   // The reader's troubles, answered as the protocol says: a header that could not be read is a
   // parse error, a message over the limit an invalid request; both with a null id.
   void header_error(std::string_view why) {
@@ -99,7 +103,10 @@ class Server {
   std::string publish_text(const std::string& uri, const OpenDocument& open) const;
 
  private:
-  void dispatch(const std::string& method, const Json& params, const Json* id);
+  // Serves a message, parsed (a discarded value when its content was not JSON).
+  void handle_message(Json& message);
+  // `params` may be taken from: a notification moves the text it keeps.
+  void dispatch(const std::string& method, Json& params, const Json* id);
   void reply(const Json& id, Json result);
   // The same with the result given as JSON text.
   void reply_text(const Json& id, std::string_view result);
@@ -114,7 +121,7 @@ class Server {
   void apply_settings(const Json& settings);
 
   // Documents.
-  void did_open(const Json& params);
+  void did_open(Json& params);
   void did_change(const Json& params);
   void did_close(const Json& params);
   OpenDocument& open_document(const Json& params);

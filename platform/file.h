@@ -21,6 +21,12 @@ bool guard_standard_descriptors();
 // descriptor opened in text mode turns LF into CR LF); nothing to do elsewhere.
 void set_binary_standard_streams();
 
+// Has the memory of a large block go back to the system as soon as it is freed: the C library
+// may otherwise keep it for later blocks, and a process that reads a document of 20 MB once
+// would hold that much more for good. For the language server; nothing to do where the C library
+// gives such blocks back by itself.
+void give_back_large_blocks();
+
 // A file descriptor owned for its lifetime; closed by close() or the destructor. On Windows it is
 // a C runtime descriptor over the file's handle.
 class File {

@@ -16,14 +16,6 @@ namespace vorpex {
 
 namespace {
 
-// Line numbers of the old run as the new run has them: those of the lines after `after` (the
-// last one that the edit touched) moved by `by`; the others, before the edit, the same.
-struct LineShift {
-  std::int64_t after = 0;
-  std::int64_t by = 0;
-  std::int64_t operator()(std::int64_t line) const { return line > after ? line + by : line; }
-};
-
 std::size_t moved(std::size_t offset, std::int64_t by) {
   return static_cast<std::size_t>(static_cast<std::int64_t>(offset) + by);
 }
@@ -33,6 +25,10 @@ std::size_t moved(std::size_t offset, std::int64_t by) {
 template <typename T, typename Shift>
 void splice(std::vector<T>& list, std::size_t head, std::size_t tail, std::vector<T>& middle,
             Shift shift) {
+  if (head == 0 && tail == list.size()) {
+    list.swap(middle);  // all of it anew: nothing is copied
+    return;
+  }
   const std::size_t tail_size = list.size() - tail;
   const std::size_t at = head + middle.size();
   if (at < tail) {
@@ -49,6 +45,12 @@ void splice(std::vector<T>& list, std::size_t head, std::size_t tail, std::vecto
     shift(*it);
 }
 
+// Gives back the room a list does not use, when that is more than an eighth of it.
+template <typename List>
+void trim(List& list) {
+  if (list.capacity() > list.size() + list.size() / 8 + 64) list.shrink_to_fit();
+}
+
 // The number of elements of `list`, sorted by `key`, whose key is below `line`.
 template <typename T, typename Key>
 std::size_t count_below(const std::vector<T>& list, std::int64_t line, Key key) {
@@ -63,19 +65,11 @@ bool writes_message(DiagnosticKind kind) {
          kind == DiagnosticKind::AlreadyDefined || kind == DiagnosticKind::TableFull;
 }
 
-// A line's number inside a message of the old output, to be written anew.
-struct Renumbering {
-  std::int64_t line = 0;  // in the old run
-  std::size_t at = 0;     // where its digits start in the old output
-  std::size_t length = 0;
-};
+}  // namespace
 
-// Finds the messages that the diagnostics of `diagnostics` (from `first` on) wrote into `output`,
-// each by the lines' starts `line_starts`, before the stop at `stopped_line` (0: none). A line
-// whose messages cannot be told for certain from the text around them counts in the result: the
-// last such line, 0 when there is none.
-std::int64_t find_messages(const Analysis& old, std::size_t first, std::int64_t stopped_line,
-                           std::vector<Renumbering>& found) {
+std::int64_t IncrementalAnalysis::find_messages(const Analysis& old, std::size_t first,
+                                                std::int64_t stopped_line,
+                                                std::vector<Renumbering>& found) {
   static constexpr std::array<std::string_view, 3> kMessages = {
       kEqualsExpectedMessage, kValueExpectedMessage, kExistingSymbolMessage};
   static constexpr std::string_view kStart = "\r\nPREPROCESSOR ERROR: ";
@@ -125,6 +119,8 @@ std::int64_t find_messages(const Analysis& old, std::size_t first, std::int64_t 
   }
   return unsure;
 }
+
+namespace {
 
 // A line source that asks before each line whether to go on.
 template <typename Ask>
@@ -261,7 +257,6 @@ IncrementalAnalysis::IncrementalAnalysis(const SessionOptions& options,
       checkpoint_lines_(std::max<std::int64_t>(checkpoint_lines, 1)),
       refused_(!refuse_constants(options.defines).empty()) {
   options_.keep_going = true;
-  options_.line_map = true;
 }
 
 void IncrementalAnalysis::reset(std::string_view text) {
@@ -269,7 +264,7 @@ void IncrementalAnalysis::reset(std::string_view text) {
     analysis_ = analyze(text, options_);
     return;
   }
-  run(text, 0, nullptr);
+  keep(text, read(text, 0, nullptr));
 }
 
 void IncrementalAnalysis::update(std::string_view text, const TextChange& change) {
@@ -278,48 +273,60 @@ void IncrementalAnalysis::update(std::string_view text, const TextChange& change
     reset(text);
     return;
   }
+  const std::size_t from = resume_point(text, change);
   TextChange clamped = change;
+  clamp(clamped, text);
+  keep(text, read(text, from, &clamped));
+}
+
+void IncrementalAnalysis::clamp(TextChange& change, std::string_view text) const {
   const std::size_t common = std::min(size_, text.size());
-  clamped.prefix = std::min(clamped.prefix, common);
-  clamped.suffix = std::min(clamped.suffix, common - clamped.prefix);
+  change.prefix = std::min(change.prefix, common);
+  change.suffix = std::min(change.suffix, common - change.prefix);
+}
+
+std::size_t IncrementalAnalysis::resume_point(std::string_view text,
+                                              const TextChange& change) const {
+  TextChange clamped = change;
+  clamp(clamped, text);
   // The last checkpoint at or before the first byte changed; the first one stands at 0.
   const auto after = std::upper_bound(
       checkpoints_.begin(), checkpoints_.end(), clamped.prefix,
       [](std::size_t offset, const Checkpoint& checkpoint) { return offset < checkpoint.offset; });
-  run(text, static_cast<std::size_t>(after - checkpoints_.begin()) - 1, &clamped);
+  return static_cast<std::size_t>(after - checkpoints_.begin()) - 1;
 }
 
-std::size_t IncrementalAnalysis::memory() const {
-  const Analysis& a = analysis_;
-  std::size_t bytes =
-      a.output.capacity() + a.map.capacity() * sizeof(MapRow) +
-      a.output_start.capacity() * sizeof(std::uint64_t) +
-      a.diagnostics.capacity() * sizeof(KeptDiagnostic) + a.tokens.capacity() * sizeof(TokenEvent) +
-      a.references.capacity() * sizeof(Reference) +
-      (a.labels.capacity() + a.jumps.capacity()) * sizeof(LineNumberUse) +
-      a.definitions.capacity() * sizeof(Definition) + checkpoints_.capacity() * sizeof(Checkpoint) +
-      symbols_.capacity() * sizeof(SymbolEntry);
-  return bytes;
-}
-
-void IncrementalAnalysis::run(std::string_view text, std::size_t from_index,
-                              const TextChange* change) {
-  const Checkpoint* const from = change != nullptr ? &checkpoints_[from_index] : nullptr;
-  const Checkpoint head = from != nullptr ? *from : Checkpoint{};
+IncrementalAnalysis::Reading IncrementalAnalysis::read(std::string_view text,
+                                                       std::size_t from_index,
+                                                       const TextChange* change) const {
+  Reading r;
+  r.from_index = from_index;
+  r.resumed = change != nullptr;
+  const Checkpoint* const from = r.resumed ? &checkpoints_[from_index] : nullptr;
+  if (from != nullptr) r.head = *from;
+  const Checkpoint& head = r.head;
   const std::int64_t lines_before = head.state.line_number;
-  // How the old run ended: the output before its stop's message, and the map's rows before it.
-  const std::size_t old_kept =
+  // How the old run ended: the output before its stop's message.
+  r.old_kept =
       stopped_line_ != 0 && from != nullptr
           ? analysis_.output.size() - line_message(kUnknownTokenMessage, stopped_line_).size()
           : analysis_.output.size();
-  const bool old_kept_ends_line = old_kept == 0 || analysis_.output[old_kept - 1] == '\n';
+  r.old_kept_ends_line = r.old_kept == 0 || analysis_.output[r.old_kept - 1] == '\n';
+  const std::size_t old_kept = r.old_kept;
+  const bool old_kept_ends_line = r.old_kept_ends_line;
 
-  Analysis middle;
+  Analysis& middle = r.middle;
+  if (!r.resumed) {
+    // The whole text: room for as much output, and a start for each line, at once.
+    middle.output.reserve(text.size());
+    middle.output_start.reserve(
+        static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 2);
+  }
   StringSink sink(middle.output);
   SourceLines lines(text, head.offset, lines_before);
   AnalysisCollector collector(middle, lines.source(), options_.tokens, head.definitions);
   SourcePlaces places(lines, &middle.diagnostics, &collector);
-  MapRecorder map(middle.map, &middle.output_start, lines_before);
+  MapRecorder map(options_.line_map ? &middle.map : nullptr, &middle.output_start, lines_before);
   Session session(options_, sink, &places, &map, &places);
   collector.set_symbols(session.symbols());
   if (from != nullptr) {
@@ -339,16 +346,11 @@ void IncrementalAnalysis::run(std::string_view text, std::size_t from_index,
   // Where the old run is met again: the old checkpoint, and the line shift.
   const std::size_t size = text.size();
   const std::size_t suffix_start = change != nullptr ? size - change->suffix : size;
-  std::vector<Checkpoint> recorded;
+  std::vector<Checkpoint>& recorded = r.recorded;
   std::int64_t last_recorded = lines_before;
   std::size_t candidate = from_index;
-  std::int64_t suffix_line = 0;  // the new line that holds the suffix's first byte
-  std::vector<Renumbering> renumberings;
+  std::int64_t suffix_line = 0;   // the new line that holds the suffix's first byte
   std::int64_t unsure_line = -1;  // -1: the old messages not looked for yet
-  bool met = false;
-  std::size_t meet_index = 0;
-  LineProcessor::Checkpoint meet_state;
-  LineShift shift;
 
   const auto same_state = [&](const Checkpoint& old, const LineProcessor::Checkpoint& now,
                               const LineShift& m) {
@@ -401,14 +403,14 @@ void IncrementalAnalysis::run(std::string_view text, std::size_t from_index,
         if (delta != 0 && now.stopped_line == 0) {
           // The messages in the old output name their lines: they must be found to be renumbered.
           if (unsure_line < 0)
-            unsure_line = find_messages(analysis_, head.diagnostics, stopped_line_, renumberings);
+            unsure_line = find_messages(analysis_, head.diagnostics, stopped_line_, r.renumberings);
           renumbered = unsure_line <= old.state.line_number;
         }
         if (renumbered && same_state(old, now, m)) {
-          met = true;
-          meet_index = candidate;
-          meet_state = now;
-          shift = m;
+          r.met = true;
+          r.meet_index = candidate;
+          r.meet_state = now;
+          r.shift = m;
           return false;
         }
       }
@@ -433,9 +435,67 @@ void IncrementalAnalysis::run(std::string_view text, std::size_t from_index,
   const ProcessResult result = session.run(source);
   collector.definition_done();
   collector.finish();
-  const LineProcessor::Checkpoint end = session.checkpoint(result.line_number);
+  r.lines = result.line_number;
+  r.end = session.checkpoint(result.line_number);
+  r.ended_before = map.ended_before();
+  if (!r.met) {
+    const std::span<const SymbolEntry> rows = session.symbols().rows();
+    r.symbols.assign(rows.begin(), rows.end());
+  }
+  r.size = text.size();
+  return r;
+}
+
+IncrementalAnalysis::Trial IncrementalAnalysis::try_change(std::string_view text,
+                                                           const TextChange& change) const {
+  Trial trial;
+  if (refused_ || checkpoints_.empty() || !change.changed) return trial;
+  TextChange clamped = change;
+  clamp(clamped, text);
+  Reading r = read(text, resume_point(text, change), &clamped);
+  const Checkpoint* const old = r.met ? &checkpoints_[r.meet_index] : nullptr;
+  trial.read = true;
+  trial.lines = std::move(r.middle);
+  trial.first_line = r.head.state.line_number + 1;
+  trial.met = r.met;
+  trial.stopped_line = r.end.stopped_line;
+  trial.from = {r.head.diagnostics, r.head.labels, r.head.jumps,
+                r.head.state.stopped_line == 0 ? static_cast<std::size_t>(r.head.state.output_size)
+                                               : r.old_kept,
+                trial.first_line};
+  if (old != nullptr) {
+    trial.to = {old->diagnostics, old->labels, old->jumps,
+                old->state.stopped_line == 0 ? static_cast<std::size_t>(old->state.output_size)
+                                             : r.old_kept,
+                old->state.line_number + 1};
+  } else {
+    trial.to = {analysis_.diagnostics.size(), analysis_.labels.size(), analysis_.jumps.size(),
+                r.old_kept, lines_ + 1};
+  }
+  return trial;
+}
+
+void IncrementalAnalysis::keep(std::string_view text, Reading&& r) {
+  const bool met = r.met;
+  const std::size_t meet_index = r.meet_index;
+  const LineProcessor::Checkpoint& meet_state = r.meet_state;
+  const LineShift& shift = r.shift;
+  const Checkpoint& head = r.head;
+  const std::int64_t lines_before = head.state.line_number;
+  const std::size_t old_kept = r.old_kept;
+  const bool old_kept_ends_line = r.old_kept_ends_line;
+  Analysis& middle = r.middle;
+  const std::size_t size = r.size;
+  const std::vector<Renumbering>& renumberings = r.renumberings;
+  // The sizes of what the lines read gave, taken before their lists are moved into place.
+  const std::size_t middle_diagnostics = middle.diagnostics.size();
+  const std::size_t middle_references = middle.references.size();
+  const std::size_t middle_labels = middle.labels.size();
+  const std::size_t middle_jumps = middle.jumps.size();
+  const std::size_t middle_tokens = middle.tokens.size();
+  const std::size_t middle_rows = middle.map.size();
   first_line_read_ = lines_before + 1;
-  lines_read_ = result.line_number - lines_before;
+  lines_read_ = r.lines - lines_before;
 
   Analysis& a = analysis_;
   const bool stopped_at_meet = met && meet_state.stopped_line != 0;
@@ -478,7 +538,6 @@ void IncrementalAnalysis::run(std::string_view text, std::size_t from_index,
          middle.references, [&](Reference& r) { move_place(r.place); });
   const std::size_t old_labels_end = met ? old->labels : a.labels.size();
   const std::size_t old_jumps_end = met ? old->jumps : a.jumps.size();
-  const std::size_t middle_jumps = middle.jumps.size();
   update_labels(head.labels, old_labels_end, middle.labels);
   splice(a.labels, head.labels, old_labels_end, middle.labels,
          [&](LineNumberUse& use) { move_place(use.place); });
@@ -495,34 +554,36 @@ void IncrementalAnalysis::run(std::string_view text, std::size_t from_index,
   // open there ends in the new run, or in the old one's rows kept after the meet.
   const std::int64_t head_line = lines_before + 1;
   const auto first_of = [](const MapRow& row) { return row.first; };
-  std::size_t head_rows = 0;
-  bool head_open = false;
-  if (from != nullptr) {
-    if (head.state.stopped_line == 0) {
-      head_rows = count_below(a.map, head_line, first_of);
-      head_open = !head.state.at_line_start;
-    } else {
-      head_rows = a.map.size() - (old_kept_ends_line ? 2 : 1);
-      head_open = !old_kept_ends_line;
-    }
-  }
   const bool keep_old_output = met && !stopped_at_meet;
-  const std::size_t tail_rows =
-      keep_old_output ? count_below(a.map, old_meet_line, first_of) : a.map.size();
-  const bool open_at_meet = keep_old_output && !old->state.at_line_start;
-  // The output line open at the meet ended after it, or never (its last line is its first).
-  const std::int64_t open_row_end = open_at_meet && a.map[tail_rows - 1].last >= old_meet_line
-                                        ? shift(a.map[tail_rows - 1].last)
-                                        : 0;
-  splice(a.map, head_rows, tail_rows, middle.map, [&](MapRow& row) {
-    row.first = shift(row.first);
-    row.last = shift(row.last);
-  });
-  if (head_open) {
-    MapRow& row = a.map[head_rows - 1];
-    row.last = map.ended_before() != 0 ? map.ended_before() : row.first;
+  if (options_.line_map) {
+    std::size_t head_rows = 0;
+    bool head_open = false;
+    if (r.resumed) {
+      if (head.state.stopped_line == 0) {
+        head_rows = count_below(a.map, head_line, first_of);
+        head_open = !head.state.at_line_start;
+      } else {
+        head_rows = a.map.size() - (old_kept_ends_line ? 2 : 1);
+        head_open = !old_kept_ends_line;
+      }
+    }
+    const std::size_t tail_rows =
+        keep_old_output ? count_below(a.map, old_meet_line, first_of) : a.map.size();
+    const bool open_at_meet = keep_old_output && !old->state.at_line_start;
+    // The output line open at the meet ended after it, or never (its last line is its first).
+    const std::int64_t open_row_end = open_at_meet && a.map[tail_rows - 1].last >= old_meet_line
+                                          ? shift(a.map[tail_rows - 1].last)
+                                          : 0;
+    splice(a.map, head_rows, tail_rows, middle.map, [&](MapRow& row) {
+      row.first = shift(row.first);
+      row.last = shift(row.last);
+    });
+    if (head_open) {
+      MapRow& row = a.map[head_rows - 1];
+      row.last = r.ended_before != 0 ? r.ended_before : row.first;
+    }
+    if (open_row_end != 0) a.map[head_rows + middle_rows - 1].last = open_row_end;
   }
-  if (open_row_end != 0) a.map[head_rows + middle.map.size() - 1].last = open_row_end;
 
   // The output, and where each line's output starts. After the meet the old output goes on,
   // with the line numbers of its messages written anew.
@@ -559,6 +620,8 @@ void IncrementalAnalysis::run(std::string_view text, std::size_t from_index,
       out.replace(head_output, old_meet_output - head_output, middle.output);
     }
     if (stopped_line_ != 0) out += line_message(kUnknownTokenMessage, shift(stopped_line_));
+  } else if (head_output == 0) {
+    a.output.swap(middle.output);
   } else {
     a.output.resize(head_output);
     a.output += middle.output;
@@ -578,8 +641,8 @@ void IncrementalAnalysis::run(std::string_view text, std::size_t from_index,
            start = static_cast<std::uint64_t>(static_cast<std::int64_t>(start) + output_delta +
                                               grown(line++));
          });
-  const std::int64_t total_lines = met ? lines_ + delta : result.line_number;
-  const std::int64_t stopped = met && !stopped_at_meet ? shift(stopped_line_) : end.stopped_line;
+  const std::int64_t total_lines = met ? lines_ + delta : r.lines;
+  const std::int64_t stopped = met && !stopped_at_meet ? shift(stopped_line_) : r.end.stopped_line;
   a.output_start.resize(static_cast<std::size_t>(total_lines) + 1, a.output.size());
   if (keep_old_output && stopped != 0)
     std::fill(a.output_start.begin() + stopped, a.output_start.end(), a.output.size());
@@ -593,12 +656,12 @@ void IncrementalAnalysis::run(std::string_view text, std::size_t from_index,
     const std::int64_t state_delta = static_cast<std::int64_t>(meet_state.output_size) -
                                      static_cast<std::int64_t>(then.state.output_size);
     const std::int64_t moved_diagnostics =
-        counts_moved(head.diagnostics + middle.diagnostics.size(), then.diagnostics);
+        counts_moved(head.diagnostics + middle_diagnostics, then.diagnostics);
     const std::int64_t moved_references =
-        counts_moved(head.references + middle.references.size(), then.references);
-    const std::int64_t moved_labels = counts_moved(head.labels + middle.labels.size(), then.labels);
-    const std::int64_t moved_jumps = counts_moved(head.jumps + middle.jumps.size(), then.jumps);
-    const std::int64_t moved_tokens = counts_moved(head.tokens + middle.tokens.size(), then.tokens);
+        counts_moved(head.references + middle_references, then.references);
+    const std::int64_t moved_labels = counts_moved(head.labels + middle_labels, then.labels);
+    const std::int64_t moved_jumps = counts_moved(head.jumps + middle_jumps, then.jumps);
+    const std::int64_t moved_tokens = counts_moved(head.tokens + middle_tokens, then.tokens);
     for (std::size_t i = meet_index; i < checkpoints_.size(); ++i) {
       Checkpoint c = checkpoints_[i];
       const std::int64_t output = state_delta + grown(c.state.line_number + 1);
@@ -619,8 +682,8 @@ void IncrementalAnalysis::run(std::string_view text, std::size_t from_index,
       kept_tail.push_back(std::move(c));
     }
   }
-  checkpoints_.resize(from != nullptr ? from_index + 1 : 0);
-  std::move(recorded.begin(), recorded.end(), std::back_inserter(checkpoints_));
+  checkpoints_.resize(r.resumed ? r.from_index + 1 : 0);
+  std::move(r.recorded.begin(), r.recorded.end(), std::back_inserter(checkpoints_));
   std::move(kept_tail.begin(), kept_tail.end(), std::back_inserter(checkpoints_));
 
   // The table at the end, and how the run ended.
@@ -630,12 +693,22 @@ void IncrementalAnalysis::run(std::string_view text, std::size_t from_index,
       row.overridden_line = shift(row.overridden_line);
     }
   } else {
-    const std::span<const SymbolEntry> rows = session.symbols().rows();
-    symbols_.assign(rows.begin(), rows.end());
+    symbols_ = std::move(r.symbols);
   }
   stopped_line_ = stopped;
   lines_ = total_lines;
   size_ = size;
+  if (!r.resumed) {
+    // The lists of a whole text grew by doubling: what they do not use goes, one at a time.
+    trim(a.output);
+    trim(a.output_start);
+    trim(a.diagnostics);
+    trim(a.labels);
+    trim(a.jumps);
+    trim(a.references);
+    trim(a.map);
+    trim(a.tokens);
+  }
 }
 
 }  // namespace vorpex

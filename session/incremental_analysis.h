@@ -53,14 +53,36 @@ class IncrementalAnalysis {
   // `text` is the text last analysed after `change`: analyses it again where it has to.
   void update(std::string_view text, const TextChange& change);
 
+  // What a change would make of the lines around it, without keeping it (for a quick fix's
+  // proof): the lines read again, as a fresh analysis of the changed text gives them, and the part
+  // of the analysis kept that they stand for.
+  struct Part {
+    std::size_t diagnostics = 0;  // where it starts in each list
+    std::size_t labels = 0;
+    std::size_t jumps = 0;
+    std::size_t output = 0;
+    std::int64_t line = 0;  // its first line
+  };
+  struct Trial {
+    bool read = false;  // false: nothing was read again (nothing changed, or nothing kept)
+    Analysis lines;     // the lines read again; output_start from `first_line` on
+    std::int64_t first_line = 1;
+    bool met = false;  // the lines after them are those kept, moved; else the end
+    std::int64_t stopped_line =
+        0;      // where the new text's conversion stopped, by the last line read
+    Part from;  // the analysis kept, at the first line read
+    Part to;    // the analysis kept, where the changed text meets it again
+  };
+  Trial try_change(std::string_view text, const TextChange& change) const;
+
   const Analysis& analysis() const { return analysis_; }
+  // Where the conversion stops (the first character that begins no token), 0 when it does not.
+  std::int64_t stopped_line() const { return stopped_line_; }
   // What analysis().missing_targets() gives, kept up to date with the labels and jumps.
   std::vector<LineNumberUse> missing_targets() const;
   // The lines that the last reset() or update() read, and the first of them.
   std::int64_t first_line_read() const { return first_line_read_; }
   std::int64_t lines_read() const { return lines_read_; }
-  // The bytes held, roughly.
-  std::size_t memory() const;
 
  private:
   // The state before a line, with how much of each list the lines before it made.
@@ -76,8 +98,52 @@ class IncrementalAnalysis {
     std::size_t symbols = 0;  // the table's rows
   };
 
+  // Line numbers of the old run as the new run has them: those of the lines after `after` (the
+  // last one that the edit touched) moved by `by`; the others, before the edit, the same.
+  struct LineShift {
+    std::int64_t after = 0;
+    std::int64_t by = 0;
+    std::int64_t operator()(std::int64_t line) const { return line > after ? line + by : line; }
+  };
+  // A line's number inside a message of the old output, to be written anew.
+  struct Renumbering {
+    std::int64_t line = 0;  // in the old run
+    std::size_t at = 0;     // where its digits start in the old output
+    std::size_t length = 0;
+  };
+  // What reading a changed text gives, before it is kept.
+  struct Reading {
+    bool resumed = false;  // from a checkpoint, not from the start
+    std::size_t from_index = 0;
+    Checkpoint head;  // where the reading started
+    Analysis middle;  // what the lines read gave
+    std::vector<Checkpoint> recorded;
+    std::size_t old_kept = 0;  // the old output without its stop's message
+    bool old_kept_ends_line = true;
+    bool met = false;  // the old run was met again, at checkpoint meet_index
+    std::size_t meet_index = 0;
+    LineProcessor::Checkpoint meet_state;
+    LineShift shift;
+    std::vector<Renumbering> renumberings;  // the old output's messages, when lines moved
+    std::int64_t lines = 0;                 // the lines read in all, those before included
+    LineProcessor::Checkpoint end;
+    std::int64_t ended_before = 0;     // see MapRecorder::ended_before()
+    std::vector<SymbolEntry> symbols;  // the table at the end, when the old run was not met
+    std::size_t size = 0;              // the text's size
+  };
+
   // Reads `text` from checkpoint `from` (the first one when `change` is null: the whole text).
-  void run(std::string_view text, std::size_t from, const TextChange* change);
+  Reading read(std::string_view text, std::size_t from, const TextChange* change) const;
+  // Makes the reading the analysis kept.
+  void keep(std::string_view text, Reading&& reading);
+  // The checkpoint to read a change from, and the change within both texts.
+  std::size_t resume_point(std::string_view text, const TextChange& change) const;
+  void clamp(TextChange& change, std::string_view text) const;
+  // Finds the messages that the diagnostics of `old` from `first` on wrote into its output,
+  // before its stop at `stopped_line` (0: none): their numbers go to `found`. Returns the last
+  // line whose messages cannot be told for certain from the text around them, 0 when none.
+  static std::int64_t find_messages(const Analysis& old, std::size_t first,
+                                    std::int64_t stopped_line, std::vector<Renumbering>& found);
   // The labels [head, tail) were read again as `middle`: the keys of the labels' numbers follow,
   // and the keys that labels came to or went from are noted.
   void update_labels(std::size_t head, std::size_t tail, const std::vector<LineNumberUse>& middle);

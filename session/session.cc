@@ -241,14 +241,15 @@ void SourcePlaces::token(const TokenEvent& raw) {
 }
 
 void MapRecorder::output_line(std::int64_t, std::int64_t input_line) {
-  rows_.push_back({input_line, input_line});
+  if (rows_ != nullptr) rows_->push_back({input_line, input_line});
 }
 
 void MapRecorder::output_line_end(std::int64_t input_line) {
-  if (rows_.empty()) {
+  if (rows_ == nullptr) return;
+  if (rows_->empty()) {
     ended_before_ = input_line;
   } else {
-    rows_.back().last = input_line;
+    rows_->back().last = input_line;
   }
 }
 

@@ -225,6 +225,10 @@ class MapRecorder : public LineMapRows {
   // `lines_before` on.
   explicit MapRecorder(std::vector<MapRow>& rows, std::vector<std::uint64_t>* line_starts,
                        std::int64_t lines_before = 0)
+      : MapRecorder(&rows, line_starts, lines_before) {}
+  // `rows` null: only the line starts are kept.
+  MapRecorder(std::vector<MapRow>* rows, std::vector<std::uint64_t>* line_starts,
+              std::int64_t lines_before)
       : rows_(rows), line_starts_(line_starts), lines_before_(lines_before) {}
   void output_line(std::int64_t output_line, std::int64_t input_line) override;
   void output_line_end(std::int64_t input_line) override;
@@ -234,7 +238,7 @@ class MapRecorder : public LineMapRows {
   std::int64_t ended_before() const { return ended_before_; }
 
  private:
-  std::vector<MapRow>& rows_;
+  std::vector<MapRow>* rows_;
   std::vector<std::uint64_t>* line_starts_;
   std::int64_t lines_before_;
   std::int64_t ended_before_ = 0;

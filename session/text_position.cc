@@ -14,6 +14,8 @@ std::int64_t count_characters(std::string_view bytes, Encoding encoding) {
 LineIndex::LineIndex(std::string_view text) : text_(text) {
   starts_.push_back(0);
   scan(0, text.size(), starts_, ascii_);
+  // A large text's index is kept as long as its document is open: no room to spare.
+  if (starts_.capacity() > starts_.size() + starts_.size() / 8 + 64) starts_.shrink_to_fit();
 }
 
 void LineIndex::scan(std::size_t begin, std::size_t end, std::vector<std::size_t>& starts,

@@ -251,6 +251,8 @@ std::ptrdiff_t read_some(int fd, std::span<char> buffer, int& error) {
   return -1;
 }
 
+void give_back_large_blocks() {}
+
 bool input_waiting(int fd) {
   // Only a pipe can be asked without waiting; for anything else the answer is "no".
   const HANDLE handle = handle_of(fd);

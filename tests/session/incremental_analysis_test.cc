@@ -91,6 +91,7 @@ TEST(IncrementalAnalysis, GivesWhatAFreshAnalysisGivesAfterEachEdit) {
   for (const bool tokens : {false, true}) {
     SessionOptions options;
     options.tokens = tokens;
+    options.line_map = true;
     options.defines = {"Top=1"};
     std::string text = program();
     IncrementalAnalysis kept(options);

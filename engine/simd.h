@@ -472,13 +472,21 @@ __attribute__((target("avx2"))) inline StepClasses classify_step_avx2(const char
 
 // Whether the code that works a whole window with AVX2 may also take BMI1 and BMI2 (ANDN, BLSR,
 // TZCNT, SHLX): compiled for the three, it runs only where all three are.
+// Not on Windows, whose stack is aligned to 16 bytes only, where the compiler may spill 32-byte
+// registers with aligned moves: there the window is classified with SSE2.
 inline bool window_avx2() {
+#if defined(_WIN32)
+  return false;
+#else
   return detail::kFeatures.avx2 && detail::kFeatures.bmi;
+#endif
 }
 
 // The classes of the 64 bytes at `text`.
 inline StepClasses classify_step(const char* text, Level level = kBest) {
+#if !defined(_WIN32)
   if (level == Level::Avx2) return detail::classify_step_avx2(text);
+#endif
   if (level == Level::Portable) return portable::classify_step(text);
   StepClasses s;
   for (unsigned k = 0; k < kStep; k += kBlock)

@@ -436,26 +436,35 @@ Line read_line(const Step* steps, std::size_t start, std::size_t end) {
   return line;
 }
 
-char* emit_lines(const Window& window, std::size_t from, std::size_t to, char* out) {
-  if (from >= to) return out;
+namespace {
+
+// The groups of 8 bytes that window[from, to) spans, and the marks of its first and last group
+// that lie within it.
+struct Groups {
+  std::size_t first, count;
+  std::uint8_t lead, tail;
+};
+Groups groups_of(std::size_t from, std::size_t to) {
   const std::size_t first = from / simd::kGroup;
   const std::size_t last = (to - 1) / simd::kGroup;
-  const auto lead = static_cast<std::uint8_t>(0xFFu << (from % simd::kGroup));
-  const auto tail =
-      static_cast<std::uint8_t>(0xFFu >> (simd::kGroup - 1 - (to - 1) % simd::kGroup));
-  return simd::compress_lines(window.converted() + first * simd::kGroup, window.keep() + first,
-                              window.ends() + first, last - first + 1, lead, tail, out);
+  return {first, last - first + 1, static_cast<std::uint8_t>(0xFFu << (from % simd::kGroup)),
+          static_cast<std::uint8_t>(0xFFu >> (simd::kGroup - 1 - (to - 1) % simd::kGroup))};
+}
+
+}  // namespace
+
+char* emit_lines(const Window& window, std::size_t from, std::size_t to, char* out) {
+  if (from >= to) return out;
+  const Groups g = groups_of(from, to);
+  return simd::compress_lines(window.converted() + g.first * simd::kGroup, window.keep() + g.first,
+                              window.ends() + g.first, g.count, g.lead, g.tail, out);
 }
 
 char* emit(const Window& window, std::size_t from, std::size_t to, char* out) {
   if (from >= to) return out;
-  const std::size_t first = from / simd::kGroup;
-  const std::size_t last = (to - 1) / simd::kGroup;
-  const auto lead = static_cast<std::uint8_t>(0xFFu << (from % simd::kGroup));
-  const auto tail =
-      static_cast<std::uint8_t>(0xFFu >> (simd::kGroup - 1 - (to - 1) % simd::kGroup));
-  return simd::compress_range(window.converted() + first * simd::kGroup, window.keep() + first,
-                              last - first + 1, lead, tail, out);
+  const Groups g = groups_of(from, to);
+  return simd::compress_range(window.converted() + g.first * simd::kGroup, window.keep() + g.first,
+                              g.count, g.lead, g.tail, out);
 }
 
 std::size_t token_length(const Step* steps, std::size_t at) {

@@ -517,8 +517,17 @@ std::string prove(const Scan& s, std::string_view text, const SessionOptions& op
     std::string to;
   };
   std::vector<std::vector<Change>> changes(a.output_start.size());
+  // Nothing is written past the character that stops the conversion.
+  std::size_t stop = std::string_view::npos;
+  for (const KeptDiagnostic& d : a.diagnostics) {
+    if (d.kind == DiagnosticKind::UnknownCharacter) {
+      stop = d.offset;
+      break;
+    }
+  }
   for (const Use& use : s.uses) {
-    if (use.computed || use.line < 1 || static_cast<std::size_t>(use.line) >= changes.size())
+    if (use.computed || use.line < 1 || static_cast<std::size_t>(use.line) >= changes.size() ||
+        use.offset >= stop)
       continue;
     const std::string to = mapped_number(mapping, use.number);
     if (to != use.number) changes[static_cast<std::size_t>(use.line)].push_back({use.number, to});

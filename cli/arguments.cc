@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "session/renumber.h"
+
 namespace vorpex::cli {
 
 namespace {
@@ -26,6 +28,10 @@ enum class Option {
   Map,
   LongHelp,
   Version,
+  Renumber,
+  RenumberSource,
+  LargestLine,
+  LeaveComputedJumps,
 };
 
 Option short_option(char letter) {
@@ -58,12 +64,17 @@ Option long_option(std::string_view name) {
   if (name == "version") return Option::Version;
   if (name == "define") return Option::Define;
   if (name == "map") return Option::Map;
+  if (name == "renumber") return Option::Renumber;
+  if (name == "renumber-source") return Option::RenumberSource;
+  if (name == "largest-line") return Option::LargestLine;
+  if (name == "leave-computed-jumps") return Option::LeaveComputedJumps;
   return Option::Unknown;
 }
 
 bool takes_value(Option option) {
   return option == Option::Input || option == Option::Output || option == Option::Define ||
-         option == Option::Map;
+         option == Option::Map || option == Option::Renumber || option == Option::RenumberSource ||
+         option == Option::LargestLine;
 }
 
 // The option that an argument names, and the value attached to a long option ("--map=FILE").
@@ -113,6 +124,13 @@ void print_help(ByteSink& console) {
       "  -k, --keep-going        report every problem of the source, not only those before the\n"
       "                          first character that stops the conversion\n"
       "  --strict                fail (status 1) when anything was reported\n"
+      "  --renumber START[,STEP] write the program with its lines renumbered from START by STEP\n"
+      "                          (10 unless given), every jump to them too\n"
+      "  --renumber-source START[,STEP]\n"
+      "                          write the source itself renumbered, not converted\n"
+      "  --largest-line N        refuse a renumbering that numbers a line above N\n"
+      "  --leave-computed-jumps  renumber past a jump whose target is computed (GOTO X), and\n"
+      "                          leave it as it is\n"
       "  -h                      the usage line\n"
       "  --help                  this text\n"
       "  --version               the version and the licence\n");
@@ -144,10 +162,14 @@ std::optional<int> parse_arguments(std::span<const char* const> args, Arguments&
       if (option == Option::NoWarnings) arguments.no_warnings = true;
       if (option == Option::Strict) arguments.strict = true;
       if (option == Option::KeepGoing) arguments.keep_going = true;
+      if (option == Option::LeaveComputedJumps) arguments.leave_computed_jumps = true;
       continue;
     }
     if (!attached && i + 1 == args.size()) {
+      const bool number = option == Option::Renumber || option == Option::RenumberSource ||
+                          option == Option::LargestLine;
       write_all(console, {option == Option::Define ? "Missing definition for parameter: "
+                          : number                 ? "Missing value for parameter: "
                                                    : "Missing file name for parameter: ",
                           arg, "\n\n"});
       print_usage(console);
@@ -168,6 +190,31 @@ std::optional<int> parse_arguments(std::span<const char* const> args, Arguments&
         arguments.map_path = std::string(value);
         write_all(console, {"map file: ", value, "\n"});
         break;
+      case Option::Renumber:
+      case Option::RenumberSource:
+      case Option::LargestLine: {
+        std::uint64_t start = 0;
+        std::uint64_t step = 0;
+        const bool line = option == Option::LargestLine;
+        if (!parse_start_step(value, start, step) ||
+            (line && value.find(',') != std::string_view::npos)) {
+          write_all(console, {"Invalid value for parameter: ", arg, "\n\n"});
+          print_usage(console);
+          if (errors != nullptr)
+            errors->line("vorpex: option " + quoted(arg) +
+                         (line ? " takes a line number" : " takes START or START,STEP"));
+          return 1;
+        }
+        if (line) {
+          arguments.largest_line = start;
+        } else {
+          arguments.renumber = option == Option::Renumber ? Arguments::Renumber::Output
+                                                          : Arguments::Renumber::Source;
+          arguments.renumber_start = start;
+          arguments.renumber_step = step;
+        }
+        break;
+      }
       default:
         arguments.definitions.emplace_back(value);
         break;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -19,6 +20,14 @@ struct Arguments {
   bool keep_going = false;               // -k, --keep-going: every diagnostic of the whole source
   std::vector<std::string> definitions;  // the values of -D and --define, NAME=VALUE, in order
   std::optional<std::string> map_path;   // --map FILE
+  // --renumber START[,STEP]: the output is the program renumbered; --renumber-source: the output
+  // file gets the source itself renumbered, not converted. The last of the two wins.
+  enum class Renumber { None, Output, Source };
+  Renumber renumber = Renumber::None;
+  std::uint64_t renumber_start = 10;
+  std::uint64_t renumber_step = 10;
+  std::optional<std::uint64_t> largest_line;  // --largest-line N: no new number above N
+  bool leave_computed_jumps = false;          // --leave-computed-jumps: renumber past them
 };
 
 // Writes the usage line.

@@ -9,6 +9,7 @@
 #include "platform/console.h"
 #include "platform/error_number.h"
 #include "platform/text_reader.h"
+#include "session/renumber.h"
 #include "session/session.h"
 
 namespace vorpex::cli {
@@ -23,6 +24,59 @@ std::size_t buffer_size(std::int64_t size, std::size_t block) {
   constexpr std::size_t kSmallest = 4096;
   if (size < 0 || static_cast<std::uint64_t>(size) >= block) return block;
   return std::max(static_cast<std::size_t>(size) + 1, kSmallest);
+}
+
+// Reads the whole input for a renumbering, before any other file is opened: a refusal then leaves
+// the output as it was. Returns the exit status when the input cannot be read.
+std::optional<int> read_input(const Arguments& arguments, std::string& source,
+                              platform::Console& console, ErrorLog& errors) {
+  platform::OpenResult input;
+  int fd = 0;  // standard input is read, not owned
+  if (arguments.input_path != kStandardStream) {
+    input = platform::open_for_reading(arguments.input_path);
+    if (!input.file.is_open()) {
+      report_open_failure(console, errors, arguments.input_path, input.error);
+      return 1;
+    }
+    fd = input.file.fd();
+  }
+  std::vector<char> block(platform::TextReader::kBlockSize);
+  for (;;) {
+    int error = 0;
+    const std::ptrdiff_t got = platform::read_some(fd, block, error);
+    if (got < 0) {
+      console.flush();
+      report_io_failure(&console, errors, Io::Read, arguments.input_path, error);
+      return 1;
+    }
+    if (got == 0) return std::nullopt;
+    source.append(block.data(), static_cast<std::size_t>(got));
+  }
+}
+
+// The renumbering that --renumber and --renumber-source ask for, its warnings on standard error
+// as the diagnostics are written. Returns the exit status when it is refused.
+std::optional<int> renumber_input(const Arguments& arguments, const SessionOptions& options,
+                                  std::string& source, ErrorLog& errors) {
+  RenumberRequest request;
+  request.start = arguments.renumber_start;
+  request.step = arguments.renumber_step;
+  request.largest = arguments.largest_line;
+  request.past_computed = arguments.leave_computed_jumps;
+  RenumberResult result = renumber(source, request, options);
+  if (result.refused()) {
+    errors.line("vorpex: " + result.refusal);
+    return 1;
+  }
+  if (options.warnings) {
+    const std::string file =
+        arguments.input_path == kStandardStream ? "<stdin>" : arguments.input_path;
+    for (const RenumberWarning& w : result.warnings)
+      errors.line(file + ":" + std::to_string(w.place.line) + ":" + std::to_string(w.place.column) +
+                  ": warning: " + w.message + " [" + w.code + "]");
+  }
+  source = std::move(result.text);
+  return std::nullopt;
 }
 
 }  // namespace
@@ -68,9 +122,40 @@ int run_with(std::span<const char* const> args, platform::Console& console,
     return 1;
   }
 
+  // A renumbering reads the whole input first, and is refused before the output is opened.
+  std::optional<std::string> renumbered;
+  if (arguments.renumber != Arguments::Renumber::None) {
+    if (arguments.renumber == Arguments::Renumber::Source && arguments.map_path) {
+      errors.line("vorpex: --map cannot go with --renumber-source: the source is not converted");
+      return 1;
+    }
+    renumbered.emplace();
+    if (std::optional<int> status = read_input(arguments, *renumbered, console, errors))
+      return *status;
+    if (std::optional<int> status = renumber_input(arguments, options, *renumbered, errors))
+      return *status;
+  }
+
   Files files;
   if (std::optional<int> status = open_files(arguments, files, console, errors)) return *status;
   console.flush();  // the banner and the file names show while a long conversion runs
+
+  if (arguments.renumber == Arguments::Renumber::Source) {
+    platform::FdSink output(files.output.fd());
+    output.write(*renumbered);
+    int write_error = output.error();
+    const int close_error = files.output.close();
+    if (write_error == 0) write_error = close_error;
+    files.input.close();
+    console.flush();
+    errors.flush();
+    if (write_error != 0) {
+      report_io_failure(&console, errors, Io::Write, arguments.output_path, write_error);
+      return 1;
+    }
+    console.write("Renumber success!\n");
+    return 0;
+  }
 
   // A small file gets buffers of its own size rather than the full blocks, which the allocator
   // would map and unmap for each run; pages that are never touched cost nothing either way.
@@ -86,7 +171,9 @@ int run_with(std::span<const char* const> args, platform::Console& console,
   Session session(options, output, &printer, map ? &*map : nullptr, nullptr,
                   buffer_size(files.input_size, OutputBuffer::kDefaultCapacity));
   session.watch_every_diagnostic(&quote_warnings);
-  const ProcessResult result = session.run(reader);
+  std::optional<SourceLines> lines;
+  if (renumbered) lines.emplace(*renumbered);
+  const ProcessResult result = lines ? session.run(*lines) : session.run(reader);
 
   int write_error = output.error();
   const int close_error = files.output.close();

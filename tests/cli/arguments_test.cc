@@ -49,6 +49,32 @@ TEST(ArgumentsTest, ParsesTheCommandLine) {
        "a",
        "b"},
       {{"-o", "b", "x", "-i"}, 1, "output file: b\nUnknown parameter: x\n\n" + usage, "", "b"},
+      {{"-i", "a", "--renumber", "1,x"},
+       1,
+       "input file: a\nInvalid value for parameter: --renumber\n\n" + usage,
+       "a",
+       ""},
+      {{"-i", "a", "--renumber=1,0", "-o"},
+       1,
+       "input file: a\nInvalid value for parameter: --renumber=1,0\n\n" + usage,
+       "a",
+       ""},
+      {{"-i", "a", "-o", "b", "--renumber-source"},
+       1,
+       "input file: a\noutput file: b\nMissing value for parameter: --renumber-source\n\n" + usage,
+       "a",
+       "b"},
+      {{"--largest-line", "1,2", "-i", "a"},
+       1,
+       "Invalid value for parameter: --largest-line\n\n" + usage,
+       "",
+       ""},
+      {{"--renumbers", "1", "-i", "a"}, 1, "Unknown parameter: --renumbers\n\n" + usage, "", ""},
+      {{"--leave-computed-jumps=1", "a", "b", "c"},
+       1,
+       "Unknown parameter: --leave-computed-jumps=1\n\n" + usage,
+       "",
+       ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.front());
@@ -58,6 +84,43 @@ TEST(ArgumentsTest, ParsesTheCommandLine) {
     EXPECT_EQ(console.text, c.console);
     EXPECT_EQ(arguments.input_path, c.input_path);
     EXPECT_EQ(arguments.output_path, c.output_path);
+  }
+}
+
+TEST(ArgumentsTest, TakesTheRenumbering) {
+  struct Row {
+    std::vector<const char*> args;
+    Arguments::Renumber mode;
+    std::uint64_t start;
+    std::uint64_t step;
+    std::optional<std::uint64_t> largest;
+    bool leave;
+  };
+  const std::vector<Row> rows = {
+      {{"-i", "a", "-o", "b"}, Arguments::Renumber::None, 10, 10, std::nullopt, false},
+      {{"--renumber", "1,1", "-i", "a"}, Arguments::Renumber::Output, 1, 1, std::nullopt, false},
+      {{"--renumber=100", "--largest-line=9999"},
+       Arguments::Renumber::Output,
+       100,
+       10,
+       9999,
+       false},
+      {{"--renumber", "5", "--renumber-source", "7,3", "--leave-computed-jumps"},
+       Arguments::Renumber::Source,
+       7,
+       3,
+       std::nullopt,
+       true},
+  };
+  for (const Row& row : rows) {
+    testing::StringSink console;
+    Arguments arguments;
+    EXPECT_EQ(parse_arguments(row.args, arguments, console), std::nullopt) << console.text;
+    EXPECT_EQ(arguments.renumber, row.mode);
+    EXPECT_EQ(arguments.renumber_start, row.start);
+    EXPECT_EQ(arguments.renumber_step, row.step);
+    EXPECT_EQ(arguments.largest_line, row.largest);
+    EXPECT_EQ(arguments.leave_computed_jumps, row.leave);
   }
 }
 

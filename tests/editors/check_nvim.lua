@@ -131,6 +131,10 @@ local syntax_rows = {
   { 26, 'randomize', 'vorpexStatementWord' },
   { 26, 'Delay', 'vorpexStatementWord' },
   { 26, 'STR$X', 'vorpexWord' },
+  { 27, 'GO SUB', 'vorpexJump' },
+  { 27, '640:GOSUB', 'vorpexJumpTarget' },
+  { 27, '690', 'vorpexNumber' },
+  { 27, '700', 'vorpexNumber' },
 }
 for _, row in ipairs(syntax_rows) do
   local line, text, group = row[1], row[2], row[3]

@@ -125,7 +125,8 @@ try {
   equal("the map of a joined label", typed.map, [2, 4]);
   equal("a label's output line maps to the label and its line", await mappedWhenPointing(1), ["10", "  print N"]);
   await page.type("#defines", " bad");
-  await page.waitForFunction(() => document.getElementById("defines-error").textContent);
+  // Each key converts: the refusal of the whole item, not of what was typed of it so far.
+  await page.waitForFunction(() => document.getElementById("defines-error").textContent.includes("'bad'"), { timeout: 10000 }).catch(() => {});
   equal("a -D item without =", await page.$eval("#defines-error", (e) => e.textContent), "Left out: cannot define 'bad': expected NAME=VALUE");
   await page.$eval("#defines", (e) => { e.value = "N=7 1X=2"; e.dispatchEvent(new Event("input")); });
   await page.waitForFunction(() => document.getElementById("defines-error").textContent.includes("1X"));
@@ -554,6 +555,10 @@ try {
     equal(`a link's program, ${what}: the user is asked`, await tab.$$eval("#notice-actions button", (b) => b.map((x) => x.textContent)),
       ["Keep this as my work", "Back to my saved work"]);
     const edited = await tab.evaluate(() => [window.playground.source.state.doc.toString(), document.getElementById("defines").value, document.getElementById("warnings").checked]);
+    // Shared again, the edited program is still not the saved work.
+    await tab.click("#share");
+    await tab.waitForFunction(() => document.getElementById("share-link").value);
+    equal(`a link's program, ${what}, shared: the saved work is untouched`, await tab.evaluate(() => localStorage.getItem("vorpex-work")), stored);
     await tab.reload({ waitUntil: "load" });
     await tab.waitForSelector("#source .cm-content");
     await settledOn(tab);

@@ -642,9 +642,10 @@ $("share").addEventListener("click", async () => {
     $("status").textContent = "No link was made: the program is too large for one.";
     return;
   }
-  // The link made here names the work shown: it is the work, not a link opened over it.
-  if (linkState) adoptLink();
   window.history.replaceState(null, "", link);
+  // A link's program, edited and shared again, stays apart from the saved work, now under the
+  // new link.
+  if (linkState === "edited") save();
   $("share-line").hidden = false;
   $("share-link").value = link;
   $("share-link").select();

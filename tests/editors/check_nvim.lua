@@ -17,7 +17,9 @@ end
 
 local started = {}
 local function record(config)
-  table.insert(started, { cmd = table.concat(config.cmd, ' '), init = encode(config.init_options) })
+  local handlers = config.handlers or {}
+  table.insert(started, { cmd = table.concat(config.cmd, ' '), init = encode(config.init_options),
+    notes = handlers['textDocument/publishDiagnostics'] ~= nil })
   return #started
 end
 vim.lsp.start = vim.lsp.start and function(config)
@@ -63,8 +65,28 @@ for _, row in ipairs(rows) do
     expect(file .. ': file type is not vorpex', vim.bo.filetype ~= 'vorpex', true)
   end
   expect(file .. ': server started', started[1] and (started[1].cmd .. ' ' .. started[1].init), server)
+  if server then
+    expect(file .. ': the notes are shown', started[1] and started[1].notes, true)
+  end
   vim.cmd('bwipeout!')
 end
+
+-- The notes of a diagnostic, sent as related information, are shown under its message.
+local published = vorpex.with_notes({
+  uri = 'file:///x.vbas',
+  diagnostics = {
+    {
+      message = 'double quote inside a word',
+      relatedInformation = {
+        { message = 'the quote meant to close the string opens one', location = { uri = 'file:///x.vbas', range = { start = { line = 4, character = 0 } } } },
+      },
+    },
+    { message = 'no notes' },
+  },
+})
+expect('a note under its message', published.diagnostics[1].message,
+  'double quote inside a word\nnote: the quote meant to close the string opens one (line 5)')
+expect('a message without notes', published.diagnostics[2].message, 'no notes')
 
 vorpex.configure({ defines = { PAUSE = '250' } })
 expect('configure notifies', notified[1], 'workspace/didChangeConfiguration defines={"PAUSE":"250"} warnings=false')
@@ -131,6 +153,10 @@ local syntax_rows = {
   { 26, 'randomize', 'vorpexStatementWord' },
   { 26, 'Delay', 'vorpexStatementWord' },
   { 26, 'STR$X', 'vorpexWord' },
+  { 27, 'GO SUB', 'vorpexJump' },
+  { 27, '640:GOSUB', 'vorpexJumpTarget' },
+  { 27, '690', 'vorpexNumber' },
+  { 27, '700', 'vorpexNumber' },
 }
 for _, row in ipairs(syntax_rows) do
   local line, text, group = row[1], row[2], row[3]

@@ -23,6 +23,7 @@ mkdir "$work/unpacked" && unzip -q "$vsix" -d "$work/unpacked"
 expected="LICENSE.txt
 dist/THIRD-PARTY-NOTICES.txt
 dist/extension.js
+images/icon.png
 language-configuration.json
 package.json
 readme.md

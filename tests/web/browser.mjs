@@ -125,7 +125,8 @@ try {
   equal("the map of a joined label", typed.map, [2, 4]);
   equal("a label's output line maps to the label and its line", await mappedWhenPointing(1), ["10", "  print N"]);
   await page.type("#defines", " bad");
-  await page.waitForFunction(() => document.getElementById("defines-error").textContent);
+  // Each key converts: the refusal of the whole item, not of what was typed of it so far.
+  await page.waitForFunction(() => document.getElementById("defines-error").textContent.includes("'bad'"), { timeout: 10000 }).catch(() => {});
   equal("a -D item without =", await page.$eval("#defines-error", (e) => e.textContent), "Left out: cannot define 'bad': expected NAME=VALUE");
   await page.$eval("#defines", (e) => { e.value = "N=7 1X=2"; e.dispatchEvent(new Event("input")); });
   await page.waitForFunction(() => document.getElementById("defines-error").textContent.includes("1X"));
@@ -528,6 +529,234 @@ try {
       frameKind: typing.kind, framesOver50Ms: typing.frames.length,
       longestFrameMs: Math.round(Math.max(0, ...typing.frames)), outputAfterLastKeyMs: Math.round(typing.outputAfterLastKey),
     };
+    await context.close();
+  }
+
+  // Saved work is never overwritten by a link's program unless the user chooses: typing in it,
+  // unticking Warnings or typing in the -D box keeps the saved work; the edits are kept apart and
+  // come back on reload; "Back to my saved work" brings back what was saved.
+  for (const [what, edit] of [
+    ["a character typed", async (tab) => { await tab.click("#source .cm-content"); await tab.keyboard.type("9"); }],
+    ["Warnings unticked", (tab) => tab.click("#warnings")],
+    ["the -D box typed in", (tab) => tab.type("#defines", "Q=1")],
+  ]) {
+    const context = await browser.createBrowserContext();
+    const tab = await context.newPage();
+    await tab.goto(url, { waitUntil: "load" });
+    await tab.evaluate((work) => localStorage.setItem("vorpex-work", JSON.stringify(work)), savedWork);
+    const stored = await tab.evaluate(() => localStorage.getItem("vorpex-work"));
+    const fragment = `#s=${base64url("10 PRINT 1\n")}&n=linked.bas`;
+    await tab.goto(`${url}${fragment}`, { waitUntil: "load" });
+    await tab.waitForSelector("#source .cm-content");
+    await settledOn(tab);
+    await edit(tab);
+    await tab.waitForFunction(() => localStorage.getItem("vorpex-link-work"), { timeout: 5000 }).catch(() => {});
+    equal(`a link's program, ${what}: the saved work is untouched`, await tab.evaluate(() => localStorage.getItem("vorpex-work")), stored);
+    equal(`a link's program, ${what}: the user is asked`, await tab.$$eval("#notice-actions button", (b) => b.map((x) => x.textContent)),
+      ["Keep this as my work", "Back to my saved work"]);
+    const edited = await tab.evaluate(() => [window.playground.source.state.doc.toString(), document.getElementById("defines").value, document.getElementById("warnings").checked]);
+    // Shared again, the edited program is still not the saved work.
+    await tab.click("#share");
+    await tab.waitForFunction(() => document.getElementById("share-link").value);
+    equal(`a link's program, ${what}, shared: the saved work is untouched`, await tab.evaluate(() => localStorage.getItem("vorpex-work")), stored);
+    await tab.reload({ waitUntil: "load" });
+    await tab.waitForSelector("#source .cm-content");
+    await settledOn(tab);
+    equal(`a link's program, ${what}: the edits come back on reload`, await tab.evaluate(() => [window.playground.source.state.doc.toString(),
+      document.getElementById("defines").value, document.getElementById("warnings").checked]), edited);
+    equal(`a link's program, ${what}: still the saved work after the reload`, await tab.evaluate(() => localStorage.getItem("vorpex-work")), stored);
+    await tab.click("#notice-actions button:nth-child(2)");
+    await tab.waitForFunction(() => window.playground.name === "saved.bas");
+    equal(`a link's program, ${what}: back to the saved work`, await tab.evaluate(() => [window.playground.source.state.doc.toString(), location.hash]), [savedWork.source, ""]);
+    await context.close();
+  }
+  {
+    // Kept, the link's program becomes the work.
+    const context = await browser.createBrowserContext();
+    const tab = await context.newPage();
+    await tab.goto(url, { waitUntil: "load" });
+    await tab.evaluate((work) => localStorage.setItem("vorpex-work", JSON.stringify(work)), savedWork);
+    await tab.goto(`${url}#s=${base64url("10 PRINT 1\n")}&n=linked.bas`, { waitUntil: "load" });
+    await tab.waitForSelector("#source .cm-content");
+    await tab.click("#source .cm-content");
+    await tab.keyboard.type("9");
+    await tab.click("#notice-actions button:nth-child(1)");
+    equal("a link's program kept as the work", await tab.evaluate(() => [JSON.parse(localStorage.getItem("vorpex-work")).name, location.hash,
+      localStorage.getItem("vorpex-link-work")]), ["linked.bas", "", null]);
+    await context.close();
+  }
+
+  // The underlines and the gutter's marks match the list, also after a paste replaced the marked
+  // text with the same problems.
+  {
+    const context = await browser.createBrowserContext();
+    const tab = await context.newPage();
+    await tab.goto(url, { waitUntil: "load" });
+    await tab.waitForSelector("#source .cm-content");
+    const text = '10 PRINT "a\n20 PRINT"b"\n';
+    await tab.evaluate((t) => window.playground.setSource(t), text);
+    await settledOn(tab);
+    const marksNow = () => tab.evaluate(() => [document.querySelectorAll("#source .cm-lintRange").length,
+      document.querySelectorAll("#source .cm-lint-marker").length, document.querySelectorAll("#problems > li > button").length]);
+    const before = await marksNow();
+    check("a program with two problems is marked", before[0] === 2 && before[2] === 2, JSON.stringify(before));
+    await tab.click("#source .cm-content");
+    await tab.keyboard.down("Control");
+    await tab.keyboard.press("a");
+    await tab.keyboard.up("Control");
+    await tab.evaluate((t) => {
+      const data = new DataTransfer();
+      data.setData("text/plain", t);
+      document.querySelector("#source .cm-content").dispatchEvent(new ClipboardEvent("paste", { clipboardData: data, bubbles: true, cancelable: true }));
+    }, text);
+    await tab.waitForFunction(() => !document.getElementById("output-state").textContent);
+    await tab.waitForFunction((n) => document.querySelectorAll("#source .cm-lintRange").length === n, { timeout: 5000 }, before[0]).catch(() => {});
+    equal("the marks after a paste of the same problems", await marksNow(), before);
+    // A pasted program is untitled: in the output's name and in a link.
+    equal("a program pasted over everything is untitled", await tab.evaluate(() => window.playground.name), "program.bas");
+    await tab.click("#share");
+    await tab.waitForFunction(() => document.getElementById("share-link").value);
+    check("its link carries no name", !(await tab.$eval("#share-link", (e) => e.value)).includes("n="));
+    // A refusal goes once a later paste went in.
+    await tab.evaluate((size) => {
+      const data = new DataTransfer();
+      data.setData("text/plain", "x".repeat(size));
+      document.querySelector("#source .cm-content").dispatchEvent(new ClipboardEvent("paste", { clipboardData: data, bubbles: true, cancelable: true }));
+    }, (8 << 20) + 1);
+    check("a paste past the cap is refused", !(await tab.$eval("#notice", (e) => e.hidden)));
+    await tab.evaluate(() => {
+      const data = new DataTransfer();
+      data.setData("text/plain", "30 END\n");
+      document.querySelector("#source .cm-content").dispatchEvent(new ClipboardEvent("paste", { clipboardData: data, bubbles: true, cancelable: true }));
+    });
+    equal("the refusal is gone after a paste that went in", await tab.$eval("#notice", (e) => e.hidden), true);
+    // An empty list says so.
+    await tab.evaluate(() => window.playground.setSource("10 PRINT 1\n"));
+    await settledOn(tab);
+    equal("no problems: the list says so", await tab.$$eval("#problems > li", (l) => l.map((x) => x.textContent)), ["No problems: nothing to fix."]);
+    await context.close();
+  }
+
+  // Files that are not UTF-8 are refused with a message, never changed; a BOM is kept.
+  {
+    const context = await browser.createBrowserContext();
+    const tab = await context.newPage();
+    await tab.goto(url, { waitUntil: "load" });
+    await tab.waitForSelector("#source .cm-content");
+    await settledOn(tab);
+    const drop = (bytes, name) => tab.evaluate((b, n) => {
+      const data = new DataTransfer();
+      data.items.add(new File([new Uint8Array(b)], n));
+      document.body.dispatchEvent(new DragEvent("drop", { dataTransfer: data, bubbles: true, cancelable: true }));
+    }, [...bytes], name);
+    const sourceBefore = await tab.evaluate(() => window.playground.source.state.doc.toString());
+    await drop(Buffer.from('10 PRINT "CAF\xe9"\n', "latin1"), "latin1.bas");
+    await tab.waitForFunction(() => !document.getElementById("notice").hidden);
+    const notice = await tab.$eval("#notice-text", (e) => e.textContent);
+    check("a Latin-1 file is refused with a message", notice.startsWith("The file latin1.bas is not UTF-8 text (byte 0xE9 at offset 13)"), notice);
+    equal("a Latin-1 file changes nothing", await tab.evaluate(() => [window.playground.source.state.doc.toString(), window.playground.name]), [sourceBefore, "blink.bas"]);
+    await drop(Buffer.from("\ufeff10 PRINT 1\n"), "bom.bas");
+    await tab.waitForFunction(() => window.playground.name === "bom.bas");
+    equal("a BOM is kept, as the command line reads it", await tab.evaluate(() => window.playground.source.state.doc.toString()), "\ufeff10 PRINT 1\n");
+    equal("the refusal is gone once a file opened", await tab.$eval("#notice", (e) => e.hidden), true);
+    await context.close();
+  }
+
+  // Served at the root beside another app: the service worker neither keeps nor answers the
+  // other app's files.
+  {
+    const root = join(artifacts, "root-site");
+    rmSync(root, { recursive: true, force: true });
+    mkdirSync(join(root, "other"), { recursive: true });
+    for (const name of readdirSync(site)) writeFileSync(join(root, name), readFileSync(join(site, name)));
+    writeFileSync(join(root, "other", "index.html"), "<!doctype html><title>other</title><p>the other app</p>");
+    const rootServer = spawn("python3", ["-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "-d", root], { stdio: ["ignore", "pipe", "ignore"] });
+    try {
+      const rootPort = await new Promise((done, fail) => {
+        let seen = "";
+        rootServer.stdout.on("data", (chunk) => {
+          seen += chunk;
+          const match = /port (\d+)/.exec(seen);
+          if (match) done(Number(match[1]));
+        });
+        setTimeout(() => fail(new Error("the second static server did not say its port")), 10000);
+      });
+      const rootUrl = `http://127.0.0.1:${rootPort}/`;
+      const context = await browser.createBrowserContext();
+      const tab = await context.newPage();
+      await tab.goto(rootUrl, { waitUntil: "load" });
+      await tab.evaluate(() => navigator.serviceWorker.ready);
+      await tab.waitForFunction(() => navigator.serviceWorker.controller, { timeout: 20000 });
+      await tab.evaluate(() => fetch("other/index.html").then((r) => r.text()));
+      await tab.evaluate(() => new Promise((done) => setTimeout(done, 300)));
+      const stored = await tab.evaluate(async () => {
+        const urls = [];
+        for (const key of await caches.keys()) for (const request of await (await caches.open(key)).keys()) urls.push(request.url);
+        return urls;
+      });
+      check("the playground's files are kept", stored.includes(`${rootUrl}index.html`), JSON.stringify(stored));
+      check("another app's files are not kept", !stored.some((u) => u.includes("/other/")), JSON.stringify(stored));
+      await tab.setOfflineMode(true);
+      const answers = await tab.evaluate(async () => Promise.all(["index.html", "other/index.html"].map((u) => fetch(u).then((r) => r.ok, () => "no answer"))));
+      equal("offline: the playground's file answered, the other app's not", answers, [true, "no answer"]);
+      await tab.setOfflineMode(false);
+      await context.close();
+    } finally {
+      rootServer.kill();
+    }
+  }
+
+  // A program longer than the pane: axe-core finds nothing serious (a scrolled region is
+  // reachable by keyboard); and CR LF line ends are no error marks.
+  {
+    const context = await browser.createBrowserContext();
+    const tab = await context.newPage();
+    await tab.setViewport({ width: 1280, height: 800 });
+    await tab.goto(url, { waitUntil: "load" });
+    await tab.waitForSelector("#source .cm-content");
+    await tab.evaluate(() => window.playground.setSource(Array.from({ length: 400 }, (_, i) => `${(i + 1) * 10} PRINT "line ${i}"\r\n`).join("")));
+    await settledOn(tab);
+    equal("CR LF shown quietly, not as special characters", await tab.evaluate(() => [document.querySelectorAll("#source .cm-specialChar").length,
+      document.querySelectorAll("#source .cm-cr").length > 0]), [0, true]);
+    await tab.evaluate(readFileSync(require.resolve("axe-core/axe.min.js"), "utf8"));
+    const found = await tab.evaluate(async () => (await window.axe.run(document, { resultTypes: ["violations"] })).violations
+      .filter((v) => v.impact === "serious" || v.impact === "critical").map((v) => `${v.id}: ${v.nodes.map((n) => n.target.join(" ")).join(", ")}`));
+    equal("a long program: axe-core finds nothing serious or critical", found, []);
+    // The problems pane by keyboard: taller, and the height kept.
+    const height = () => tab.$eval("#problems-pane", (e) => e.getBoundingClientRect().height);
+    const low = await height();
+    await tab.focus("#problems-splitter");
+    await tab.keyboard.press("ArrowUp");
+    await tab.keyboard.press("ArrowUp");
+    check("the problems pane resized by keyboard", (await height()) > low + 40 && (await tab.evaluate(() => localStorage.getItem("vorpex-problems"))) === "34");
+    await context.close();
+  }
+
+  // Phones' widths: no element past the window, and no text cut off in the toolbar, the badges
+  // and the status.
+  for (const width of [390, 360, 320]) {
+    const context = await browser.createBrowserContext();
+    const tab = await context.newPage();
+    await tab.setViewport({ width, height: 800, isMobile: true, hasTouch: true, deviceScaleFactor: 2 });
+    await tab.goto(url, { waitUntil: "load" });
+    await tab.waitForSelector("#source .cm-content");
+    await tab.evaluate(() => window.playground.setSource('10 PRINT "a\n20 PRINT"b"\n30 x = 1 ? 2\n', "a-rather-long-name-for-a-program.bas"));
+    await settledOn(tab);
+    for (const pane of ["source", "problems"]) {
+      await tab.click(`#tab-${pane}`);
+      const past = await tab.evaluate(() => Array.from(document.querySelectorAll("body *")).filter((e) => {
+        const r = e.getBoundingClientRect();
+        return r.width > 0 && r.height > 0 && getComputedStyle(e).visibility !== "hidden" && !e.closest(".cm-scroller") && (r.right > innerWidth + 1 || r.left < -1);
+      }).map((e) => e.id || e.className || e.tagName));
+      equal(`${width} px, ${pane}: no element past the window`, past, []);
+      const cut = await tab.evaluate(() => ["#warning-badge", "#error-badge", "#status", ".field.defines", "#problem-count"].filter((q) => {
+        const e = document.querySelector(q);
+        const r = e.getBoundingClientRect();
+        if (r.width === 0) return false;
+        return e.scrollWidth > e.clientWidth + 1 || parseFloat(getComputedStyle(e).fontSize) === 0;
+      }));
+      equal(`${width} px, ${pane}: nothing cut off`, cut, []);
+    }
     await context.close();
   }
 

@@ -8,7 +8,7 @@ import {
 } from "@codemirror/view";
 import { defaultKeymap, history, historyKeymap } from "@codemirror/commands";
 import { HighlightStyle, StreamLanguage, syntaxHighlighting } from "@codemirror/language";
-import { lintGutter, setDiagnostics } from "@codemirror/lint";
+import { forEachDiagnostic, lintGutter, setDiagnostics } from "@codemirror/lint";
 import { tags } from "@lezer/highlight";
 
 // Words, strings, comments and numbers, coloured as the converter sees them.
@@ -45,6 +45,17 @@ const theme = EditorView.theme({
   ".cm-tooltip": { backgroundColor: "var(--panel)", color: "var(--fg)", border: "1px solid var(--border)" },
 });
 
+// Special characters as CodeMirror shows them, but a CR (of a CR LF or on its own) as a quiet
+// mark: a source with CR LF line ends is common, not a fault.
+function specialChar(code, description, placeholder) {
+  const mark = document.createElement("span");
+  mark.className = code === 13 ? "cm-cr" : "cm-specialChar";
+  mark.textContent = code === 13 ? "\u21b5" : placeholder;
+  mark.title = code === 13 ? "CR (carriage return)" : (description ?? "");
+  mark.setAttribute("aria-label", mark.title);
+  return mark;
+}
+
 // The input lines of the output line under the pointer, marked in the source.
 const setMapped = StateEffect.define();
 const mapped = StateField.define({
@@ -67,13 +78,21 @@ const mapped = StateField.define({
   provide: (field) => EditorView.decorations.from(field),
 });
 
+const replacesAll = (tr) => {
+  let all = false;
+  tr.changes.iterChangedRanges((fromA, toA) => {
+    if (fromA === 0 && toA === tr.startState.doc.length) all = true;
+  });
+  return all;
+};
+
 // plainSource and plainOutput are the text boxes to replace; onEdit(typed) is called when the
-// source changes (typed: by the user), onOutputLine(n) when the output line pointed at or holding
+// source changes (typed: by the user; whole: a paste that replaced all the text), onOutputLine(n) when the output line pointed at or holding
 // the cursor is n (0 for none); acceptPaste(text) is asked before a paste goes in.
 // `text` is the source as given, which the text box may have changed (a CR becomes a line break)
 // or not shown (a large one); `output` likewise the output.
 window.vorpexEditor = ({ plainSource, plainOutput, text: given, output: shown, onEdit, onOutputLine, acceptPaste = () => true }) => {
-  const common = [lineNumbers(), highlightSpecialChars(), drawSelection(), highlightActiveLine(),
+  const common = [lineNumbers(), highlightSpecialChars({ render: specialChar }), drawSelection(), highlightActiveLine(),
     highlightActiveLineGutter(), theme, EditorView.lineWrapping];
   const text = given ?? plainSource.value;
   const clamp = (n) => Math.min(Math.max(n, 0), text.length);
@@ -89,12 +108,17 @@ window.vorpexEditor = ({ plainSource, plainOutput, text: given, output: shown, o
       extensions: [...common, EditorState.lineSeparator.of("\n"), history(),
         keymap.of([...defaultKeymap, ...historyKeymap]), basic,
         syntaxHighlighting(colours), lintGutter(), mapped,
-        EditorView.contentAttributes.of({ "aria-label": "BASIC source" }),
+        // tabindex: the scrolled region holds an element that the keyboard reaches, as audits ask.
+        EditorView.contentAttributes.of({ "aria-label": "BASIC source", tabindex: "0" }),
         EditorView.domEventHandlers({
           paste: (event) => (acceptPaste(event.clipboardData.getData("text/plain")) ? false : (event.preventDefault(), true)),
         }),
         EditorView.updateListener.of((update) => {
-          if (update.docChanged) onEdit(update.transactions.some((tr) => tr.isUserEvent("input") || tr.isUserEvent("delete")));
+          if (!update.docChanged) return;
+          const typed = update.transactions.some((tr) => tr.isUserEvent("input") || tr.isUserEvent("delete"));
+          // A paste or a drop that replaced the whole text.
+          const whole = update.transactions.some((tr) => (tr.isUserEvent("input.paste") || tr.isUserEvent("input.drop")) && replacesAll(tr));
+          onEdit(typed, whole);
         })],
     }),
   });
@@ -102,7 +126,7 @@ window.vorpexEditor = ({ plainSource, plainOutput, text: given, output: shown, o
     state: EditorState.create({
       doc: shown ?? plainOutput.value,
       extensions: [...common, EditorState.readOnly.of(true),
-        EditorView.contentAttributes.of({ "aria-label": "Compacted output", "aria-readonly": "true" }),
+        EditorView.contentAttributes.of({ "aria-label": "Compacted output", "aria-readonly": "true", tabindex: "0" }),
         EditorView.updateListener.of((update) => {
           if (update.selectionSet && update.view.hasFocus) onOutputLine(update.state.doc.lineAt(update.state.selection.main.head).number);
         })],
@@ -156,6 +180,17 @@ window.vorpexEditor = ({ plainSource, plainOutput, text: given, output: shown, o
     lines: () => source.state.doc.lines,
     line: (n) => source.state.doc.line(n),
     setMarks: (marks) => source.dispatch(setDiagnostics(source.state, marks)),
+    // Whether the underlines are still these ranges: an edit that replaced marked text takes
+    // its underlines away, though the problems that come back may be the same.
+    marksAre(ranges) {
+      let i = 0;
+      let same = true;
+      forEachDiagnostic(source.state, (d, from, to) => {
+        const r = ranges[i++];
+        if (!r || r.from !== from || r.to !== to) same = false;
+      });
+      return same && i === ranges.length;
+    },
     select(from, to) {
       source.dispatch({ selection: { anchor: from, head: to }, scrollIntoView: true });
       source.focus();

@@ -18,13 +18,18 @@ const maxSourceBytes = 8 << 20;
 const maxLinkChars = 64 << 10;
 const savedKey = "vorpex-work";
 const decoder = new TextDecoder();
+// Files and links are taken as UTF-8, byte for byte (a BOM too): bytes that are not UTF-8 are
+// refused rather than changed.
+const strictDecoder = new TextDecoder("utf-8", { fatal: true, ignoreBOM: true });
 const defaultName = "program.bas";
 
 const kib = (n) => `${Math.round(n / 1024).toLocaleString("en")} KiB`;
 const mib = (n) => `${(n / (1 << 20)).toFixed(n % (1 << 20) ? 1 : 0)} MiB`;
 
 // --- messages the user acts on: a bar under the toolbar ---
-function notify(message, actions = []) {
+let noticeKind = ""; // "refusal": a paste, file or link refused, which a later success clears
+function notify(message, actions = [], kind = "") {
+  noticeKind = kind;
   $("notice-text").textContent = message;
   $("notice-actions").replaceChildren(...actions.map(({ label, run }) => {
     const button = Object.assign(document.createElement("button"), { type: "button", textContent: label });
@@ -38,33 +43,59 @@ function notify(message, actions = []) {
 }
 function clearNotice() {
   $("notice").hidden = true;
+  noticeKind = "";
+}
+// A refusal no longer holds once a later paste, file or edit went in.
+function clearRefusal() {
+  if (noticeKind === "refusal") clearNotice();
 }
 $("notice-close").addEventListener("click", clearNotice);
 
 // Whether a text or a file of `size` bytes (`text`: its characters) fits; says so where it does not.
 function fits(what, size) {
   if (size <= maxSourceBytes) return true;
-  notify(`${what} is ${mib(size)}, over the ${mib(maxSourceBytes)} that the page takes; it was not opened.`);
+  notify(`${what} is ${mib(size)}, over the ${mib(maxSourceBytes)} that the page takes; it was not opened.`, [], "refusal");
   return false;
 }
 const utf8Size = (text) => (text.length * 3 <= maxSourceBytes ? text.length : new TextEncoder().encode(text).length);
 
 let sourceName = defaultName;
-let linkShown = false; // the source is a link's, unedited: not saved over the saved work
-function onEdit(typed) {
-  // An edited example is no longer the example.
+// The program of a link opened over saved work is never saved over it unless the user chooses:
+// "shown" while it is unedited, "edited" once edited (its edits are kept apart, under
+// linkWorkKey, with the link they came from), "" when the page shows the work.
+let linkState = "";
+const linkWorkKey = "vorpex-link-work";
+// typed: by the user; whole: a paste (or a drop) that replaced the whole text.
+function onEdit(typed, whole = false) {
+  // An edited example is no longer the example; a program pasted over everything has no name.
   if (typed) {
     $("example").value = "";
+    if (whole) setName(defaultName);
+    clearRefusal();
     changedByUser();
   }
   schedule();
 }
 function changedByUser() {
-  // The program of a link (opened or made here), once edited, is the work: a reload brings the
-  // work back, not the link.
-  linkShown = false;
-  if (location.hash) window.history.replaceState(null, "", location.pathname + location.search);
+  if (linkState === "shown") {
+    linkState = "edited";
+    askAboutLink();
+  }
+  // The work edited after a link was made of it: a reload brings the work back, not the link.
+  if (!linkState && location.hash) window.history.replaceState(null, "", location.pathname + location.search);
   saveSoon();
+}
+function askAboutLink() {
+  notify("You are editing the program of a link. Your saved work is kept until you choose: your edits are kept apart meanwhile.",
+    [{ label: "Keep this as my work", run: adoptLink }, { label: "Back to my saved work", run: restoreSaved }], "link");
+}
+// The link's program, edited, becomes the work: a reload brings it back, not the link.
+function adoptLink() {
+  linkState = "";
+  forgetLinkWork();
+  if (location.hash) window.history.replaceState(null, "", location.pathname + location.search);
+  save();
+  $("status").textContent = "The link's program is now your work.";
 }
 
 // The text boxes the page starts with: the same calls as the editors of editor.js.
@@ -87,10 +118,15 @@ function plainEditors() {
   let unchanged = null; // given, as the box shows it
   let heldOutput = null; // an output too large for the box, kept for the editors
   const text = () => (given !== null && area.value === unchanged ? given : area.value);
-  area.addEventListener("input", () => onEdit(true));
+  let pasteOverAll = false;
+  area.addEventListener("input", () => {
+    onEdit(true, pasteOverAll);
+    pasteOverAll = false;
+  });
   area.addEventListener("paste", (event) => {
     const pasted = event.clipboardData.getData("text/plain");
     if (!fits("The pasted text", utf8Size(pasted))) event.preventDefault();
+    else pasteOverAll = area.selectionStart === 0 && area.selectionEnd === area.value.length;
   });
   const outputLine = () => out.value.slice(0, out.selectionStart).split("\n").length;
   for (const event of ["keyup", "click"]) out.addEventListener(event, () => showMap(outputLine()));
@@ -123,6 +159,7 @@ function plainEditors() {
       return { from, text: area.value.slice(from, end) };
     },
     setMarks() {},
+    marksAre: () => true,
     select(from, to) {
       area.focus();
       area.setSelectionRange(from, to);
@@ -253,6 +290,12 @@ function show(result) {
   // one differs in more than its offsets.
   const shown = problems.slice(0, shownProblems);
   const key = JSON.stringify(shown.map((d) => [d.line, d.column, d.endColumn, d.code, d.message, d.notes.length]));
+  const ranges = key === problemsKey ? shown.map((d) => rangeOf(d, editors.length())) : null;
+  if (ranges && !editors.marksAre(ranges)) {
+    // The same problems, but their underlines went with the text they were on (a paste over it).
+    marks = marks.map((m, i) => ({ ...m, ...ranges[i] }));
+    editors.setMarks(marks);
+  }
   if (key !== problemsKey) {
     problemsKey = key;
     marks = [];
@@ -275,6 +318,7 @@ function show(result) {
       list.append(item);
     }
     editors.setMarks(marks);
+    if (!shown.length) list.append(Object.assign(document.createElement("li"), { className: "empty", textContent: "No problems: nothing to fix." }));
     $("problems").replaceChildren(list);
   }
   const errors = problems.filter((d) => d.severity === "error").length;
@@ -409,11 +453,38 @@ function downloadSource() {
 // --- files: opened from disk or dropped on the page ---
 async function openFile(file) {
   if (!file || !fits(`The file ${file.name}`, file.size)) return;
-  const text = new TextDecoder().decode(await file.arrayBuffer());
+  const bytes = new Uint8Array(await file.arrayBuffer());
+  let text;
+  try {
+    text = strictDecoder.decode(bytes);
+  } catch {
+    const at = firstNotUtf8(bytes);
+    const why = `The file ${file.name} is not UTF-8 text (byte 0x${bytes[at].toString(16).toUpperCase().padStart(2, "0")} at offset ${at}); it was not opened. The page converts UTF-8 only; the command line converts any bytes as they are: vorpex -i ${file.name} -o ${file.name.replace(/\.[^.]*$/, "")}.out`;
+    notify(why, [], "refusal");
+    $("status").textContent = `${file.name} was not opened: it is not UTF-8 text.`;
+    return;
+  }
   clearNotice();
   setSource(text, file.name);
   changedByUser();
   $("status").textContent = `Opened ${file.name}.`;
+}
+// The offset of the first byte where no UTF-8 character begins or goes on.
+function firstNotUtf8(bytes) {
+  for (let at = 0; at < bytes.length;) {
+    const c = bytes[at];
+    const more = c < 0x80 ? 0 : c >= 0xc2 && c <= 0xdf ? 1 : c >= 0xe0 && c <= 0xef ? 2 : c >= 0xf0 && c <= 0xf4 ? 3 : -1;
+    if (more < 0) return at;
+    for (let k = 1; k <= more; k++) {
+      const next = bytes[at + k];
+      // The second byte's range depends on the first: no overlong form, no surrogate, nothing past U+10FFFF.
+      const low = k === 1 ? (c === 0xe0 ? 0xa0 : c === 0xf0 ? 0x90 : 0x80) : 0x80;
+      const high = k === 1 ? (c === 0xed ? 0x9f : c === 0xf4 ? 0x8f : 0xbf) : 0xbf;
+      if (next === undefined || next < low || next > high) return at;
+    }
+    at += more + 1;
+  }
+  return 0;
 }
 $("open").addEventListener("click", () => $("file").click());
 $("file").addEventListener("change", () => {
@@ -502,6 +573,16 @@ async function readLink(params) {
   if (plain.length * 3 / 4 > maxSourceBytes) throw new TooLarge();
   return unbase64url(plain);
 }
+function linkFailed(why) {
+  const saved = restoreSaved();
+  if (!saved) startFromExample(0);
+  notify(saved ? `${why} Your saved work is shown.` : `${why} The first example is shown.`,
+    saved ? [{ label: "Start from an example", run: () => startFromExample(0) }] : [], "refusal");
+  $("status").textContent = why;
+  // The address no longer names what is shown: a reload brings the work back, not the failure.
+  window.history.replaceState(null, "", location.pathname + location.search);
+  return true;
+}
 // Opens the program of the page's link, where it has one: false when it has none.
 async function loadLink() {
   const params = new URLSearchParams(location.hash.slice(1));
@@ -510,27 +591,46 @@ async function loadLink() {
   try {
     bytes = await readLink(params);
   } catch (error) {
-    const why = error instanceof TooLarge
+    return linkFailed(error instanceof TooLarge
       ? `The link's program is over the ${mib(maxSourceBytes)} that the page takes; it was not opened.`
-      : "The link's program could not be read.";
-    const saved = restoreSaved();
-    if (!saved) startFromExample(0);
-    notify(saved ? `${why} Your saved work is shown.` : `${why} The first example is shown.`,
-      saved ? [{ label: "Start from an example", run: () => startFromExample(0) }] : []);
-    $("status").textContent = why;
-    // The address no longer names what is shown: a reload brings the work back, not the failure.
-    window.history.replaceState(null, "", location.pathname + location.search);
+      : "The link's program could not be read.");
+  }
+  let text;
+  try {
+    text = strictDecoder.decode(bytes);
+  } catch {
+    return linkFailed("The link's program is not UTF-8 text.");
+  }
+  const saved = readSaved();
+  const edits = readLinkWork();
+  const same = (work) => work && work.source === text && (work.defines ?? "") === (params.get("d") ?? "") &&
+    (work.warnings !== false) === (params.get("w") !== "0") && (work.name ?? defaultName) === (params.get("n") ?? defaultName);
+  if (!saved || same(saved)) {
+    // Nothing to keep apart: the link's program is the work.
+    linkState = "";
+    forgetLinkWork();
+    $("defines").value = params.get("d") ?? "";
+    $("warnings").checked = params.get("w") !== "0";
+    setSource(text, params.get("n") ?? defaultName);
+    clearNotice();
     return true;
   }
+  if (edits && edits.link === location.hash) {
+    // This link, edited before: its edits come back, still kept apart from the saved work.
+    linkState = "edited";
+    $("defines").value = edits.defines ?? "";
+    $("warnings").checked = edits.warnings !== false;
+    setSource(edits.source, edits.name);
+    askAboutLink();
+    return true;
+  }
+  // The edits of another link, if any, stay kept apart until this one is edited.
+  linkState = "shown";
   $("defines").value = params.get("d") ?? "";
   $("warnings").checked = params.get("w") !== "0";
-  setSource(new TextDecoder().decode(bytes), params.get("n") ?? defaultName);
-  linkShown = true;
-  const saved = readSaved();
-  if (saved && (saved.source !== editors.getText() || saved.defines !== $("defines").value)) {
-    notify("This is the program of the link you opened. Your saved work is kept until you edit this one.",
-      [{ label: "Back to my saved work", run: restoreSaved }]);
-  } else clearNotice();
+  setSource(text, params.get("n") ?? defaultName);
+  notify("This is the program of the link you opened. Your saved work is kept: editing this one asks what to keep.",
+    [{ label: "Back to my saved work", run: restoreSaved }], "link");
   return true;
 }
 $("share").addEventListener("click", async () => {
@@ -542,8 +642,10 @@ $("share").addEventListener("click", async () => {
     $("status").textContent = "No link was made: the program is too large for one.";
     return;
   }
-  linkShown = false;
   window.history.replaceState(null, "", link);
+  // A link's program, edited and shared again, stays apart from the saved work, now under the
+  // new link.
+  if (linkState === "edited") save();
   $("share-line").hidden = false;
   $("share-link").value = link;
   $("share-link").select();
@@ -572,12 +674,26 @@ function saveSoon() {
   // Storing is done at once, on this thread: a large source is stored once typing has paused.
   saveTimer = setTimeout(save, editors.length() > 262144 ? 2000 : 300);
 }
+function readLinkWork() {
+  try {
+    const edits = JSON.parse(localStorage.getItem(linkWorkKey));
+    return edits && typeof edits.source === "string" && typeof edits.link === "string" ? edits : null;
+  } catch {
+    return null;
+  }
+}
+function forgetLinkWork() {
+  try { localStorage.removeItem(linkWorkKey); } catch { /* storage may be off */ }
+}
 function save() {
   clearTimeout(saveTimer);
-  if (linkShown) return;
+  saveTimer = 0;
+  if (linkState === "shown") return;
+  const work = { source: editors.getText(), name: sourceName, defines: $("defines").value, warnings: $("warnings").checked };
   try {
-    localStorage.setItem(savedKey, JSON.stringify({ source: editors.getText(), name: sourceName,
-      defines: $("defines").value, warnings: $("warnings").checked }));
+    // An edited link's program is kept apart from the saved work, with the link it came from.
+    if (linkState === "edited") localStorage.setItem(linkWorkKey, JSON.stringify({ ...work, link: location.hash }));
+    else localStorage.setItem(savedKey, JSON.stringify(work));
   } catch {
     if (tooLargeToKeep) return;
     tooLargeToKeep = true; // said once
@@ -590,7 +706,12 @@ window.addEventListener("pagehide", () => { if (saveTimer) save(); });
 function restoreSaved() {
   const saved = readSaved();
   if (!saved) return false;
-  linkShown = false;
+  // The edits of a link's program (if any) are given up by this choice.
+  clearTimeout(saveTimer);
+  saveTimer = 0;
+  if (linkState) forgetLinkWork();
+  linkState = "";
+  if (noticeKind === "link") clearNotice();
   if (location.hash) window.history.replaceState(null, "", location.pathname + location.search);
   $("defines").value = saved.defines ?? "";
   $("warnings").checked = saved.warnings !== false;
@@ -639,6 +760,33 @@ $("splitter").addEventListener("keydown", (event) => {
   if (step === undefined) return;
   event.preventDefault();
   keepSplit(setSplit(Number($("splitter").getAttribute("aria-valuenow")) + step));
+});
+// The problems pane's height, a share of the workspace's: dragged, or the arrow keys.
+function setProblemsHeight(percent) {
+  const value = Math.min(70, Math.max(10, Math.round(percent)));
+  workspace.style.setProperty("--problems", `${value}%`);
+  $("problems-splitter").setAttribute("aria-valuenow", String(value));
+  return value;
+}
+try { setProblemsHeight(Number(localStorage.getItem("vorpex-problems")) || 24); } catch { /* storage may be off */ }
+const keepProblemsHeight = (value) => { try { localStorage.setItem("vorpex-problems", String(value)); } catch { /* storage may be off */ } };
+$("problems-splitter").addEventListener("pointerdown", (event) => {
+  const splitter = event.currentTarget;
+  splitter.setPointerCapture(event.pointerId);
+  const box = workspace.getBoundingClientRect();
+  const move = (e) => setProblemsHeight(((box.bottom - e.clientY) / box.height) * 100);
+  const up = () => {
+    splitter.removeEventListener("pointermove", move);
+    keepProblemsHeight(Number(splitter.getAttribute("aria-valuenow")));
+  };
+  splitter.addEventListener("pointermove", move);
+  splitter.addEventListener("pointerup", up, { once: true });
+});
+$("problems-splitter").addEventListener("keydown", (event) => {
+  const step = { ArrowUp: 5, ArrowDown: -5 }[event.key];
+  if (step === undefined) return;
+  event.preventDefault();
+  keepProblemsHeight(setProblemsHeight(Number($("problems-splitter").getAttribute("aria-valuenow")) + step));
 });
 const tabs = ["source", "output", "problems"];
 function showTab(name) {

@@ -2,10 +2,21 @@
 // Every request goes to the network first, so that a new build shows at once; the kept copy
 // answers when the network does not.
 // The origin's caches are shared with whatever else its host serves: this worker touches only its
-// own, named after its scope, and answers only for the files under its scope.
+// own, named after its scope, and answers only for the playground's own files: another app under
+// the same scope (the playground served at the root, the app in a folder) is neither kept nor
+// answered.
 const prefix = `vorpex-playground ${self.registration.scope} `;
 const cache = `${prefix}VORPEX_BUILD`;
 const files = VORPEX_FILES;
+const own = new Set(files.map((f) => new URL(f, self.registration.scope).href));
+// The playground's file that a request asks for, its query left out (the page's address may
+// carry one); null for anything else.
+function ownFile(request) {
+  const url = new URL(request.url);
+  url.search = "";
+  url.hash = "";
+  return request.method === "GET" && own.has(url.href) ? url.href : null;
+}
 
 self.addEventListener("install", (event) => {
   event.waitUntil(caches.open(cache).then((c) => c.addAll(files)).then(() => self.skipWaiting()));
@@ -19,16 +30,17 @@ self.addEventListener("activate", (event) => {
 });
 
 self.addEventListener("fetch", (event) => {
-  if (event.request.method !== "GET" || !event.request.url.startsWith(self.registration.scope)) return;
+  const file = ownFile(event.request);
+  if (!file) return;
   event.respondWith(
     fetch(event.request)
       .then((response) => {
         if (response.ok) {
           const copy = response.clone();
-          caches.open(cache).then((c) => c.put(event.request, copy));
+          caches.open(cache).then((c) => c.put(file, copy));
         }
         return response;
       })
-      .catch(() => caches.match(event.request, { cacheName: cache, ignoreSearch: true }).then((r) => r || Response.error())),
+      .catch(() => caches.match(file, { cacheName: cache }).then((r) => r || Response.error())),
   );
 });

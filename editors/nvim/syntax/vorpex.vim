@@ -21,8 +21,10 @@ syntax match vorpexControlWord #\%(IF\|ON\|RETURN\|FOR\|TO\|STEP\|NEXT\|END\|STO
 syntax match vorpexOperatorWord #\%(AND\|OR\|NOT\|XOR\|MOD\)\%([ \t;,&|+\-<>/*%=()']\|$\)\@=#
 syntax match vorpexStatementWord #\%(PRINT\|INPUT\|LET\|DIM\|DATA\|READ\|CLS\|POKE\|CALL\|OPEN\|CLOSE\|GET\|PUT\|RANDOMIZE\|DEF\|FN\|WAIT\|OUT\|DELAY\)\%([ \t;,&|+\-<>/*%=()']\|$\)\@=#
 syntax match vorpexFunctionWord #\%(ABS\|ASC\|ATN\|CHR\$\|COS\|EXP\|INT\|LEFT\$\|LEN\|LOG\|MID\$\|PEEK\|RIGHT\$\|RND\|SGN\|SIN\|SQR\|STR\$\|TAB\|TAN\|VAL\|SPC\)\%([ \t;,&|+\-<>/*%=()']\|$\)\@=#
-" A jump and the line numbers it names: GOTO 100, ON X GOSUB 100, 200.
+" A jump and the line numbers it names: GOTO 100, GO SUB 100, ON X GOSUB 100, 200; after a number
+" only a comma goes on (in GOSUB 640:GOSUB 690, 640:GOSUB is one number and 690 is none).
 syntax match vorpexJump #\%(GOTO\|GOSUB\|THEN\|ELSE\|RESTORE\|RUN\)\%([ \t;,&|+\-<>/*%=()']\|$\)\@=# nextgroup=vorpexJumpTarget skipwhite
+syntax match vorpexJump #GO\s\+\%(TO\|SUB\)\%([ \t;,&|+\-<>/*%=()']\|$\)\@=# nextgroup=vorpexJumpTarget skipwhite
 syntax match vorpexJumpTarget #\d[^ \t;,&|+\-<>/*%=()']*# contained nextgroup=vorpexJumpComma skipwhite
 syntax match vorpexJumpComma #,# contained nextgroup=vorpexJumpTarget skipwhite
 " DEFINE name = value: whatever follows the value is ignored.

@@ -113,6 +113,10 @@ test('tokens of the fixture have the expected scopes', async () => {
     [26, 'randomize', 'keyword.other.statement.vorpex'],
     [26, 'Delay', 'keyword.other.statement.vorpex'],
     [26, 'STR$X', 'variable.other.vorpex'],
+    [27, 'SUB', 'keyword.control.jump.vorpex'],
+    [27, '640:GOSUB', 'constant.numeric.jump-target.vorpex'],
+    [27, '690', 'constant.numeric.vorpex'],
+    [27, '700', 'constant.numeric.vorpex'],
   ];
   const wrong = [];
   for (const [line, text, scope] of rows) {

@@ -89,3 +89,12 @@ test('the bundle is written where the manifest points, with the licenses of the 
   // Everything it needs at run time is inside it: the package has no dependencies to ship.
   assert.deepEqual(manifest.dependencies ?? {}, {});
 });
+
+test('the icon is a square PNG in the package, of the size the gallery shows', () => {
+  const icon = fs.readFileSync(path.join(extension, manifest.icon));
+  assert.equal(icon.subarray(0, 8).toString('latin1'), '\x89PNG\r\n\x1a\n');
+  const [width, height] = [icon.readUInt32BE(16), icon.readUInt32BE(20)];
+  assert.deepEqual([width, height], [128, 128]);
+  const ignore = fs.readFileSync(path.join(extension, '.vscodeignore'), 'utf8').split('\n');
+  assert.ok(ignore.includes(`!${manifest.icon}`), 'the icon is packaged');
+});

@@ -42,6 +42,24 @@ local function root_of(file)
   return git ~= '' and vim.fn.fnamemodify(git, ':p:h:h') or dir
 end
 
+-- The notes of a diagnostic come as its related information, which Neovim keeps but does not show
+-- (its float and virtual text show the message): each is put under the message, with its line.
+function M.with_notes(result)
+  for _, d in ipairs(type(result) == 'table' and result.diagnostics or {}) do
+    local lines = { d.message }
+    for _, note in ipairs(d.relatedInformation or {}) do
+      local line = note.location and note.location.range and note.location.range.start.line
+      table.insert(lines, ('note: %s%s'):format(note.message, line and (' (line %d)'):format(line + 1) or ''))
+    end
+    d.message = table.concat(lines, '\n')
+  end
+  return result
+end
+
+local function publish_diagnostics(err, result, ctx, config)
+  return vim.lsp.diagnostic.on_publish_diagnostics(err, M.with_notes(result), ctx, config)
+end
+
 -- Starts the server for a buffer, or attaches the buffer to the one already running there.
 function M.start(buf)
   buf = (buf == nil or buf == 0) and vim.api.nvim_get_current_buf() or buf
@@ -52,6 +70,7 @@ function M.start(buf)
     root_dir = root_of(vim.api.nvim_buf_get_name(buf)),
     init_options = settings,
     settings = settings,
+    handlers = { ['textDocument/publishDiagnostics'] = publish_diagnostics },
   }
   if vim.lsp.start then
     return vim.lsp.start(config, { bufnr = buf })

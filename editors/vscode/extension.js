@@ -17,7 +17,7 @@ let channel;
 
 function currentSettings() {
   const config = vscode.workspace.getConfiguration('vorpex');
-  return serverSettings(config.get('defines'), config.get('warnings'));
+  return serverSettings(config.get('defines'), config.get('warnings'), config.get('renumber.largestLine'));
 }
 
 /** The converted output of each source shown so far, by the address of its output view. */
@@ -104,10 +104,10 @@ function askNumber(prompt, value, least, optional = false) {
  */
 async function renumberCommand(command, args, next) {
   if (!renumbering.complete(command, args)) {
-    const given = /** @type {{ textDocument?: { uri?: string }, range?: any } | undefined} */ (args[0]);
+    const given = /** @type {{ uri?: string, range?: any } | string | undefined} */ (args[0]);
     const editor = vscode.window.activeTextEditor;
-    let uri = typeof given?.textDocument?.uri === 'string' ? given.textDocument.uri : undefined;
-    let range = given?.range;
+    let uri = typeof given === 'string' ? given : typeof given?.uri === 'string' ? given.uri : undefined;
+    let range = typeof given === 'object' ? given?.range : undefined;
     if (!uri) {
       if (!editor || editor.document.languageId !== LANGUAGE) {
         void vscode.window.showInformationMessage('vorpex: open a vorpex BASIC document to renumber its lines.');
@@ -134,13 +134,8 @@ async function renumberCommand(command, args, next) {
       typed.step = await askNumber('Step between line numbers', '10', 1);
     }
     if (typed.step === undefined) return undefined;
-    const config = vscode.workspace.getConfiguration('vorpex');
-    args = [
-      renumbering.commandArgument(command, uri, range, typed, {
-        largest: config.get('renumber.largestLine'),
-        pastComputed: config.get('renumber.leaveComputedJumps'),
-      }),
-    ];
+    const pastComputed = vscode.workspace.getConfiguration('vorpex').get('renumber.leaveComputedJumps');
+    args = [renumbering.commandArgument(command, uri, range, typed, pastComputed)];
   }
   try {
     return await next(command, args);
@@ -220,7 +215,9 @@ async function activate(context) {
         await startClient(views);
       } else if (
         client &&
-        (event.affectsConfiguration('vorpex.defines') || event.affectsConfiguration('vorpex.warnings'))
+        (event.affectsConfiguration('vorpex.defines') ||
+          event.affectsConfiguration('vorpex.warnings') ||
+          event.affectsConfiguration('vorpex.renumber.largestLine'))
       ) {
         await client.sendNotification(DidChangeConfigurationNotification.type, { settings: currentSettings() });
       }

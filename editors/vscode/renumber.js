@@ -3,9 +3,10 @@
 // The commands that renumber and move lines, as the language server takes them, kept apart from
 // the editor's API so that they can be tested under node alone. The server's commands
 // `vorpex.renumber` and `vorpex.moveLines` take one argument:
-//   { textDocument: { uri }, range?: { start, end }, start?, step?, target?, largest?, pastComputed? }
-// `range` (lines and characters from 0) names the lines: every line it touches; without it, the
-// whole program. `target` is the line a move puts the lines after.
+//   { uri, range?: { start, end }, start?, step?, after?, pastComputed? }
+// `range` (lines and characters from 0) names the lines: those that begin in it; without it, the
+// whole program. `after` is the line a move puts the lines after. The largest line number is a
+// setting of the server's (largestLineNumber), as the defines are.
 
 const RENUMBER = 'vorpex.renumber';
 const MOVE_LINES = 'vorpex.moveLines';
@@ -46,39 +47,39 @@ function linesOfSelection(selection, lineLength) {
 /**
  * The argument of `command` for the document `uri`, the lines of `range` (none: the whole
  * program) and what the user typed: `start` and `step` for a renumbering, `target` (and `step`)
- * for a move. Boxes left empty are left out, so that the server's defaults hold.
+ * for a move. Boxes left empty are left out, so that the server's defaults hold; `pastComputed`
+ * (the setting vorpex.renumber.leaveComputedJumps) goes on past jumps with computed targets.
  * @param {string} command
  * @param {string} uri
  * @param {ReturnType<typeof linesOfSelection>} range
  * @param {{ start?: string, step?: string, target?: string }} typed
- * @param {{ largest?: unknown, pastComputed?: unknown }} settings
+ * @param {unknown} pastComputed
  */
-function commandArgument(command, uri, range, typed, settings) {
+function commandArgument(command, uri, range, typed, pastComputed) {
   /** @type {Record<string, unknown>} */
-  const argument = { textDocument: { uri } };
+  const argument = { uri };
   if (range) argument.range = range;
   const put = (/** @type {string} */ name, /** @type {string | undefined} */ text) => {
     if (text !== undefined && text.trim() !== '') argument[name] = Number(text.trim());
   };
-  if (command === MOVE_LINES) put('target', typed.target);
+  if (command === MOVE_LINES) put('after', typed.target);
   else put('start', typed.start);
   put('step', typed.step);
-  const largest = Number(settings.largest);
-  if (Number.isSafeInteger(largest) && largest > 0) argument.largest = largest;
-  if (settings.pastComputed === true) argument.pastComputed = true;
+  if (pastComputed === true) argument.pastComputed = true;
   return argument;
 }
 
 /**
- * Whether the command's argument already says what to do (run from a code action or a script),
- * so that no box is shown: a renumbering with a start, a move with a target.
+ * Whether the command's argument already says what to do (run from a script or a key binding),
+ * so that no box is shown: a renumbering with a start, a move with the line to move after. The
+ * server's code action names only the document and the lines.
  * @param {string} command
  * @param {unknown[]} args
  */
 function complete(command, args) {
   const argument = /** @type {Record<string, unknown> | undefined} */ (args[0]);
   if (argument === null || typeof argument !== 'object') return false;
-  return command === MOVE_LINES ? typeof argument.target === 'number' : typeof argument.start === 'number';
+  return command === MOVE_LINES ? typeof argument.after === 'number' : typeof argument.start === 'number';
 }
 
 module.exports = { RENUMBER, MOVE_LINES, numberProblem, linesOfSelection, commandArgument, complete };

@@ -50,26 +50,22 @@ test('a selection stands for the whole lines it touches', () => {
 test('the argument holds what was typed, and leaves the server its defaults for the rest', () => {
   const uri = 'file:///work/menu.bas';
   const range = { start: { line: 2, character: 0 }, end: { line: 5, character: 12 } };
-  // command, range, typed, settings, argument
+  // command, range, typed, going on past computed jumps, argument
   const rows = [
-    ['vorpex.renumber', undefined, { start: '100', step: '10' }, {},
-      { textDocument: { uri }, start: 100, step: 10 }],
-    ['vorpex.renumber', range, { start: ' 1 ', step: '1' }, { largest: 9999, pastComputed: true },
-      { textDocument: { uri }, range, start: 1, step: 1, largest: 9999, pastComputed: true }],
-    ['vorpex.renumber', undefined, { start: '10', step: '10' }, { largest: 0, pastComputed: 'yes' },
-      { textDocument: { uri }, start: 10, step: 10 }],
-    ['vorpex.moveLines', range, { target: '0', step: '' }, {},
-      { textDocument: { uri }, range, target: 0 }],
-    ['vorpex.moveLines', range, { target: '200', step: '5', start: '7' }, { largest: '32767' },
-      { textDocument: { uri }, range, target: 200, step: 5, largest: 32767 }],
+    ['vorpex.renumber', undefined, { start: '100', step: '10' }, false, { uri, start: 100, step: 10 }],
+    ['vorpex.renumber', range, { start: ' 1 ', step: '1' }, true, { uri, range, start: 1, step: 1, pastComputed: true }],
+    ['vorpex.renumber', undefined, { start: '10', step: '10' }, 'yes', { uri, start: 10, step: 10 }],
+    ['vorpex.moveLines', range, { target: '0', step: '' }, undefined, { uri, range, after: 0 }],
+    ['vorpex.moveLines', range, { target: '200', step: '5', start: '7' }, false, { uri, range, after: 200, step: 5 }],
   ];
-  for (const [command, lines, typed, settings, argument] of rows) {
-    assert.deepEqual(commandArgument(String(command), uri, /** @type {any} */ (lines), /** @type {any} */ (typed), /** @type {any} */ (settings)), argument);
+  for (const [command, lines, typed, pastComputed, argument] of rows) {
+    assert.deepEqual(commandArgument(String(command), uri, /** @type {any} */ (lines), /** @type {any} */ (typed), pastComputed), argument);
   }
-  assert.equal(complete('vorpex.renumber', [{ textDocument: { uri }, start: 10 }]), true);
-  assert.equal(complete('vorpex.renumber', [{ textDocument: { uri }, range }]), false);
-  assert.equal(complete('vorpex.moveLines', [{ textDocument: { uri }, start: 10 }]), false);
-  assert.equal(complete('vorpex.moveLines', [{ textDocument: { uri }, target: 0 }]), true);
+  assert.equal(complete('vorpex.renumber', [{ uri, start: 10 }]), true);
+  assert.equal(complete('vorpex.renumber', [{ uri, range }]), false);
+  assert.equal(complete('vorpex.renumber', [uri]), false);
+  assert.equal(complete('vorpex.moveLines', [{ uri, start: 10 }]), false);
+  assert.equal(complete('vorpex.moveLines', [{ uri, after: 0 }]), true);
   assert.equal(complete('vorpex.renumber', []), false);
 });
 
@@ -151,16 +147,17 @@ test('the commands ask for their numbers and send the selected lines to the serv
 
   loaded.answers.push('100', '5');
   await run('vorpex.renumber', [], next);
-  assert.deepEqual(sent.pop(), ['vorpex.renumber', [{ textDocument: { uri }, range: lines, start: 100, step: 5 }]]);
+  assert.deepEqual(sent.pop(), ['vorpex.renumber', [{ uri, range: lines, start: 100, step: 5 }]]);
   assert.deepEqual(loaded.calls.boxes.map((b) => [b.prompt, b.value]),
     [['Renumber the selected lines from', '10'], ['Step between line numbers', '10']]);
 
-  // Nothing selected: the whole program, with the settings' largest number.
+  // Nothing selected: the whole program, going on past computed jumps as the settings say.
   loaded.editor.selection = { start: { line: 4, character: 1 }, end: { line: 4, character: 1 } };
-  loaded.settings['renumber.largestLine'] = 9999;
+  loaded.settings['renumber.leaveComputedJumps'] = true;
   loaded.answers.push('10', '10');
   await run('vorpex.renumber', [], next);
-  assert.deepEqual(sent.pop(), ['vorpex.renumber', [{ textDocument: { uri }, start: 10, step: 10, largest: 9999 }]]);
+  assert.deepEqual(sent.pop(), ['vorpex.renumber', [{ uri, start: 10, step: 10, pastComputed: true }]]);
+  loaded.settings['renumber.leaveComputedJumps'] = false;
 
   // A box dismissed sends nothing; a move needs a selection.
   loaded.answers.push('10');
@@ -169,13 +166,18 @@ test('the commands ask for their numbers and send the selected lines to the serv
   assert.deepEqual(sent, []);
   assert.deepEqual(loaded.calls.infos, ['vorpex: select the lines to move first.']);
 
-  // A move of the lines a code action names, after line 0, the step left to the server.
+  // The server's code action names the document and the lines: the boxes ask the rest.
+  loaded.answers.push('500', '1');
+  await run('vorpex.renumber', [{ uri: 'file:///other.bas', range: lines }], next);
+  assert.deepEqual(sent.pop(), ['vorpex.renumber', [{ uri: 'file:///other.bas', range: lines, start: 500, step: 1 }]]);
+  // A move after line 0 (before the first line), the step left to the server.
+  loaded.editor.selection = { start: { line: 1, character: 0 }, end: { line: 3, character: 0 } };
   loaded.answers.push('0', '');
-  await run('vorpex.moveLines', [{ textDocument: { uri: 'file:///other.bas' }, range: lines }], next);
-  assert.deepEqual(sent.pop(), ['vorpex.moveLines', [{ textDocument: { uri: 'file:///other.bas' }, range: lines, target: 0, largest: 9999 }]]);
+  await run('vorpex.moveLines', [], next);
+  assert.deepEqual(sent.pop(), ['vorpex.moveLines', [{ uri, range: lines, after: 0 }]]);
 
   // An argument that says it all goes as it is; a refusal is shown.
-  const whole = [{ textDocument: { uri }, start: 1, step: 1 }];
+  const whole = [{ uri, start: 1, step: 1 }];
   const boxes = loaded.calls.boxes.length;
   await run('vorpex.renumber', whole, async () => {
     throw new Error('cannot renumber: line 20 repeats at source line 3 (first at source line 2)');

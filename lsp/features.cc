@@ -348,6 +348,7 @@ Json Server::rename(const Json& params) {
   const std::size_t offset = place_of(open, params);
   const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
   const std::string new_name = params.at("newName").get<std::string>();
+  if (Json line = rename_line(params); !line.is_null()) return line;
   const Analysis& analysis = open.kept();
   const Hit hit = hit_at(analysis, offset);
   if (hit.kind != Hit::Name)

@@ -145,11 +145,12 @@ void Server::dispatch(const std::string& name, Json& params, const Json* id) {
       {"textDocument/definition", &Server::definition},
       {"textDocument/references", &Server::references},
       {"textDocument/rename", &Server::rename},
+      {"textDocument/prepareRename", &Server::prepare_rename},
       {"textDocument/completion", &Server::completion},
       {"textDocument/documentSymbol", &Server::document_symbols},
       {"textDocument/diagnostic", &Server::pull_diagnostics},
-      {"textDocument/codeAction", &Server::code_actions},
-      {"workspace/executeCommand", &Server::execute_command},
+      {"textDocument/codeAction", &Server::code_actions_with_renumber},
+      {"workspace/executeCommand", &Server::execute_any_command},
       {"vorpex/output", &Server::output},
   };
   using TextHandler = std::string (Server::*)(const Json&);
@@ -237,11 +238,12 @@ Json Server::initialize(const Json& params) {
         {"hoverProvider", true},
         {"definitionProvider", true},
         {"referencesProvider", true},
-        {"renameProvider", true},
+        {"renameProvider", {{"prepareProvider", true}}},
         {"completionProvider", Json::object()},
         {"documentSymbolProvider", true},
-        {"codeActionProvider", {{"codeActionKinds", {"quickfix"}}}},
-        {"executeCommandProvider", {{"commands", {"vorpex.showOutput"}}}},
+        {"codeActionProvider", {{"codeActionKinds", {"quickfix", "refactor.rewrite"}}}},
+        {"executeCommandProvider",
+         {{"commands", {"vorpex.showOutput", "vorpex.renumber", "vorpex.moveLines"}}}},
         {"diagnosticProvider", {{"interFileDependencies", false}, {"workspaceDiagnostics", false}}},
         {"semanticTokensProvider",
          {{"legend",
@@ -259,6 +261,14 @@ void Server::apply_settings(const Json& settings) {
   ++settings_generation_;
   if (const Json& warnings = member(settings, "warnings"); warnings.is_boolean())
     warnings_ = warnings.get<bool>();
+  if (const Json& largest = member(settings, "largestLineNumber");
+      settings.contains("largestLineNumber")) {
+    if (largest.is_number_unsigned() ||
+        (largest.is_number_integer() && largest.get<std::int64_t>() >= 0))
+      largest_line_ = largest.get<std::uint64_t>();
+    else
+      largest_line_.reset();
+  }
   const Json& defines = member(settings, "defines");
   if (!defines.is_object()) return;
   // Each constant is checked as the command line checks -D: one that is refused is shown to the

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -15,6 +16,7 @@
 #include "lsp/document.h"
 #include "session/analysis.h"
 #include "session/incremental_analysis.h"
+#include "session/renumber.h"
 
 namespace vorpex::lsp {
 
@@ -147,6 +149,18 @@ class Server {
   Json output(const Json& params);
   Json execute_command(const Json& params);
 
+  // Renumbering (renumber.cc): the commands vorpex.renumber and vorpex.moveLines (answered with
+  // one workspace/applyEdit), the code action "Renumber lines...", and the rename of a line.
+  Json execute_any_command(const Json& params);
+  Json code_actions_with_renumber(const Json& params);
+  Json renumber_command(const Json& argument, bool move);
+  Json prepare_rename(const Json& params);
+  // The rename of the line whose number stands at the request's position; null when none does.
+  Json rename_line(const Json& params);
+  // The edits as a WorkspaceEdit of one document.
+  Json workspace_edit(const std::string& uri, const Document& document,
+                      const std::vector<RenumberEdit>& edits) const;
+
   // Helpers shared by the features.
   Json range(const Document& document, std::size_t from, std::size_t to) const;
   Json range(const Document& document, const SourceRange& place) const {
@@ -167,6 +181,8 @@ class Server {
   Encoding encoding_ = Encoding::Utf16;
   std::vector<std::string> defines_;  // NAME=VALUE each
   bool warnings_ = true;
+  std::optional<std::uint64_t> largest_line_;  // the setting largestLineNumber
+  std::int64_t edits_sent_ = 0;                // counts the workspace/applyEdit requests
   bool coalescing_ = false;
   std::uint64_t settings_generation_ = 0;  // counts the settings applied
   std::uint64_t result_ids_ = 0;           // the last semantic tokens' result id

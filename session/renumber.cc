@@ -65,6 +65,7 @@ struct Use {
   std::size_t digits_length = 0;
   bool computed = false;                // a jump whose target is computed from it
   std::optional<std::size_t> constant;  // a use through a constant's name
+  std::size_t length = 0;               // the token's bytes in the source
 };
 
 struct Scan {
@@ -75,6 +76,7 @@ struct Scan {
   std::vector<std::size_t> line_starts;  // where each source line starts
   // For each constant (by definition), where its DEFINE's value stands; npos for none.
   std::vector<std::size_t> value_offset;
+  std::vector<std::size_t> value_length;
 };
 
 bool is_go_word(std::string_view text) {
@@ -95,6 +97,7 @@ Scan scan(std::string_view source, const SessionOptions& options) {
     if (source[i] == '\n' && i + 1 < source.size()) s.line_starts.push_back(i + 1);
   }
   s.value_offset.assign(a.definitions.size(), std::string_view::npos);
+  s.value_length.assign(a.definitions.size(), 0);
   std::unordered_map<std::size_t, std::size_t> jump_at;  // offset -> index in a.jumps
   for (std::size_t i = 0; i < a.jumps.size(); ++i)
     jump_at.emplace(a.jumps[i].place.offset, i);
@@ -186,8 +189,10 @@ Scan scan(std::string_view source, const SessionOptions& options) {
       if (t.role == TokenRole::Definition) {
         const auto d = definition_at.find(t.offset);
         if (d != definition_at.end() && k + 2 < end && text_of(tokens[k + 1]) == "=" &&
-            tokens[k + 2].role == TokenRole::Number)
+            tokens[k + 2].role == TokenRole::Number) {
           s.value_offset[d->second] = tokens[k + 2].offset;
+          s.value_length[d->second] = tokens[k + 2].length;
+        }
       }
     }
     i = end;
@@ -210,12 +215,13 @@ Scan scan(std::string_view source, const SessionOptions& options) {
   for (const LineNumberUse& label : a.labels) {
     const std::string_view text = source.substr(label.place.offset, label.place.length);
     s.uses.push_back({Use::Label, label.number, label.place.line, label.place.offset,
-                      label.place.offset, digit_run(text), false, std::nullopt});
+                      label.place.offset, digit_run(text), false, std::nullopt,
+                      label.place.length});
   }
   for (std::size_t k = 0; k < a.jumps.size(); ++k) {
     const LineNumberUse& jump = a.jumps[k];
-    Use use{Use::Jump,         jump.number, jump.place.line,  jump.place.offset,
-            jump.place.offset, 0,           computed_jump[k], std::nullopt};
+    Use use{Use::Jump, jump.number,      jump.place.line, jump.place.offset, jump.place.offset,
+            0,         computed_jump[k], std::nullopt,    jump.place.length};
     if (const auto r = reference_at.find(jump.place.offset); r != reference_at.end()) {
       use.constant = r->second;
     } else {
@@ -870,6 +876,21 @@ RenumberResult renumber(std::string_view source, const RenumberRequest& request,
   }
   if (std::optional<Refusal> constant = check_constants(s, mapping, verb))
     return refuse(constant->message, constant->line);
+  // A CR inside a number is dropped as the converter reads it, so that its digits are not those
+  // of the source: such a number is not edited.
+  for (const Use& use : s.uses) {
+    if (!use.constant && source.substr(use.offset, use.length).find('\r') != std::string::npos)
+      return refuse(verb + "the number at " + line_word(use.line) +
+                        " holds a CR byte, which the converter drops; take it out first",
+                    use.line);
+    if (use.constant && s.value_offset[*use.constant] != std::string_view::npos &&
+        source.substr(s.value_offset[*use.constant], s.value_length[*use.constant]).find('\r') !=
+            std::string::npos)
+      return refuse(verb + "the value of the constant " +
+                        s.analysis.definitions[*use.constant].name +
+                        " holds a CR byte, which the converter drops; take it out first",
+                    s.analysis.definitions[*use.constant].place.line);
+  }
 
   // The edits: the digits, and for a move the span between the range and its new place.
   std::vector<RenumberEdit> digits = digit_edits(s, source, mapping);

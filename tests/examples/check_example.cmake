@@ -1,4 +1,5 @@
-# Converts SOURCE with VORPEX into OUTPUT and checks that the run succeeds and that OUTPUT is
+# Converts SOURCE with VORPEX into OUTPUT (with the options ARGS, when given) and checks that the
+# run succeeds (its console ends with SUCCESS, "Convert success!" unless given) and that OUTPUT is
 # EXPECTED byte for byte.
 foreach(var VORPEX SOURCE EXPECTED OUTPUT)
   if(NOT DEFINED ${var})
@@ -10,10 +11,13 @@ if(NOT EXISTS ${EXPECTED})
 endif()
 
 file(REMOVE ${OUTPUT})
-execute_process(COMMAND ${VORPEX} -i ${SOURCE} -o ${OUTPUT}
+if(NOT DEFINED SUCCESS)
+  set(SUCCESS "Convert success!")
+endif()
+execute_process(COMMAND ${VORPEX} -i ${SOURCE} -o ${OUTPUT} ${ARGS}
                 RESULT_VARIABLE status OUTPUT_VARIABLE console ERROR_VARIABLE errors)
 # (execute_process hands the console output over with its CRs removed.)
-if(NOT status EQUAL 0 OR NOT console MATCHES "Convert success!\r?\n$")
+if(NOT status EQUAL 0 OR NOT console MATCHES "${SUCCESS}\r?\n$")
   message(FATAL_ERROR "vorpex failed on ${SOURCE} (status ${status}):\n${console}${errors}")
 endif()
 

@@ -153,14 +153,17 @@ end
 local function renumber()
   vim.opt.runtimepath:prepend(plugin)
   local vorpex = require('vorpex')
-  vorpex.setup({ cmd = { server }, extensions = {} })
-  local path = work .. '/renumber.bas'
+  vorpex.setup({ cmd = { server } })
+  local path = work .. '/renumber.vbas'
   vim.fn.writefile({ '10 PRINT "A"', "' note", '20 GOTO 10', '30 IF X THEN 20 ELSE 10', '40 ON X GOSUB 10, 20, 30' }, path)
   vim.cmd('edit ' .. vim.fn.fnameescape(path))
   local buffer = vim.api.nvim_get_current_buf()
+  -- Started by the plugin for the file type, and by hand again: one server for the folder.
   vorpex.start(buffer)
   local uri = vim.uri_from_bufnr(buffer)
   check(vim.wait(10000, function() return published[uri] ~= nil end, 20), 'diagnostics for ' .. path)
+  check(vim.bo.filetype == 'vorpex', 'the file type: ' .. vim.bo.filetype)
+  check(vim.tbl_count(vim.lsp.buf_get_clients(buffer)) == 1, 'one client: ' .. vim.tbl_count(vim.lsp.buf_get_clients(buffer)))
   local notices = {}
   vim.notify = function(message) table.insert(notices, message) end
   local function lines() return vim.api.nvim_buf_get_lines(buffer, 0, -1, false) end
@@ -178,10 +181,10 @@ local function renumber()
   check(table.concat(lines(), '\n') == table.concat(original, '\n'), 'one undo: ' .. vim.inspect(lines()))
   becomes('VorpexRenumber 100', renumbered)
   becomes('3,4VorpexRenumber 111 2', { '100 PRINT "A"', "' note", '111 GOTO 100', '113 IF X THEN 111 ELSE 100', '130 ON X GOSUB 100, 111, 113' })
-  becomes('5VorpexMoveLines 0', { '50 ON X GOSUB 100, 111, 113', '100 PRINT "A"', "' note", '111 GOTO 100', '113 IF X THEN 111 ELSE 100' })
+  becomes('5VorpexMoveLines 0', { '10 ON X GOSUB 100, 111, 113', '100 PRINT "A"', "' note", '111 GOTO 100', '113 IF X THEN 111 ELSE 100' })
   local before = lines()
   notices = {}
-  vim.cmd('2,4VorpexRenumber 50 1')
+  vim.cmd('2,4VorpexRenumber 5 1')
   check(vim.wait(10000, function() return #notices > 0 end, 20), 'a refusal is said')
   check(notices[1]:find('^vorpex: cannot renumber: ') ~= nil, 'the refusal: ' .. notices[1])
   check(table.concat(lines(), '\n') == table.concat(before, '\n'), 'a refusal changes nothing')

@@ -51,6 +51,9 @@ local function root_of(file)
   return git ~= '' and vim.fn.fnamemodify(git, ':p:h:h') or dir
 end
 
+-- The client started for each project folder, where vim.lsp.start is missing (Neovim 0.7).
+local started = {}
+
 -- Starts the server for a buffer, or attaches the buffer to the one already running there.
 function M.start(buf)
   buf = (buf == nil or buf == 0) and vim.api.nvim_get_current_buf() or buf
@@ -71,8 +74,16 @@ function M.start(buf)
       return client.id
     end
   end
+  -- A client still starting is not among the active ones: the one started for the folder is
+  -- joined, rather than a second server started beside it.
+  local starting = started[config.root_dir] and vim.lsp.get_client_by_id(started[config.root_dir])
+  if starting and not starting.is_stopped() then
+    vim.lsp.buf_attach_client(buf, starting.id)
+    return starting.id
+  end
   local id = vim.lsp.start_client(config)
   if id then
+    started[config.root_dir] = id
     vim.lsp.buf_attach_client(buf, id)
   end
   return id

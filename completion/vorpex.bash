@@ -1,8 +1,8 @@
 # bash completion for vorpex                                  -*- shell-script -*-
 #
 # vorpex -i InpFileName -o OutFileName: after -i, -o or --map (or any argument whose second
-# character is i or o, such as -input) a file name is completed; after -D or --define a
-# definition is typed; elsewhere the options are offered.
+# character is i or o, such as -input) a file name is completed; after -D, --define, --renumber,
+# --renumber-source or --largest-line a value is typed; elsewhere the options are offered.
 # Written for bash 3.2 as well (macOS's bash): no mapfile, and compopt only where it exists.
 
 _vorpex() {
@@ -17,7 +17,8 @@ _vorpex() {
       expect_file=0 expect_value=0
     elif [[ $word == -[io]* || $word == --map ]]; then
       expect_file=1
-    elif [[ $word == -D* || $word == --define ]]; then
+    elif [[ $word == -D* || $word == --define || $word == --renumber || $word == --renumber-source ||
+      $word == --largest-line ]]; then
       expect_value=1
     fi
   done
@@ -35,7 +36,7 @@ _vorpex() {
   fi
   ((expect_value)) && return 0
   local options='-i -o -h -q -w -k -D --quiet --no-warnings --strict --keep-going --define --map
-    --help --version'
+    --renumber --renumber-source --largest-line --leave-computed-jumps --help --version'
   COMPREPLY=($(compgen -W "$options" -- "$cur"))
   return 0
 }

@@ -902,6 +902,11 @@ RenumberResult renumber(std::string_view source, const RenumberRequest& request,
     const std::size_t span_last = std::max(last, target ? *target : 0);
     const std::size_t from = s.lines[span_first].start;
     const std::size_t to = s.lines[span_last].end;
+    if (source.substr(from, to - from).find('\x1a') != std::string_view::npos)
+      return refuse(verb +
+                        "the lines moved or passed over hold the byte 0x1A, which ends the "
+                        "text as the converter reads it",
+                    0);
     // The lines of the span in their new order, each with its digits edited.
     std::string span;
     const auto add_line = [&](std::size_t k) {
@@ -950,8 +955,11 @@ RenumberResult renumber(std::string_view source, const RenumberRequest& request,
       move.to[static_cast<std::size_t>(l)] = l;
     std::int64_t next = s.lines[span_first].line;
     for (std::size_t k : span_order) {
-      for (std::int64_t l = s.lines[k].line; l <= s.lines[k].last_line; ++l)
-        move.to[static_cast<std::size_t>(l)] = next++;
+      for (std::int64_t l = s.lines[k].line; l <= s.lines[k].last_line; ++l) {
+        if (static_cast<std::size_t>(l) < move.to.size())
+          move.to[static_cast<std::size_t>(l)] = next;
+        ++next;
+      }
     }
   }
   result.text = apply_edits(source, result.edits);

@@ -44,14 +44,16 @@ expect() {
   fi
 }
 
-options=(-h -i -o -q -w -k -D --quiet --no-warnings --strict --keep-going --define --map --help
+options=(-h -i -o -q -w -k -D --quiet --no-warnings --strict --keep-going --define --map
+  --renumber --renumber-source --largest-line --leave-computed-jumps --help
   --version)
 run_cases() {
   # Where an option may stand.
   expect 'vorpex ' "${options[@]}"
   expect 'vorpex -' "${options[@]}"
   expect 'vorpex -i' -i
-  expect 'vorpex --' --quiet --no-warnings --strict --keep-going --define --map --help --version
+  expect 'vorpex --' --quiet --no-warnings --strict --keep-going --define --map --renumber \
+    --renumber-source --largest-line --leave-computed-jumps --help --version
   expect 'vorpex --k' --keep-going
   expect 'vorpex --v' --version
   expect 'vorpex -i prog.bas -o out.bas --he' --help

@@ -97,7 +97,8 @@ function askNumber(prompt, value, least, optional = false) {
  * The server's commands `vorpex.renumber` and `vorpex.moveLines`: run from the palette (or from a
  * code action that names only the lines) they ask for the start and the step, or for the line to
  * move after, and take the selected lines of the active document (all of them when nothing is
- * selected). The server answers with one edit of the document; a refusal is shown as an error.
+ * selected). The server answers with one edit of the document; a refusal is shown as an error,
+ * and the jumps it left as they were (computed, or to a missing line) as a warning.
  * @param {string} command
  * @param {unknown[]} args
  * @param {(command: string, args: unknown[]) => Promise<unknown>} next
@@ -138,7 +139,12 @@ async function renumberCommand(command, args, next) {
     args = [renumbering.commandArgument(command, uri, range, typed, pastComputed)];
   }
   try {
-    return await next(command, args);
+    const result = /** @type {{ warnings?: { message?: string, range?: { start?: { line?: number } } }[] } | undefined} */ (
+      await next(command, args)
+    );
+    const left = renumbering.warningsText(result?.warnings);
+    if (left) void vscode.window.showWarningMessage(`vorpex: left as they were: ${left}`);
+    return result;
   } catch (error) {
     void vscode.window.showErrorMessage(`vorpex: ${error instanceof Error ? error.message : String(error)}`);
     return undefined;

@@ -82,4 +82,21 @@ function complete(command, args) {
   return command === MOVE_LINES ? typeof argument.after === 'number' : typeof argument.start === 'number';
 }
 
-module.exports = { RENUMBER, MOVE_LINES, numberProblem, linesOfSelection, commandArgument, complete };
+/**
+ * The jumps the server left as they were, from its answer's `warnings`, as one line: each with
+ * its line (from 1); empty when there are none.
+ * @param {unknown} warnings
+ * @returns {string}
+ */
+function warningsText(warnings) {
+  if (!Array.isArray(warnings)) return '';
+  return warnings
+    .filter((w) => w && typeof w.message === 'string')
+    .map((w) => {
+      const line = w.range?.start?.line;
+      return typeof line === 'number' ? `line ${line + 1}: ${w.message}` : w.message;
+    })
+    .join('; ');
+}
+
+module.exports = { RENUMBER, MOVE_LINES, numberProblem, linesOfSelection, commandArgument, complete, warningsText };

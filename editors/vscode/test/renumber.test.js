@@ -8,7 +8,7 @@ const assert = require('node:assert/strict');
 const Module = require('node:module');
 const fs = require('node:fs');
 const path = require('node:path');
-const { numberProblem, linesOfSelection, commandArgument, complete } = require('../renumber');
+const { numberProblem, linesOfSelection, commandArgument, complete, warningsText } = require('../renumber');
 
 test('the boxes take digits only, from their least number', () => {
   // text, least, optional, the problem (undefined: taken)
@@ -67,12 +67,18 @@ test('the argument holds what was typed, and leaves the server its defaults for 
   assert.equal(complete('vorpex.moveLines', [{ uri, start: 10 }]), false);
   assert.equal(complete('vorpex.moveLines', [{ uri, after: 0 }]), true);
   assert.equal(complete('vorpex.renumber', []), false);
+
+  const computed = { range: { start: { line: 4, character: 8 } }, code: 'computed-line-target', message: 'the target of GOTO at source line 5 is computed: left as it is' };
+  assert.equal(warningsText([computed, { message: 'no line begins with the number 15' }, { code: 'x' }]),
+    'line 5: the target of GOTO at source line 5 is computed: left as it is; no line begins with the number 15');
+  assert.equal(warningsText([]), '');
+  assert.equal(warningsText(undefined), '');
 });
 
 // The extension loaded with stand-ins for `vscode` and the language client: the middleware it
 // gives the client is run as the client would run it.
 function loadExtension() {
-  const calls = { boxes: /** @type {any[]} */ ([]), errors: /** @type {string[]} */ ([]), infos: /** @type {string[]} */ ([]) };
+  const calls = { boxes: /** @type {any[]} */ ([]), errors: /** @type {string[]} */ ([]), infos: /** @type {string[]} */ ([]), warnings: /** @type {string[]} */ ([]) };
   /** @type {string[]} */
   const answers = [];
   const document = {
@@ -93,6 +99,7 @@ function loadExtension() {
         return answer;
       },
       showErrorMessage: async (/** @type {string} */ message) => { calls.errors.push(message); },
+      showWarningMessage: async (/** @type {string} */ message) => { calls.warnings.push(message); },
       showInformationMessage: async (/** @type {string} */ message) => { calls.infos.push(message); },
       createOutputChannel: () => disposable,
     },
@@ -176,8 +183,11 @@ test('the commands ask for their numbers and send the selected lines to the serv
   await run('vorpex.moveLines', [], next);
   assert.deepEqual(sent.pop(), ['vorpex.moveLines', [{ uri, range: lines, after: 0 }]]);
 
-  // An argument that says it all goes as it is; a refusal is shown.
+  // An argument that says it all goes as it is; the jumps left as they were are said, and a
+  // refusal is shown.
   const whole = [{ uri, start: 1, step: 1 }];
+  await run('vorpex.renumber', whole, async () => ({ edits: 2, warnings: [{ range: { start: { line: 2 } }, message: 'no line begins with the number 15' }] }));
+  assert.deepEqual(loaded.calls.warnings, ['vorpex: left as they were: line 3: no line begins with the number 15']);
   const boxes = loaded.calls.boxes.length;
   await run('vorpex.renumber', whole, async () => {
     throw new Error('cannot renumber: line 20 repeats at source line 3 (first at source line 2)');

@@ -29,6 +29,23 @@
 // `leaveOutRefused` (default false) converts with the constants that can be defined and names the
 // others in `refused`, where without it one refused constant stops the whole conversion, as -D.
 //
+//
+//   const answer = vorpex.renumber(source, { start: 100, step: 10, lines: [3, 8] });
+//   const moved = vorpex.renumber(source, { moveAfter: 200, lines: [3, 8] });
+//
+// renumbers the program's lines (those whose numbers begin source lines `lines[0]` to `lines[1]`,
+// from 1, each with the lines without a number under it; the whole program without `lines`) from `start` by
+// `step` (10 and 10 unless given), or with `moveAfter` moves them to stand after that line (0:
+// before the first), numbered by `step` or less. `largest` refuses a number above it;
+// `pastComputed` goes on past a jump whose target is computed, leaving it as it is; `defines` and
+// `warnings` are those of convert(). The renumbered text is converted and held to the source's
+// before the edits are given. `answer` holds either `refusal` (why not, "cannot renumber: ..." or
+// "cannot move lines: ...") and `refusalLine` (the source line it is about, 0 for none), or
+// `edits` ([{ from, to, text }], in the order of the source, none overlapping: the characters
+// from..to replaced by text), `warnings` ([{ code, message, line, column, from, to }]: each jump
+// left as it is) and `count` (how many lines were renumbered). Places count UTF-16 units from
+// the source's start, as from and to of the diagnostics do.
+//
 // In a browser, load vorpex_wasm.js and then this file (script tags or importScripts); they set
 // `vorpex`. Under node, require() this file.
 (function (root, factory) {
@@ -101,6 +118,42 @@
       }
       return result;
     },
+  };
+
+  // The constants of `defines` (a list of NAME=VALUE texts or an object) as the engine takes them:
+  // each ended by a NUL, or a refusal for one that holds a NUL.
+  function defineTexts(given = []) {
+    const texts = Array.isArray(given) ? given.map(String) : Object.entries(given).map(([name, value]) => `${name}=${value}`);
+    const bad = texts.find((text) => text.includes("\0"));
+    return bad === undefined ? { defines: texts.map((text) => `${text}\0`).join("") } : { bad };
+  }
+
+  vorpex.renumber = function (source, options = {}) {
+    if (wasm === null) throw new Error("vorpex is not ready yet: await vorpex.ready first");
+    if (typeof source !== "string") throw new TypeError("the source must be a string");
+    const move = options.moveAfter !== undefined && options.moveAfter !== null;
+    const verb = move ? "cannot move lines: " : "cannot renumber: ";
+    const { defines, bad } = defineTexts(options.defines);
+    if (bad !== undefined) return { refusal: `${verb}cannot define '${bad}': the name must be one word`, refusalLine: 0 };
+    const number = (value, fallback) => (value === undefined || value === null ? fallback : Number(value));
+    const lines = Array.isArray(options.lines) ? options.lines.map(Number) : [0, 0];
+    const bytes = encoder.encode(source);
+    const defineBytes = encoder.encode(defines);
+    const flags = (options.warnings === false ? 0 : 1) | (options.pastComputed === true ? 8 : 0);
+    const sourcePointer = wasm._malloc(bytes.length + 1);
+    const definePointer = wasm._malloc(defineBytes.length + 1);
+    try {
+      wasm.HEAPU8.set(bytes, sourcePointer);
+      wasm.HEAPU8.set(defineBytes, definePointer);
+      wasm._vorpex_renumber(sourcePointer, bytes.length, definePointer, defineBytes.length, flags, move ? 1 : 0,
+        lines[0] || 0, lines[1] || lines[0] || 0, number(options.start, 10), number(options.step, 10),
+        move ? Number(options.moveAfter) : 0, number(options.largest, 0));
+    } finally {
+      wasm._free(sourcePointer);
+      wasm._free(definePointer);
+    }
+    const pointer = wasm._vorpex_renumbered();
+    return JSON.parse(decoder.decode(wasm.HEAPU8.subarray(pointer, pointer + wasm._vorpex_renumbered_size())));
   };
 
   function failed(error) {

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "engine/diagnostic_text.h"
+#include "session/analysis.h"
 #include "session/json.h"
+#include "session/renumber.h"
 #include "session/session.h"
 #include "session/text_position.h"
 
@@ -79,7 +81,8 @@ struct Results {
   std::vector<std::int32_t> map_ends;
   std::string diagnostics;
   std::string error;
-  std::string refused;  // with kLeaveOutRefused: the constants left out, as JSON
+  std::string refused;     // with kLeaveOutRefused: the constants left out, as JSON
+  std::string renumbered;  // the answer of vorpex_renumber, as JSON
 };
 
 Results results;
@@ -87,6 +90,7 @@ Results results;
 constexpr int kWarnings = 1;
 constexpr int kKeepGoing = 2;
 constexpr int kLeaveOutRefused = 4;
+constexpr int kPastComputed = 8;
 
 // The constants that can be defined (accepted_constants), and the ones left out as
 // [{"index":I,"message":"..."}] (I counts from 0 in `texts`).
@@ -116,6 +120,29 @@ std::vector<std::string> definitions_of(std::string_view defines) {
     defines.remove_prefix(std::min(end + 1, defines.size()));
   }
   return texts;
+}
+
+// The numbers of the first and the last line number that begins one of source lines `first` to
+// `last` (from 1), as the language server takes a selection. False when none does, or a number
+// does not fit.
+bool numbers_of_lines(const Analysis& analysis, std::int64_t first, std::int64_t last,
+                      std::uint64_t& from, std::uint64_t& to) {
+  const LineNumberUse* begin = nullptr;
+  const LineNumberUse* end = nullptr;
+  for (const LineNumberUse& label : analysis.labels) {
+    if (label.place.line < first || label.place.line > last) continue;
+    if (begin == nullptr) begin = &label;
+    end = &label;
+  }
+  if (begin == nullptr) return false;
+  const auto value = [](const std::string& digits, std::uint64_t& number) {
+    if (digits.empty() || digits.size() > 19) return false;
+    number = 0;
+    for (const char c : digits)
+      number = number * 10 + static_cast<std::uint64_t>(c - '0');
+    return true;
+  };
+  return value(begin->number, from) && value(end->number, to);
 }
 
 }  // namespace
@@ -192,6 +219,107 @@ const char* vorpex_refused() {
 }
 std::size_t vorpex_refused_size() {
   return vorpex::web::results.refused.size();
+}
+
+// Renumbers `source` (its `size` bytes) or moves some of its lines, converting it with the
+// constants of `defines` and `flags` as vorpex_convert does (1: warnings; 8: go on past computed
+// jumps). The lines are those whose numbers begin source lines `first_line` to `last_line` (from
+// 1), each with the lines without a number under it; 0 and 0: the whole program. `move` 0: renumber
+// them from `start` by `step`; 1: move them to stand after line `after`. `largest` 0: no largest
+// line number. The answer, in vorpex_renumbered, is JSON: {"refusal":"...","refusalLine":N} or
+// {"edits":[{"from":F,"to":T,"text":"..."}],
+// "warnings":[{"code":"...","message":"...","line":L,"column":C,"from":F,"to":T}],"count":N}
+// with every place in UTF-16 units from the source's start, as the editor counts. Numbers come
+// as doubles, as JavaScript holds them; one that is no whole number from 0 to 2^53 counts as 0.
+void vorpex_renumber(const char* source, std::size_t size, const char* defines,
+                     std::size_t defines_size, int flags, int move, double first_line,
+                     double last_line, double start, double step, double after, double largest) {
+  using namespace vorpex;
+  using namespace vorpex::web;
+  const std::string_view text(source, size);
+  SessionOptions options;
+  options.defines = definitions_of({defines, defines_size});
+  options.warnings = (flags & kWarnings) != 0;
+  const auto whole = [](double n) -> std::uint64_t {
+    return n >= 0 && n <= 9007199254740992.0 &&
+                   n == static_cast<double>(static_cast<std::uint64_t>(n))
+               ? static_cast<std::uint64_t>(n)
+               : 0;
+  };
+  RenumberRequest request;
+  request.kind = move != 0 ? RenumberRequest::Kind::Move : RenumberRequest::Kind::Renumber;
+  request.start = whole(start);
+  request.step = whole(step);
+  request.after = whole(after);
+  if (largest >= 1) request.largest = whole(largest);
+  request.past_computed = (flags & kPastComputed) != 0;
+  std::string& json = results.renumbered;
+  json.clear();
+  const auto refuse = [&](const std::string& message, std::int64_t line) {
+    json = "{\"refusal\":";
+    append_json_string(json, message);
+    json += ",\"refusalLine\":";
+    append_json_integer(json, line);
+    json += '}';
+  };
+  const std::string verb = move != 0 ? "cannot move lines: " : "cannot renumber: ";
+  if (first_line >= 1) {
+    std::uint64_t from = 0;
+    std::uint64_t to = 0;
+    const auto first = static_cast<std::int64_t>(whole(first_line));
+    const auto last = static_cast<std::int64_t>(std::max(whole(last_line), whole(first_line)));
+    if (!numbers_of_lines(analyze(text, options), first, last, from, to)) {
+      refuse(verb + "no line number begins a line of the selection", first);
+      return;
+    }
+    request.from = from;
+    request.to = to;
+  }
+  const RenumberResult result = renumber(text, request, options);
+  if (result.refused()) {
+    refuse(result.refusal, result.refusal_line);
+    return;
+  }
+  Utf16Offsets utf16(text);
+  json = "{\"edits\":[";
+  for (const RenumberEdit& edit : result.edits) {
+    if (json.back() != '[') json += ',';
+    json += "{\"from\":";
+    append_json_integer(json, utf16.at(edit.from));
+    json += ",\"to\":";
+    append_json_integer(json, utf16.at(edit.to));
+    json += ",\"text\":";
+    append_json_string(json, edit.text);
+    json += '}';
+  }
+  json += "],\"warnings\":[";
+  Utf16Offsets places(text);
+  for (const RenumberWarning& w : result.warnings) {
+    if (json.back() != '[') json += ',';
+    json += "{\"code\":";
+    append_json_string(json, w.code);
+    json += ",\"message\":";
+    append_json_string(json, w.message);
+    json += ",\"line\":";
+    append_json_integer(json, w.place.line);
+    json += ",\"column\":";
+    append_size(json, w.place.column);
+    json += ",\"from\":";
+    append_json_integer(json, places.at(w.place.offset));
+    json += ",\"to\":";
+    append_json_integer(json, places.at(w.place.offset + w.place.length));
+    json += '}';
+  }
+  json += "],\"count\":";
+  append_size(json, result.numbers.size());
+  json += '}';
+}
+
+const char* vorpex_renumbered() {
+  return vorpex::web::results.renumbered.data();
+}
+std::size_t vorpex_renumbered_size() {
+  return vorpex::web::results.renumbered.size();
 }
 
 }  // extern "C"

@@ -30,14 +30,16 @@ function serverCommand(setting, workspaceFolder) {
 }
 
 /**
- * The server's settings, `{ defines: { NAME: "VALUE" }, warnings: true }`, from the editor's
- * `vorpex.defines` and `vorpex.warnings`. Values that are numbers are written as vorpex reads
- * them on its command line; anything that is not a plain value is left out.
+ * The server's settings, `{ defines: { NAME: "VALUE" }, warnings: true, largestLineNumber: null }`,
+ * from the editor's `vorpex.defines`, `vorpex.warnings` and `vorpex.renumber.largestLine`. Values
+ * that are numbers are written as vorpex reads them on its command line; anything that is not a
+ * plain value is left out. A largest line number of 0 (or none) is no limit.
  * @param {unknown} defines
  * @param {unknown} warnings
- * @returns {{ defines: Record<string, string>, warnings: boolean }}
+ * @param {unknown} [largest]
+ * @returns {{ defines: Record<string, string>, warnings: boolean, largestLineNumber: number | null }}
  */
-function serverSettings(defines, warnings) {
+function serverSettings(defines, warnings, largest) {
   /** @type {Record<string, string>} */
   const names = {};
   if (defines !== null && typeof defines === 'object' && !Array.isArray(defines)) {
@@ -45,7 +47,8 @@ function serverSettings(defines, warnings) {
       if (typeof value === 'string' || typeof value === 'number') names[name] = String(value);
     }
   }
-  return { defines: names, warnings: warnings !== false };
+  const limit = typeof largest === 'number' && Number.isSafeInteger(largest) && largest > 0 ? largest : null;
+  return { defines: names, warnings: warnings !== false, largestLineNumber: limit };
 }
 
 module.exports = { DEFAULT_SERVER, serverCommand, serverSettings };

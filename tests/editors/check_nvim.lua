@@ -91,6 +91,55 @@ expect('a message without notes', published.diagnostics[2].message, 'no notes')
 vorpex.configure({ defines = { PAUSE = '250' } })
 expect('configure notifies', notified[1], 'workspace/didChangeConfiguration defines={"PAUSE":"250"} warnings=false')
 
+-- :VorpexRenumber and :VorpexMoveLines: the command sent to the buffer's server, with the lines of
+-- the range (none: the whole program) and the numbers typed; the server's refusal is shown.
+local requests, notices = {}, {}
+local answer = nil -- the error the recorded server answers with
+vim.lsp.buf_request = function(_, method, params, handler)
+  table.insert(requests, vim.inspect({ method, params.command, params.arguments }))
+  handler(answer, answer == nil and { edits = 1, warnings = {} } or nil)
+end
+local notify = vim.notify
+vim.notify = function(message)
+  table.insert(notices, message)
+end
+vorpex.setup({ leave_computed_jumps = true, largest_line = 9999 })
+expect('the largest line number reaches the server', vorpex.settings().largestLineNumber, 9999)
+vim.cmd('edit ' .. vim.fn.fnameescape(work .. '/renumber.vbas'))
+vim.api.nvim_buf_set_lines(0, 0, -1, false, { '10 PRINT 1', "' note", '20 GOTO 10', '30 END' })
+local uri = vim.uri_from_bufnr(0)
+local function range(first, last, length)
+  return { start = { line = first, character = 0 }, ['end'] = { line = last, character = length } }
+end
+local function sent(command, argument)
+  argument.uri, argument.pastComputed = uri, true
+  return vim.inspect({ 'workspace/executeCommand', command, { argument } })
+end
+-- the command typed, the request sent (nil: none), the message shown (nil: none)
+local command_rows = {
+  { 'VorpexRenumber', sent('vorpex.renumber', {}) },
+  { 'VorpexRenumber 100 5', sent('vorpex.renumber', { start = 100, step = 5 }) },
+  { '2,3VorpexRenumber 1', sent('vorpex.renumber', { range = range(1, 2, 10), start = 1 }) },
+  { '3,4VorpexMoveLines 0', sent('vorpex.moveLines', { range = range(2, 3, 6), after = 0 }) },
+  { '3VorpexMoveLines 30 1', sent('vorpex.moveLines', { range = range(2, 2, 10), after = 30, step = 1 }) },
+  { 'VorpexRenumber 10 0', nil, 'vorpex: step must be a whole number from 1, not "0"' },
+  { 'VorpexRenumber ten', nil, 'vorpex: start must be a whole number from 0, not "ten"' },
+  { 'VorpexRenumber 1 2 3', nil, 'vorpex: :VorpexRenumber takes at most START and STEP' },
+  { 'VorpexMoveLines -1', nil, 'vorpex: the target line must be a whole number from 0, not "-1"' },
+}
+for _, row in ipairs(command_rows) do
+  requests, notices = {}, {}
+  vim.cmd(row[1])
+  expect(':' .. row[1] .. ' sends', requests[1], row[2])
+  expect(':' .. row[1] .. ' says', notices[1], row[3])
+end
+answer = { code = -32803, message = 'cannot renumber: line 20 is taken by a line outside the range' }
+notices = {}
+vim.cmd('VorpexRenumber')
+expect('a refusal is shown', notices[1], 'vorpex: cannot renumber: line 20 is taken by a line outside the range')
+vim.notify = notify
+vim.cmd('bwipeout!')
+
 -- Colours without the server: the syntax file's group under every character of a token of the
 -- fixture that the VS Code grammar is tested on (line from 1, the token's text, its group).
 vim.fn.writefile(vim.fn.readfile(assert(os.getenv('FIXTURE'))), work .. '/tokens.vbas')

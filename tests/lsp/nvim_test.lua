@@ -1,10 +1,12 @@
 -- Neovim's own LSP client drives vorpex-lsp: run by
 --   nvim --headless -u NONE -i NONE -c "luafile nvim_test.lua"
--- with VORPEX_LSP (the server), VORPEX_EXAMPLE (a source to open) and VORPEX_WORK (a directory
--- for a file of its own) in the environment. Exits with status 0 when every check holds.
+-- with VORPEX_LSP (the server), VORPEX_EXAMPLE (a source to open), VORPEX_PLUGIN (the Neovim
+-- plugin, whose renumbering commands are tried) and VORPEX_WORK (a directory for files of its own)
+-- in the environment. Exits with status 0 when every check holds.
 local server = os.getenv('VORPEX_LSP')
 local example = os.getenv('VORPEX_EXAMPLE')
 local work = os.getenv('VORPEX_WORK')
+local plugin = os.getenv('VORPEX_PLUGIN')
 local published = {}
 
 local function check(condition, what)
@@ -145,7 +147,53 @@ local function run()
   end
 end
 
+-- The plugin's :VorpexRenumber and :VorpexMoveLines, through the server's commands: the buffer
+-- is renumbered with every jump, one undo takes it back, a move takes the lines' text with it,
+-- and a refusal leaves the buffer as it was and says why.
+local function renumber()
+  vim.opt.runtimepath:prepend(plugin)
+  local vorpex = require('vorpex')
+  vorpex.setup({ cmd = { server } })
+  local path = work .. '/renumber.vbas'
+  vim.fn.writefile({ '10 PRINT "A"', "' note", '20 GOTO 10', '30 IF X THEN 20 ELSE 10', '40 ON X GOSUB 10, 20, 30' }, path)
+  vim.cmd('edit ' .. vim.fn.fnameescape(path))
+  local buffer = vim.api.nvim_get_current_buf()
+  -- Started by the plugin for the file type, and by hand again: one server for the folder.
+  vorpex.start(buffer)
+  local uri = vim.uri_from_bufnr(buffer)
+  check(vim.wait(10000, function() return published[uri] ~= nil end, 20), 'diagnostics for ' .. path)
+  check(vim.bo.filetype == 'vorpex', 'the file type: ' .. vim.bo.filetype)
+  check(vim.tbl_count(vim.lsp.buf_get_clients(buffer)) == 1, 'one client: ' .. vim.tbl_count(vim.lsp.buf_get_clients(buffer)))
+  local notices = {}
+  vim.notify = function(message) table.insert(notices, message) end
+  local function lines() return vim.api.nvim_buf_get_lines(buffer, 0, -1, false) end
+  local function becomes(command, expected)
+    local before = table.concat(lines(), '\n')
+    vim.cmd(command)
+    local want = table.concat(expected, '\n')
+    vim.wait(10000, function() return table.concat(lines(), '\n') ~= before end, 20)
+    check(table.concat(lines(), '\n') == want, command .. ': ' .. vim.inspect(lines()))
+  end
+  local original = lines()
+  local renumbered = { '100 PRINT "A"', "' note", '110 GOTO 100', '120 IF X THEN 110 ELSE 100', '130 ON X GOSUB 100, 110, 120' }
+  becomes('VorpexRenumber 100', renumbered)
+  vim.cmd('undo')
+  check(table.concat(lines(), '\n') == table.concat(original, '\n'), 'one undo: ' .. vim.inspect(lines()))
+  becomes('VorpexRenumber 100', renumbered)
+  becomes('3,4VorpexRenumber 111 2', { '100 PRINT "A"', "' note", '111 GOTO 100', '113 IF X THEN 111 ELSE 100', '130 ON X GOSUB 100, 111, 113' })
+  becomes('5VorpexMoveLines 0', { '10 ON X GOSUB 100, 111, 113', '100 PRINT "A"', "' note", '111 GOTO 100', '113 IF X THEN 111 ELSE 100' })
+  local before = lines()
+  notices = {}
+  vim.cmd('2,4VorpexRenumber 5 1')
+  check(vim.wait(10000, function() return #notices > 0 end, 20), 'a refusal is said')
+  check(notices[1]:find('^vorpex: cannot renumber: ') ~= nil, 'the refusal: ' .. notices[1])
+  check(table.concat(lines(), '\n') == table.concat(before, '\n'), 'a refusal changes nothing')
+end
+
 local ok, message = pcall(run)
+if ok then
+  ok, message = pcall(renumber)
+end
 if ok then
   vim.cmd('qall!')
 else

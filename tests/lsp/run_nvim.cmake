@@ -1,5 +1,5 @@
-# Runs nvim_test.lua in a headless Neovim: cmake -DNVIM=... -DSERVER=... -DEXAMPLE=... -DWORK=...
-# -P run_nvim.cmake. Without Neovim the test is skipped, and says why.
+# Runs nvim_test.lua in a headless Neovim: cmake -DNVIM=... -DSERVER=... -DEXAMPLE=... -DPLUGIN=...
+# -DWORK=... -P run_nvim.cmake (PLUGIN: the folder of the Neovim plugin). Without Neovim the test is skipped, and says why.
 if(NOT NVIM)
   message("nvim not found (apt-get install neovim): Neovim's client is not tried")
   return()
@@ -8,6 +8,7 @@ file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
 set(ENV{VORPEX_LSP} "${SERVER}")
 set(ENV{VORPEX_EXAMPLE} "${EXAMPLE}")
+set(ENV{VORPEX_PLUGIN} "${PLUGIN}")
 set(ENV{VORPEX_WORK} "${WORK}")
 set(ENV{HOME} "${WORK}")  # no user configuration, no state left behind
 set(ENV{XDG_STATE_HOME} "${WORK}/state")

@@ -154,6 +154,89 @@ try {
       return Array.from({ length: doc.lines }, (_, i) => doc.line(i + 1).text);
     }), shown.output.split(/\r\n|\r|\n/));
   }
+  // Renumber: the selected lines or all of them, from a start by a step, or the selected lines
+  // moved after a line; each one undo step in the editor, a refusal in the message bar.
+  const numbered = "10 PRINT 1\n' c\n20 GOTO 10\n30 GOSUB 20\r\n40 END\n";
+  await page.evaluate((text) => window.playground.setSource(text), numbered);
+  await settled();
+  const doc = () => page.evaluate(() => window.playground.source.state.doc.toString());
+  const selectLines = (first, last) => page.evaluate((a, b) => {
+    const view = window.playground.source;
+    view.dispatch({ selection: { anchor: view.state.doc.line(a).from, head: view.state.doc.line(b).to } });
+  }, first, last);
+  const setBox = (id, value) => page.$eval(`#${id}`, (e, v) => { e.value = v; }, value);
+  const renumberRows = [
+    // what, the lines selected (null: none), the dialog's choices, the source after
+    ["the selected lines renumbered", [3, 4], { start: "21", step: "2" }, "10 PRINT 1\n' c\n21 GOTO 10\n23 GOSUB 21\r\n40 END\n"],
+    ["every line renumbered", null, { start: "1", step: "1" }, "1 PRINT 1\n' c\n2 GOTO 1\n3 GOSUB 2\r\n4 END\n"],
+    ["the selected lines moved", [1, 2], { move: true, after: "30", step: "10" }, "20 GOTO 35\n30 GOSUB 20\r\n35 PRINT 1\n' c\n40 END\n"],
+  ];
+  for (const [what, lines, choice, after] of renumberRows) {
+    if (lines) await selectLines(...lines);
+    else await page.evaluate(() => window.playground.source.dispatch({ selection: { anchor: 0 } }));
+    await page.click("#renumber");
+    await page.waitForSelector("#renumber-dialog[open]");
+    equal(`${what}: the lines offered`, await page.$eval(`#renumber-${lines ? "selected" : "all"}`, (e) => e.checked), true);
+    if (choice.move) await page.click("#renumber-kind-move");
+    else await setBox("renumber-start", choice.start);
+    if (choice.after) await setBox("renumber-after", choice.after);
+    await setBox("renumber-step", choice.step);
+    await page.click("#renumber-apply");
+    await page.waitForFunction((text) => window.playground.source.state.doc.toString() === text, { timeout: 5000 }, after).catch(() => {});
+    equal(what, await doc(), after);
+    equal(`${what}: the dialog closes`, await page.$eval("#renumber-dialog", (e) => e.open), false);
+    const converted = await settled();
+    check(`${what}: the output is converted again`, converted.output.startsWith(after.split("\n")[0].split(" ")[0] + " "), converted.output);
+    // One undo takes the whole renumbering back.
+    await page.click("#source .cm-content");
+    await page.keyboard.down("Control");
+    await page.keyboard.press("z");
+    await page.keyboard.up("Control");
+    equal(`${what}: one undo`, await doc(), numbered);
+  }
+  // A box without a number keeps the dialog open and says why; Cancel changes nothing.
+  await page.click("#renumber");
+  await page.waitForSelector("#renumber-dialog[open]");
+  await setBox("renumber-step", "0");
+  await page.click("#renumber-apply");
+  equal("a step of 0", await page.$eval("#renumber-error", (e) => e.textContent), "Step: type a whole number from 1.");
+  equal("the dialog stays open", await page.$eval("#renumber-dialog", (e) => e.open), true);
+  await page.click("#renumber-cancel");
+  equal("cancelled", await doc(), numbered);
+  // A refusal: the message bar says why and offers the line; nothing changes.
+  await selectLines(3, 3);
+  await page.click("#renumber");
+  await page.waitForSelector("#renumber-dialog[open]");
+  await page.click("#renumber-kind-renumber");
+  await setBox("renumber-start", "40");
+  await setBox("renumber-step", "1");
+  await page.click("#renumber-apply");
+  await page.waitForFunction(() => !document.getElementById("notice").hidden, { timeout: 5000 }).catch(() => {});
+  equal("a refusal is shown", await page.$eval("#notice-text", (e) => e.textContent),
+    "cannot renumber: line 20 (source line 3) would take the number 40 of the line at source line 5");
+  equal("nothing changes", await doc(), numbered);
+  equal("the status says so", await page.$eval("#status", (e) => e.textContent), "The lines were not renumbered.");
+  await page.click("#notice-actions button");
+  equal("the refusal's line is shown", await page.evaluate(() => {
+    const { state } = window.playground.source;
+    return state.doc.lineAt(state.selection.main.head).number;
+  }), 3);
+  // Computed jumps refuse, unless the dialog says to go on past them.
+  await page.evaluate(() => window.playground.setSource("10 GOTO X\n20 GOTO 10\n"));
+  await settled();
+  await page.evaluate(() => window.playground.source.dispatch({ selection: { anchor: 0 } }));
+  await page.click("#renumber");
+  await page.waitForSelector("#renumber-dialog[open]");
+  await setBox("renumber-start", "100");
+  await setBox("renumber-step", "10");
+  await page.click("#renumber-computed");
+  await page.click("#renumber-apply");
+  await page.waitForFunction(() => window.playground.source.state.doc.toString().startsWith("100"), { timeout: 5000 }).catch(() => {});
+  equal("past a computed jump", await doc(), "100 GOTO X\n110 GOTO 100\n");
+  check("the jump left as it is is said", (await page.$eval("#notice-text", (e) => e.textContent)).includes("line 1: the target of GOTO at source line 1 is computed"),
+    await page.$eval("#notice-text", (e) => e.textContent));
+  await page.click("#notice-close");
+
   await page.evaluate(() => window.playground.setSource("REM x\n10\n  print N\n20 a=2\n"));
   await settled();
 

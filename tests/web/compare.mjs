@@ -5,7 +5,7 @@
 // (vorpex_session_front) and by the WebAssembly module, under a rotation of options: the same
 // output bytes, status, diagnostics (rendered as the command line writes them) and line map, and
 // every diagnostic's range valid in UTF-8 and UTF-16 (never ending before it starts, running past
-// its line, or splitting a character).
+// its line, or splitting a character). Then the module's renumbering against --renumber-source.
 import { execFileSync, spawnSync } from "node:child_process";
 import { mkdirSync, readdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { createRequire } from "node:module";
@@ -163,6 +163,32 @@ for (const [defines, kept] of [
   else {
     failed++;
     console.error(`-D ${defines.join(" ")} with the refused left out: got ${JSON.stringify(result.refused)} and ${JSON.stringify(result.output)}, want ${JSON.stringify(expected)} and the output of -D ${kept.join(" ")}`);
+  }
+}
+// The renumbering: vorpex.renumber's edits, applied, give what --renumber-source writes, and it
+// refuses what the command line refuses, in the same words; for every source that is UTF-8 (the
+// page renumbers a string), from 100 by 10, going on past computed jumps or not.
+const renumbered = join(work, "renumbered.bas");
+for (const [index, { name, bytes }] of sources.entries()) {
+  const text = bytes.toString("utf8");
+  if (!Buffer.from(text, "utf8").equals(bytes)) continue;
+  const past = index % 2 === 1;
+  writeFileSync(inputPath, bytes);
+  rmSync(renumbered, { force: true });
+  const run = spawnSync(native, ["-q", "--renumber-source", "100,10", ...(past ? ["--leave-computed-jumps"] : []), "-i", inputPath, "-o", renumbered]);
+  const answer = vorpex.renumber(text, { start: 100, step: 10, pastComputed: past });
+  let same;
+  if (answer.refusal) {
+    same = run.status !== 0 && run.stderr.toString("utf8").includes(answer.refusal);
+  } else {
+    let result = text;
+    for (const edit of [...answer.edits].reverse()) result = result.slice(0, edit.from) + edit.text + result.slice(edit.to);
+    same = run.status === 0 && Buffer.from(result, "utf8").equals(readFileSync(renumbered));
+  }
+  if (same) passed++;
+  else {
+    failed++;
+    console.error(`${name}: renumbered from 100 by 10${past ? " past computed jumps" : ""}: the page gives ${JSON.stringify(answer).slice(0, 400)}; --renumber-source ended with ${run.status}: ${run.stderr.toString("utf8").slice(0, 400)}`);
   }
 }
 console.log(`${passed} passed, ${failed} failed`);

@@ -7,6 +7,8 @@
 // and comes back on the next visit; a link opened explicitly shows its program instead.
 
 /* global VORPEX_EXAMPLES */
+import { renumberAction } from "./renumber.js";
+
 const examples = VORPEX_EXAMPLES;
 const $ = (id) => document.getElementById(id);
 const shownProblems = 500; // the list and the underlines stop there; the count says how many
@@ -839,6 +841,17 @@ window.playground = {
   maxSourceBytes,
   maxLinkChars,
 };
+
+// The toolbar's Renumber action (renumber.js), on the source's editor.
+renumberAction({
+  button: $("renumber"),
+  view: () => editors.source ?? null,
+  settings: () => options(),
+  refused: () => (last?.refused ?? []).map((r) => r.index),
+  notify,
+  clearNotice,
+  status: (text) => { $("status").textContent = text; },
+});
 
 loadLink().then((linked) => {
   if (linked || restoreSaved()) return;

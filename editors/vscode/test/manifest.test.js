@@ -62,8 +62,12 @@ test('the settings become the server command and the server settings', () => {
   assert.deepEqual(serverSettings({ LEDS: '8', PAUSE: 250, BAD: { x: 1 } }, undefined), {
     defines: { LEDS: '8', PAUSE: '250' },
     warnings: true,
+    largestLineNumber: null,
   });
-  assert.deepEqual(serverSettings(['A=1'], false), { defines: {}, warnings: false });
+  assert.deepEqual(serverSettings(['A=1'], false, 0), { defines: {}, warnings: false, largestLineNumber: null });
+  for (const [largest, sent] of [[9999, 9999], [65529, 65529], [-1, null], [1.5, null], ['32767', null]]) {
+    assert.equal(serverSettings({}, true, largest).largestLineNumber, sent, String(largest));
+  }
 });
 
 test('the manifest names files that exist and the project version', () => {

@@ -6,6 +6,8 @@
 --     extensions = { 'vbas', 'bas' },  -- file extensions that are vorpex sources
 --     defines = { LEDS = '8' },        -- constants defined before the first line (vorpex -D)
 --     warnings = true,                 -- false reports errors only (vorpex -w)
+--     largest_line = 9999,             -- the largest number a renumbering may give (none by default)
+--     leave_computed_jumps = false,    -- renumber past GOTO X, leaving it as it is
 --   })
 --
 -- Works with Neovim 0.7 and later (vim.lsp.start where it exists, start_client before it).
@@ -16,12 +18,15 @@ M.defaults = {
   extensions = { 'vbas' },
   defines = {},
   warnings = true,
+  largest_line = nil,
+  leave_computed_jumps = false,
 }
 
 local options = vim.deepcopy(M.defaults)
 
 -- The server's settings, as it reads them from initializationOptions and
--- workspace/didChangeConfiguration: { defines = { NAME = 'VALUE' }, warnings = true }.
+-- workspace/didChangeConfiguration: { defines = { NAME = 'VALUE' }, warnings = true,
+-- largestLineNumber = N or null }.
 function M.settings()
   local defines = vim.empty_dict()
   for name, value in pairs(options.defines or {}) do
@@ -29,7 +34,11 @@ function M.settings()
       defines[name] = tostring(value)
     end
   end
-  return { defines = defines, warnings = options.warnings ~= false }
+  local largest = tonumber(options.largest_line)
+  if largest == nil or largest < 1 or largest ~= math.floor(largest) then
+    largest = vim.NIL
+  end
+  return { defines = defines, warnings = options.warnings ~= false, largestLineNumber = largest }
 end
 
 -- The folder of the project: the nearest one above the file that holds .git, else the file's own.
@@ -60,6 +69,9 @@ local function publish_diagnostics(err, result, ctx, config)
   return vim.lsp.diagnostic.on_publish_diagnostics(err, M.with_notes(result), ctx, config)
 end
 
+-- The client started for each project folder, where vim.lsp.start is missing (Neovim 0.7).
+local started = {}
+
 -- Starts the server for a buffer, or attaches the buffer to the one already running there.
 function M.start(buf)
   buf = (buf == nil or buf == 0) and vim.api.nvim_get_current_buf() or buf
@@ -81,8 +93,16 @@ function M.start(buf)
       return client.id
     end
   end
+  -- A client still starting is not among the active ones: the one started for the folder is
+  -- joined, rather than a second server started beside it.
+  local starting = started[config.root_dir] and vim.lsp.get_client_by_id(started[config.root_dir])
+  if starting and not starting.is_stopped() then
+    vim.lsp.buf_attach_client(buf, starting.id)
+    return starting.id
+  end
   local id = vim.lsp.start_client(config)
   if id then
+    started[config.root_dir] = id
     vim.lsp.buf_attach_client(buf, id)
   end
   return id
@@ -109,9 +129,96 @@ function M.show_output()
   end)
 end
 
+-- The argument of the server's vorpex.renumber and vorpex.moveLines for lines `first` to `last`
+-- (from 1) of `buf`, or the whole program when `first` is nil: { uri, range, start, step, after,
+-- pastComputed }, the numbers left out where not given so that the server's defaults hold.
+function M.renumber_argument(buf, first, last, numbers)
+  local argument = { uri = vim.uri_from_bufnr(buf) }
+  if first then
+    local text = vim.api.nvim_buf_get_lines(buf, last - 1, last, false)[1] or ''
+    argument.range = {
+      start = { line = first - 1, character = 0 },
+      ['end'] = { line = last - 1, character = #text },
+    }
+  end
+  for _, key in ipairs({ 'start', 'step', 'after' }) do
+    argument[key] = numbers[key]
+  end
+  if options.leave_computed_jumps then
+    argument.pastComputed = true
+  end
+  return argument
+end
+
+-- A whole number from 0 (from 1 for a step) in `text`, or nil and why not.
+local function whole_number(text, what, least)
+  local value = text and text:match('^%d+$') and tonumber(text)
+  if not value or value < least or value > 2 ^ 53 then
+    return nil, ('vorpex: %s must be a whole number from %d, not %s'):format(what, least, vim.inspect(text))
+  end
+  return value
+end
+
+-- Sends `command` with `argument` to the buffer's server, which answers with one edit of the
+-- buffer (workspace/applyEdit, applied by Neovim's client) or a refusal, shown as an error.
+local function send_renumbering(buf, command, argument)
+  local params = { command = command, arguments = { argument } }
+  vim.lsp.buf_request(buf, 'workspace/executeCommand', params, function(err, result)
+    if err then
+      vim.notify('vorpex: ' .. (err.message or tostring(err)), vim.log.levels.ERROR)
+      return
+    end
+    for _, warning in ipairs(type(result) == 'table' and result.warnings or {}) do
+      local line = warning.range and warning.range.start and warning.range.start.line
+      vim.notify(('vorpex: line %s: %s'):format(line and line + 1 or '?', warning.message), vim.log.levels.WARN)
+    end
+  end)
+end
+
+-- :[range]VorpexRenumber [START [STEP]]: the lines of the range (every line without one)
+-- renumbered from START by STEP (10 and 10).
+function M.renumber(opts)
+  local buf = vim.api.nvim_get_current_buf()
+  local words = opts.fargs or {}
+  if #words > 2 then
+    return vim.notify('vorpex: :VorpexRenumber takes at most START and STEP', vim.log.levels.ERROR)
+  end
+  local numbers = {}
+  for i, key in ipairs({ 'start', 'step' }) do
+    if words[i] then
+      local value, problem = whole_number(words[i], key, key == 'step' and 1 or 0)
+      if not value then
+        return vim.notify(problem, vim.log.levels.ERROR)
+      end
+      numbers[key] = value
+    end
+  end
+  local ranged = (opts.range or 0) > 0
+  send_renumbering(buf, 'vorpex.renumber', M.renumber_argument(buf, ranged and opts.line1 or nil, opts.line2, numbers))
+end
+
+-- :[range]VorpexMoveLines TARGET [STEP]: the lines of the range (the cursor's line without one)
+-- moved to stand after line TARGET (0: before the first line).
+function M.move_lines(opts)
+  local buf = vim.api.nvim_get_current_buf()
+  local words = opts.fargs or {}
+  if #words < 1 or #words > 2 then
+    return vim.notify('vorpex: :VorpexMoveLines takes TARGET, the line to move after, and maybe STEP', vim.log.levels.ERROR)
+  end
+  local after, problem = whole_number(words[1], 'the target line', 0)
+  local step, step_problem = nil, nil
+  if words[2] then
+    step, step_problem = whole_number(words[2], 'step', 1)
+  end
+  if not after or (words[2] and not step) then
+    return vim.notify(problem or step_problem, vim.log.levels.ERROR)
+  end
+  send_renumbering(buf, 'vorpex.moveLines', M.renumber_argument(buf, opts.line1, opts.line2, { after = after, step = step }))
+end
+
 -- New defines or warnings for the servers that run, and for those started from now on.
 function M.configure(opts)
-  for _, key in ipairs({ 'defines', 'warnings' }) do
+  for _, key in ipairs({ 'defines', 'warnings', 'largest_line', 'leave_computed_jumps' }) do
     if opts[key] ~= nil then
       options[key] = opts[key]
     end
@@ -166,6 +273,10 @@ function M.setup(opts)
     end,
   })
   vim.api.nvim_create_user_command('VorpexOutput', M.show_output, { desc = 'vorpex: show the converted output' })
+  vim.api.nvim_create_user_command('VorpexRenumber', M.renumber,
+    { desc = 'vorpex: renumber the lines of the range', nargs = '*', range = true })
+  vim.api.nvim_create_user_command('VorpexMoveLines', M.move_lines,
+    { desc = 'vorpex: move the lines of the range after line TARGET', nargs = '+', range = true })
   -- Buffers of the type that were opened before setup.
   for _, buf in ipairs(vim.api.nvim_list_bufs()) do
     if vim.api.nvim_buf_is_loaded(buf) and vim.bo[buf].filetype == 'vorpex' then

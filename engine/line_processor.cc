@@ -223,7 +223,7 @@ void LineProcessor::write_line(const char* text, const fast_block::Line& facts,
           !symbols().find_upper_padded({converted + at, length}))
         return;
       const std::string_view value = symbols().found_value();
-      output_.keep(true);
+      output_.keep_since(line_output_start_);
       o = emit(window, from, at, o);
       output_.commit(o);
       o = output_.reserve(value.size() + (cut - at) + 2 + simd::kGroup);
@@ -280,7 +280,7 @@ void LineProcessor::write_line(const char* text, const fast_block::Line& facts,
     *o++ = '\n';
   }
   output_.commit(o);
-  output_.keep(false);
+  output_.stop_keeping();
   if (join_.is_open() || !output_.at_line_start()) [[unlikely]]
     join_.fast_line_converted({text + start, facts.end - start}, lead, line.line_number, output_,
                               line_output_start_, reports_);
@@ -314,7 +314,7 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
   reserve_rest();
   // The line's output stays in the buffer until the line is done: a quote inside a word is judged
   // by it, and a joined number read from it.
-  output_.keep(true);
+  output_.keep_since(line_output_start_);
   do {
     // A Number, Word or String that follows another one is written after a blank. A Number or
     // Word is copied into the output as it is read, after the blank; what counts is committed by
@@ -363,7 +363,7 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
             if (reports_.holding) [[unlikely]]
               settle_quote(text, line);
           }
-          output_.keep(false);
+          output_.stop_keeping();
           return false;
         }
         reserve_rest();
@@ -376,7 +376,7 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
     if (reports_.holding) [[unlikely]]
       settle_quote(text, line);
   }
-  output_.keep(false);
+  output_.stop_keeping();
   return true;
 }
 
@@ -458,7 +458,7 @@ void LineProcessor::settle_quote(std::span<char> text, const LineState& line) {
     set_token_observer(nullptr);
     join_.close();
     keep_going_ = false;
-    output_.keep(true);  // the other line's own reserve may not hand this line's bytes on
+    output_.keep_since(line_output_start_);  // the other line may not hand this one's bytes on
 
     const std::uint64_t own_end = output_.total();
     Tokenizer tokenizer(nullptr);

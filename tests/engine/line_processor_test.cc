@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -477,6 +478,46 @@ TEST(LineProcessorTest, KeepGoingReportsEveryProblemAndTellsEachToken) {
                 "2:1+1 word", "2:3+1 unknown", "2:5+1 word", "3:1+5 word", "3:7+1 defined",
                 "3:8+1 op", "3:9+3 string", "3:13+5 comment", "4:1+1 word", "4:3+1 string",
                 "5:1+1 word", "5:3+1 unknown", "5:5+1 word"}));
+}
+
+// A source far larger than the output buffer, of lines that hold their output while a quote inside
+// a word is settled or a defined name is spliced in: the buffer hands the lines before on and never
+// grows past what one line or one window asks for, with warnings wanted or not, a line at a time or
+// a window at a time.
+TEST(LineProcessorTest, MemoryStaysBoundedWhateverTheSourceSize) {
+  struct Kind {
+    std::string line;
+    std::string output;
+  };
+  const std::vector<Kind> kinds = {
+      {"10 PRINT\"HELLO WORLD\"", "10 PRINT\"HELLO WORLD\"\r\n"},
+      {"20 print\"Hello\" ; x", "20 PRINT\"HELLO\";X\r\n"},
+      {"N PRINT\"N\"", "5 PRINT\"N\"\r\n"},
+      {"PRINT N+N", "PRINT 5+5\r\n"},
+      {"A = \"B\" + C", "A=\"B\"+C\r\n"},
+  };
+  constexpr std::size_t kBuffer = 4096;
+  for (const Kind& kind : kinds) {
+    SCOPED_TRACE(kind.line);
+    const std::vector<std::string> lines(2'000'000 / kind.line.size(), kind.line);
+    for (const bool diagnostics : {false, true}) {
+      for (const bool in_place : {false, true}) {
+        testing::StringSink output;
+        DiagnosticRecorder recorder;
+        LineProcessor processor(output, kBuffer);
+        processor.define_constant("N", "5");
+        if (diagnostics) processor.set_diagnostics(&recorder);
+        testing::VectorLineSource each(lines);
+        testing::PaddedLineSource padded(lines, std::string());
+        processor.process_input(in_place ? static_cast<LineSource&>(padded) : each);
+        EXPECT_EQ(output.text.size(), lines.size() * kind.output.size());
+        EXPECT_EQ(output.text.substr(0, kind.output.size()), kind.output);
+        // A window's lines written together reserve room for twice the window at most.
+        const std::size_t bound = in_place ? 2 * fast_block::kWindow + 2 * simd::kStep : kBuffer;
+        EXPECT_LE(processor.output_capacity(), std::max(kBuffer, bound)) << diagnostics << in_place;
+      }
+    }
+  }
 }
 
 TEST(LineProcessorTest, WriteFailureStopsTheRun) {

@@ -37,6 +37,7 @@ ProcessResult LineProcessor::process_input(LineSource& input) {
   LineState line;
   line.line_number = line_number_;
   LineObserver* lines = lines_;
+  reports_.judge_quotes = reports_.diagnostics != nullptr && reports_.diagnostics->judges_quotes();
   std::span<char> text;
   // The common lines go a window at a time, where the input offers runs of whole lines; the rest
   // (the last line without its LF, a line longer than the input holds at once) line by line.

@@ -31,8 +31,10 @@ class DiagnosticRecorder : public DiagnosticObserver {
     events.push_back(text);
     extents.push_back(std::to_string(d.column) + "-" + std::to_string(d.end_column));
   }
+  bool judges_quotes() const override { return judges; }
   std::vector<std::string> events;
   std::vector<std::string> extents;  // COLUMN-END_COLUMN of each
+  bool judges = true;
 };
 
 struct Conversion {
@@ -386,6 +388,37 @@ TEST(LineProcessorTest, ReportsEachDiagnosticWithItsLineAndColumn) {
   for (int i = 0; i <= 1000; ++i)
     lines.push_back("DEFINE S" + std::to_string(i) + " = 1");
   EXPECT_EQ(convert(lines).diagnostics, std::vector<std::string>{"1001:8 full [S1000]"});
+}
+
+// An observer that judges no quote (one that passes on no warning) is told of each quote inside a
+// word as it is read, whether it changed the output or not, and the output stays the same.
+TEST(LineProcessorTest, QuotesGoUnjudgedToAnObserverThatJudgesNone) {
+  const struct {
+    std::string line;
+    std::vector<std::string> diagnostics;
+  } cases[] = {
+      {"10 PRINT\"\"", {"1:9 quote [PRINT\"\"]"}},
+      {"PRINT\"a\"", {"1:6 quote [PRINT\"a\"]"}},
+      {"100 PRINT\"DO (YES--1,NO--0)\"", {"1:10 quote [PRINT\"DO]", "1:28 note unclosed @10"}},
+      {"610 PRINT\" [X]\"",
+       {"1:10 quote [PRINT\"]", "1:12 unknown [[]", "1:10 note quote [PRINT\"] @10"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    for (const bool fast : {false, true}) {
+      testing::StringSink judged_output, output;
+      DiagnosticRecorder judged, unjudged;
+      unjudged.judges = false;
+      LineProcessor judging(judged_output), processor(output);
+      judging.set_diagnostics(&judged);
+      processor.set_diagnostics(&unjudged);
+      processor.set_fast_path(fast);
+      testing::VectorLineSource a({c.line}), b({c.line});
+      EXPECT_EQ(processor.process_input(a).outcome, judging.process_input(b).outcome);
+      EXPECT_EQ(unjudged.events, c.diagnostics);
+      EXPECT_EQ(output.text, judged_output.text);
+    }
+  }
 }
 
 TEST(LineProcessorTest, ParsesADefinitionAsADefineLine) {

@@ -106,9 +106,10 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
     char* const w = all + done;
     std::size_t n = std::min(fast_block::kWindow, total - done);
     if (done + n < total) {
-      // The window ends with the last whole line it holds.
-      const std::size_t last = std::string_view(w, n).rfind('\n');
-      if (last == std::string_view::npos) {
+      // The window ends with the last whole line it holds, searched backwards from its end once
+      // the window is known to hold a line end: a line longer than a window is not searched
+      // backwards over the whole window first.
+      if (std::memchr(w, '\n', n) == nullptr) {
         // A line longer than a window.
         const auto* end = static_cast<const char*>(std::memchr(w + n, '\n', total - done - n));
         const auto length = static_cast<std::size_t>(end - w);
@@ -116,7 +117,7 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
         done += length + 1;
         continue;
       }
-      n = last + 1;
+      n = std::string_view(w, n).rfind('\n') + 1;
     }
     window_->classify(w, n, symbols(), level_);
     const fast_block::Step* const steps = window_->steps();

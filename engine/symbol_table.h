@@ -72,6 +72,17 @@ class SymbolTable {
   std::size_t longest_probe() const;
 
   static constexpr std::size_t kSlots = 4096;
+  // The most slots in a row that names may fill before they are hashed with another key, and the
+  // keys tried: lookups stay bounded whatever the names.
+  static constexpr std::size_t kLongestRun = 24;
+  static constexpr std::size_t kKeys = 16;
+
+  // The filled slots in the run that holds `slot`, counted up to kLongestRun + 1.
+  std::size_t run_at(std::size_t slot) const;
+  // The slot where the table's first key sends `name`: for the tests, to make names collide.
+  static std::size_t first_slot(std::string_view name);
+  // Hashes every name again with a key made from `key`; returns the longest run of filled slots.
+  std::size_t rehash(std::uint64_t key);
   static constexpr std::size_t kFilterBits = 32768;
 
   static std::size_t filter_bit(std::size_t length, char first, char last) {
@@ -99,6 +110,7 @@ class SymbolTable {
   std::vector<SymbolEntry> rows_;  // kCapacity reserved then: rows never move
   std::unique_ptr<Slot[]> slots_;  // kSlots of them, all empty at first
   std::string_view found_value_;
+  std::uint64_t key_ = 0;  // mixed into every name's hash; changed when names crowd the slots
   std::array<std::uint64_t, kFilterBits / 64> filter_{};  // a bit for each name defined
 };
 

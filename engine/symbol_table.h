@@ -24,7 +24,8 @@ struct SymbolEntry {
 
 // The constants declared so far, for the rest of the run. Rows are only ever added, in order, up
 // to kCapacity of them; a name can be defined once. Names are indexed by an open-addressing hash
-// table at most half full, so a lookup costs the same however many rows are in use.
+// table at most a quarter full whose runs of filled slots are kept short by hashing the names again
+// with another key, so a lookup costs the same however many rows are in use, whatever the names.
 class SymbolTable {
  public:
   static constexpr std::size_t kCapacity = 1000;

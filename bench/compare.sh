@@ -76,6 +76,20 @@ lines_of() {
 }
 lines_of 40 80 >"$tmp/short.bas"
 lines_of 200 400 >"$tmp/long.bas"
+# Lines longer than a window (16 KiB): the same statements in lines of 20 000 to 30 000 bytes.
+lines_of 20000 30000 >"$tmp/window.bas"
+# The quoted kind, a quote against a word as many programs write it (`PRINT"TEXT"`): the PRINT lines
+# of the realistic source, each string of letters, digits and blanks upper-cased against its PRINT,
+# repeated to the size of the source; and the same lines with the blank (`PRINT "TEXT"`).
+awk '{ out = ""; rest = $0
+       while (match(rest, /PRINT "[A-Za-z0-9 ]*"/)) {
+         out = out substr(rest, 1, RSTART - 1) "PRINT" toupper(substr(rest, RSTART + 6, RLENGTH - 6))
+         rest = substr(rest, RSTART + RLENGTH) }
+       if (out != "") print out rest }' "$big" >"$tmp/quoted-lines.bas"
+while [ "$(stat -c %s "$tmp/quoted.bas" 2>/dev/null || echo 0)" -lt "$(stat -c %s "$big")" ]; do
+  cat "$tmp/quoted-lines.bas" >>"$tmp/quoted.bas"
+done
+sed 's/PRINT"/PRINT "/g' "$tmp/quoted.bas" >"$tmp/blank.bas"
 "$gen" -s "$SMALL" -o "$small"
 # The other mixes, each with 50 constants: comment-heavy, string-heavy, and shaped like
 # hand-written sources (TABs, comments after statements, joins, long lines, any case).
@@ -109,7 +123,7 @@ echo 'int main() { return 0; }' |
 # The commands, by key: how they are shown, whether they may fail (cpp complains about BASIC), the
 # standard input and output, and the command line. Each writes to $out.
 keys=(vorpex cat tr-delete tr-upper cpp vorpex-small vorpex-50 vorpex-1000 vorpex-50u vorpex-1000u
-  vorpex-0u vorpex-short vorpex-long warn-file warn-off batch-cat batch-vorpex batch-static batch-runtime)
+  vorpex-0u vorpex-short vorpex-long vorpex-window quoted quoted-w blank-w warn-file warn-off batch-cat batch-vorpex batch-static batch-runtime)
 for mix in "${mixes[@]}"; do
   keys+=("$mix-vorpex" "$mix-cat" "$mix-tr-upper" "$mix-cpp")
 done
@@ -139,6 +153,14 @@ add vorpex-short "" 0 /dev/null /dev/null "$tmp/short.bas" vorpex-short \
   "$vorpex" -w -i "$tmp/short.bas" -o "$out"
 add vorpex-long "" 0 /dev/null /dev/null "$tmp/long.bas" vorpex-long \
   "$vorpex" -w -i "$tmp/long.bas" -o "$out"
+add vorpex-window "" 0 /dev/null /dev/null "$tmp/window.bas" vorpex-window \
+  "$vorpex" -w -i "$tmp/window.bas" -o "$out"
+add quoted "" 0 /dev/null /dev/null "$tmp/quoted.bas" quoted "$vorpex" -i "$tmp/quoted.bas" -o "$out"
+stderr[quoted]=$tmp/quoted-warnings.txt
+add quoted-w "" 0 /dev/null /dev/null "$tmp/quoted.bas" quoted-w \
+  "$vorpex" -w -i "$tmp/quoted.bas" -o "$out"
+add blank-w "" 0 /dev/null /dev/null "$tmp/blank.bas" blank-w \
+  "$vorpex" -w -i "$tmp/blank.bas" -o "$out"
 for mix in "${mixes[@]}"; do
   source=$tmp/$mix.bas
   add "$mix-vorpex" "" 0 /dev/null /dev/null "$source" "$mix-vorpex" "$vorpex" -w -i "$source" -o "$out"
@@ -245,6 +267,12 @@ done
 echo "- vorpex peak RSS: ${rss[vorpex-small]} KiB on the ${SMALL} source (${bytes[vorpex-small]}" \
   "bytes, $(mbps "${bytes[vorpex-small]}" "${med[vorpex-small]}") MB/s), ${rss[vorpex]} KiB on the" \
   "${SIZE} source."
+echo "- the quoted kind (\`PRINT\"TEXT\"\`, ${bytes[quoted]} bytes): peak RSS ${rss[quoted]} KiB with" \
+  "its warnings, ${rss[quoted-w]} KiB with -w; CPU ${med_cpu[quoted]} s with its warnings," \
+  "${med_cpu[quoted-w]} s with -w, against ${med_cpu[blank-w]} s for the same lines with the" \
+  "blank (\`PRINT \"TEXT\"\`, -w): $(ratio "${med_cpu[quoted-w]}" "${med_cpu[blank-w]}") ×."
+echo "- lines longer than a window (20 000 to 30 000 bytes, ${bytes[vorpex-window]} bytes):" \
+  "$(mbps "${bytes[vorpex-window]}" "${med[vorpex-window]}") MB/s, peak RSS ${rss[vorpex-window]} KiB."
 echo "- 100 small sources of 2 to 20 KiB (${batch_bytes} bytes), one process per file, CPU time of" \
   "five passes over the batch (median): cat ${med_cpu[batch-cat]} s; vorpex linked statically" \
   "(the release tarball's build) ${med_cpu[batch-static]} s" \

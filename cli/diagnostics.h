@@ -40,6 +40,8 @@ class QuoteWarnings : public DiagnosticObserver {
       : console_(console), next_(next) {}
 
   void report(const Diagnostic& diagnostic) override;
+  // The console's words do not depend on it.
+  bool judges_quotes() const override { return next_ != nullptr && next_->judges_quotes(); }
 
  private:
   ByteSink& console_;

@@ -58,6 +58,11 @@ class DiagnosticObserver {
  public:
   virtual ~DiagnosticObserver() = default;
   virtual void report(const Diagnostic& diagnostic) = 0;
+  // Whether a double quote inside a word is to be judged: its QuoteInWord warning given only where
+  // the quote changes the output, and what follows it on its line reported as its notes. That
+  // costs a second conversion of the line. An observer that passes on no warning says false: each
+  // such quote is then warned about as it is read, and its line converted once.
+  virtual bool judges_quotes() const { return true; }
 };
 
 // Told when the engine starts on each input line, after every byte of the lines before it has

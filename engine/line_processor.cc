@@ -37,6 +37,7 @@ ProcessResult LineProcessor::process_input(LineSource& input) {
   LineState line;
   line.line_number = line_number_;
   LineObserver* lines = lines_;
+  reports_.judge_quotes = reports_.diagnostics != nullptr && reports_.diagnostics->judges_quotes();
   std::span<char> text;
   // The common lines go a window at a time, where the input offers runs of whole lines; the rest
   // (the last line without its LF, a line longer than the input holds at once) line by line.
@@ -105,9 +106,10 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
     char* const w = all + done;
     std::size_t n = std::min(fast_block::kWindow, total - done);
     if (done + n < total) {
-      // The window ends with the last whole line it holds.
-      const std::size_t last = std::string_view(w, n).rfind('\n');
-      if (last == std::string_view::npos) {
+      // The window ends with the last whole line it holds, searched backwards from its end once
+      // the window is known to hold a line end: a line longer than a window is not searched
+      // backwards over the whole window first.
+      if (std::memchr(w, '\n', n) == nullptr) {
         // A line longer than a window.
         const auto* end = static_cast<const char*>(std::memchr(w + n, '\n', total - done - n));
         const auto length = static_cast<std::size_t>(end - w);
@@ -115,7 +117,7 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
         done += length + 1;
         continue;
       }
-      n = last + 1;
+      n = std::string_view(w, n).rfind('\n') + 1;
     }
     window_->classify(w, n, symbols(), level_);
     const fast_block::Step* const steps = window_->steps();
@@ -223,7 +225,7 @@ void LineProcessor::write_line(const char* text, const fast_block::Line& facts,
           !symbols().find_upper_padded({converted + at, length}))
         return;
       const std::string_view value = symbols().found_value();
-      output_.keep(true);
+      output_.keep_since(line_output_start_);
       o = emit(window, from, at, o);
       output_.commit(o);
       o = output_.reserve(value.size() + (cut - at) + 2 + simd::kGroup);
@@ -280,7 +282,7 @@ void LineProcessor::write_line(const char* text, const fast_block::Line& facts,
     *o++ = '\n';
   }
   output_.commit(o);
-  output_.keep(false);
+  output_.stop_keeping();
   if (join_.is_open() || !output_.at_line_start()) [[unlikely]]
     join_.fast_line_converted({text + start, facts.end - start}, lead, line.line_number, output_,
                               line_output_start_, reports_);
@@ -314,7 +316,7 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
   reserve_rest();
   // The line's output stays in the buffer until the line is done: a quote inside a word is judged
   // by it, and a joined number read from it.
-  output_.keep(true);
+  output_.keep_since(line_output_start_);
   do {
     // A Number, Word or String that follows another one is written after a blank. A Number or
     // Word is copied into the output as it is read, after the blank; what counts is committed by
@@ -363,7 +365,7 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
             if (reports_.holding) [[unlikely]]
               settle_quote(text, line);
           }
-          output_.keep(false);
+          output_.stop_keeping();
           return false;
         }
         reserve_rest();
@@ -376,7 +378,7 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
     if (reports_.holding) [[unlikely]]
       settle_quote(text, line);
   }
-  output_.keep(false);
+  output_.stop_keeping();
   return true;
 }
 
@@ -458,7 +460,7 @@ void LineProcessor::settle_quote(std::span<char> text, const LineState& line) {
     set_token_observer(nullptr);
     join_.close();
     keep_going_ = false;
-    output_.keep(true);  // the other line's own reserve may not hand this line's bytes on
+    output_.keep_since(line_output_start_);  // the other line may not hand this one's bytes on
 
     const std::uint64_t own_end = output_.total();
     Tokenizer tokenizer(nullptr);

@@ -67,6 +67,8 @@ class LineProcessor {
 
   // The lines that the token loop took so far, of those read: for measurements.
   std::int64_t token_loop_lines() const { return token_loop_lines_; }
+  // The size the output buffer reached: for measurements.
+  std::size_t output_capacity() const { return output_.capacity(); }
 
   // With keep-going on, a character that begins no token stops the conversion as before (the
   // output ends with its message, and the run's outcome is UnknownToken), but the input is still

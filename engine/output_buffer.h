@@ -14,9 +14,10 @@
 namespace vorpex {
 
 // Collects output bytes in one buffer and hands them to the sink in large blocks. The buffer grows
-// only when more room is reserved at once than it holds: the rest of a line, or a piece of output
-// no longer than a line, so its size is bounded by the longest line. After the sink fails once,
-// further bytes are dropped and failed() stays true.
+// only when more room is reserved at once than it holds beside the bytes it must keep: the rest of
+// a line, or a piece of output no longer than a line, besides the output of the line in hand, so
+// its size is bounded by the longest line whatever the size of the input. After the sink fails
+// once, further bytes are dropped and failed() stays true.
 class OutputBuffer {
  public:
   static constexpr std::size_t kDefaultCapacity = 256 * 1024;
@@ -63,18 +64,8 @@ class OutputBuffer {
 
   // Hands the buffered bytes to the sink; returns false once any write has failed.
   bool flush() {
-    char* const begin = data_.get();
-    char* end = pos_;
-    if (discard_) [[unlikely]]
-      end = begin + (discard_from_ > flushed_ ? discard_from_ - flushed_ : 0);
-    flushed_ += static_cast<std::uint64_t>(pos_ - begin);
-    if (pos_ != begin) last_flushed_ = pos_[-1];
-    bool ok = sink_.write({begin, static_cast<std::size_t>(end - begin)});
-    if (!last_words_.empty()) [[unlikely]] {
-      ok = sink_.write(last_words_);
-      last_words_.clear();
-    }
-    pos_ = begin;
+    const bool ok = hand_on(pos_);
+    pos_ = data_.get();
     return ok;
   }
 
@@ -86,9 +77,17 @@ class OutputBuffer {
     return flushed_ + static_cast<std::uint64_t>(position - data_.get());
   }
 
-  // Keeps every byte in the buffer until told otherwise, growing it instead of handing bytes on,
-  // so that output written for a comparison can be taken back.
-  void keep(bool on) { keep_ = on; }
+  // Keeps the bytes put from `total` (a value of total()) on in the buffer until stop_keeping(),
+  // so that output written for a comparison can be taken back and a line's own output read again:
+  // when the buffer is full, the bytes before them are handed on and the kept ones moved to its
+  // start, and it grows only when the kept bytes and the room asked for do not fit.
+  void keep_since(std::uint64_t total) {
+    keep_ = true;
+    kept_from_ = total;
+  }
+  void stop_keeping() { keep_ = false; }
+  // The size of the buffer: the most it has held at once.
+  std::size_t capacity() const { return static_cast<std::size_t>(end_ - data_.get()); }
   // The bytes put since `total` (a value of total()), when they are all still in the buffer;
   // otherwise nothing, and `whole` false.
   std::string_view since(std::uint64_t total, bool& whole) const {
@@ -120,16 +119,45 @@ class OutputBuffer {
  private:
   static constexpr std::size_t kShortPiece = 16;
 
+  // Hands the bytes before `end` to the sink, but those from the discarded ones on, and the last
+  // words once every byte before the discarded ones is handed on; the caller moves what is left.
+  bool hand_on(const char* end) {
+    char* const begin = data_.get();
+    const char* written = end;
+    if (discard_) [[unlikely]]
+      written =
+          begin + std::min<std::uint64_t>(discard_from_ > flushed_ ? discard_from_ - flushed_ : 0,
+                                          static_cast<std::uint64_t>(end - begin));
+    flushed_ += static_cast<std::uint64_t>(end - begin);
+    if (end != begin) last_flushed_ = end[-1];
+    bool ok = sink_.write({begin, static_cast<std::size_t>(written - begin)});
+    if (!last_words_.empty() && discard_from_ <= flushed_) [[unlikely]] {
+      ok = sink_.write(last_words_);
+      last_words_.clear();
+    }
+    return ok;
+  }
+
   void make_room(std::size_t n) {
     if (keep_) {
-      // Every byte stays: a larger buffer takes them over.
-      const auto used = static_cast<std::size_t>(pos_ - data_.get());
-      const std::size_t size = std::max(2 * static_cast<std::size_t>(end_ - data_.get()), used + n);
-      std::unique_ptr<char[]> larger(new char[size]);
-      std::memcpy(larger.get(), data_.get(), used);
+      // The bytes before the kept ones go; the kept ones move to the start of the buffer, or to a
+      // larger one when they and the room asked for do not fit.
+      char* const begin = data_.get();
+      char* const kept = kept_from_ > flushed_ ? begin + (kept_from_ - flushed_) : begin;
+      if (kept != begin) hand_on(kept);
+      const auto used = static_cast<std::size_t>(pos_ - kept);
+      const auto size = static_cast<std::size_t>(end_ - begin);
+      if (used + n <= size) {
+        std::memmove(begin, kept, used);
+        pos_ = begin + used;
+        return;
+      }
+      const std::size_t larger_size = std::max(2 * size, used + n);
+      std::unique_ptr<char[]> larger(new char[larger_size]);
+      std::memcpy(larger.get(), kept, used);
       data_ = std::move(larger);
       pos_ = data_.get() + used;
-      end_ = data_.get() + size;
+      end_ = data_.get() + larger_size;
       return;
     }
     flush();
@@ -149,6 +177,7 @@ class OutputBuffer {
   char* end_;  // one past the buffer
   std::uint64_t flushed_ = 0;
   bool keep_ = false;
+  std::uint64_t kept_from_ = 0;  // with keep_, the first byte kept
   bool discard_ = false;
   std::uint64_t discard_from_ = 0;
   std::string last_words_;    // handed on once the bytes before the discarded ones are

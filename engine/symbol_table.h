@@ -24,7 +24,8 @@ struct SymbolEntry {
 
 // The constants declared so far, for the rest of the run. Rows are only ever added, in order, up
 // to kCapacity of them; a name can be defined once. Names are indexed by an open-addressing hash
-// table at most half full, so a lookup costs the same however many rows are in use.
+// table at most a quarter full whose runs of filled slots are kept short by hashing the names again
+// with another key, so a lookup costs the same however many rows are in use, whatever the names.
 class SymbolTable {
  public:
   static constexpr std::size_t kCapacity = 1000;
@@ -72,6 +73,17 @@ class SymbolTable {
   std::size_t longest_probe() const;
 
   static constexpr std::size_t kSlots = 4096;
+  // The most slots in a row that names may fill before they are hashed with another key, and the
+  // keys tried: lookups stay bounded whatever the names.
+  static constexpr std::size_t kLongestRun = 24;
+  static constexpr std::size_t kKeys = 16;
+
+  // The filled slots in the run that holds `slot`, counted up to kLongestRun + 1.
+  std::size_t run_at(std::size_t slot) const;
+  // The slot where the table's first key sends `name`: for the tests, to make names collide.
+  static std::size_t first_slot(std::string_view name);
+  // Hashes every name again with a key made from `key`; returns the longest run of filled slots.
+  std::size_t rehash(std::uint64_t key);
   static constexpr std::size_t kFilterBits = 32768;
 
   static std::size_t filter_bit(std::size_t length, char first, char last) {
@@ -99,6 +111,7 @@ class SymbolTable {
   std::vector<SymbolEntry> rows_;  // kCapacity reserved then: rows never move
   std::unique_ptr<Slot[]> slots_;  // kSlots of them, all empty at first
   std::string_view found_value_;
+  std::uint64_t key_ = 0;  // mixed into every name's hash; changed when names crowd the slots
   std::array<std::uint64_t, kFilterBits / 64> filter_{};  // a bit for each name defined
 };
 

@@ -90,7 +90,7 @@ void TokenReports::quote_inside(std::string_view token, TokenKind kind) {
   if (diagnostics == nullptr) return;
   const char* const quote = token.data() + token.find('"');
   // Whether the quote changes the output is known only at the end of the line.
-  holding = true;
+  holding = judge_quotes;
   report(DiagnosticKind::QuoteInWord, quote,
          static_cast<std::size_t>(token.data() + token.size() - quote), kind, token);
 }

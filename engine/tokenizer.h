@@ -35,6 +35,7 @@ struct TokenReports {
   // in the words since), and that word; null when none.
   const char* open_quote = nullptr;
   std::string_view open_word;
+  bool judge_quotes = true;      // the observer wants a quote inside a word judged
   bool holding = false;          // the line's diagnostics wait in `held`
   bool last_was_quote = false;   // the last diagnostic was the quote-inside-word warning
   std::vector<Diagnostic> held;  // kept for its capacity

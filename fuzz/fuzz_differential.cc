@@ -3,7 +3,9 @@
 // buffer sizes, with the text reader finding the line ends and the windows classified at each
 // vector level that the machine runs, from lines in memory one at a time (the token loop's way),
 // and from a run of lines in memory followed by exactly the padding its source promises (an
-// allocation of its own, so that a read one byte past it is reported), and requires the same
+// allocation of its own, so that a read one byte past it is reported), with and without a line
+// map (which sends every line down the writer of lines on their own; without one, lines are
+// written together) and with and without predefined constants, and requires the same
 // output bytes, console bytes, diagnostics, line map, outcome and line count from all of them. A
 // difference aborts, so libFuzzer keeps the input.
 //
@@ -74,6 +76,9 @@ struct Setup {
   bool predefine = false;
   bool keep_going = false;
   vorpex::simd::Level level = vorpex::simd::kBest;
+  // A line map sends every line through the line observer, and so down the other writer: without
+  // one, the lines that need no look of their own are written together (the command line's way).
+  bool map = true;
 };
 
 void predefine(vorpex::LineProcessor& processor) {
@@ -84,7 +89,7 @@ void predefine(vorpex::LineProcessor& processor) {
   processor.define_constant("print", "7");
 }
 
-// Runs `processor` over `source` with a diagnostics observer and a line map.
+// Runs `processor` over `source` with a diagnostics observer and, with `setup.map`, a line map.
 Conversion run(vorpex::LineSource& source, const Setup& setup) {
   vorpex::testing::StringSink output;
   vorpex::testing::StringSink warnings;
@@ -93,11 +98,12 @@ Conversion run(vorpex::LineSource& source, const Setup& setup) {
   vorpex::LineMap map(output, map_writer);
   Diagnostics diagnostics;
   vorpex::cli::QuoteWarnings quote_warnings(warnings, &diagnostics);
-  vorpex::LineProcessor processor(map, setup.output);
+  vorpex::LineProcessor processor(setup.map ? static_cast<vorpex::ByteSink&>(map) : output,
+                                  setup.output);
   processor.set_fast_path(setup.fast);
   processor.set_vector_level(setup.level);
   processor.set_diagnostics(&quote_warnings);
-  processor.set_line_observer(&map);
+  if (setup.map) processor.set_line_observer(&map);
   processor.set_keep_going(setup.keep_going);
   if (setup.predefine) predefine(processor);
   const vorpex::ProcessResult result = processor.process_input(source);
@@ -156,6 +162,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(convert(input, {true, 1 + (seed >> 32) % 7, 1 + (seed >> 40) % 7, defined, keep}) ==
               reference,
           "the fast path with tiny buffers writes what the token loop writes");
+  // Without a line map, as the command line converts: the same bytes, without the map's rows.
+  Conversion unmapped = reference;
+  unmapped.map.clear();
+  for (const bool predefined : {defined, !defined}) {
+    Conversion expected = unmapped;
+    if (predefined != defined) {
+      expected = convert(
+          input, {false, kBlock, kOutput, predefined, keep, vorpex::simd::Level::Portable, false});
+    }
+    Setup setup{true, kBlock, kOutput, predefined, keep};
+    setup.map = false;
+    require(convert(input, setup) == expected, "the fast path without a map writes the same");
+    setup.block = block;
+    setup.output = output;
+    require(convert(input, setup) == expected,
+            "the fast path without a map in small buffers writes the same");
+  }
   // The line ends found at each narrower level, with whole blocks and with small ones.
   for (const vorpex::simd::Level level : vorpex::simd::kLevels) {
     if (level == vorpex::simd::kBest || !vorpex::simd::runs(level)) continue;
@@ -163,6 +186,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "the text reader at a narrower vector level reads the same lines");
     require(convert(input, {true, block, output, defined, keep, level}) == reference,
             "the text reader at a narrower vector level reads the same lines in small blocks");
+    Setup setup{true, block, output, defined, keep, level};
+    setup.map = false;
+    require(convert(input, setup) == unmapped,
+            "the lines written together at a narrower vector level are the same");
   }
   const std::vector<std::string> lines = split_lines(input);
   vorpex::testing::VectorLineSource copied(lines);

@@ -83,6 +83,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const vorpex::ProcessResult run = session.run(reader);
   require(!reader.failed(), "reading the memory file failed");
 
+  // Without a map, as the command line converts by default: the lines that need no look of their
+  // own are written together, by the other writer.
+  vorpex::fuzzing::store_input(source);
+  vorpex::platform::TextReader unmapped_reader(vorpex::fuzzing::input_fd());
+  vorpex::testing::StringSink unmapped_output;
+  Keys unmapped;
+  vorpex::Session unmapped_session(options, unmapped_output, &unmapped);
+  const vorpex::ProcessResult unmapped_run = unmapped_session.run(unmapped_reader);
+  require(unmapped_output.text == output.text && unmapped_run.outcome == run.outcome &&
+              unmapped.text == streamed.text,
+          "the same conversion without a map");
+
   // The server's and the page's way: the buffer.
   const vorpex::SessionResult result = vorpex::convert(source, options);
   require(result.output == output.text, "the same output");

@@ -81,11 +81,26 @@ bool TextReader::next_line(std::span<char>& line) {
   }
 }
 
+namespace {
+
+// The offset of the last LF of text[0, n), or npos: 64 bytes a step backwards, so that a line much
+// longer than a step costs little before its run is handed on.
+std::size_t last_line_end(const char* text, std::size_t n, simd::Level level) {
+  std::size_t end = n;
+  for (; end >= simd::kMarked; end -= simd::kMarked) {
+    const std::uint64_t ends = simd::mark_either(text + end - simd::kMarked, '\n', '\n', level);
+    if (ends != 0) return end - 1 - static_cast<std::size_t>(std::countl_zero(ends));
+  }
+  return std::string_view(text, end).rfind('\n');
+}
+
+}  // namespace
+
 bool TextReader::next_lines(std::span<char>& lines) {
   for (bool filled = false;; filled = true) {
     if (scanned_ == 0) {
       char* const first = buffer_.get() + begin_;
-      const std::size_t last = std::string_view(first, end_ - begin_).rfind('\n');
+      const std::size_t last = last_line_end(first, end_ - begin_, level_);
       if (last != std::string_view::npos) {
         lines = {first, last + 1};
         begin_ += last + 1;

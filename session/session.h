@@ -88,6 +88,10 @@ class DiagnosticFilter : public DiagnosticObserver {
  public:
   DiagnosticFilter(DiagnosticObserver* next, bool warnings) : next_(next), warnings_(warnings) {}
   void report(const Diagnostic& diagnostic) override;
+  // Only where the quote's warning can be shown, or `every` judges it.
+  bool judges_quotes() const override {
+    return warnings_ || (every_ != nullptr && every_->judges_quotes());
+  }
   // `every` is told of every diagnostic first, chosen or not; null for none.
   void set_every(DiagnosticObserver* every) { every_ = every; }
   // Counted in 64 bits: a file of several GiB can give more than a 32-bit count holds.

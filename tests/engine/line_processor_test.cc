@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,8 +31,10 @@ class DiagnosticRecorder : public DiagnosticObserver {
     events.push_back(text);
     extents.push_back(std::to_string(d.column) + "-" + std::to_string(d.end_column));
   }
+  bool judges_quotes() const override { return judges; }
   std::vector<std::string> events;
   std::vector<std::string> extents;  // COLUMN-END_COLUMN of each
+  bool judges = true;
 };
 
 struct Conversion {
@@ -387,6 +390,37 @@ TEST(LineProcessorTest, ReportsEachDiagnosticWithItsLineAndColumn) {
   EXPECT_EQ(convert(lines).diagnostics, std::vector<std::string>{"1001:8 full [S1000]"});
 }
 
+// An observer that judges no quote (one that passes on no warning) is told of each quote inside a
+// word as it is read, whether it changed the output or not, and the output stays the same.
+TEST(LineProcessorTest, QuotesGoUnjudgedToAnObserverThatJudgesNone) {
+  const struct {
+    std::string line;
+    std::vector<std::string> diagnostics;
+  } cases[] = {
+      {"10 PRINT\"\"", {"1:9 quote [PRINT\"\"]"}},
+      {"PRINT\"a\"", {"1:6 quote [PRINT\"a\"]"}},
+      {"100 PRINT\"DO (YES--1,NO--0)\"", {"1:10 quote [PRINT\"DO]", "1:28 note unclosed @10"}},
+      {"610 PRINT\" [X]\"",
+       {"1:10 quote [PRINT\"]", "1:12 unknown [[]", "1:10 note quote [PRINT\"] @10"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    for (const bool fast : {false, true}) {
+      testing::StringSink judged_output, output;
+      DiagnosticRecorder judged, unjudged;
+      unjudged.judges = false;
+      LineProcessor judging(judged_output), processor(output);
+      judging.set_diagnostics(&judged);
+      processor.set_diagnostics(&unjudged);
+      processor.set_fast_path(fast);
+      testing::VectorLineSource a({c.line}), b({c.line});
+      EXPECT_EQ(processor.process_input(a).outcome, judging.process_input(b).outcome);
+      EXPECT_EQ(unjudged.events, c.diagnostics);
+      EXPECT_EQ(output.text, judged_output.text);
+    }
+  }
+}
+
 TEST(LineProcessorTest, ParsesADefinitionAsADefineLine) {
   const struct {
     std::string_view text;
@@ -477,6 +511,46 @@ TEST(LineProcessorTest, KeepGoingReportsEveryProblemAndTellsEachToken) {
                 "2:1+1 word", "2:3+1 unknown", "2:5+1 word", "3:1+5 word", "3:7+1 defined",
                 "3:8+1 op", "3:9+3 string", "3:13+5 comment", "4:1+1 word", "4:3+1 string",
                 "5:1+1 word", "5:3+1 unknown", "5:5+1 word"}));
+}
+
+// A source far larger than the output buffer, of lines that hold their output while a quote inside
+// a word is settled or a defined name is spliced in: the buffer hands the lines before on and never
+// grows past what one line or one window asks for, with warnings wanted or not, a line at a time or
+// a window at a time.
+TEST(LineProcessorTest, MemoryStaysBoundedWhateverTheSourceSize) {
+  struct Kind {
+    std::string line;
+    std::string output;
+  };
+  const std::vector<Kind> kinds = {
+      {"10 PRINT\"HELLO WORLD\"", "10 PRINT\"HELLO WORLD\"\r\n"},
+      {"20 print\"Hello\" ; x", "20 PRINT\"HELLO\";X\r\n"},
+      {"N PRINT\"N\"", "5 PRINT\"N\"\r\n"},
+      {"PRINT N+N", "PRINT 5+5\r\n"},
+      {"A = \"B\" + C", "A=\"B\"+C\r\n"},
+  };
+  constexpr std::size_t kBuffer = 4096;
+  for (const Kind& kind : kinds) {
+    SCOPED_TRACE(kind.line);
+    const std::vector<std::string> lines(2'000'000 / kind.line.size(), kind.line);
+    for (const bool diagnostics : {false, true}) {
+      for (const bool in_place : {false, true}) {
+        testing::StringSink output;
+        DiagnosticRecorder recorder;
+        LineProcessor processor(output, kBuffer);
+        processor.define_constant("N", "5");
+        if (diagnostics) processor.set_diagnostics(&recorder);
+        testing::VectorLineSource each(lines);
+        testing::PaddedLineSource padded(lines, std::string());
+        processor.process_input(in_place ? static_cast<LineSource&>(padded) : each);
+        EXPECT_EQ(output.text.size(), lines.size() * kind.output.size());
+        EXPECT_EQ(output.text.substr(0, kind.output.size()), kind.output);
+        // A window's lines written together reserve room for twice the window at most.
+        const std::size_t bound = in_place ? 2 * fast_block::kWindow + 2 * simd::kStep : kBuffer;
+        EXPECT_LE(processor.output_capacity(), std::max(kBuffer, bound)) << diagnostics << in_place;
+      }
+    }
+  }
 }
 
 TEST(LineProcessorTest, WriteFailureStopsTheRun) {

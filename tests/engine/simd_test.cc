@@ -46,6 +46,37 @@ TEST(SimdTest, VectorPrimitivesMatchTheBytewiseOnes) {
                       simd::portable::compress(text.data(), keep.data(), 2, y.data()) - y.data()));
     ASSERT_EQ(x_kept, y_kept) << "round " << round;
 
+    // The writers of a range of groups: the machine's (SSSE3's shuffle where it runs) against the
+    // byte-at-a-time one, with and without line ends, and the two writers against each other.
+    constexpr std::size_t kGroups = text.size() / simd::kGroup - 1;
+    std::array<std::uint8_t, kGroups> marks{}, ends{}, none{};
+    for (std::size_t g = 0; g < kGroups; ++g) {
+      marks[g] = static_cast<std::uint8_t>(rng());
+      ends[g] = static_cast<std::uint8_t>(rng() & marks[g] & rng());
+    }
+    const std::size_t groups = 1 + rng() % kGroups;
+    const auto first = static_cast<std::uint8_t>(0xFFu << (rng() % simd::kGroup));
+    const auto last = static_cast<std::uint8_t>(0xFFu >> (rng() % simd::kGroup));
+    std::array<char, 2 * text.size() + simd::kGroup> r1{}, r2{}, l1{}, l2{}, l3{};
+    const auto written = [](const char* begin, const char* end) {
+      return std::string_view(begin, static_cast<std::size_t>(end - begin));
+    };
+    const std::string_view range = written(
+        r1.data(), simd::compress_range(text.data(), marks.data(), groups, first, last, r1.data()));
+    ASSERT_EQ(range,
+              written(r2.data(), simd::portable::compress_range(text.data(), marks.data(), groups,
+                                                                first, last, r2.data())))
+        << "round " << round;
+    ASSERT_EQ(
+        written(l1.data(), simd::compress_lines(text.data(), marks.data(), ends.data(), groups,
+                                                first, last, l1.data())),
+        written(l2.data(), simd::portable::compress_lines(text.data(), marks.data(), ends.data(),
+                                                          groups, first, last, l2.data())))
+        << "round " << round;
+    ASSERT_EQ(range, written(l3.data(), simd::compress_lines(text.data(), marks.data(), none.data(),
+                                                             groups, first, last, l3.data())))
+        << "round " << round;
+
     // The line-end scans of every level that this machine runs, on these bytes and on the same
     // bytes with line ends few and far between.
     std::array<char, text.size()> sparse = text;

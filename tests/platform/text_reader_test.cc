@@ -11,14 +11,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vorpex::platform {
 namespace {
 
-// Reads all lines of `content` through a TextReader with the given block size and vector level.
+// Reads all lines of `content` through a TextReader with the given block size and vector level;
+// with `runs`, as the line processor reads, the runs of whole lines first (each line taken without
+// its CR bytes, as the processor takes it), then what is left line by line.
 std::vector<std::string> read_lines(const std::string& content, std::size_t block_size,
-                                    simd::Level level) {
+                                    simd::Level level, bool runs = false) {
   std::FILE* file = std::tmpfile();
   EXPECT_NE(file, nullptr);
   EXPECT_EQ(std::fwrite(content.data(), 1, content.size(), file), content.size());
@@ -27,7 +30,19 @@ std::vector<std::string> read_lines(const std::string& content, std::size_t bloc
   TextReader reader(fileno(file), block_size, level);
   std::vector<std::string> lines;
   std::span<char> line;
-  while (reader.next_line(line)) {
+  for (;;) {
+    if (runs && reader.next_lines(line)) {
+      EXPECT_EQ(line.back(), '\n');
+      std::string_view rest(line.data(), line.size());
+      for (std::size_t lf = rest.find('\n'); lf != rest.npos; lf = rest.find('\n')) {
+        std::string text(rest.substr(0, lf));
+        std::erase(text, '\r');
+        lines.push_back(text);
+        rest.remove_prefix(lf + 1);
+      }
+      continue;
+    }
+    if (!reader.next_line(line)) break;
     EXPECT_EQ(line.data()[line.size()], '\0');
     lines.emplace_back(line.data(), line.size());
   }
@@ -63,6 +78,11 @@ TEST(TextReaderTest, ReadsLinesInTextMode) {
       {std::string("A\0B\nC", 5), {std::string("A\0B", 3), "C"}},
       {long_line + "\r\n" + long_line, {long_line, long_line}},
       {"a\n" + long_line + "\nb\n", {"a", long_line, "b"}},
+      // The last line end of a run, 64 bytes a step backwards from every offset of a step.
+      {long_line + "\n" + std::string(100, 'y') + "\n" + long_line,
+       {long_line, std::string(100, 'y'), long_line}},
+      {std::string(1, '\n').append(64, 'z').append(1, '\n').append(127, 'w'),
+       {"", std::string(64, 'z'), std::string(127, 'w')}},
       // Line ends on both sides of each step of 64 bytes in which they are marked.
       {many_lines, split_many},
       {std::string(63, 'a') + "\r\n" + std::string(62, 'b') + "\r\r\n\rc\r\n",
@@ -75,6 +95,7 @@ TEST(TextReaderTest, ReadsLinesInTextMode) {
         SCOPED_TRACE(::testing::Message() << simd::name(level) << ", block " << block << ": "
                                           << c.content.substr(0, 20));
         EXPECT_EQ(read_lines(c.content, block, level), c.lines);
+        EXPECT_EQ(read_lines(c.content, block, level, true), c.lines);
       }
     }
   }

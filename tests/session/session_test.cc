@@ -54,6 +54,10 @@ TEST(Session, ShowsDiagnosticsWithTheirPlacesInTheSource) {
       {"100 PRINT\"DO (YES--1)\"\n", true, {"quote-in-word@9-12", "note:unclosed-string@21-22"}},
       // Without warnings, a warning's notes go with it.
       {"100 PRINT\"DO (YES--1)\"\nX :\n", false, {"unknown-character@25-26"}},
+      // Without warnings the quote is not judged (its line is converted once), and the note that
+      // it left a string open goes with the error it explains.
+      {"100 PRINT\"DO (YES--1)\"\n", false, {}},
+      {"610 PRINT\" [X]\"\n", false, {"unknown-character@11-12", "note:quote-in-word@9-10"}},
       // A note about an earlier line: the apostrophe that joined the next line.
       {"61 PRINT\", I DON'T\"\r\n65 GOTO 10\n",
        true,

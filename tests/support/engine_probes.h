@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <span>
+#include <string_view>
 
 #include "engine/char_class.h"
 #include "engine/symbol_table.h"
@@ -26,6 +27,7 @@ struct SymbolTableProbe {
   }
   static void clear(SymbolTable& table) { table.clear_symbols(); }
   static std::size_t longest_probe(const SymbolTable& table) { return table.longest_probe(); }
+  static std::size_t first_slot(std::string_view name) { return SymbolTable::first_slot(name); }
 };
 
 }  // namespace vorpex

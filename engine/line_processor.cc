@@ -156,7 +156,7 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
     for (std::size_t s = 0; s * simd::kStep < n; ++s) {
       std::uint64_t ends = steps[s].lf;
       if (ends == 0) continue;
-      if (together && steps[s].special == 0 && !join_.pending(output_)) {
+      if (together && steps[s].needs_look == 0 && !join_.pending(output_)) {
         line.line_number += std::popcount(ends);
         start = s * simd::kStep + mask::highest(ends) + 1;
         continue;
@@ -164,7 +164,7 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
       for (; ends != 0; ends &= ends - 1) {
         const auto bit = static_cast<std::size_t>(std::countr_zero(ends));
         const std::size_t end = s * simd::kStep + bit;
-        if (together && ((steps[s].special >> bit) & 1) == 0 && !join_.pending(output_)) {
+        if (together && ((steps[s].needs_look >> bit) & 1) == 0 && !join_.pending(output_)) {
           ++line.line_number;
           start = end + 1;
           continue;
@@ -211,7 +211,7 @@ void LineProcessor::write_line(const char* text, const fast_block::Line& facts,
   const std::size_t cut = facts.cut;
   const std::size_t room = cut - start + 2 + simd::kGroup;
   char* o = output_.reserve(room);
-  fast_block::Lead lead;
+  fast_block::JoinFacts lead;
   bool first_numeric = fast_block::bit(steps, &fast_block::Step::numeric, facts.first);
   std::size_t numbers = facts.numbers;
   std::size_t from = start;

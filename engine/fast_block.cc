@@ -236,7 +236,7 @@ class BlankScanner {
 
 // Sets m.candidate: the first byte of each Word outside a REM's text that may be a defined name,
 // by the table's filter (a word that reaches the next step counts as one).
-void find_candidates(Masks& m, const SymbolTable& symbols) {
+[[gnu::always_inline]] inline void find_candidates(Masks& m, const SymbolTable& symbols) {
   m.candidate = 0;
   for (std::uint64_t words = m.word_start & ~m.rem_text; words != 0; words &= words - 1) {
     const auto i = static_cast<std::size_t>(std::countr_zero(words));
@@ -454,9 +454,12 @@ inline std::size_t up_to_two(std::uint64_t m) {
 }
 
 // The one decision whether the token loop takes a line: a string open at its end that no comment
-// or REM cuts off, a CR that ends no line anywhere in it, or a refusing byte before its cut.
-inline bool refused(const Line& line, bool string_open, bool stray, bool refusing) {
-  return (line.cut == line.end && string_open) || stray || refusing;
+// or REM cuts off, a CR that ends no line anywhere in it, or a refusing byte before its cut. Each
+// question is asked only when the ones before it say no.
+template <typename StringOpen, typename Stray, typename Refusing>
+[[gnu::always_inline]] inline bool refused(const Line& line, StringOpen string_open, Stray stray,
+                                           Refusing refusing) {
+  return (line.cut == line.end && string_open()) || stray() || refusing();
 }
 
 // The facts of a line shorter than a step, from 64 bits of each mask taken at its start.
@@ -475,9 +478,10 @@ inline bool refused(const Line& line, bool string_open, bool stray, bool refusin
   line.comment = comment != 0;
   line.cut = cut_bit != 0 ? start + static_cast<std::size_t>(std::countr_zero(cut_bit)) : end;
   const std::uint64_t before_cut = below_lowest(cut_bit) & range;
-  line.refused =
-      refused(line, ((take(&Step::string_open) >> length) & 1) != 0,
-              (take(&Step::stray) & range) != 0, (take(&Step::refusing) & before_cut) != 0);
+  line.refused = refused(
+      line, [&] { return ((take(&Step::string_open) >> length) & 1) != 0; },
+      [&] { return (take(&Step::stray) & range) != 0; },
+      [&] { return (take(&Step::refusing) & before_cut) != 0; });
   if (line.refused) return line;
   const std::uint64_t item = take(&Step::item) & before_cut;
   line.empty = item == 0;
@@ -497,9 +501,10 @@ Line long_line(const Step* steps, std::size_t start, std::size_t end) {
   line.cut = rem < comment ? rem : comment;
   line.rem = rem < comment;
   line.comment = comment < end;
-  line.refused = refused(line, bit(steps, &Step::string_open, end),
-                         lowest_in(steps, &Step::stray, start, end) != end,
-                         lowest_in(steps, &Step::refusing, start, line.cut) != line.cut);
+  line.refused = refused(
+      line, [&] { return bit(steps, &Step::string_open, end); },
+      [&] { return lowest_in(steps, &Step::stray, start, end) != end; },
+      [&] { return lowest_in(steps, &Step::refusing, start, line.cut) != line.cut; });
   if (line.refused) return line;
   std::size_t items = 0;
   for (std::size_t step = start / simd::kStep; step * simd::kStep < line.cut; ++step) {

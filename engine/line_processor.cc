@@ -102,22 +102,23 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
                       line, lines, result);
   };
   for (std::size_t done = 0; done < total;) {
-    char* const w = all + done;
+    char* const window_text = all + done;
     std::size_t n = std::min(fast_block::kWindow, total - done);
     if (done + n < total) {
       // The window ends with the last whole line it holds.
-      const std::size_t last = std::string_view(w, n).rfind('\n');
+      const std::size_t last = std::string_view(window_text, n).rfind('\n');
       if (last == std::string_view::npos) {
         // A line longer than a window.
-        const auto* end = static_cast<const char*>(std::memchr(w + n, '\n', total - done - n));
-        const auto length = static_cast<std::size_t>(end - w);
+        const auto* end =
+            static_cast<const char*>(std::memchr(window_text + n, '\n', total - done - n));
+        const auto length = static_cast<std::size_t>(end - window_text);
         if (!refused(done, done + length)) return false;
         done += length + 1;
         continue;
       }
       n = last + 1;
     }
-    window_->classify(w, n, symbols(), level_);
+    window_->classify(window_text, n, symbols(), level_);
     const fast_block::Step* const steps = window_->steps();
     // Lines that need no look of their own are written together, from `run` up to the line in
     // hand; the others one by one. A line observer sees every line on its own, and so does every
@@ -187,7 +188,7 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
             }
           }
           if (!facts.empty) {
-            write_line(w, facts, line);
+            write_line(window_text, facts, line);
             if (output_.failed()) return false;
           }
         }

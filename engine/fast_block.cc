@@ -257,7 +257,6 @@ class LineScanner {
     const std::uint64_t first_item = items_.first(m.item);
     rem_line = rem_line_.region(m.rem & first_item, m.lf);
     const std::uint64_t has_items = items_.ends(m.lf) & ~rem_line_.ends(m.lf);
-    lead_.region(first_item & m.numeric, m.lf);
     more_items_.region(m.item & ~first_item, m.lf);
     const std::uint64_t commented = m.lf & ((m.comment << 1) | comment_last_);
     comment_last_ = m.comment >> 63;
@@ -266,15 +265,16 @@ class LineScanner {
     const std::uint64_t own = ((m.refusing | m.defines | m.rem) & ~rem_line) | m.stray;
     own_look_.region(own, m.lf);
     s.candidate = m.candidate & ~rem_line;
-    // A defined name's value may begin with a digit, which may make or unmake a join.
-    may_be_named_.region(s.candidate, m.lf);
-    s.needs_look = (lead_.ends(m.lf) & may_join) | (m.lf & m.string_open) | own_look_.ends(m.lf) |
-                   (may_be_named_.ends(m.lf) & may_join);
+    // A line with a leading Number, or with a word that may be a defined name (whose value may
+    // begin with a digit, which may make or unmake a join).
+    may_lead_.region((first_item & m.numeric) | s.candidate, m.lf);
+    s.needs_look =
+        (may_lead_.ends(m.lf) & may_join) | (m.lf & m.string_open) | own_look_.ends(m.lf);
     return m.lf & has_items;
   }
 
  private:
-  LineFill items_, lead_, more_items_, own_look_, rem_line_, may_be_named_;
+  LineFill items_, more_items_, own_look_, rem_line_, may_lead_;
   std::uint64_t comment_last_ = 0;  // bit 0: the step before ended in a comment
 };
 

@@ -116,6 +116,21 @@ constexpr std::size_t lowest(M m) {
                                std::countr_zero(static_cast<std::uint64_t>(m >> 64)));
   }
 }
+// The lowest set bit of `m` as a mask, or 0.
+template <typename M>
+constexpr M lowest_bit(M m) {
+  return m & (~m + 1);
+}
+// The bits below the lowest set bit of `m` (all of them when `m` is 0).
+template <typename M>
+constexpr M below_lowest(M m) {
+  return lowest_bit(m) - 1;
+}
+// The bits above bit `at`'s lowest set bit (`at` a single bit).
+template <typename M>
+constexpr M above(M at) {
+  return ~((at << 1) - 1);
+}
 // The highest set bit of a mask that is not 0.
 template <typename M>
 constexpr std::size_t highest(M m) {

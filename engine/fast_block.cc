@@ -12,24 +12,37 @@ namespace vorpex::fast_block {
 
 namespace {
 
+using mask::above;
 using mask::below;
-using mask::prefix_xor;
+using mask::below_lowest;
+using mask::lowest_bit;
 using mask::runs_from;
+using simd::ByteClass;
 
 constexpr std::uint64_t kTop = std::uint64_t{1} << 63;
+constexpr std::uint64_t kAll = ~std::uint64_t{0};
 
-// The bytes that are a value when they follow a blank outside the strings: those that begin a
-// Number, a Word or a String, and the bytes that begin no token (their line goes to the token loop
-// whatever is decided about the blank).
-constexpr std::array<std::uint8_t, 256> kValueAfterBlank = [] {
-  std::array<std::uint8_t, 256> t{};
-  for (unsigned b = 0; b < 256; ++b) {
-    const auto c = static_cast<char>(b);
-    t[b] = !char_class::has(c, char_class::kTerminator) && b >= 0x20 && b < 0x80 ? 1 : 0;
+constexpr unsigned bit_of(ByteClass k) {
+  return 1u << static_cast<unsigned>(k);
+}
+// The classes that no Number or Word holds; of them, a quote begins a value (a String).
+constexpr unsigned kNotToken = bit_of(ByteClass::Blank) | bit_of(ByteClass::Operator) |
+                               bit_of(ByteClass::Apostrophe) | bit_of(ByteClass::Quote) |
+                               bit_of(ByteClass::Control);
+constexpr unsigned kNoValue = kNotToken & ~bit_of(ByteClass::Quote);
+
+// The bytes of a step in any of the classes `classes`.
+std::uint64_t any_of(const simd::StepClasses& c, unsigned classes) {
+  std::uint64_t m = 0;
+  for (unsigned k = 0; k < simd::kByteClasses; ++k) {
+    if ((classes >> k) & 1u) m |= c.bits[k];
   }
-  t['"'] = 1;
-  return t;
-}();
+  return m;
+}
+// Whether byte `b` is in any of the classes `classes`.
+bool any_of(unsigned char b, unsigned classes) {
+  return (simd::kClassTable[b] & classes) != 0;
+}
 
 // True when `text` is `keyword` (lower case) in any case.
 bool is_keyword_at(const char* text, std::string_view keyword) {
@@ -39,49 +52,241 @@ bool is_keyword_at(const char* text, std::string_view keyword) {
   return true;
 }
 
-// The classes of one step restricted to the window's bytes, and what is carried from the step
-// before: the class of its last byte, and whether a string, a comment, a word or a run of blanks
-// that followed a value goes on into this step.
-struct Carry {
-  bool in_string = false;
-  bool in_comment = false;
-  bool in_rem = false;            // the text of a REM goes on into this step
-  std::uint64_t token = 0;        // bit 0: the last byte was a Number's or Word's
-  std::uint64_t value = 0;        // ... a value's
-  std::uint64_t word = 0;         // ... a Word's
-  std::uint64_t closing = 0;      // ... a closing quote
-  std::uint64_t blank = 0;        // ... a blank outside the strings
-  std::uint64_t after_value = 0;  // ... a blank of a run that followed a value
-  std::uint64_t wordish = 0;      // ... a letter or a digit
-  std::uint64_t rem_may = 1;      // ... a byte after which REM is a word of its own (or none)
-};
-
-// For each line end, whether a mask has a bit in the line before it, a step at a time: the bits of
-// `x` subtracted from the line ends set every bit from each up to the line end above it (but for
-// the later bits of the same line, added back), the borrow carried to the next step.
-struct LineFill {
-  bool borrow = false;
-  std::uint64_t last = 0;  // bit 0: the region reached the last byte of the step before
-
-  // The region from the first bit of `x` in each line up to its line end (not included).
+// For each line, the region from the first bit of a mask in it up to its line end, a step at a
+// time: the bits subtracted from the line ends set every bit from each up to the line end above
+// it (but for the later bits of the same line, added back), the borrow carried to the next step.
+class LineFill {
+ public:
+  // The region of `x`, from its first bit in each line up to the line end (not included).
   std::uint64_t region(std::uint64_t x, std::uint64_t lf) {
-    if ((x & ~lf) == 0 && !borrow) return 0;  // most steps of most masks
-    const std::uint64_t borrow_in = borrow ? 1 : 0;
-    x &= ~lf & ~borrow_in;
-    std::uint64_t difference = 0;
-    const bool borrow1 = __builtin_sub_overflow(lf, x, &difference);
-    const bool borrow2 = __builtin_sub_overflow(difference, borrow_in, &difference);
-    borrow = borrow1 || borrow2;
-    return ((difference ^ lf) & ~lf) | x;
+    std::uint64_t region = 0;
+    if ((x & ~lf) != 0 || borrow_) {  // most steps of most masks have neither
+      const std::uint64_t borrow_in = borrow_ ? 1 : 0;
+      x &= ~lf & ~borrow_in;
+      std::uint64_t difference = 0;
+      const bool borrow1 = __builtin_sub_overflow(lf, x, &difference);
+      const bool borrow2 = __builtin_sub_overflow(difference, borrow_in, &difference);
+      borrow_ = borrow1 || borrow2;
+      region = ((difference ^ lf) & ~lf) | x;
+    }
+    after_ = (region << 1) | last_;
+    last_ = region >> 63;
+    return region;
   }
-  // The line ends of `lf` whose line holds a bit of `x` (region() of the same step).
-  std::uint64_t ends(std::uint64_t region, std::uint64_t lf) {
-    if ((region | last) == 0) return 0;
-    const std::uint64_t at = lf & ((region << 1) | last);
-    last = region >> 63;
-    return at;
-  }
+  // The bits of `x` that begin the last region (the first of their line).
+  std::uint64_t first(std::uint64_t x) const { return x & ~after_; }
+  // The line ends of `lf` whose line the last region reached.
+  std::uint64_t ends(std::uint64_t lf) const { return lf & after_; }
+
+ private:
+  bool borrow_ = false;
+  std::uint64_t last_ = 0;   // bit 0: the region reached the last byte of the step before
+  std::uint64_t after_ = 0;  // the bytes whose byte before lies in the region
 };
+
+// One step's masks, limited to the window's bytes, as the scanners below make them in turn.
+struct Masks {
+  const char* text;
+  simd::StepClasses c;
+  unsigned char next;  // the byte after the step: a LF past the window's end
+  std::uint64_t lf, quote;
+  std::uint64_t inside, string, string_open;          // strings
+  std::uint64_t comment, rem, rem_text;               // comments
+  std::uint64_t line_cr, stray, line_text, unquoted;  // the line's own bytes
+  std::uint64_t token, token_start, word_start, word, numeric, value, value_before, ops, item;
+  std::uint64_t refusing, defines, kept_blank, candidate;
+};
+
+// Strings: from each opening quote up to its closing one; every line starts outside them.
+class StringScanner {
+ public:
+  // Sets m.inside (each opening quote and the string's bytes), m.string (with the closing quotes)
+  // and m.string_open (the line ends reached with a string open).
+  template <typename Level>
+  void scan(Masks& m, const Level& level) {
+    std::uint64_t inside = level.prefix_xor(m.quote) ^ (in_string_ ? kAll : 0);
+    m.string_open = 0;
+    for (std::uint64_t pending = m.lf & inside; pending != 0;) {
+      const std::uint64_t at = lowest_bit(pending);
+      m.string_open |= at;
+      inside ^= above(at);  // the line end closes the string
+      pending = m.lf & inside & above(at);
+    }
+    in_string_ = (inside & ~m.lf & kTop) != 0;
+    m.inside = inside;
+    m.string = inside | m.quote;
+  }
+
+ private:
+  bool in_string_ = false;
+};
+
+// Comments: from the first apostrophe outside the strings of a line, or from its first REM, up to
+// its end.
+class CommentScanner {
+ public:
+  // Sets m.comment, and the bytes of each line before it outside its line end: m.line_text, and
+  // of them m.unquoted, outside the strings. The CR of a CR LF is part of the line end; any other
+  // CR is m.stray.
+  void scan_apostrophes(Masks& m, std::uint64_t valid) {
+    m.comment = comment_.region(m.c[ByteClass::Apostrophe] & valid & ~m.string, m.lf) & valid;
+    const std::uint64_t cr = m.c[ByteClass::Cr] & valid;
+    m.line_cr = cr & ((m.lf >> 1) | (m.next == '\n' ? kTop : 0));
+    m.stray = cr & ~m.line_cr;
+    m.line_text = valid & ~m.comment & ~m.lf & ~m.line_cr;
+    m.unquoted = m.line_text & ~m.string;
+  }
+  // Sets m.rem, the first of `rems` on each line, and m.rem_text, from it up to the line end.
+  void scan_rems(Masks& m, std::uint64_t rems) {
+    m.rem_text = rem_text_.region(rems, m.lf);
+    m.rem = rem_text_.first(rems);
+  }
+
+ private:
+  LineFill comment_, rem_text_;
+};
+
+// Numbers and Words: their bytes and first bytes, the Words, the values and the items.
+class WordScanner {
+ public:
+  // Sets the token, word and value masks of `m`, and m.refusing: the bytes that begin no token,
+  // the control bytes and bytes 0x80-0xFF before the comment, and the quotes that touch a value.
+  void scan(Masks& m) {
+    const simd::StepClasses& c = m.c;
+    m.token = m.unquoted & ~any_of(c, kNotToken);
+    m.value = m.token | (m.string & m.line_text);
+    m.ops = c[ByteClass::Operator] & m.unquoted;
+    m.token_start = m.token & ~((m.token << 1) | token_);
+    m.value_before = (m.value << 1) | value_;
+    m.word_start = m.token_start & c[ByteClass::Letter];
+    m.word = runs_from(m.token, m.word_start | (word_ & m.token & 1));
+    m.numeric = m.token_start & c[ByteClass::Digit];
+    m.item = (m.value & ~m.value_before) | m.ops;
+    const std::uint64_t opening = m.quote & m.inside & m.line_text;
+    const std::uint64_t closing = m.quote & ~m.inside & m.line_text;
+    m.refusing = (c[ByteClass::Control] & m.line_text) |
+                 (m.token_start & ~(c[ByteClass::Letter] | c[ByteClass::Digit])) |
+                 (opening & m.value_before) | (((closing << 1) | closing_) & m.value);
+    token_ = m.token >> 63;
+    value_ = m.value >> 63;
+    word_ = m.word >> 63;
+    closing_ = closing >> 63;
+  }
+
+ private:
+  std::uint64_t token_ = 0, value_ = 0, word_ = 0, closing_ = 0;  // bit 0: the last byte was one
+};
+
+// REM and DEFINE where a word begins. Returns the REMs that end their line as a comment does
+// (after a blank, an operator, a quote or nothing); sets m.defines.
+class KeywordScanner {
+ public:
+  std::uint64_t scan(Masks& m) {
+    const simd::StepClasses& c = m.c;
+    const std::uint64_t wordish = c[ByteClass::Letter] | c[ByteClass::Digit];
+    const std::uint64_t rem_after =
+        c[ByteClass::Blank] | c[ByteClass::Operator] | c[ByteClass::Quote] | c[ByteClass::Lf];
+    const std::uint64_t rem_may = (rem_after << 1) | rem_may_;
+    std::uint64_t rems = 0;
+    m.defines = 0;
+    for (std::uint64_t at_r_or_d =
+             c[ByteClass::KeywordStart] & m.unquoted & ~((wordish << 1) | wordish_);
+         at_r_or_d != 0; at_r_or_d &= at_r_or_d - 1) {
+      const auto i = static_cast<std::size_t>(std::countr_zero(at_r_or_d));
+      const std::uint64_t at = std::uint64_t{1} << i;
+      if ((m.text[i] | 0x20) == 'r') {
+        if ((rem_may & at) != 0 && is_keyword_at(m.text + i, "rem") &&
+            char_class::has(m.text[i + 3], char_class::kTerminator))
+          rems |= at;
+      } else if (is_keyword_at(m.text + i, "define")) {
+        m.defines |= at;
+      }
+    }
+    wordish_ = wordish >> 63;
+    rem_may_ = rem_after >> 63;
+    return rems;
+  }
+
+ private:
+  std::uint64_t wordish_ = 0;  // bit 0: the last byte was a letter or a digit
+  std::uint64_t rem_may_ = 1;  // bit 0: a REM may follow the last byte (or none)
+};
+
+// Of each run of blanks between two values, the last one stays, written as a space.
+class BlankScanner {
+ public:
+  // Sets m.kept_blank; the byte after the step decides the step's last blank.
+  void scan(Masks& m) {
+    const std::uint64_t blanks = m.c[ByteClass::Blank] & m.unquoted;
+    const std::uint64_t run_start = blanks & ~((blanks << 1) | blank_);
+    const std::uint64_t after_value =
+        runs_from(blanks, (run_start & m.value_before) | (after_value_ & blanks & 1));
+    const std::uint64_t blank_after =
+        (blanks >> 1) | (any_of(m.next, bit_of(ByteClass::Blank)) ? kTop : 0);
+    const std::uint64_t value_after = (m.value >> 1) | (any_of(m.next, kNoValue) ? 0 : kTop);
+    m.kept_blank = after_value & ~blank_after & value_after;
+    blank_ = blanks >> 63;
+    after_value_ = after_value >> 63;
+  }
+
+ private:
+  std::uint64_t blank_ = 0;        // bit 0: the last byte was a blank outside the strings
+  std::uint64_t after_value_ = 0;  // ... a blank of a run that followed a value
+};
+
+// Sets m.candidate: the first byte of each Word outside a REM's text that may be a defined name,
+// by the table's filter (a word that reaches the next step counts as one).
+[[gnu::always_inline]] inline void find_candidates(Masks& m, const SymbolTable& symbols) {
+  m.candidate = 0;
+  for (std::uint64_t words = m.word_start & ~m.rem_text; words != 0; words &= words - 1) {
+    const auto i = static_cast<std::size_t>(std::countr_zero(words));
+    const auto length = static_cast<std::size_t>(std::countr_zero(~(m.token >> i)));
+    if (i + length >= simd::kStep || symbols.may_hold(length, char_class::to_upper(m.text[i]),
+                                                      char_class::to_upper(m.text[i + length - 1])))
+      m.candidate |= std::uint64_t{1} << i;
+  }
+}
+
+// The lines that need a look of their own, and the lines that write something.
+class LineScanner {
+ public:
+  // Fills s.needs_look and s.candidate; returns the line ends of the lines that write something,
+  // and sets `rem_line` to the bytes of the lines whose first item is a REM, which write nothing.
+  std::uint64_t scan(const Masks& m, Step& s, std::uint64_t& rem_line) {
+    items_.region(m.item, m.lf);
+    const std::uint64_t first_item = items_.first(m.item);
+    rem_line = rem_line_.region(m.rem & first_item, m.lf);
+    const std::uint64_t has_items = items_.ends(m.lf) & ~rem_line_.ends(m.lf);
+    more_items_.region(m.item & ~first_item, m.lf);
+    const std::uint64_t commented = m.lf & ((m.comment << 1) | comment_last_);
+    comment_last_ = m.comment >> 63;
+    // A Number first with a comment or nothing else joins the next output line.
+    const std::uint64_t may_join = commented | (has_items & ~more_items_.ends(m.lf));
+    const std::uint64_t own = ((m.refusing | m.defines | m.rem) & ~rem_line) | m.stray;
+    own_look_.region(own, m.lf);
+    s.candidate = m.candidate & ~rem_line;
+    // A line with a leading Number, or with a word that may be a defined name (whose value may
+    // begin with a digit, which may make or unmake a join).
+    may_lead_.region((first_item & m.numeric) | s.candidate, m.lf);
+    s.needs_look =
+        (may_lead_.ends(m.lf) & may_join) | (m.lf & m.string_open) | own_look_.ends(m.lf);
+    return m.lf & has_items;
+  }
+
+ private:
+  LineFill items_, more_items_, own_look_, rem_line_, may_lead_;
+  std::uint64_t comment_last_ = 0;  // bit 0: the step before ended in a comment
+};
+
+// Stores a byte of marks for each group of 8 bytes of the step at `base`.
+void store_marks(std::uint8_t* marks, std::size_t base, std::uint64_t m) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(marks + base / simd::kGroup, &m, sizeof m);
+  } else {
+    for (std::size_t g = 0; g < sizeof m; ++g)
+      marks[base / simd::kGroup + g] = static_cast<std::uint8_t>(m >> (g * simd::kGroup));
+  }
+}
 
 }  // namespace
 
@@ -93,192 +298,68 @@ Window::Window()
 
 namespace {
 
-// Classifies a window with `classify_step` giving each step's classes: compiled once for every
-// processor, and once more with AVX2 and BMI for those that have them.
-template <typename ClassifyStep>
-[[gnu::always_inline]] inline void classify_window(const char* text, std::size_t n,
-                                                   const SymbolTable& symbols, Step* steps,
-                                                   std::uint8_t* keep_marks,
-                                                   std::uint8_t* end_marks, char* converted,
-                                                   ClassifyStep classify_step) {
-  Carry carry;
-  LineFill items_fill, lead_fill, second_fill, trouble_fill, rem_fill, candidate_fill;
-  std::uint64_t comment_last = 0;
-  const bool substitutes = !symbols.empty();
-  for (std::size_t base = 0; base < n; base += simd::kStep) {
-    const char* const p = text + base;
-    simd::StepClasses c = classify_step(p);
-    const std::uint64_t valid =
-        n - base >= simd::kStep ? ~std::uint64_t{0} : below<std::uint64_t>(n - base);
-    const std::uint64_t lf = c.lf & valid;
-    const std::uint64_t quote = c.quote & valid;
-    // The byte after the step, which the window holds unless the step ends it (at a line end).
-    const bool more = base + simd::kStep < n;
-    const auto next = static_cast<unsigned char>(more ? p[simd::kStep] : '\n');
+// The scanners of a window, run over each step in turn, with `level` giving each step's classes,
+// its prefix XOR and its transform.
+template <typename Level>
+class Classifier {
+ public:
+  Classifier(const SymbolTable& symbols, Level level) : symbols_(symbols), level_(level) {}
 
-    // Strings, from each opening quote up to its closing one; every line starts outside them.
-    std::uint64_t inside = prefix_xor(quote) ^ (carry.in_string ? ~std::uint64_t{0} : 0);
-    std::uint64_t open = 0;
-    for (std::uint64_t pending = lf & inside; pending != 0;) {
-      const std::uint64_t at = pending & (~pending + 1);
-      open |= at;
-      const std::uint64_t rest = ~((at << 1) - 1);  // the bits above the line end
-      inside ^= rest;
-      pending = lf & inside & rest;
-    }
-    carry.in_string = (inside & ~lf & kTop) != 0;
-    const std::uint64_t string = inside | quote;
+  // Classifies the step of text[base, n) at `base` into steps, marks and converted bytes.
+  [[gnu::always_inline]] void step(const char* text, std::size_t base, std::size_t n,
+                                   Window::Parts& out) {
+    Masks m;
+    m.text = text + base;
+    m.c = level_(m.text);
+    const std::uint64_t valid = n - base >= simd::kStep ? kAll : below<std::uint64_t>(n - base);
+    m.next = static_cast<unsigned char>(base + simd::kStep < n ? m.text[simd::kStep] : '\n');
+    m.lf = m.c[ByteClass::Lf] & valid;
+    m.quote = m.c[ByteClass::Quote] & valid;
+    strings_.scan(m, level_);
+    comments_.scan_apostrophes(m, valid);
+    words_.scan(m);
+    comments_.scan_rems(m, keywords_.scan(m));
+    m.defines &= ~m.rem_text;  // a REM's text is a comment
+    blanks_.scan(m);
+    m.candidate = 0;
+    if (!symbols_.empty()) find_candidates(m, symbols_);
 
-    // Comments, from the first apostrophe outside the strings of a line up to its end. Subtracting
-    // the apostrophes from the line ends sets every bit from each apostrophe up to the line end
-    // above it, but for the later apostrophes of the same line, added back; a borrow out of the
-    // step carries the comment into the next one.
-    std::uint64_t apostrophes = c.apostrophe & valid & ~string;
-    const std::uint64_t borrow_in = carry.in_comment ? 1 : 0;
-    apostrophes &= ~borrow_in;
-    std::uint64_t difference = 0;
-    const bool borrow1 = __builtin_sub_overflow(lf, apostrophes, &difference);
-    const bool borrow2 = __builtin_sub_overflow(difference, borrow_in, &difference);
-    carry.in_comment = borrow1 || borrow2;
-    const std::uint64_t comment = (((difference ^ lf) & ~lf) | apostrophes) & valid;
-
-    // The CR of a CR LF line end is part of the line end; any other CR sends its line to the token
-    // loop, which reads the line without it.
-    const std::uint64_t line_cr = c.cr & ((lf >> 1) | (next == '\n' ? kTop : 0));
-    const std::uint64_t live = valid & ~comment & ~lf & ~line_cr;
-    const std::uint64_t code = live & ~string;  // outside the strings and the comment
-
-    const std::uint64_t token = code & ~(c.blank | c.op | c.apostrophe | c.quote | c.control);
-    const std::uint64_t value = token | (string & live);
-    const std::uint64_t ops = c.op & code;
-    const std::uint64_t token_start = token & ~((token << 1) | carry.token);
-    const std::uint64_t value_before = (value << 1) | carry.value;
-
-    std::uint64_t bad = (c.control & live) | (token_start & ~(c.letter | c.digit));
-    // A quote that touches a value.
-    const std::uint64_t opening = quote & inside & live;
-    const std::uint64_t closing = quote & ~inside & live;
-    bad |= (opening & value_before) | (((closing << 1) | carry.closing) & value);
-
-    // Words, upper-cased, and the Words that go on from the step before.
-    const std::uint64_t word_start = token_start & c.letter;
-    const std::uint64_t word = runs_from(token, word_start | (carry.word & token & 1));
-
-    // Of each run of blanks between two values, the last one stays, written as a space.
-    const std::uint64_t blanks = c.blank & code;
-    const std::uint64_t run_start = blanks & ~((blanks << 1) | carry.blank);
-    const std::uint64_t after_value =
-        runs_from(blanks, (run_start & value_before) | (carry.after_value & blanks & 1));
-    const std::uint64_t blank_after =
-        (blanks >> 1) | (char_class::has(static_cast<char>(next), char_class::kBlank) ? kTop : 0);
-    const std::uint64_t value_after = (value >> 1) | (kValueAfterBlank[next] != 0 ? kTop : 0);
-    const std::uint64_t kept_blank = after_value & ~blank_after & value_after;
-
-    // REM and DEFINE where a word begins; a DEFINE sends its line to the token loop, a REM after a
-    // blank, an operator or a quote (or first on its line) ends the line as a comment does.
-    const std::uint64_t wordish = c.letter | c.digit;
-    const std::uint64_t rem_after = c.blank | c.op | c.quote | lf;
-    const std::uint64_t rem_may = (rem_after << 1) | carry.rem_may;
-    // The text of a REM is a comment: no candidate is looked at there, nor a word looked up.
-    std::uint64_t rem = 0;
-    std::uint64_t rem_text =
-        carry.in_rem ? (lf != 0 ? (lf & (~lf + 1)) - 1 : ~std::uint64_t{0}) : 0;
-    for (std::uint64_t candidates = c.rd & code & ~((wordish << 1) | carry.wordish) & ~rem_text;
-         candidates != 0; candidates &= candidates - 1) {
-      const auto i = static_cast<std::size_t>(std::countr_zero(candidates));
-      const std::uint64_t at = std::uint64_t{1} << i;
-      if ((p[i] | 0x20) == 'r') {
-        if (is_keyword_at(p + i, "rem") && char_class::has(p[i + 3], char_class::kTerminator) &&
-            (rem_may & at) != 0) {
-          rem |= at;
-          // Up to the line's end, in this step or past it.
-          const std::uint64_t after = lf & ~((at << 1) - 1);
-          const std::uint64_t text_end =
-              after != 0 ? (after & (~after + 1)) - 1 : ~std::uint64_t{0};
-          const std::uint64_t span = text_end & ~((at << 1) - 1);
-          rem_text |= span;
-          candidates &= ~span;
-        }
-      } else if (is_keyword_at(p + i, "define")) {
-        bad |= at;
-      }
-    }
-    carry.in_rem = (rem_text & ~lf & kTop) != 0;
-
-    const std::uint64_t item = (value & ~value_before) | ops;
-    const std::uint64_t numeric = token_start & c.digit;
-    const std::uint64_t stray = c.cr & valid & ~line_cr;
-
-    // The lines that need a look of their own. A word that may be a defined name, by the table's
-    // filter (a word that reaches the next step counts as one).
-    std::uint64_t trouble = bad | stray | rem;
-    std::uint64_t candidate = 0;
-    if (substitutes) {
-      for (std::uint64_t words = word_start & ~rem_text; words != 0; words &= words - 1) {
-        const auto i = static_cast<std::size_t>(std::countr_zero(words));
-        const std::uint64_t rest = ~(token >> i);
-        const std::size_t length = static_cast<std::size_t>(std::countr_zero(rest));
-        if (i + length >= simd::kStep || symbols.may_hold(length, char_class::to_upper(p[i]),
-                                                          char_class::to_upper(p[i + length - 1])))
-          candidate |= std::uint64_t{1} << i;
-      }
-    }
-    const std::uint64_t items_region = items_fill.region(item, lf);
-    const std::uint64_t first_item = item & ~((items_region << 1) | items_fill.last);
-    // A REM first on its line makes the whole line a comment: the line writes nothing.
-    const std::uint64_t rem_first = rem & first_item;
-    const std::uint64_t rem_line = rem_fill.region(rem_first, lf);
-    const std::uint64_t has_items =
-        items_fill.ends(items_region, lf) & ~rem_fill.ends(rem_line, lf);
-    const std::uint64_t lead = lead_fill.ends(lead_fill.region(first_item & numeric, lf), lf);
-    const std::uint64_t second = second_fill.ends(second_fill.region(item & ~first_item, lf), lf);
-    const std::uint64_t commented = lf & ((comment << 1) | comment_last);
-    comment_last = comment >> 63;
-    const std::uint64_t alone = has_items & ~second;
-    const std::uint64_t joins = lead & (commented | alone);
-    trouble = (trouble & ~rem_line) | stray;
-    candidate &= ~rem_line;
-
-    Step& s = steps[base / simd::kStep];
-    s.lf = lf;
-    s.token = token;
-    const std::uint64_t line_end = lf & has_items;
-    const std::uint64_t keep = ((value | ops | kept_blank) & ~rem_line) | line_end;
-    if constexpr (std::endian::native == std::endian::little) {
-      std::memcpy(keep_marks + base / simd::kGroup, &keep, sizeof keep);
-      std::memcpy(end_marks + base / simd::kGroup, &line_end, sizeof line_end);
-    } else {
-      for (std::size_t g = 0; g < sizeof keep; ++g) {
-        keep_marks[base / simd::kGroup + g] = static_cast<std::uint8_t>(keep >> (g * simd::kGroup));
-        end_marks[base / simd::kGroup + g] =
-            static_cast<std::uint8_t>(line_end >> (g * simd::kGroup));
-      }
-    }
-    s.item = item;
-    s.numeric = numeric;
-    s.word = word_start;
-    s.comment = comment;
-    s.rem = rem;
-    s.bad = bad;
-    s.open = open;
-    s.stray = stray;
-    s.candidate = candidate;
-    // A defined name's value may begin with a digit, which may make or unmake a join.
-    const std::uint64_t named = candidate_fill.ends(candidate_fill.region(candidate, lf), lf);
-    s.special = joins | (lf & open) | trouble_fill.ends(trouble_fill.region(trouble, lf), lf) |
-                (named & (commented | alone));
-
-    classify_step.transform(p, converted + base, word, kept_blank);
-
-    carry.token = token >> 63;
-    carry.value = value >> 63;
-    carry.word = word >> 63;
-    carry.closing = closing >> 63;
-    carry.blank = blanks >> 63;
-    carry.after_value = after_value >> 63;
-    carry.wordish = wordish >> 63;
-    carry.rem_may = rem_after >> 63;
+    Step& s = out.steps[base / simd::kStep];
+    std::uint64_t rem_line = 0;
+    const std::uint64_t line_end = lines_.scan(m, s, rem_line);
+    s.lf = m.lf;
+    s.token = m.token;
+    s.item = m.item;
+    s.numeric = m.numeric;
+    s.word = m.word_start;
+    s.comment = m.comment;
+    s.rem = m.rem;
+    s.refusing = m.refusing | m.defines;
+    s.string_open = m.string_open;
+    s.stray = m.stray;
+    store_marks(out.keep, base, ((m.value | m.ops | m.kept_blank) & ~rem_line) | line_end);
+    store_marks(out.ends, base, line_end);
+    level_.transform(m.text, out.converted + base, m.word, m.kept_blank);
   }
+
+ private:
+  const SymbolTable& symbols_;
+  Level level_;
+  StringScanner strings_;
+  CommentScanner comments_;
+  WordScanner words_;
+  KeywordScanner keywords_;
+  BlankScanner blanks_;
+  LineScanner lines_;
+};
+
+template <typename Level>
+[[gnu::always_inline]] inline void classify_window(const char* text, std::size_t n,
+                                                   const SymbolTable& symbols, Window::Parts& out,
+                                                   Level level) {
+  Classifier<Level> classifier(symbols, level);
+  for (std::size_t base = 0; base < n; base += simd::kStep)
+    classifier.step(text, base, n, out);
 }
 
 // The step's bytes as they are written: the bytes of `upper` upper-cased, those of `space` spaces.
@@ -290,8 +371,9 @@ inline void transform_blocks(const char* p, char* target, std::uint64_t upper,
   }
 }
 
-struct PortableStep {
+struct PortableLevel {
   simd::StepClasses operator()(const char* p) const { return simd::portable::classify_step(p); }
+  std::uint64_t prefix_xor(std::uint64_t m) const { return mask::prefix_xor(m); }
   void transform(const char* p, char* target, std::uint64_t upper, std::uint64_t space) const {
     for (unsigned k = 0; k < simd::kStep; k += simd::kBlock) {
       simd::portable::transform(p + k, target + k, static_cast<std::uint16_t>(upper >> k),
@@ -299,28 +381,31 @@ struct PortableStep {
     }
   }
 };
-struct LevelStep {
+struct VectorLevel {
   simd::Level level;
   simd::StepClasses operator()(const char* p) const { return simd::classify_step(p, level); }
+  std::uint64_t prefix_xor(std::uint64_t m) const { return mask::prefix_xor(m); }
   void transform(const char* p, char* target, std::uint64_t upper, std::uint64_t space) const {
     transform_blocks(p, target, upper, space);
   }
 };
 
-#if defined(VORPEX_SIMD_SSE2)
-struct Avx2Step {
+#if defined(VORPEX_SIMD_SSE2) && defined(__x86_64__)
+struct Avx2Level {
   [[gnu::always_inline]] simd::StepClasses operator()(const char* p) const {
     return simd::detail::classify_step_avx2(p);
+  }
+  [[gnu::always_inline]] std::uint64_t prefix_xor(std::uint64_t m) const {
+    return simd::detail::prefix_xor_clmul(m);
   }
   [[gnu::always_inline]] void transform(const char* p, char* target, std::uint64_t upper,
                                         std::uint64_t space) const {
     simd::detail::transform_step_avx2(p, target, upper, space);
   }
 };
-__attribute__((target("avx2,bmi,bmi2"))) void classify_window_avx2(
-    const char* text, std::size_t n, const SymbolTable& symbols, Step* steps,
-    std::uint8_t* keep_marks, std::uint8_t* end_marks, char* converted) {
-  classify_window(text, n, symbols, steps, keep_marks, end_marks, converted, Avx2Step{});
+__attribute__((target("avx2,bmi,bmi2,pclmul"))) void classify_window_avx2(
+    const char* text, std::size_t n, const SymbolTable& symbols, Window::Parts& out) {
+  classify_window(text, n, symbols, out, Avx2Level{});
 }
 #endif
 
@@ -328,27 +413,25 @@ __attribute__((target("avx2,bmi,bmi2"))) void classify_window_avx2(
 
 void Window::classify(const char* text, std::size_t n, const SymbolTable& symbols,
                       simd::Level level) {
-#if defined(VORPEX_SIMD_SSE2)
+  Parts out{steps_.get(), keep_.get(), ends_.get(), converted_.get()};
+#if defined(VORPEX_SIMD_SSE2) && defined(__x86_64__)
   if (level == simd::Level::Avx2 && simd::window_avx2()) {
-    classify_window_avx2(text, n, symbols, steps_.get(), keep_.get(), ends_.get(),
-                         converted_.get());
+    classify_window_avx2(text, n, symbols, out);
     return;
   }
 #endif
   if (level == simd::Level::Portable) {
-    classify_window(text, n, symbols, steps_.get(), keep_.get(), ends_.get(), converted_.get(),
-                    PortableStep{});
+    classify_window(text, n, symbols, out, PortableLevel{});
   } else {
-    classify_window(text, n, symbols, steps_.get(), keep_.get(), ends_.get(), converted_.get(),
-                    LevelStep{level});
+    classify_window(text, n, symbols, out, VectorLevel{level});
   }
 }
 
 namespace {
 
-// The bits of the step's word `w` that lie in [from, to).
-inline std::uint64_t range_of(std::size_t w, std::size_t from, std::size_t to) {
-  const std::size_t first = w * simd::kStep;
+// The bits of step `step`'s masks that lie in [from, to).
+inline std::uint64_t range_of(std::size_t step, std::size_t from, std::size_t to) {
+  const std::size_t first = step * simd::kStep;
   std::uint64_t m = ~std::uint64_t{0};
   if (from > first) m &= ~below<std::uint64_t>(from - first);
   if (to < first + simd::kStep) m &= below<std::uint64_t>(to - first);
@@ -358,16 +441,25 @@ inline std::uint64_t range_of(std::size_t w, std::size_t from, std::size_t to) {
 // The lowest bit of `field` in [from, to), or `to`.
 inline std::size_t lowest_in(const Step* steps, std::uint64_t Step::*field, std::size_t from,
                              std::size_t to) {
-  for (std::size_t w = from / simd::kStep; w * simd::kStep < to; ++w) {
-    if (const std::uint64_t m = steps[w].*field & range_of(w, from, to); m != 0)
-      return w * simd::kStep + static_cast<std::size_t>(std::countr_zero(m));
+  for (std::size_t step = from / simd::kStep; step * simd::kStep < to; ++step) {
+    if (const std::uint64_t m = steps[step].*field & range_of(step, from, to); m != 0)
+      return step * simd::kStep + static_cast<std::size_t>(std::countr_zero(m));
   }
   return to;
 }
 
 // How many bits `m` has: 0, 1, or 2 for more (the baseline has no population count).
-inline std::size_t few(std::uint64_t m) {
-  return m == 0 ? 0 : (m & (m - 1)) == 0 ? 1 : 2;
+inline std::size_t up_to_two(std::uint64_t m) {
+  return m == 0 ? 0 : mask::single(m) ? 1 : 2;
+}
+
+// The one decision whether the token loop takes a line: a string open at its end that no comment
+// or REM cuts off, a CR that ends no line anywhere in it, or a refusing byte before its cut. Each
+// question is asked only when the ones before it say no.
+template <typename StringOpen, typename Stray, typename Refusing>
+[[gnu::always_inline]] inline bool refused(const Line& line, StringOpen string_open, Stray stray,
+                                           Refusing refusing) {
+  return (line.cut == line.end && string_open()) || stray() || refusing();
 }
 
 // The facts of a line shorter than a step, from 64 bits of each mask taken at its start.
@@ -380,30 +472,27 @@ inline std::size_t few(std::uint64_t m) {
   const std::uint64_t range = below<std::uint64_t>(length);
   const auto take = [&](std::uint64_t Step::*field) { return bits_at(steps, field, start, end); };
   const std::uint64_t comment = take(&Step::comment) & range;
-  const std::uint64_t before_comment = comment != 0 ? (comment & (~comment + 1)) - 1 : range;
-  const std::uint64_t rem = take(&Step::rem) & before_comment;
-  const std::uint64_t cut_bit = rem != 0 ? rem & (~rem + 1) : comment & (~comment + 1);
+  const std::uint64_t rem = take(&Step::rem) & below_lowest(comment) & range;
+  const std::uint64_t cut_bit = rem != 0 ? lowest_bit(rem) : lowest_bit(comment);
   line.rem = rem != 0;
   line.comment = comment != 0;
   line.cut = cut_bit != 0 ? start + static_cast<std::size_t>(std::countr_zero(cut_bit)) : end;
-  const std::uint64_t live = cut_bit != 0 ? cut_bit - 1 : range;
-  if ((cut_bit == 0 && ((take(&Step::open) >> length) & 1) != 0) ||
-      (take(&Step::stray) & range) != 0 || (take(&Step::bad) & live) != 0) {
-    line.refused = true;  // a string open at the line's end, a stray CR, or a rarer rule
-    return line;
-  }
-  const std::uint64_t item = take(&Step::item) & live;
+  const std::uint64_t before_cut = below_lowest(cut_bit) & range;
+  line.refused = refused(
+      line, [&] { return ((take(&Step::string_open) >> length) & 1) != 0; },
+      [&] { return (take(&Step::stray) & range) != 0; },
+      [&] { return (take(&Step::refusing) & before_cut) != 0; });
+  if (line.refused) return line;
+  const std::uint64_t item = take(&Step::item) & before_cut;
   line.empty = item == 0;
   if (item != 0) line.first = start + static_cast<std::size_t>(std::countr_zero(item));
-  line.alone = item != 0 && (item & (item - 1)) == 0;
-  line.numbers = few(take(&Step::numeric) & live);
+  line.alone = mask::single(item);
+  line.numbers = up_to_two(take(&Step::numeric) & before_cut);
   return line;
 }
 
-}  // namespace
-
-Line read_line(const Step* steps, std::size_t start, std::size_t end) {
-  if (end - start < simd::kStep) return short_line(steps, start, end);
+// The same for a longer line, a step at a time.
+Line long_line(const Step* steps, std::size_t start, std::size_t end) {
   Line line;
   line.start = start;
   line.end = end;
@@ -412,28 +501,29 @@ Line read_line(const Step* steps, std::size_t start, std::size_t end) {
   line.cut = rem < comment ? rem : comment;
   line.rem = rem < comment;
   line.comment = comment < end;
-  if ((!line.comment && !line.rem && bit(steps, &Step::open, end)) ||
-      lowest_in(steps, &Step::stray, start, end) != end) {
-    line.refused = true;  // a string still open at the line's end, or a CR that ends no line
-    return line;
-  }
+  line.refused = refused(
+      line, [&] { return bit(steps, &Step::string_open, end); },
+      [&] { return lowest_in(steps, &Step::stray, start, end) != end; },
+      [&] { return lowest_in(steps, &Step::refusing, start, line.cut) != line.cut; });
+  if (line.refused) return line;
   std::size_t items = 0;
-  for (std::size_t w = start / simd::kStep; w * simd::kStep < line.cut; ++w) {
-    const std::uint64_t range = range_of(w, start, line.cut);
-    const Step& s = steps[w];
-    if ((s.bad & range) != 0) {
-      line.refused = true;
-      return line;
-    }
-    const std::uint64_t item = s.item & range;
+  for (std::size_t step = start / simd::kStep; step * simd::kStep < line.cut; ++step) {
+    const std::uint64_t range = range_of(step, start, line.cut);
+    const std::uint64_t item = steps[step].item & range;
     if (item != 0 && items == 0)
-      line.first = w * simd::kStep + static_cast<std::size_t>(std::countr_zero(item));
-    items = std::min<std::size_t>(items + few(item), 2);
-    line.numbers = std::min<std::size_t>(line.numbers + few(s.numeric & range), 2);
+      line.first = step * simd::kStep + static_cast<std::size_t>(std::countr_zero(item));
+    items = std::min<std::size_t>(items + up_to_two(item), 2);
+    line.numbers = std::min<std::size_t>(line.numbers + up_to_two(steps[step].numeric & range), 2);
   }
   line.empty = items == 0;
   line.alone = items == 1;
   return line;
+}
+
+}  // namespace
+
+Line read_line(const Step* steps, std::size_t start, std::size_t end) {
+  return end - start < simd::kStep ? short_line(steps, start, end) : long_line(steps, start, end);
 }
 
 namespace {
@@ -468,8 +558,8 @@ char* emit(const Window& window, std::size_t from, std::size_t to, char* out) {
 }
 
 std::size_t token_length(const Step* steps, std::size_t at) {
-  std::size_t w = at / simd::kStep;
-  std::uint64_t rest = ~(steps[w].token >> (at % simd::kStep));
+  std::size_t step = at / simd::kStep;
+  std::uint64_t rest = ~(steps[step].token >> (at % simd::kStep));
   std::size_t length = 0;
   std::size_t shift = at % simd::kStep;
   // The bits above the step's last are 0 in `rest`'s complement: a token that reaches the step's
@@ -477,7 +567,7 @@ std::size_t token_length(const Step* steps, std::size_t at) {
   while ((rest & below<std::uint64_t>(simd::kStep - shift)) == 0) {
     length += simd::kStep - shift;
     shift = 0;
-    rest = ~steps[++w].token;
+    rest = ~steps[++step].token;
   }
   return length + static_cast<std::size_t>(std::countr_zero(rest));
 }

@@ -9,8 +9,9 @@
 #include "engine/symbol_table.h"
 
 // The conversion a window of whole lines at a time. The window is classified 64 bytes a step into
-// bit masks, carrying from one step to the next whether a string or a comment is open and the
-// class of the step's last byte; the masks tell, for every byte, whether it is written, whether it
+// bit masks by a few scanners, each with its own carry from one step to the next (strings;
+// comments and the text of a REM; Numbers and Words; the blanks kept; the lines that need a look
+// of their own); the masks tell, for every byte, whether it is written, whether it
 // is upper-cased or written as a space, and for every line whether it can take one of the token
 // loop's rarer rules. The line processor then goes through the window line by line from the masks:
 // a line that can take a rarer rule goes to the token loop, every other line is written from the
@@ -31,8 +32,9 @@ struct Step {
   std::uint64_t word;     // the first byte of each Word
   std::uint64_t comment;  // from an apostrophe outside the strings up to the line's end
   std::uint64_t rem;      // a REM that may end the line as a comment does
-  std::uint64_t bad;   // a byte that sends its line to the token loop, unless a comment is before
-  std::uint64_t open;  // a line end with a string still open
+  // A byte that sends its line to the token loop, unless its line's cut is before it.
+  std::uint64_t refusing;
+  std::uint64_t string_open;  // a line end with a string still open
   // A CR that ends no line: the line is read without it, which may join the bytes around it, so
   // the token loop takes the line wherever the CR stands.
   std::uint64_t stray;
@@ -41,7 +43,7 @@ struct Step {
   // comment or nothing else) or may be made to by a defined name's value. Every other line is
   // written with the lines around it, its line end as CR LF (or nothing for a line that writes
   // nothing).
-  std::uint64_t special;
+  std::uint64_t needs_look;
   // The first byte of each Word that may be a defined name, by the table's filter.
   std::uint64_t candidate;
 };
@@ -61,6 +63,14 @@ class Window {
   // bytes past it are read, and decide nothing. `symbols`: the names defined so far.
   void classify(const char* text, std::size_t n, const SymbolTable& symbols, simd::Level level);
 
+  // Where classify() writes: the steps, the marks of keep() and ends(), the converted bytes.
+  struct Parts {
+    Step* steps;
+    std::uint8_t* keep;
+    std::uint8_t* ends;
+    char* converted;
+  };
+
   const Step* steps() const { return steps_.get(); }
   const char* converted() const { return converted_.get(); }
   // The bytes written: values, operators, the one blank kept between two values, and the LF of
@@ -77,8 +87,8 @@ class Window {
   std::unique_ptr<char[]> converted_;
 };
 
-// What the line processor needs to know of a line written from the masks beyond its output.
-struct Lead {
+// What the join tracker needs to know of a line written from the masks beyond its output.
+struct JoinFacts {
   // The first token when it stands as a number: a Number, or a defined name whose value begins
   // with a digit.
   std::size_t start = 0;   // where it begins in the line
@@ -108,11 +118,11 @@ struct Line {
 // ends at `end`.
 inline std::uint64_t bits_at(const Step* steps, std::uint64_t Step::*field, std::size_t at,
                              std::size_t end) {
-  const std::size_t w = at / simd::kStep;
+  const std::size_t step = at / simd::kStep;
   const std::size_t shift = at % simd::kStep;
-  const std::uint64_t low = steps[w].*field >> shift;
-  // The next step's word is read only when the line's end lies in it.
-  return end / simd::kStep != w ? low | (steps[w + 1].*field << (simd::kStep - shift)) : low;
+  const std::uint64_t low = steps[step].*field >> shift;
+  // The next step's mask is read only when the line's end lies in it.
+  return end / simd::kStep != step ? low | (steps[step + 1].*field << (simd::kStep - shift)) : low;
 }
 
 // Reads the facts of the line [start, end) (end its LF) of a classified window.

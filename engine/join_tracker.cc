@@ -49,7 +49,7 @@ void JoinTracker::opened_by_comment(std::size_t column, std::string_view word) {
 }
 
 [[gnu::noinline]] void JoinTracker::fast_line_converted(std::span<const char> text,
-                                                        const fast_block::Lead& lead,
+                                                        const fast_block::JoinFacts& lead,
                                                         std::int64_t line, const OutputBuffer& out,
                                                         std::uint64_t line_start,
                                                         TokenReports& reports) {

@@ -50,7 +50,7 @@ class JoinTracker {
   // it: a number that begins it closes the open join, reported as joined when nothing was written
   // since the join; a REM after a statement is reported; a line that ended with the joining blank
   // opens a join.
-  void fast_line_converted(std::span<const char> text, const fast_block::Lead& lead,
+  void fast_line_converted(std::span<const char> text, const fast_block::JoinFacts& lead,
                            std::int64_t line, const OutputBuffer& out, std::uint64_t line_start,
                            TokenReports& reports);
   // `number` begins a line and is about to be written at `position`: reports it as joined when

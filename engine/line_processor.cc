@@ -103,23 +103,24 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
                       line, lines, result);
   };
   for (std::size_t done = 0; done < total;) {
-    char* const w = all + done;
+    char* const window_text = all + done;
     std::size_t n = std::min(fast_block::kWindow, total - done);
     if (done + n < total) {
       // The window ends with the last whole line it holds, searched backwards from its end once
       // the window is known to hold a line end: a line longer than a window is not searched
       // backwards over the whole window first.
-      if (std::memchr(w, '\n', n) == nullptr) {
+      if (std::memchr(window_text, '\n', n) == nullptr) {
         // A line longer than a window.
-        const auto* end = static_cast<const char*>(std::memchr(w + n, '\n', total - done - n));
-        const auto length = static_cast<std::size_t>(end - w);
+        const auto* end =
+            static_cast<const char*>(std::memchr(window_text + n, '\n', total - done - n));
+        const auto length = static_cast<std::size_t>(end - window_text);
         if (!refused(done, done + length)) return false;
         done += length + 1;
         continue;
       }
-      n = std::string_view(w, n).rfind('\n') + 1;
+      n = std::string_view(window_text, n).rfind('\n') + 1;
     }
-    window_->classify(w, n, symbols(), level_);
+    window_->classify(window_text, n, symbols(), level_);
     const fast_block::Step* const steps = window_->steps();
     // Lines that need no look of their own are written together, from `run` up to the line in
     // hand; the others one by one. A line observer sees every line on its own, and so does every
@@ -158,7 +159,7 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
     for (std::size_t s = 0; s * simd::kStep < n; ++s) {
       std::uint64_t ends = steps[s].lf;
       if (ends == 0) continue;
-      if (together && steps[s].special == 0 && !join_.pending(output_)) {
+      if (together && steps[s].needs_look == 0 && !join_.pending(output_)) {
         line.line_number += std::popcount(ends);
         start = s * simd::kStep + mask::highest(ends) + 1;
         continue;
@@ -166,7 +167,7 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
       for (; ends != 0; ends &= ends - 1) {
         const auto bit = static_cast<std::size_t>(std::countr_zero(ends));
         const std::size_t end = s * simd::kStep + bit;
-        if (together && ((steps[s].special >> bit) & 1) == 0 && !join_.pending(output_)) {
+        if (together && ((steps[s].needs_look >> bit) & 1) == 0 && !join_.pending(output_)) {
           ++line.line_number;
           start = end + 1;
           continue;
@@ -189,7 +190,7 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
             }
           }
           if (!facts.empty) {
-            write_line(w, facts, line);
+            write_line(window_text, facts, line);
             if (output_.failed()) return false;
           }
         }
@@ -213,7 +214,7 @@ void LineProcessor::write_line(const char* text, const fast_block::Line& facts,
   const std::size_t cut = facts.cut;
   const std::size_t room = cut - start + 2 + simd::kGroup;
   char* o = output_.reserve(room);
-  fast_block::Lead lead;
+  fast_block::JoinFacts lead;
   bool first_numeric = fast_block::bit(steps, &fast_block::Step::numeric, facts.first);
   std::size_t numbers = facts.numbers;
   std::size_t from = start;

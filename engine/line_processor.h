@@ -32,8 +32,9 @@ struct ProcessResult {
   std::int64_t line_number = 0;  // the last line read
 };
 
-// Converts the input line by line into the compacted output, token by token, with no look-ahead
-// beyond the current token.
+// Converts the input into the compacted output: the common lines a window of whole lines at a time
+// from bit masks (fast_block), every other line token by token (the token loop, the reference),
+// with no look-ahead beyond the current token.
 class LineProcessor {
  public:
   explicit LineProcessor(ByteSink& output,
@@ -52,7 +53,8 @@ class LineProcessor {
     return define_.define_constant(name, value);
   }
 
-  // Runs the whole input through the token loop and flushes the output.
+  // Converts the whole input, the fast path taking the runs of whole lines that the source offers
+  // and the token loop the rest, and flushes the output.
   ProcessResult process_input(LineSource& input);
 
   // The constants defined so far; they stay defined across calls of process_input.
@@ -113,7 +115,8 @@ class LineProcessor {
   // Converts a run of whole lines, each ended by its LF; returns false when the run stops.
   bool process_lines(std::span<char> text, Tokenizer& tokenizer, LineState& line,
                      LineObserver*& lines, ProcessResult& result);
-  // Writes the line `facts` tells of, at `text` in a classified window, from the masks.
+  // Writes the line `facts` tells of, in the classified window whose text begins at `text`, from
+  // the masks.
   void write_line(const char* text, const fast_block::Line& facts, const LineState& line);
   void handle_delimiter(Tokenizer& tokenizer, LineState& line);
   // `word` is the Word's upper-cased copy at the end of the output, after its blank. Returns true

@@ -1,18 +1,21 @@
 #pragma once
 
-// The data-parallel primitives of the fast path, for one block of 16 bytes or one step of 64 at a
-// time (and, for AVX2, the step's transform and the window's whole pass): SSE2
-// on x86-64 (its baseline) and on 32-bit x86 built for it (-msse2), NEON on AArch64 and on 32-bit
-// ARM built for it (-mfpu=neon), plain table lookups everywhere else, each build taking what its
-// compiler may use; and the text reader's marks of the line ends, 64 bytes a step, which also come
-// for AVX2 (32 bytes an instruction), taken where the processor has it: it is found at start-up,
-// and the binary itself needs no more than the baseline. Every other file sees only the functions
-// below, never an intrinsic.
+// The data-parallel primitives of the fast path: the byte classes of a step of 64 bytes, a
+// block's transform, the gather of the kept bytes, and the text reader's marks of the line ends.
+// Each comes at the levels of `Level`: plain table lookups everywhere (the reference), SSE2 on
+// x86-64 and on 32-bit x86 built for it (-msse2), with SSSE3 (the byte shuffle) and AVX2 taken
+// where the processor has them, found at start-up, so that the binary itself needs no more than
+// the baseline; NEON on AArch64 and on 32-bit ARM built for it (-mfpu=neon). Every intrinsic of
+// the engine is in this file; fast_block.cc compiles its window's pass once more for AVX2 and
+// names the functions of `detail` that it inlines there.
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
+#include "engine/byte_mask.h"
 #include "engine/char_class.h"
 
 #if defined(__SSE2__)
@@ -29,7 +32,7 @@
 namespace vorpex::simd {
 
 inline constexpr std::size_t kBlock = 16;
-inline constexpr std::size_t kGroup = 8;    // the bytes compress() takes at a time
+inline constexpr std::size_t kGroup = 8;    // the bytes compress_range() gathers at a time
 inline constexpr std::size_t kMarked = 64;  // the bytes mark_either() takes at a time
 
 // For each mask of 8 bits: the positions of its set bits, lowest first, and how many there are.
@@ -49,46 +52,139 @@ inline constexpr GroupTable kGroupTable = [] {
   return t;
 }();
 
-// One bit per byte of a block, bit i for byte i.
-struct BlockClasses {
-  std::uint16_t blank = 0;       // space, TAB
-  std::uint16_t op = 0;          // the operators other than the apostrophe
-  std::uint16_t apostrophe = 0;  // '
-  std::uint16_t quote = 0;       // "
-  std::uint16_t letter = 0;      // A-Z a-z
-  std::uint16_t digit = 0;       // 0-9
-  std::uint16_t control = 0;     // 0x00-0x1F but TAB, and 0x80-0xFF
-  // R and D in either case: where REM and DEFINE may begin.
-  std::uint16_t r = 0, d = 0;
-  std::uint16_t lf = 0, cr = 0;  // the line ends, also among the control bytes
+// The classes of bytes that the fast path tells apart, each drawn from char_class's table.
+enum class ByteClass : unsigned {
+  Operator,      // the operators but the apostrophe
+  Blank,         // space, TAB
+  Letter,        // A-Z a-z
+  Quote,         // "
+  Control,       // the bytes below 0x20 but the blanks, and 0x80-0xFF
+  KeywordStart,  // R and D in either case: where REM and DEFINE may begin
+  Digit,         // 0-9
+  Apostrophe,    // ', which begins a comment
+  Lf,
+  Cr,
 };
+inline constexpr unsigned kByteClasses = 10;
 
-// The same classes for a step of 64 bytes, bit i for byte i.
+// Whether byte `b` is of class `k`.
+constexpr bool in_class(ByteClass k, unsigned char b) {
+  const auto c = static_cast<char>(b);
+  switch (k) {
+    case ByteClass::Operator:
+      return char_class::has(c, char_class::kOperator) && c != '\'';
+    case ByteClass::Blank:
+      return char_class::has(c, char_class::kBlank);
+    case ByteClass::Letter:
+      return char_class::has(c, char_class::kLetter);
+    case ByteClass::Quote:
+      return char_class::has(c, char_class::kQuote);
+    case ByteClass::Control:
+      return b >= 0x80 || (b < 0x20 && !char_class::has(c, char_class::kBlank));
+    case ByteClass::KeywordStart:
+      return char_class::to_upper(c) == 'R' || char_class::to_upper(c) == 'D';
+    case ByteClass::Digit:
+      return char_class::has(c, char_class::kDigit);
+    case ByteClass::Apostrophe:
+      return c == '\'';
+    case ByteClass::Lf:
+      return c == '\n';
+    case ByteClass::Cr:
+      return c == '\r';
+  }
+  return false;
+}
+
+// Bit k of byte b's entry: b is of class k. The portable classification reads it byte by byte.
+inline constexpr std::array<std::uint16_t, 256> kClassTable = [] {
+  std::array<std::uint16_t, 256> t{};
+  for (unsigned b = 0; b < 256; ++b) {
+    for (unsigned k = 0; k < kByteClasses; ++k) {
+      if (in_class(static_cast<ByteClass>(k), static_cast<unsigned char>(b)))
+        t[b] = static_cast<std::uint16_t>(t[b] | (1u << k));
+    }
+  }
+  return t;
+}();
+
+// The same classes as two lookups of a nibble each, for a vector unit with a byte shuffle: byte b
+// is of class k when lo[h][b & 15] & hi[h][b >> 4] has one of the bits `bits[k]`, h = half[k].
+// Each class gets one bit for each distinct set of low nibbles that its high nibbles take, the
+// bits of a class in one of two bytes of 8.
+struct NibbleTables {
+  std::array<std::array<std::uint8_t, 16>, 2> lo{}, hi{};
+  std::array<std::uint8_t, kByteClasses> half{}, bits{};
+  bool fits = true;
+};
+inline constexpr NibbleTables kNibbleTables = [] {
+  NibbleTables t;
+  unsigned next = 0;
+  for (unsigned k = 0; k < kByteClasses; ++k) {
+    std::array<std::uint16_t, 16> lows{};  // for each high nibble, its low nibbles in the class
+    for (unsigned h = 0; h < 16; ++h) {
+      for (unsigned l = 0; l < 16; ++l) {
+        if (in_class(static_cast<ByteClass>(k), static_cast<unsigned char>(h * 16 + l)))
+          lows[h] = static_cast<std::uint16_t>(lows[h] | (1u << l));
+      }
+    }
+    std::array<std::uint16_t, 16> distinct{};
+    unsigned count = 0;
+    for (const std::uint16_t set : lows) {
+      bool seen = set == 0;
+      for (unsigned i = 0; i < count; ++i)
+        seen = seen || distinct[i] == set;
+      if (!seen) distinct[count++] = set;
+    }
+    if (next % 8 + count > 8) next = (next / 8 + 1) * 8;
+    if (next + count > 16) {
+      t.fits = false;
+      return t;
+    }
+    const unsigned half = next / 8;
+    t.half[k] = static_cast<std::uint8_t>(half);
+    for (unsigned i = 0; i < count; ++i, ++next) {
+      const auto bit = static_cast<std::uint8_t>(1u << (next % 8));
+      t.bits[k] = static_cast<std::uint8_t>(t.bits[k] | bit);
+      for (unsigned l = 0; l < 16; ++l) {
+        if ((distinct[i] >> l) & 1u) t.lo[half][l] = static_cast<std::uint8_t>(t.lo[half][l] | bit);
+      }
+      for (unsigned h = 0; h < 16; ++h) {
+        if (lows[h] == distinct[i]) t.hi[half][h] = static_cast<std::uint8_t>(t.hi[half][h] | bit);
+      }
+    }
+  }
+  return t;
+}();
+static_assert(kNibbleTables.fits, "the byte classes take more than 16 bits of nibble tables");
+static_assert([] {
+  for (unsigned b = 0; b < 256; ++b) {
+    for (unsigned k = 0; k < kByteClasses; ++k) {
+      const unsigned h = kNibbleTables.half[k];
+      const bool looked_up =
+          (kNibbleTables.lo[h][b & 15] & kNibbleTables.hi[h][b >> 4] & kNibbleTables.bits[k]) != 0;
+      if (looked_up != in_class(static_cast<ByteClass>(k), static_cast<unsigned char>(b)))
+        return false;
+    }
+  }
+  return true;
+}());
+
+// The classes of a step of 64 bytes, bit i for byte i.
 inline constexpr std::size_t kStep = 64;
 struct StepClasses {
-  std::uint64_t blank = 0, op = 0, apostrophe = 0, quote = 0, letter = 0, digit = 0, control = 0,
-                rd = 0, lf = 0, cr = 0;  // rd: R and D in either case
+  std::array<std::uint64_t, kByteClasses> bits{};
 
-  // Takes the classes of the block at byte `offset` of the step.
-  void add(const BlockClasses& c, unsigned offset) {
-    blank |= std::uint64_t{c.blank} << offset;
-    op |= std::uint64_t{c.op} << offset;
-    apostrophe |= std::uint64_t{c.apostrophe} << offset;
-    quote |= std::uint64_t{c.quote} << offset;
-    letter |= std::uint64_t{c.letter} << offset;
-    digit |= std::uint64_t{c.digit} << offset;
-    control |= std::uint64_t{c.control} << offset;
-    rd |= std::uint64_t{static_cast<std::uint16_t>(c.r | c.d)} << offset;
-    lf |= std::uint64_t{c.lf} << offset;
-    cr |= std::uint64_t{c.cr} << offset;
-  }
+  std::uint64_t operator[](ByteClass k) const { return bits[static_cast<unsigned>(k)]; }
   friend bool operator==(const StepClasses&, const StepClasses&) = default;
 };
 
-// The instruction sets that the line-end scans come in, narrowest first; every variant gives the
-// same results. The widest one that the processor runs is found once (kBest) and taken unless a
-// caller names another: the tests and the differential fuzzer run each one that the machine runs.
-// The block primitives of the fast line path use the build's own (SSE2, NEON or portable).
+// The instruction sets that the classification and the line-end scans come in, narrowest first;
+// every variant gives the same results. The widest one that the processor runs is found once
+// (kBest) and taken unless a caller names another: the tests and the differential fuzzer run each
+// one that the machine runs. At Sse2 the classes are found with SSSE3's byte shuffle where the
+// processor has it, with the portable table where it has not. The transform and the gather take
+// the build's own vector unit (SSE2, with SSSE3's shuffle for the gather where it is there, NEON),
+// whatever the level.
 enum class Level : std::uint8_t { Portable, Sse2, Avx2, Neon };
 inline constexpr std::array<Level, 4> kLevels = {Level::Portable, Level::Sse2, Level::Avx2,
                                                  Level::Neon};
@@ -116,14 +212,16 @@ namespace detail {
 // microseconds here), a measurable share of a run on a small file.
 struct Features {
   bool ssse3 = false;
-  bool avx2 = false;  // the instructions, and the system saves the YMM registers
-  bool bmi = false;   // BMI1 and BMI2, which every processor with AVX2 we know of has too
+  bool clmul = false;  // the carry-less multiply
+  bool avx2 = false;   // the instructions, and the system saves the YMM registers
+  bool bmi = false;    // BMI1 and BMI2, which every processor with AVX2 we know of has too
 };
 inline const Features kFeatures = [] {
   Features f;
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
   __cpuid(1, eax, ebx, ecx, edx);  // leaf 1 is there on every x86-64
   f.ssse3 = (ecx & bit_SSSE3) != 0;
+  f.clmul = (ecx & bit_PCLMUL) != 0;
   if ((ecx & bit_OSXSAVE) == 0 || (ecx & bit_AVX) == 0) return f;
   unsigned xcr0_low = 0, xcr0_high = 0;
   __asm__ volatile("xgetbv" : "=a"(xcr0_low), "=d"(xcr0_high) : "c"(0));  // only after OSXSAVE
@@ -190,48 +288,16 @@ namespace portable {
 // The same primitives one byte at a time: where no vector unit is known, and as the reference
 // that the tests hold the vector ones to.
 
-// The kept bytes of each group of 8, gathered one by one.
-inline char* compress(const char* source, const std::uint8_t* keep, std::size_t groups, char* out) {
-  for (std::size_t g = 0; g < groups; ++g, source += kGroup) {
-    const auto& positions = kGroupTable.positions[keep[g]];
+// Writes the bytes of a group of 8 that `keep` marks at `out`, in order; returns the new end.
+// Writes 8 bytes.
+struct Gather {
+  char* operator()(const char* source, std::uint8_t keep, char* out) const {
+    const auto& positions = kGroupTable.positions[keep];
     for (std::size_t k = 0; k < kGroup; ++k)
       out[k] = source[positions[k]];
-    out += kGroupTable.count[keep[g]];
+    return out + kGroupTable.count[keep];
   }
-  return out;
-}
-
-// The same for a range of groups whose first and last group keep only the bytes of `first` and
-// `last` (one group: both).
-inline char* compress_range(const char* source, const std::uint8_t* keep, std::size_t groups,
-                            std::uint8_t first, std::uint8_t last, char* out) {
-  for (std::size_t g = 0; g < groups; ++g, source += kGroup) {
-    std::uint8_t m = keep[g];
-    if (g == 0) m &= first;
-    if (g + 1 == groups) m &= last;
-    const auto& positions = kGroupTable.positions[m];
-    for (std::size_t k = 0; k < kGroup; ++k)
-      out[k] = source[positions[k]];
-    out += kGroupTable.count[m];
-  }
-  return out;
-}
-
-// The same, writing each kept byte marked in `ends` (a LF) after a CR.
-inline char* compress_lines(const char* source, const std::uint8_t* keep, const std::uint8_t* ends,
-                            std::size_t groups, std::uint8_t first, std::uint8_t last, char* out) {
-  for (std::size_t g = 0; g < groups; ++g, source += kGroup) {
-    std::uint8_t m = keep[g];
-    if (g == 0) m &= first;
-    if (g + 1 == groups) m &= last;
-    for (std::size_t k = 0; k < kGroup; ++k) {
-      if (((m >> k) & 1) == 0) continue;
-      if (((ends[g] >> k) & 1) != 0) *out++ = '\r';
-      *out++ = source[k];
-    }
-  }
-  return out;
-}
+};
 
 inline std::size_t find_either(const char* text, std::size_t n, char a, char b) {
   for (std::size_t k = 0; k < n; ++k) {
@@ -248,35 +314,13 @@ inline std::uint64_t mark_either(const char* text, char a, char b) {
   return marks;
 }
 
-inline BlockClasses classify(const char* block) {
-  BlockClasses c;
-  for (unsigned k = 0; k < kBlock; ++k) {
-    const auto b = static_cast<unsigned char>(block[k]);
-    const std::uint8_t cls = char_class::kTable[b];
-    const auto bit = static_cast<std::uint16_t>(1u << k);
-    const auto set = [&](std::uint16_t& mask, bool on) {
-      if (on) mask = static_cast<std::uint16_t>(mask | bit);
-    };
-    const unsigned folded = b | 0x20u;
-    set(c.blank, cls & char_class::kBlank);
-    set(c.op, (cls & char_class::kOperator) && b != '\'');
-    set(c.apostrophe, b == '\'');
-    set(c.quote, b == '"');
-    set(c.letter, cls & char_class::kLetter);
-    set(c.digit, cls & char_class::kDigit);
-    set(c.control, (b < 0x20 && b != '\t') || b >= 0x80);
-    set(c.r, folded == 'r');
-    set(c.d, folded == 'd');
-    set(c.lf, b == '\n');
-    set(c.cr, b == '\r');
-  }
-  return c;
-}
-
 inline StepClasses classify_step(const char* text) {
   StepClasses s;
-  for (unsigned k = 0; k < kStep; k += kBlock)
-    s.add(classify(text + k), k);
+  for (unsigned i = 0; i < kStep; ++i) {
+    const std::uint16_t classes = kClassTable[static_cast<unsigned char>(text[i])];
+    for (unsigned k = 0; k < kByteClasses; ++k)
+      s.bits[k] |= std::uint64_t{(classes >> k) & 1u} << i;
+  }
   return s;
 }
 
@@ -291,21 +335,52 @@ inline void transform(const char* source, char* target, std::uint16_t upper, std
 
 }  // namespace portable
 
+namespace detail {
+
+// The bytes of `groups` groups of 8 that `keep` marks (one byte of marks per group, bit i for byte
+// i), the first and last group keeping only the bytes of `first` and `last` (one group: both), by
+// `gather`, which writes the kept bytes of one group.
+template <typename Gather>
+[[gnu::always_inline]] inline char* compress_range_by(Gather gather, const char* source,
+                                                      const std::uint8_t* keep, std::size_t groups,
+                                                      std::uint8_t first, std::uint8_t last,
+                                                      char* out) {
+  if (groups == 1) return gather(source, static_cast<std::uint8_t>(keep[0] & first & last), out);
+  out = gather(source, static_cast<std::uint8_t>(keep[0] & first), out);
+  for (std::size_t g = 1; g + 1 < groups; ++g)
+    out = gather(source + g * kGroup, keep[g], out);
+  return gather(source + (groups - 1) * kGroup, static_cast<std::uint8_t>(keep[groups - 1] & last),
+                out);
+}
+
+// The same, writing a CR before each kept byte marked in `ends` (a LF).
+template <typename Gather>
+[[gnu::always_inline]] inline char* compress_lines_by(Gather gather, const char* source,
+                                                      const std::uint8_t* keep,
+                                                      const std::uint8_t* ends, std::size_t groups,
+                                                      std::uint8_t first, std::uint8_t last,
+                                                      char* out) {
+  for (std::size_t g = 0; g < groups; ++g, source += kGroup) {
+    auto m = keep[g];
+    if (g == 0) m &= first;
+    if (g + 1 == groups) m &= last;
+    for (auto e = static_cast<std::uint8_t>(ends[g] & m); e != 0; e &= e - 1) {
+      const auto before = static_cast<std::uint8_t>(mask::below_lowest(e));
+      out = gather(source, static_cast<std::uint8_t>(m & before), out);
+      *out++ = '\r';
+      m &= static_cast<std::uint8_t>(~before);
+    }
+    out = gather(source, m, out);
+  }
+  return out;
+}
+
+}  // namespace detail
+
 #if defined(VORPEX_SIMD_SSE2)
 
 namespace detail {
 
-inline std::uint16_t bits(__m128i v) {
-  return static_cast<std::uint16_t>(_mm_movemask_epi8(v));
-}
-inline __m128i splat(char c) {
-  return _mm_set1_epi8(c);
-}
-// Bytes in [lo, hi], both below 0x80 (the comparison is signed, so 0x80-0xFF never match).
-inline __m128i in_range(__m128i v, char lo, char hi) {
-  return _mm_and_si128(_mm_cmpgt_epi8(v, splat(static_cast<char>(lo - 1))),
-                       _mm_cmplt_epi8(v, splat(static_cast<char>(hi + 1))));
-}
 // 0xFF in byte i when bit i of `mask` is set.
 inline __m128i expand(std::uint16_t mask) {
   __m128i v = _mm_cvtsi32_si128(mask);
@@ -314,6 +389,11 @@ inline __m128i expand(std::uint16_t mask) {
   v = _mm_unpacklo_epi32(v, v);  // b0 x8, b1 x8
   const __m128i select = _mm_set_epi8(-128, 64, 32, 16, 8, 4, 2, 1, -128, 64, 32, 16, 8, 4, 2, 1);
   return _mm_cmpeq_epi8(_mm_and_si128(v, select), select);
+}
+// The bytes a-z, the only ones that upper-casing changes.
+inline __m128i lower_case(__m128i v) {
+  return _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('a' - 1)),
+                       _mm_cmplt_epi8(v, _mm_set1_epi8('z' + 1)));
 }
 
 inline std::size_t find_either_sse2(const char* text, std::size_t n, char a, char b) {
@@ -355,83 +435,86 @@ __attribute__((target("avx2"))) inline std::uint64_t mark_either_avx2(const char
   return marks;
 }
 
-}  // namespace detail
-
-// The index of the first byte of text[0, n) that is `a` or `b`, or n when there is none. Reads
-// whole blocks, up to 15 bytes past text + n, whose values never matter.
-inline std::size_t find_either(const char* text, std::size_t n, char a, char b,
-                               Level level = kBest) {
-  if (level == Level::Portable) return portable::find_either(text, n, a, b);
-  return detail::find_either_sse2(text, n, a, b);
+// The classes of 16 bytes by the nibble tables, with SSSE3's byte shuffle. (Lambdas would not take
+// the function's target, so the classes are unfolded by templates.)
+template <unsigned K>
+__attribute__((target("ssse3"))) inline std::uint64_t class_ssse3(const __m128i (&looked_up)[2]) {
+  constexpr std::uint8_t bits = kNibbleTables.bits[K];
+  const __m128i v = looked_up[kNibbleTables.half[K]];
+  if constexpr ((bits & (bits - 1)) == 0) {
+    // One bit: moved to the top of each byte, where the byte's mark is taken from.
+    return static_cast<std::uint16_t>(
+        _mm_movemask_epi8(_mm_slli_epi16(v, 7 - std::countr_zero(bits))));
+  } else {
+    const __m128i none = _mm_cmpeq_epi8(_mm_and_si128(v, _mm_set1_epi8(static_cast<char>(bits))),
+                                        _mm_setzero_si128());
+    return static_cast<std::uint16_t>(~_mm_movemask_epi8(none));
+  }
+}
+template <std::size_t... K>
+__attribute__((target("ssse3"))) inline void classify_ssse3(const char* text, unsigned offset,
+                                                            StepClasses& s,
+                                                            std::index_sequence<K...>) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + offset));
+  const __m128i nibble = _mm_set1_epi8(0x0F);
+  const __m128i lo = _mm_and_si128(v, nibble);
+  const __m128i hi = _mm_and_si128(_mm_srli_epi16(v, 4), nibble);
+  const auto table = [](const std::array<std::uint8_t, 16>& t) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(t.data()));
+  };
+  const __m128i looked_up[2] = {_mm_and_si128(_mm_shuffle_epi8(table(kNibbleTables.lo[0]), lo),
+                                              _mm_shuffle_epi8(table(kNibbleTables.hi[0]), hi)),
+                                _mm_and_si128(_mm_shuffle_epi8(table(kNibbleTables.lo[1]), lo),
+                                              _mm_shuffle_epi8(table(kNibbleTables.hi[1]), hi))};
+  ((s.bits[K] |= class_ssse3<K>(looked_up) << offset), ...);
+}
+__attribute__((target("ssse3"))) inline StepClasses classify_step_ssse3(const char* text) {
+  StepClasses s;
+  for (unsigned k = 0; k < kStep; k += kBlock)
+    classify_ssse3(text, k, s, std::make_index_sequence<kByteClasses>{});
+  return s;
 }
 
-// Bit i set when byte i of text[0, kMarked) is `a` or `b`. Reads those bytes only.
-inline std::uint64_t mark_either(const char* text, char a, char b, Level level = kBest) {
-  if (level == Level::Avx2) return detail::mark_either_avx2(text, a, b);
-  if (level == Level::Portable) return portable::mark_either(text, a, b);
-  return detail::mark_either_sse2(text, a, b);
+// The same for 32 bytes with AVX2.
+template <unsigned K>
+__attribute__((target("avx2"))) inline std::uint64_t class_avx2(const __m256i (&looked_up)[2]) {
+  constexpr std::uint8_t bits = kNibbleTables.bits[K];
+  const __m256i v = looked_up[kNibbleTables.half[K]];
+  if constexpr ((bits & (bits - 1)) == 0) {
+    return static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_slli_epi16(v, 7 - std::countr_zero(bits))));
+  } else {
+    const __m256i none = _mm256_cmpeq_epi8(
+        _mm256_and_si256(v, _mm256_set1_epi8(static_cast<char>(bits))), _mm256_setzero_si256());
+    return static_cast<std::uint32_t>(~_mm256_movemask_epi8(none));
+  }
 }
-
-inline BlockClasses classify(const char* block) {
-  using detail::bits;
-  using detail::in_range;
-  using detail::splat;
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
-  const auto eq = [&](char c) { return _mm_cmpeq_epi8(v, splat(c)); };
-  const __m128i folded = _mm_or_si128(v, splat(0x20));  // A-Z to a-z
-  const __m128i tab = eq('\t');
-  BlockClasses c;
-  c.blank = bits(_mm_or_si128(eq(' '), tab));
-  // % & ( ) * + , - / lie in 0x25-0x2F with ' and . between them; ; < = > in 0x3B-0x3E; and |.
-  const __m128i low_ops = _mm_andnot_si128(_mm_or_si128(eq('\''), eq('.')), in_range(v, '%', '/'));
-  c.op = bits(_mm_or_si128(_mm_or_si128(low_ops, in_range(v, ';', '>')), eq('|')));
-  c.apostrophe = bits(eq('\''));
-  c.quote = bits(eq('"'));
-  c.letter = bits(in_range(folded, 'a', 'z'));
-  c.digit = bits(in_range(v, '0', '9'));
-  c.control = bits(_mm_andnot_si128(tab, _mm_cmplt_epi8(v, splat(0x20))));
-  c.r = bits(_mm_cmpeq_epi8(folded, splat('r')));
-  c.d = bits(_mm_cmpeq_epi8(folded, splat('d')));
-  c.lf = bits(eq('\n'));
-  c.cr = bits(eq('\r'));
-  return c;
-}
-
-namespace detail {
-
-// The classes of 32 bytes, as `classify` finds them 16 at a time. (Lambdas would not take the
-// function's target, so every step is written out.)
-__attribute__((target("avx2"))) inline std::uint64_t bits_avx2(__m256i x, unsigned offset) {
-  return std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(x))} << offset;
-}
-__attribute__((target("avx2"))) inline __m256i in_range_avx2(__m256i x, char lo, char hi) {
-  return _mm256_and_si256(_mm256_cmpgt_epi8(x, _mm256_set1_epi8(static_cast<char>(lo - 1))),
-                          _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(hi + 1)), x));
-}
+template <std::size_t... K>
 __attribute__((target("avx2"))) inline void classify_avx2(const char* text, unsigned offset,
-                                                          StepClasses& s) {
+                                                          StepClasses& s,
+                                                          std::index_sequence<K...>) {
   const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + offset));
-  const __m256i folded = _mm256_or_si256(v, _mm256_set1_epi8(0x20));
-  const __m256i tab = _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\t'));
-  const __m256i apostrophe = _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\''));
-  s.blank |= bits_avx2(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(' ')), tab), offset);
-  const __m256i low_ops =
-      _mm256_andnot_si256(_mm256_or_si256(apostrophe, _mm256_cmpeq_epi8(v, _mm256_set1_epi8('.'))),
-                          in_range_avx2(v, '%', '/'));
-  s.op |= bits_avx2(_mm256_or_si256(_mm256_or_si256(low_ops, in_range_avx2(v, ';', '>')),
-                                    _mm256_cmpeq_epi8(v, _mm256_set1_epi8('|'))),
-                    offset);
-  s.apostrophe |= bits_avx2(apostrophe, offset);
-  s.quote |= bits_avx2(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('"')), offset);
-  s.letter |= bits_avx2(in_range_avx2(folded, 'a', 'z'), offset);
-  s.digit |= bits_avx2(in_range_avx2(v, '0', '9'), offset);
-  s.control |=
-      bits_avx2(_mm256_andnot_si256(tab, _mm256_cmpgt_epi8(_mm256_set1_epi8(0x20), v)), offset);
-  s.rd |= bits_avx2(_mm256_or_si256(_mm256_cmpeq_epi8(folded, _mm256_set1_epi8('r')),
-                                    _mm256_cmpeq_epi8(folded, _mm256_set1_epi8('d'))),
-                    offset);
-  s.lf |= bits_avx2(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n')), offset);
-  s.cr |= bits_avx2(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r')), offset);
+  const __m256i nibble = _mm256_set1_epi8(0x0F);
+  const __m256i lo = _mm256_and_si256(v, nibble);
+  const __m256i hi = _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble);
+  const __m256i lo0 = _mm256_broadcastsi128_si256(
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(kNibbleTables.lo[0].data())));
+  const __m256i hi0 = _mm256_broadcastsi128_si256(
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(kNibbleTables.hi[0].data())));
+  const __m256i lo1 = _mm256_broadcastsi128_si256(
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(kNibbleTables.lo[1].data())));
+  const __m256i hi1 = _mm256_broadcastsi128_si256(
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(kNibbleTables.hi[1].data())));
+  const __m256i looked_up[2] = {
+      _mm256_and_si256(_mm256_shuffle_epi8(lo0, lo), _mm256_shuffle_epi8(hi0, hi)),
+      _mm256_and_si256(_mm256_shuffle_epi8(lo1, lo), _mm256_shuffle_epi8(hi1, hi))};
+  ((s.bits[K] |= class_avx2<K>(looked_up) << offset), ...);
+}
+__attribute__((target("avx2"))) inline StepClasses classify_step_avx2(const char* text) {
+  StepClasses s;
+  classify_avx2(text, 0, s, std::make_index_sequence<kByteClasses>{});
+  classify_avx2(text, 32, s, std::make_index_sequence<kByteClasses>{});
+  return s;
 }
 
 // 0xFF in byte i when bit i of `mask` is set, for 32 bytes.
@@ -450,7 +533,8 @@ __attribute__((target("avx2"))) inline void transform_step_avx2(const char* sour
                                                                 std::uint64_t space) {
   for (unsigned k = 0; k < kStep; k += 32) {
     __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + k));
-    const __m256i lower = in_range_avx2(v, 'a', 'z');
+    const __m256i lower = _mm256_and_si256(_mm256_cmpgt_epi8(v, _mm256_set1_epi8('a' - 1)),
+                                           _mm256_cmpgt_epi8(_mm256_set1_epi8('z' + 1), v));
     const __m256i flip = _mm256_and_si256(
         _mm256_and_si256(lower, expand_avx2(static_cast<std::uint32_t>(upper >> k))),
         _mm256_set1_epi8(0x20));
@@ -461,25 +545,43 @@ __attribute__((target("avx2"))) inline void transform_step_avx2(const char* sour
   }
 }
 
-__attribute__((target("avx2"))) inline StepClasses classify_step_avx2(const char* text) {
-  StepClasses s;
-  classify_avx2(text, 0, s);
-  classify_avx2(text, 32, s);
-  return s;
+#if defined(__x86_64__)
+// mask::prefix_xor() by a carry-less multiply by all ones.
+__attribute__((target("pclmul"))) inline std::uint64_t prefix_xor_clmul(std::uint64_t m) {
+  const __m128i product =
+      _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(m)), _mm_set1_epi8(-1), 0);
+  return static_cast<std::uint64_t>(_mm_cvtsi128_si64(product));
 }
+#endif
 
 }  // namespace detail
 
 // Whether the code that works a whole window with AVX2 may also take BMI1 and BMI2 (ANDN, BLSR,
-// TZCNT, SHLX): compiled for the three, it runs only where all three are.
-// Not on Windows, whose stack is aligned to 16 bytes only, where the compiler may spill 32-byte
-// registers with aligned moves: there the window is classified with SSE2.
+// TZCNT, SHLX) and the carry-less multiply (the strings' prefix XOR): compiled for them all, it
+// runs only where all are. Not on Windows, whose
+// stack is aligned to 16 bytes only, where the compiler may spill 32-byte registers with aligned
+// moves: there the window is worked at the Sse2 level, as classify_step() does for Avx2.
 inline bool window_avx2() {
 #if defined(_WIN32)
   return false;
 #else
-  return detail::kFeatures.avx2 && detail::kFeatures.bmi;
+  return detail::kFeatures.avx2 && detail::kFeatures.bmi && detail::kFeatures.clmul;
 #endif
+}
+
+// The index of the first byte of text[0, n) that is `a` or `b`, or n when there is none. Reads
+// whole blocks, up to 15 bytes past text + n, whose values never matter.
+inline std::size_t find_either(const char* text, std::size_t n, char a, char b,
+                               Level level = kBest) {
+  if (level == Level::Portable) return portable::find_either(text, n, a, b);
+  return detail::find_either_sse2(text, n, a, b);
+}
+
+// Bit i set when byte i of text[0, kMarked) is `a` or `b`. Reads those bytes only.
+inline std::uint64_t mark_either(const char* text, char a, char b, Level level = kBest) {
+  if (level == Level::Avx2) return detail::mark_either_avx2(text, a, b);
+  if (level == Level::Portable) return portable::mark_either(text, a, b);
+  return detail::mark_either_sse2(text, a, b);
 }
 
 // The classes of the 64 bytes at `text`.
@@ -487,119 +589,53 @@ inline StepClasses classify_step(const char* text, Level level = kBest) {
 #if !defined(_WIN32)
   if (level == Level::Avx2) return detail::classify_step_avx2(text);
 #endif
-  if (level == Level::Portable) return portable::classify_step(text);
-  StepClasses s;
-  for (unsigned k = 0; k < kStep; k += kBlock)
-    s.add(classify(text + k), k);
-  return s;
+  if (level == Level::Portable || !detail::kFeatures.ssse3) return portable::classify_step(text);
+  return detail::classify_step_ssse3(text);
 }
 
 // Copies a block from `source` to `target`, upper-casing a-z in the bytes marked in `upper` and
 // writing a space for the bytes marked in `space`.
 inline void transform(const char* source, char* target, std::uint16_t upper, std::uint16_t space) {
   __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
-  const __m128i lower = detail::in_range(v, 'a', 'z');
-  const __m128i flip =
-      _mm_and_si128(_mm_and_si128(lower, detail::expand(upper)), detail::splat(0x20));
+  const __m128i flip = _mm_and_si128(_mm_and_si128(detail::lower_case(v), detail::expand(upper)),
+                                     _mm_set1_epi8(0x20));
   v = _mm_xor_si128(v, flip);
   const __m128i blank = detail::expand(space);
-  v = _mm_or_si128(_mm_andnot_si128(blank, v), _mm_and_si128(blank, detail::splat(' ')));
+  v = _mm_or_si128(_mm_andnot_si128(blank, v), _mm_and_si128(blank, _mm_set1_epi8(' ')));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(target), v);
 }
 
 namespace detail {
 
-// SSSE3 is not part of the x86-64 baseline: this is taken only where the processor has it.
-__attribute__((target("ssse3"))) inline char* compress_ssse3(const char* source,
-                                                             const std::uint8_t* keep,
-                                                             std::size_t groups, char* out) {
-  for (std::size_t g = 0; g < groups; ++g, source += kGroup) {
-    const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(source));
-    const __m128i order =
-        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kGroupTable.positions[keep[g]].data()));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(bytes, order));
-    out += kGroupTable.count[keep[g]];
-  }
-  return out;
-}
-
-}  // namespace detail
-
-namespace detail {
-
-__attribute__((target("ssse3"))) inline char* compress_group_ssse3(const char* source,
-                                                                   std::uint8_t keep, char* out) {
+// The kept bytes of a group by SSSE3's byte shuffle, which is not part of the x86-64 baseline:
+// taken only where the processor has it.
+__attribute__((target("ssse3"))) inline char* gather_ssse3(const char* source, std::uint8_t keep,
+                                                           char* out) {
   const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(source));
   const __m128i order =
       _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kGroupTable.positions[keep].data()));
   _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(bytes, order));
   return out + kGroupTable.count[keep];
 }
-
+struct GatherSsse3 {
+  [[gnu::always_inline]] char* operator()(const char* source, std::uint8_t keep, char* out) const {
+    return gather_ssse3(source, keep, out);
+  }
+};
 __attribute__((target("ssse3"))) inline char* compress_range_ssse3(const char* source,
                                                                    const std::uint8_t* keep,
                                                                    std::size_t groups,
                                                                    std::uint8_t first,
                                                                    std::uint8_t last, char* out) {
-  if (groups == 1) return compress_group_ssse3(source, keep[0] & first & last, out);
-  out = compress_group_ssse3(source, keep[0] & first, out);
-  for (std::size_t g = 1; g + 1 < groups; ++g)
-    out = compress_group_ssse3(source + g * kGroup, keep[g], out);
-  return compress_group_ssse3(source + (groups - 1) * kGroup, keep[groups - 1] & last, out);
+  return compress_range_by(GatherSsse3{}, source, keep, groups, first, last, out);
 }
-
-// A group with a kept LF: the bytes before each, its CR, and the LF with what follows.
-__attribute__((target("ssse3"))) inline char* compress_ends_ssse3(const char* source,
-                                                                  std::uint8_t keep,
-                                                                  std::uint8_t ends, char* out) {
-  for (; ends != 0; ends = static_cast<std::uint8_t>(ends & (ends - 1))) {
-    const auto below = static_cast<std::uint8_t>((ends & -ends) - 1);
-    out = compress_group_ssse3(source, keep & below, out);
-    *out++ = '\r';
-    keep = static_cast<std::uint8_t>(keep & ~below);
-  }
-  return compress_group_ssse3(source, keep, out);
-}
-
 __attribute__((target("ssse3"))) inline char* compress_lines_ssse3(
     const char* source, const std::uint8_t* keep, const std::uint8_t* ends, std::size_t groups,
     std::uint8_t first, std::uint8_t last, char* out) {
-  for (std::size_t g = 0; g < groups; ++g, source += kGroup) {
-    std::uint8_t m = keep[g];
-    if (g == 0) m &= first;
-    if (g + 1 == groups) m &= last;
-    const auto e = static_cast<std::uint8_t>(ends[g] & m);
-    out = e == 0 ? compress_group_ssse3(source, m, out) : compress_ends_ssse3(source, m, e, out);
-  }
-  return out;
+  return compress_lines_by(GatherSsse3{}, source, keep, ends, groups, first, last, out);
 }
 
 }  // namespace detail
-
-// Writes the bytes of `groups` groups of 8 from `source` that are marked in `keep` (one byte of
-// marks per group, bit i for byte i) at `out`, in order; returns the new end. Writes up to 8 bytes
-// past it.
-inline char* compress(const char* source, const std::uint8_t* keep, std::size_t groups, char* out) {
-  return detail::kFeatures.ssse3 ? detail::compress_ssse3(source, keep, groups, out)
-                                 : portable::compress(source, keep, groups, out);
-}
-
-// The same for a range of groups (at least one) whose first and last group keep only the bytes of
-// `first` and `last` (one group: both).
-inline char* compress_range(const char* source, const std::uint8_t* keep, std::size_t groups,
-                            std::uint8_t first, std::uint8_t last, char* out) {
-  return detail::kFeatures.ssse3
-             ? detail::compress_range_ssse3(source, keep, groups, first, last, out)
-             : portable::compress_range(source, keep, groups, first, last, out);
-}
-
-// The same, writing each kept byte marked in `ends` (a LF) after a CR.
-inline char* compress_lines(const char* source, const std::uint8_t* keep, const std::uint8_t* ends,
-                            std::size_t groups, std::uint8_t first, std::uint8_t last, char* out) {
-  return detail::kFeatures.ssse3
-             ? detail::compress_lines_ssse3(source, keep, ends, groups, first, last, out)
-             : portable::compress_lines(source, keep, ends, groups, first, last, out);
-}
 
 #elif defined(VORPEX_SIMD_NEON)
 
@@ -621,15 +657,42 @@ inline std::uint16_t bits(uint8x16_t v) {
   return vget_lane_u16(vreinterpret_u16_u8(sum), 0);
 #endif
 }
-inline uint8x16_t in_range(uint8x16_t v, std::uint8_t lo, std::uint8_t hi) {
-  return vcleq_u8(vsubq_u8(v, vdupq_n_u8(lo)), vdupq_n_u8(static_cast<std::uint8_t>(hi - lo)));
-}
 inline uint8x16_t expand(std::uint16_t mask) {
   const uint8x16_t select = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
   const uint8x16_t v = vcombine_u8(vdup_n_u8(static_cast<std::uint8_t>(mask)),
                                    vdup_n_u8(static_cast<std::uint8_t>(mask >> 8)));
   return vtstq_u8(v, select);
 }
+// The entries of a table of 16 bytes for each index below 16.
+inline uint8x16_t look_up(const std::array<std::uint8_t, 16>& table, uint8x16_t index) {
+#if defined(__aarch64__)
+  return vqtbl1q_u8(vld1q_u8(table.data()), index);
+#else
+  const uint8x8x2_t t = {{vld1_u8(table.data()), vld1_u8(table.data() + 8)}};
+  return vcombine_u8(vtbl2_u8(t, vget_low_u8(index)), vtbl2_u8(t, vget_high_u8(index)));
+#endif
+}
+inline void classify_neon(const char* text, unsigned offset, StepClasses& s) {
+  const uint8x16_t v = vld1q_u8(reinterpret_cast<const std::uint8_t*>(text + offset));
+  const uint8x16_t lo = vandq_u8(v, vdupq_n_u8(0x0F));
+  const uint8x16_t hi = vshrq_n_u8(v, 4);
+  const uint8x16_t looked_up[2] = {
+      vandq_u8(look_up(kNibbleTables.lo[0], lo), look_up(kNibbleTables.hi[0], hi)),
+      vandq_u8(look_up(kNibbleTables.lo[1], lo), look_up(kNibbleTables.hi[1], hi))};
+  for (unsigned k = 0; k < kByteClasses; ++k) {
+    const uint8x16_t in =
+        vtstq_u8(looked_up[kNibbleTables.half[k]], vdupq_n_u8(kNibbleTables.bits[k]));
+    s.bits[k] |= std::uint64_t{bits(in)} << offset;
+  }
+}
+struct GatherNeon {
+  char* operator()(const char* source, std::uint8_t keep, char* out) const {
+    const uint8x8_t bytes = vld1_u8(reinterpret_cast<const std::uint8_t*>(source));
+    const uint8x8_t order = vld1_u8(kGroupTable.positions[keep].data());
+    vst1_u8(reinterpret_cast<std::uint8_t*>(out), vtbl1_u8(bytes, order));
+    return out + kGroupTable.count[keep];
+  }
+};
 
 }  // namespace detail
 
@@ -656,81 +719,27 @@ inline std::uint64_t mark_either(const char* text, char a, char b, Level level =
   return marks;
 }
 
-inline BlockClasses classify(const char* block) {
-  using detail::bits;
-  using detail::in_range;
-  const uint8x16_t v = vld1q_u8(reinterpret_cast<const std::uint8_t*>(block));
-  const auto eq = [&](char c) { return vceqq_u8(v, vdupq_n_u8(static_cast<std::uint8_t>(c))); };
-  const uint8x16_t folded = vorrq_u8(v, vdupq_n_u8(0x20));
-  const uint8x16_t tab = eq('\t');
-  BlockClasses c;
-  c.blank = bits(vorrq_u8(eq(' '), tab));
-  const uint8x16_t low_ops = vbicq_u8(in_range(v, '%', '/'), vorrq_u8(eq('\''), eq('.')));
-  c.op = bits(vorrq_u8(vorrq_u8(low_ops, in_range(v, ';', '>')), eq('|')));
-  c.apostrophe = bits(eq('\''));
-  c.quote = bits(eq('"'));
-  c.letter = bits(in_range(folded, 'a', 'z'));
-  c.digit = bits(in_range(v, '0', '9'));
-  const uint8x16_t high = vcgeq_u8(v, vdupq_n_u8(0x80));
-  c.control = bits(vbicq_u8(vorrq_u8(vcltq_u8(v, vdupq_n_u8(0x20)), high), tab));
-  c.r = bits(vceqq_u8(folded, vdupq_n_u8('r')));
-  c.d = bits(vceqq_u8(folded, vdupq_n_u8('d')));
-  c.lf = bits(eq('\n'));
-  c.cr = bits(eq('\r'));
-  return c;
-}
-
 inline StepClasses classify_step(const char* text, Level level = kBest) {
   if (level == Level::Portable) return portable::classify_step(text);
   StepClasses s;
   for (unsigned k = 0; k < kStep; k += kBlock)
-    s.add(classify(text + k), k);
+    detail::classify_neon(text, k, s);
   return s;
 }
 
 inline void transform(const char* source, char* target, std::uint16_t upper, std::uint16_t space) {
   uint8x16_t v = vld1q_u8(reinterpret_cast<const std::uint8_t*>(source));
-  const uint8x16_t lower = detail::in_range(v, 'a', 'z');
+  const uint8x16_t lower = vcleq_u8(vsubq_u8(v, vdupq_n_u8('a')), vdupq_n_u8('z' - 'a'));
   v = veorq_u8(v, vandq_u8(vandq_u8(lower, detail::expand(upper)), vdupq_n_u8(0x20)));
   v = vbslq_u8(detail::expand(space), vdupq_n_u8(' '), v);
   vst1q_u8(reinterpret_cast<std::uint8_t*>(target), v);
 }
 
-inline char* compress(const char* source, const std::uint8_t* keep, std::size_t groups, char* out) {
-  for (std::size_t g = 0; g < groups; ++g, source += kGroup) {
-    const uint8x8_t bytes = vld1_u8(reinterpret_cast<const std::uint8_t*>(source));
-    const uint8x8_t order = vld1_u8(kGroupTable.positions[keep[g]].data());
-    vst1_u8(reinterpret_cast<std::uint8_t*>(out), vtbl1_u8(bytes, order));
-    out += kGroupTable.count[keep[g]];
-  }
-  return out;
-}
-
-using portable::compress_lines;
-
-inline char* compress_range(const char* source, const std::uint8_t* keep, std::size_t groups,
-                            std::uint8_t first, std::uint8_t last, char* out) {
-  for (std::size_t g = 0; g < groups; ++g, source += kGroup) {
-    std::uint8_t m = keep[g];
-    if (g == 0) m &= first;
-    if (g + 1 == groups) m &= last;
-    const uint8x8_t bytes = vld1_u8(reinterpret_cast<const std::uint8_t*>(source));
-    const uint8x8_t order = vld1_u8(kGroupTable.positions[m].data());
-    vst1_u8(reinterpret_cast<std::uint8_t*>(out), vtbl1_u8(bytes, order));
-    out += kGroupTable.count[m];
-  }
-  return out;
-}
-
 #else
 
-using portable::classify;
 inline StepClasses classify_step(const char* text, Level = kBest) {
   return portable::classify_step(text);
 }
-using portable::compress;
-using portable::compress_lines;
-using portable::compress_range;
 using portable::transform;
 
 inline std::size_t find_either(const char* text, std::size_t n, char a, char b, Level = kBest) {
@@ -741,5 +750,34 @@ inline std::uint64_t mark_either(const char* text, char a, char b, Level = kBest
 }
 
 #endif
+
+// Writes the bytes of `groups` groups of 8 (at least one) from `source` that are marked in `keep`
+// (one byte of marks per group, bit i for byte i) at `out`, in order, the first and last group
+// keeping only the bytes of `first` and `last` (one group: both); returns the new end. Writes up to
+// 8 bytes past it.
+inline char* compress_range(const char* source, const std::uint8_t* keep, std::size_t groups,
+                            std::uint8_t first, std::uint8_t last, char* out) {
+#if defined(VORPEX_SIMD_SSE2)
+  if (detail::kFeatures.ssse3)
+    return detail::compress_range_ssse3(source, keep, groups, first, last, out);
+#elif defined(VORPEX_SIMD_NEON)
+  return detail::compress_range_by(detail::GatherNeon{}, source, keep, groups, first, last, out);
+#endif
+  return detail::compress_range_by(portable::Gather{}, source, keep, groups, first, last, out);
+}
+
+// The same, writing each kept byte marked in `ends` (a LF) after a CR.
+inline char* compress_lines(const char* source, const std::uint8_t* keep, const std::uint8_t* ends,
+                            std::size_t groups, std::uint8_t first, std::uint8_t last, char* out) {
+#if defined(VORPEX_SIMD_SSE2)
+  if (detail::kFeatures.ssse3)
+    return detail::compress_lines_ssse3(source, keep, ends, groups, first, last, out);
+#elif defined(VORPEX_SIMD_NEON)
+  return detail::compress_lines_by(detail::GatherNeon{}, source, keep, ends, groups, first, last,
+                                   out);
+#endif
+  return detail::compress_lines_by(portable::Gather{}, source, keep, ends, groups, first, last,
+                                   out);
+}
 
 }  // namespace vorpex::simd

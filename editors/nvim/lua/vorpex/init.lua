@@ -65,8 +65,10 @@ function M.with_notes(result)
   return result
 end
 
+-- The notes go on to the handler of every client (looked up at each call, so that the user's own
+-- handler, or one set later, is kept).
 local function publish_diagnostics(err, result, ctx, config)
-  return vim.lsp.diagnostic.on_publish_diagnostics(err, M.with_notes(result), ctx, config)
+  return vim.lsp.handlers['textDocument/publishDiagnostics'](err, M.with_notes(result), ctx, config)
 end
 
 -- The client started for each project folder, where vim.lsp.start is missing (Neovim 0.7).

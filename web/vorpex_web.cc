@@ -263,6 +263,11 @@ void vorpex_renumber(const char* source, std::size_t size, const char* defines,
     json += '}';
   };
   const std::string verb = move != 0 ? "cannot move lines: " : "cannot renumber: ";
+  // The constants are checked before the selection is read with them.
+  if (const std::string refusal = refuse_constants(options.defines); !refusal.empty()) {
+    refuse(verb + refusal, 0);
+    return;
+  }
   if (first_line >= 1) {
     std::uint64_t from = 0;
     std::uint64_t to = 0;

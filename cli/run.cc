@@ -65,7 +65,8 @@ std::optional<int> renumber_input(const Arguments& arguments, const SessionOptio
   request.past_computed = arguments.leave_computed_jumps;
   RenumberResult result = renumber(source, request, options);
   if (result.refused()) {
-    errors.line("vorpex: " + result.refusal);
+    errors.line("vorpex: " + result.refusal +
+                (result.refused_computed ? " (--leave-computed-jumps)" : ""));
     return 1;
   }
   if (options.warnings) {

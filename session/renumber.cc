@@ -866,13 +866,16 @@ RenumberResult renumber(std::string_view source, const RenumberRequest& request,
   // Computed targets.
   if (!s.computed.empty() && !request.past_computed) {
     const RenumberWarning& w = s.computed.front();
-    return refuse(verb + "the target of the jump at " + line_word(w.place.line) + " is computed (" +
-                      quoted(source.substr(w.place.offset, w.place.length)) + ")" +
-                      (s.computed.size() > 1
-                           ? " and so are " + std::to_string(s.computed.size() - 1) + " more"
-                           : std::string()) +
-                      "; ask to go on past computed jumps to leave them as they are",
-                  w.place.line);
+    RenumberResult r =
+        refuse(verb + "the target of the jump at " + line_word(w.place.line) + " is computed (" +
+                   quoted(source.substr(w.place.offset, w.place.length)) + ")" +
+                   (s.computed.size() > 1
+                        ? " and so are " + std::to_string(s.computed.size() - 1) + " more"
+                        : std::string()) +
+                   "; ask to go on past computed jumps to leave them as they are",
+               w.place.line);
+    r.refused_computed = true;
+    return r;
   }
   if (std::optional<Refusal> constant = check_constants(s, mapping, verb))
     return refuse(constant->message, constant->line);

@@ -82,9 +82,10 @@ struct RenumberWarning {
 
 struct RenumberResult {
   // Empty when the renumbering is done; else why not, "cannot renumber: ..." (or "cannot move
-  // lines: ..."), and nothing else is filled but `refusal_line`.
+  // lines: ..."), and nothing else is filled but `refusal_line` and `refused_computed`.
   std::string refusal;
   std::int64_t refusal_line = 0;    // the source line (from 1, LF ending one) it is about; 0: none
+  bool refused_computed = false;    // refused for a computed jump, which past_computed would leave
   std::vector<RenumberEdit> edits;  // in the order of the source, none overlapping
   std::vector<RenumberWarning> warnings;  // in the order of the source
   // Each renumbered line's old and new number, in the order of the renumbered text.

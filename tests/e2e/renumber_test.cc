@@ -49,7 +49,7 @@ const std::vector<RenumberCase> kRenumberCases = {
      1,
      kOld,
      "vorpex: cannot renumber: the target of the jump at source line 1 is computed ('X'); ask "
-     "to go on past computed jumps to leave them as they are\n"},
+     "to go on past computed jumps to leave them as they are (--leave-computed-jumps)\n"},
     {"ComputedJumpsLeft",
      "10 GOTO X\n20 END\n",
      {"-o", "out.bas", "--renumber", "1", "--leave-computed-jumps"},

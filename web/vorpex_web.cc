@@ -255,11 +255,12 @@ void vorpex_renumber(const char* source, std::size_t size, const char* defines,
   request.past_computed = (flags & kPastComputed) != 0;
   std::string& json = results.renumbered;
   json.clear();
-  const auto refuse = [&](const std::string& message, std::int64_t line) {
+  const auto refuse = [&](const std::string& message, std::int64_t line, bool computed = false) {
     json = "{\"refusal\":";
     append_json_string(json, message);
     json += ",\"refusalLine\":";
     append_json_integer(json, line);
+    if (computed) json += ",\"computed\":true";
     json += '}';
   };
   const std::string verb = move != 0 ? "cannot move lines: " : "cannot renumber: ";
@@ -282,7 +283,7 @@ void vorpex_renumber(const char* source, std::size_t size, const char* defines,
   }
   const RenumberResult result = renumber(text, request, options);
   if (result.refused()) {
-    refuse(result.refusal, result.refusal_line);
+    refuse(result.refusal, result.refusal_line, result.refused_computed);
     return;
   }
   Utf16Offsets utf16(text);

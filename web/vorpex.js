@@ -40,7 +40,8 @@
 // `pastComputed` goes on past a jump whose target is computed, leaving it as it is; `defines` and
 // `warnings` are those of convert(). The renumbered text is converted and held to the source's
 // before the edits are given. `answer` holds either `refusal` (why not, "cannot renumber: ..." or
-// "cannot move lines: ...") and `refusalLine` (the source line it is about, 0 for none), or
+// "cannot move lines: ..."), `refusalLine` (the source line it is about, 0 for none) and, for a
+// computed jump that `pastComputed` would leave as it is, `computed: true`, or
 // `edits` ([{ from, to, text }], in the order of the source, none overlapping: the characters
 // from..to replaced by text), `warnings` ([{ code, message, line, column, from, to }]: each jump
 // left as it is) and `count` (how many lines were renumbered). Places count UTF-16 units from

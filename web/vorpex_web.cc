@@ -255,14 +255,20 @@ void vorpex_renumber(const char* source, std::size_t size, const char* defines,
   request.past_computed = (flags & kPastComputed) != 0;
   std::string& json = results.renumbered;
   json.clear();
-  const auto refuse = [&](const std::string& message, std::int64_t line) {
+  const auto refuse = [&](const std::string& message, std::int64_t line, bool computed = false) {
     json = "{\"refusal\":";
     append_json_string(json, message);
     json += ",\"refusalLine\":";
     append_json_integer(json, line);
+    if (computed) json += ",\"computed\":true";
     json += '}';
   };
   const std::string verb = move != 0 ? "cannot move lines: " : "cannot renumber: ";
+  // The constants are checked before the selection is read with them.
+  if (const std::string refusal = refuse_constants(options.defines); !refusal.empty()) {
+    refuse(verb + refusal, 0);
+    return;
+  }
   if (first_line >= 1) {
     std::uint64_t from = 0;
     std::uint64_t to = 0;
@@ -277,7 +283,7 @@ void vorpex_renumber(const char* source, std::size_t size, const char* defines,
   }
   const RenumberResult result = renumber(text, request, options);
   if (result.refused()) {
-    refuse(result.refusal, result.refusal_line);
+    refuse(result.refusal, result.refusal_line, result.refused_computed);
     return;
   }
   Utf16Offsets utf16(text);

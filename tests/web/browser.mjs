@@ -221,7 +221,7 @@ try {
     const { state } = window.playground.source;
     return state.doc.lineAt(state.selection.main.head).number;
   }), 3);
-  // Computed jumps refuse, unless the dialog says to go on past them.
+  // Computed jumps refuse, unless the user goes on past them (from the refusal, or the dialog's box).
   await page.evaluate(() => window.playground.setSource("10 GOTO X\n20 GOTO 10\n"));
   await settled();
   await page.evaluate(() => window.playground.source.dispatch({ selection: { anchor: 0 } }));
@@ -229,8 +229,12 @@ try {
   await page.waitForSelector("#renumber-dialog[open]");
   await setBox("renumber-start", "100");
   await setBox("renumber-step", "10");
-  await page.click("#renumber-computed");
   await page.click("#renumber-apply");
+  await page.waitForFunction(() => !document.getElementById("notice").hidden, { timeout: 5000 }).catch(() => {});
+  equal("a computed jump refuses", await page.$$eval("#notice-actions button", (b) => b.map((e) => e.textContent)),
+    ["Show line 1", "Go on past computed jumps"]);
+  equal("nothing changes for it", await doc(), "10 GOTO X\n20 GOTO 10\n");
+  await page.click("#notice-actions button:nth-child(2)");
   await page.waitForFunction(() => window.playground.source.state.doc.toString().startsWith("100"), { timeout: 5000 }).catch(() => {});
   equal("past a computed jump", await doc(), "100 GOTO X\n110 GOTO 100\n");
   check("the jump left as it is is said", (await page.$eval("#notice-text", (e) => e.textContent)).includes("line 1: the target of GOTO at source line 1 is computed"),

@@ -123,15 +123,17 @@ export function renumberAction({ button, view, settings, refused, notify, clearN
       pastComputed: $("renumber-computed").checked };
     if (lines) options.lines = lines;
     if (move) options.moveAfter = after;
-    window.vorpex.ready.then(() => {
+    const run = (given) => window.vorpex.ready.then(() => {
       // The source may have changed since the dialog was opened: the edits are for the text read.
       if (editor.state.doc.toString() !== source) return;
-      show(editor, window.vorpex.renumber(source, options), move);
+      show(editor, window.vorpex.renumber(source, given), move,
+        given.pastComputed ? null : () => run({ ...given, pastComputed: true }));
     });
+    run(options);
     return true;
   };
 
-  const show = (editor, answer, move) => {
+  const show = (editor, answer, move, retry) => {
     if (answer.refusal) {
       const line = answer.refusalLine;
       const actions = line > 0 && line <= editor.state.doc.lines ? [{ label: `Show line ${line}`, run: () => {
@@ -139,6 +141,8 @@ export function renumberAction({ button, view, settings, refused, notify, clearN
         editor.dispatch({ selection: { anchor: at.from, head: at.to }, scrollIntoView: true });
         editor.focus();
       } }] : [];
+      // A computed jump: the same renumbering again, leaving such jumps as they are.
+      if (answer.computed && retry) actions.push({ label: "Go on past computed jumps", run: retry });
       notify(answer.refusal, actions);
       status(move ? "The lines were not moved." : "The lines were not renumbered.");
       return;

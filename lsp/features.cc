@@ -716,9 +716,18 @@ Json Server::code_actions(const Json& params) {
   for (const LineNumberUse& jump : open.missing) {
     const auto line = static_cast<std::int64_t>(open.document.index().line_of(jump.place.offset));
     if (line < first || line > last || jump.number.empty()) continue;
-    const auto above = std::upper_bound(numbers.begin(), numbers.end(), jump.number, numeric_less);
+    // Never the jump's own line: that would loop for ever.
+    const auto own = std::partition_point(
+        analysis.labels.begin(), analysis.labels.end(),
+        [&](const LineNumberUse& label) { return label.place.line < jump.place.line; });
+    const std::string_view own_number =
+        own != analysis.labels.end() && own->place.line == jump.place.line ? own->number : "";
+    auto above = std::upper_bound(numbers.begin(), numbers.end(), jump.number, numeric_less);
+    auto below = above;
+    if (below != numbers.begin() && *std::prev(below) == own_number) --below;
+    if (above != numbers.end() && *above == own_number) ++above;
     std::vector<std::string_view> nearest;
-    if (above != numbers.begin()) nearest.push_back(*std::prev(above));
+    if (below != numbers.begin()) nearest.push_back(*std::prev(below));
     if (above != numbers.end()) nearest.push_back(*above);
     for (const std::string_view number : nearest) {
       actions.push_back({{"title", "Jump to line " + std::string(number) + " instead"},

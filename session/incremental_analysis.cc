@@ -298,7 +298,8 @@ std::size_t IncrementalAnalysis::resume_point(std::string_view text,
 
 IncrementalAnalysis::Reading IncrementalAnalysis::read(std::string_view text,
                                                        std::size_t from_index,
-                                                       const TextChange* change) const {
+                                                       const TextChange* change,
+                                                       bool tokens) const {
   Reading r;
   r.from_index = from_index;
   r.resumed = change != nullptr;
@@ -324,7 +325,8 @@ IncrementalAnalysis::Reading IncrementalAnalysis::read(std::string_view text,
   }
   StringSink sink(middle.output);
   SourceLines lines(text, head.offset, lines_before);
-  AnalysisCollector collector(middle, lines.source(), options_.tokens, head.definitions);
+  AnalysisCollector collector(middle, lines.source(), options_.tokens || tokens,
+                              head.definitions);
   SourcePlaces places(lines, &middle.diagnostics, &collector);
   MapRecorder map(options_.line_map ? &middle.map : nullptr, &middle.output_start, lines_before);
   Session session(options_, sink, &places, &map, &places);
@@ -447,12 +449,13 @@ IncrementalAnalysis::Reading IncrementalAnalysis::read(std::string_view text,
 }
 
 IncrementalAnalysis::Trial IncrementalAnalysis::try_change(std::string_view text,
-                                                           const TextChange& change) const {
+                                                           const TextChange& change,
+                                                           bool tokens) const {
   Trial trial;
   if (refused_ || checkpoints_.empty() || !change.changed) return trial;
   TextChange clamped = change;
   clamp(clamped, text);
-  Reading r = read(text, resume_point(text, change), &clamped);
+  Reading r = read(text, resume_point(text, change), &clamped, tokens);
   const Checkpoint* const old = r.met ? &checkpoints_[r.meet_index] : nullptr;
   trial.read = true;
   trial.lines = std::move(r.middle);

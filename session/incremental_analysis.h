@@ -73,7 +73,8 @@ class IncrementalAnalysis {
     Part from;  // the analysis kept, at the first line read
     Part to;    // the analysis kept, where the changed text meets it again
   };
-  Trial try_change(std::string_view text, const TextChange& change) const;
+  // With `tokens`, the lines read again keep their tokens, whatever the options say.
+  Trial try_change(std::string_view text, const TextChange& change, bool tokens = false) const;
 
   const Analysis& analysis() const { return analysis_; }
   // Where the conversion stops (the first character that begins no token), 0 when it does not.
@@ -133,7 +134,8 @@ class IncrementalAnalysis {
   };
 
   // Reads `text` from checkpoint `from` (the first one when `change` is null: the whole text).
-  Reading read(std::string_view text, std::size_t from, const TextChange* change) const;
+  Reading read(std::string_view text, std::size_t from, const TextChange* change,
+               bool tokens = false) const;
   // Makes the reading the analysis kept.
   void keep(std::string_view text, Reading&& reading);
   // The checkpoint to read a change from, and the change within both texts.

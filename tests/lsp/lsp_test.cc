@@ -181,6 +181,12 @@ TEST(Server, QuickFixesRemoveTheirWarningAndBringNone) {
       {"10 PRINT 1\n5\n20 END\n", "number-joined", "10 PRINT 1\n20 END\n"},
       {"10 PRINT 1\n5 ' note\n20 END\n", "number-joined", "10 PRINT 1\n' note\n20 END\n"},
       {"10 X=A ' note\r\n20 END\r\n", "number-joined", "10 X=A\r\n' note\r\n20 END\r\n"},
+      // The quote's comment joined the next line: the blank before the quote, on its own line,
+      // and never the comment moved, which would cut the string in two.
+      {"10 PRINT\"IT'S FINE\"\n20 END\n", "quote-in-word", "10 PRINT \"IT'S FINE\"\n20 END\n"},
+      {"10 PRINT\"IT'S FINE\"\n20 END\n", "number-joined", ""},
+      // One number to the converter: a blank after its digits, never the line removed.
+      {"10 PRINT 1\n120PRINT\n130 END\n", "number-joined", "10 PRINT 1\n120 PRINT\n130 END\n"},
       // Not offered: the fix brings a warning of its own, or leaves a jump without its line.
       {"10 X=A\"B\"C\"\n", "quote-in-word", ""},
       {"10 GOTO 5\n5\n20 END\n", "number-joined", ""},
@@ -367,8 +373,10 @@ TEST(Server, CompletesLineNumbersWhereAJumpNamesOne) {
 // A jump to a missing line is offered the nearest line numbers below and above it.
 TEST(Server, OffersTheNearestLinesForAMissingTarget) {
   const std::vector<std::pair<std::string, std::vector<std::string>>> rows = {
-      {"30 GOTO 25\n", {"20", "30"}}, {"30 GOTO 5\n", {"10"}},         {"30 GOTO 99\n", {"30"}},
-      {"30 GOTO 100\n", {"30"}},      {"30 GOTO 011\n", {"10", "20"}},
+      // Never the jump's own line, 30.
+      {"30 GOTO 25\n", {"20"}},        {"30 GOTO 5\n", {"10"}},
+      {"30 GOTO 99\n", {"20"}},        {"30 GOTO 100\n", {"20"}},
+      {"30 GOTO 011\n", {"10", "20"}}, {"30 GOTO 25\n40 B\n", {"20", "40"}},
   };
   for (const auto& [line, offered] : rows) {
     Session s;

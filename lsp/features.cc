@@ -7,6 +7,7 @@
 #include "lsp/server.h"
 #include "session/json.h"
 #include "session/quick_fix.h"
+#include "session/words.h"
 
 namespace vorpex::lsp {
 
@@ -100,22 +101,6 @@ std::pair<int, int> semantic_type(const TokenEvent& t, std::string_view text, bo
       break;
   }
   return {-1, 0};
-}
-
-// True when `name` is one word as the converter reads it, and not a keyword of its own.
-bool is_one_word(const std::string& name) {
-  std::string text = name;
-  Tokenizer tokenizer;
-  tokenizer.set_line(text.data());
-  if (tokenizer.next_token() != TokenKind::Word || tokenizer.token_text().data() != text.data())
-    return false;
-  if (tokenizer.next_token() != TokenKind::Delimiter || !tokenizer.at_line_end() ||
-      tokenizer.cursor() != text.data() + text.size())
-    return false;
-  std::string upper = name;
-  for (char& c : upper)
-    c = char_class::to_upper(c);
-  return upper != "REM" && upper != "DEFINE";
 }
 
 }  // namespace
@@ -356,11 +341,8 @@ Json Server::rename(const Json& params) {
   if (definition.place.line == 0)
     throw RpcError(error_code::kRequestFailed,
                    definition.name + " is defined in the settings, not in this file");
-  if (!is_one_word(new_name))
-    throw RpcError(error_code::kRequestFailed,
-                   "'" + new_name +
-                       "' is not one word: a name begins with a letter and holds "
-                       "no blank, operator or quote");
+  if (const std::string problem = one_word_problem(new_name); !problem.empty())
+    throw RpcError(error_code::kRequestFailed, problem);
   if (const Definition* other = analysis.find_definition(new_name);
       other != nullptr && other != &definition)
     throw RpcError(error_code::kRequestFailed,
@@ -395,50 +377,6 @@ Json Server::rename(const Json& params) {
 }
 
 namespace {
-
-// True when the text of a line up to the cursor ends where a jump names its line: after GOTO,
-// GOSUB, THEN, ELSE, RESTORE, RUN, GO TO or GO SUB, or after a comma of the list of ON ... GOTO,
-// with the digits being typed (if any) left out.
-bool expects_line_number(std::string_view before) {
-  const auto is_blank = [](char c) { return c == ' ' || c == '\t'; };
-  const auto is_word = [](char c) {
-    return char_class::has(c, char_class::kLetter | char_class::kDigit) || c == '$';
-  };
-  std::size_t end = before.size();
-  while (end > 0 && char_class::has(before[end - 1], char_class::kDigit))
-    --end;
-  for (;;) {
-    while (end > 0 && is_blank(before[end - 1]))
-      --end;
-    if (end == 0) return false;
-    if (before[end - 1] == ',') {
-      // A list: numbers and commas back to its jump word.
-      --end;
-      while (end > 0 && is_blank(before[end - 1]))
-        --end;
-      const std::size_t digits_end = end;
-      while (end > 0 && char_class::has(before[end - 1], char_class::kDigit))
-        --end;
-      if (end == digits_end) return false;
-      continue;
-    }
-    std::size_t start = end;
-    while (start > 0 && is_word(before[start - 1]))
-      --start;
-    const std::string_view word = before.substr(start, end - start);
-    if (is_jump_word(word)) return true;
-    std::string upper(word);
-    for (char& c : upper)
-      c = char_class::to_upper(c);
-    if (upper != "TO" && upper != "SUB") return false;
-    std::size_t go_end = start;
-    while (go_end > 0 && is_blank(before[go_end - 1]))
-      --go_end;
-    return go_end >= 2 && char_class::to_upper(before[go_end - 2]) == 'G' &&
-           char_class::to_upper(before[go_end - 1]) == 'O' &&
-           (go_end == 2 || !is_word(before[go_end - 3]));
-  }
-}
 
 // The text of the source line (as the converter reads lines) that holds `offset`, without its
 // line end.

@@ -398,6 +398,8 @@ bool fix_holds(const IncrementalAnalysis& kept, std::string_view text, std::size
     if (frees_stop == (trial.stopped_line == line)) return false;
     const std::string_view now =
         after.substr(head.size(), (frees_stop ? new_at(next_line) : after.size()) - head.size());
+    // A stop that stays cuts the line's output where it was: only a string may change before it.
+    if (!frees_stop && kind != FixKind::QuoteBlank) return now == before.substr(head.size());
     return output_holds(text, target, kind, before.substr(head.size()), now);
   }
   if (frees_stop) return false;

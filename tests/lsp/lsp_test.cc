@@ -353,6 +353,7 @@ TEST(Server, CompletesLineNumbersWhereAJumpNamesOne) {
       {"30 GO TO ", true},         {"30 GO  SUB", true},          {"30 go sub ", true},
       {"30 ON X GOTO 10, ", true}, {"30 ON X GOTO 10,20,", true}, {"30 PRINT ", false},
       {"30 ALGO TO ", false},      {"30 X = 10, ", false},        {"30 RESTORE ", true},
+      {"30 PRINT \"GOTO ", false}, {"30 REM GOTO ", false},
   };
   for (const auto& [line, numbers] : rows) {
     Session s;

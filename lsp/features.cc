@@ -24,9 +24,19 @@ std::string_view code_of(DiagnosticKind kind) {
   return diagnostic_code(kind);
 }
 
+// The words of a diagnostic. A constant defined before the source comes from the editor's
+// settings here.
+void describe_here(std::string& out, const KeptDiagnostic& d) {
+  static constexpr std::string_view kCommandLine = " on the command line";
+  const std::size_t start = out.size();
+  describe(out, d.view());
+  if (const std::size_t at = out.find(kCommandLine, start); at != std::string::npos)
+    out.replace(at, kCommandLine.size(), " in the settings");
+}
+
 std::string message_of(const KeptDiagnostic& d) {
   std::string text;
-  describe(text, d.view());
+  describe_here(text, d);
   return text;
 }
 
@@ -35,6 +45,18 @@ constexpr std::string_view kMissingTarget = "missing-line-target";
 // Where a diagnostic stands in the document's bytes.
 SourceRange place_of_diagnostic(const KeptDiagnostic& d) {
   return {d.line, d.column, d.end_offset - d.offset, d.offset};
+}
+
+// For a client that shows no related information: the notes after diagnostic `index` of `list`,
+// each with its line as the editor counts them, after its message.
+void fold_notes(std::string& message, const std::vector<KeptDiagnostic>& list, std::size_t index,
+                const LineIndex& lines) {
+  for (std::size_t i = index + 1; i < list.size() && list[i].note; ++i) {
+    message += "\n\nnote at line ";
+    message += std::to_string(lines.line_of(list[i].offset) + 1);
+    message += ": ";
+    describe_here(message, list[i]);
+  }
 }
 
 // What stands at a place of the source.
@@ -118,20 +140,24 @@ Json Server::location(const std::string& uri, const Document& document,
 
 Json Server::diagnostics(const std::string& uri, const OpenDocument& open) const {
   Json list = Json::array();
-  for (const KeptDiagnostic& d : open.diagnostics()) {
+  const std::vector<KeptDiagnostic>& all = open.diagnostics();
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    const KeptDiagnostic& d = all[i];
     const bool error = is_error(d.kind);
     const SourceRange place = place_of_diagnostic(d);
     if (d.note) {
-      if (list.empty()) continue;
+      if (list.empty() || !related_information_) continue;
       list.back()["relatedInformation"].push_back(
           {{"location", location(uri, open.document, place)}, {"message", message_of(d)}});
       continue;
     }
+    std::string message = message_of(d);
+    if (!related_information_) fold_notes(message, all, i, open.document.index());
     list.push_back({{"range", range(open.document, place)},
                     {"severity", error ? 1 : 2},
                     {"code", code_of(d.kind)},
                     {"source", "vorpex"},
-                    {"message", message_of(d)}});
+                    {"message", message}});
   }
   if (warnings_) {
     for (const LineNumberUse& jump : open.missing) {
@@ -197,13 +223,15 @@ std::string Server::publish_text(const std::string& uri, const OpenDocument& ope
     related = false;
   };
   out += R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[)";
-  for (const KeptDiagnostic& d : open.diagnostics()) {
+  const std::vector<KeptDiagnostic>& all = open.diagnostics();
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    const KeptDiagnostic& d = all[i];
     const bool error = is_error(d.kind);
     const SourceRange place = place_of_diagnostic(d);
     message.clear();
-    describe(message, d.view());
+    describe_here(message, d);
     if (d.note) {
-      if (!open_item) continue;
+      if (!open_item || !related_information_) continue;
       out += related ? "," : R"(,"relatedInformation":[)";
       related = true;
       out += R"({"location":{"range":)";
@@ -215,6 +243,7 @@ std::string Server::publish_text(const std::string& uri, const OpenDocument& ope
       out += '}';
       continue;
     }
+    if (!related_information_) fold_notes(message, all, i, open.document.index());
     begin_item(place, error ? 1 : 2, code_of(d.kind), message);
   }
   if (warnings_) {
@@ -598,8 +627,8 @@ std::string Server::semantic_tokens_delta(const Json& params) {
 Json Server::pull_diagnostics(const Json& params) {
   const OpenDocument& open = open_document(params);
   const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
-  const std::string id = std::to_string(open.version) + "." + std::to_string(open.generation) +
-                         "." + std::to_string(settings_generation_);
+  // The server's own count: a document closed and opened again never gets an id it had.
+  const std::string id = std::to_string(open.diagnostics_id);
   const Json& previous = member(params, "previousResultId");
   if (previous.is_string() && previous.get<std::string>() == id)
     return {{"kind", "unchanged"}, {"resultId", id}};

@@ -115,8 +115,12 @@ TEST(Document, AppliesIncrementalChanges) {
 // A client in memory: sends messages to a server and reads what it writes.
 class Session {
  public:
-  Session() {
-    request("initialize", {{"capabilities", {{"general", {{"positionEncodings", {"utf-8"}}}}}}});
+  // A client that counts in UTF-8 and shows related information, unless told otherwise.
+  explicit Session(Json init = {{"capabilities",
+                                 {{"general", {{"positionEncodings", {"utf-8"}}}},
+                                  {"textDocument",
+                                   {{"publishDiagnostics", {{"relatedInformation", true}}}}}}}}) {
+    request("initialize", std::move(init));
   }
   Json request(const std::string& method, Json params) {
     server_.handle(
@@ -296,12 +300,14 @@ TEST(Server, WritesDiagnosticsAsTheTreeWould) {
       "DEFINE A = 1\nDEFINE a = 2\n10 PRINT\"x ?\"\n20 A\xff\"B\x01\n30 PRINT\"\xc3\xa9\\\" "
       "?\n40 GOTO 99\n50 PRINT 1 REM \xe2\x82\n60 PRINT\"\xf0\x9f\x98\x80\" ?\n";
   for (const bool warnings : {true, false}) {
-    for (const bool utf8 : {true, false}) {
-      Session s;
+    for (const int client : {0, 1, 2, 3}) {
+      const bool utf8 = (client & 1) != 0;
+      const bool related = (client & 2) != 0;
       Json init = {{"capabilities", Json::object()},
                    {"initializationOptions", {{"warnings", warnings}}}};
       if (utf8) init["capabilities"]["general"]["positionEncodings"] = {"utf-8"};
-      s.request("initialize", init);
+      init["capabilities"]["textDocument"]["publishDiagnostics"]["relatedInformation"] = related;
+      Session s(init);
       OpenDocument open;
       open.document.set_text(document);
       open.version = 7;
@@ -318,7 +324,12 @@ TEST(Server, WritesDiagnosticsAsTheTreeWould) {
                             {{"uri", uri},
                              {"version", open.version},
                              {"diagnostics", s.server().diagnostics(uri, open)}}}};
-        EXPECT_EQ(text, tree_text(tree)) << warnings << utf8;
+        EXPECT_EQ(text, tree_text(tree)) << warnings << utf8 << related;
+        // A client that shows no related information reads the notes in the message.
+        EXPECT_EQ(text.find("relatedInformation") != std::string::npos, related);
+        EXPECT_EQ(text.find("\\n\\nnote at line 3: this double quote went into the word") !=
+                      std::string::npos,
+                  !related);
         EXPECT_EQ(Json::parse(text), Json::parse(tree_text(tree)));
         EXPECT_GE(tree["params"]["diagnostics"].size(), warnings ? 5u : 3u);
       }

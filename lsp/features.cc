@@ -644,9 +644,22 @@ Json Server::code_actions(const Json& params) {
   const Analysis& analysis = open.kept();
   const std::string& source = open.document.text();
   Json actions = Json::array();
-  for (std::size_t i = 0; i < analysis.diagnostics.size(); ++i) {
+  // Only the diagnostics of the lines asked for are looked at: they stand in the order of their
+  // places, but a note may be about a line before its diagnostic's.
+  const LineIndex& lines = open.document.index();
+  const std::vector<KeptDiagnostic>& all = analysis.diagnostics;
+  const auto before_range = [&](const KeptDiagnostic& d) {
+    return static_cast<std::int64_t>(lines.line_of(d.offset)) < first;
+  };
+  auto start = static_cast<std::size_t>(std::partition_point(all.begin(), all.end(), before_range) -
+                                        all.begin());
+  // Back over the notes, and what a note before it hid from the search.
+  while (start > 0 && (all[start - 1].note || !before_range(all[start - 1])))
+    --start;
+  for (std::size_t i = start; i < all.size(); ++i) {
     const KeptDiagnostic& d = analysis.diagnostics[i];
-    const auto line = static_cast<std::int64_t>(open.document.index().line_of(d.offset));
+    const auto line = static_cast<std::int64_t>(lines.line_of(d.offset));
+    if (!d.note && line > last) break;
     if (d.note || d.is_error() || line < first || line > last) continue;
     // Offered only where the converter proves it (session/quick_fix.h).
     const std::optional<QuickFix> fix = quick_fix(open.analysis, source, i);

@@ -335,11 +335,7 @@ bool fix_holds(const IncrementalAnalysis& kept, std::string_view text, std::size
   // that left the output line open.
   const std::int64_t line =
       target.kind == DiagnosticKind::NumberJoined ? target.other_line : target.line;
-  std::string fixed(text);
-  fixed.replace(fix.from, fix.to - fix.from, fix.text);
-  TextChange change;
-  change.add(text.size(), fix.from, fix.to);
-  const IncrementalAnalysis::Trial trial = kept.try_change(fixed, change, true);
+  const IncrementalAnalysis::Trial trial = kept.try_edit(text, fix.from, fix.to, fix.text, true);
   // The warning's line must be read again: after the meet, the old diagnostics stand, the
   // warning with them.
   if (!trial.read || index < trial.from.diagnostics || index >= trial.to.diagnostics) return false;
@@ -358,11 +354,7 @@ bool fix_holds(const IncrementalAnalysis& kept, std::string_view text, std::size
       !same_uses(a.jumps, trial.from.jumps, trial.to.jumps, trial.lines.jumps, map, nullptr))
     return false;
   if (removed != nullptr) {
-    const std::string& number = removed->number;
-    const auto named = [&](const LineNumberUse& use) { return use.number == number; };
-    if (std::count_if(a.labels.begin(), a.labels.end(), named) == 1 &&
-        std::any_of(a.jumps.begin(), a.jumps.end(), named))
-      return false;
+    if (kept.label_count(removed->number) == 1 && kept.is_jumped_to(removed->number)) return false;
   }
   if (!tokens_hold(text, target, kind, fix, trial)) return false;
 

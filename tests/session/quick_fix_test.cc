@@ -88,6 +88,35 @@ TEST(QuickFix, ProofsHoldTheFixedLineToWhatTheFixMeans) {
   }
 }
 
+// A proof reads only the lines around its fix: it proves what a proof over the whole text proves,
+// with the kept analysis's checkpoints close together or only one at the start.
+TEST(QuickFix, ProvesFromTheLinesAroundTheFix) {
+  const std::vector<std::string> rows = {
+      "PRINT\"IT'S FINE\"\n", "PRINT\"x ?\"\n", "PRINT X REM note\n", "PRINT \"abc  \n",
+      "PRINT 1\n5\n",         "X=A ' c\r\n",    "GOTO 7\n7\n",        "PRINT 1\n9PRINT\n",
+  };
+  std::string text;
+  for (int i = 0; i < 240; ++i)
+    text += std::to_string(1000 + 10 * i) + " " + rows[static_cast<std::size_t>(i) % rows.size()];
+  IncrementalAnalysis close(SessionOptions{}, 3);
+  close.reset(text);
+  IncrementalAnalysis whole(SessionOptions{}, std::int64_t{1} << 40);
+  whole.reset(text);
+  ASSERT_EQ(close.analysis().diagnostics.size(), whole.analysis().diagnostics.size());
+  std::size_t offered = 0;
+  for (std::size_t i = 0; i < whole.analysis().diagnostics.size(); ++i) {
+    const std::optional<QuickFix> a = quick_fix(close, text, i);
+    const std::optional<QuickFix> b = quick_fix(whole, text, i);
+    ASSERT_EQ(a.has_value(), b.has_value()) << i;
+    if (!a) continue;
+    ++offered;
+    EXPECT_EQ(a->title, b->title);
+    EXPECT_EQ(a->from, b->from);
+    EXPECT_EQ(a->text, b->text);
+  }
+  EXPECT_GT(offered, 150U);
+}
+
 // What is offered, and its title.
 TEST(QuickFix, OffersTheFixThatTheUserMeans) {
   const std::vector<std::pair<std::string, std::string>> rows = {

@@ -505,7 +505,9 @@ Json Server::document_symbols(const Json& params) {
 
 std::vector<std::int64_t> Server::semantic_data(const OpenDocument& open, std::size_t from,
                                                 std::size_t to) const {
-  const Analysis analysis = analysis_of(open, true);
+  // The lines asked for, read again with their tokens from the kept analysis's checkpoint before
+  // them.
+  const Analysis analysis = open.analysis.lines_between(open.document.text(), from, to);
   std::vector<std::size_t> targets;  // where the numbers that jumps name start
   for (const LineNumberUse& jump : analysis.jumps)
     targets.push_back(jump.place.offset);

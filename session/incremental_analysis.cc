@@ -520,23 +520,58 @@ IncrementalAnalysis::Trial IncrementalAnalysis::try_edit(std::string_view text, 
     return try_change(whole, change, tokens);
   }
   Trial trial = trial_of(std::move(r));
-  // Places from the window's base to the text's start.
-  for (KeptDiagnostic& d : trial.lines.diagnostics) {
+  move_places(trial.lines, base);
+  return trial;
+}
+
+Analysis IncrementalAnalysis::lines_between(std::string_view text, std::size_t from,
+                                            std::size_t to) const {
+  if (refused_ || checkpoints_.empty() || text.size() != size_) {
+    SessionOptions options = options_;
+    options.tokens = true;
+    return analyze(text, options);
+  }
+  to = std::min(to, text.size());
+  from = std::min(from, to);
+  const auto after = [&](std::size_t offset) {
+    return static_cast<std::size_t>(
+        std::upper_bound(checkpoints_.begin(), checkpoints_.end(), offset,
+                         [](std::size_t at, const Checkpoint& c) { return at < c.offset; }) -
+        checkpoints_.begin());
+  };
+  // From the checkpoint at or before `from` to the one after `to`; the text is not copied.
+  const std::size_t start = after(from) - 1;
+  const std::size_t end_index = after(to);
+  const std::size_t base = checkpoints_[start].offset;
+  const std::size_t end =
+      end_index < checkpoints_.size() ? checkpoints_[end_index].offset : text.size();
+  // A change that left the whole text alone: the old run is never met, and the reading ends with
+  // the window.
+  TextChange none;
+  none.changed = true;
+  none.prefix = text.size();
+  const Window window{base, text.size(), end < text.size()};
+  Reading r = read(text.substr(base, end - base), start, &none, true, &window);
+  move_places(r.middle, base);
+  return std::move(r.middle);
+}
+
+void IncrementalAnalysis::move_places(Analysis& lines, std::size_t base) {
+  for (KeptDiagnostic& d : lines.diagnostics) {
     d.offset += base;
     d.end_offset += base;
     if (d.related_column != 0) d.related_offset += base;
   }
-  for (Definition& d : trial.lines.definitions)
+  for (Definition& d : lines.definitions)
     d.place.offset += base;
-  for (Reference& r : trial.lines.references)
+  for (Reference& r : lines.references)
     r.place.offset += base;
-  for (LineNumberUse& use : trial.lines.labels)
+  for (LineNumberUse& use : lines.labels)
     use.place.offset += base;
-  for (LineNumberUse& use : trial.lines.jumps)
+  for (LineNumberUse& use : lines.jumps)
     use.place.offset += base;
-  for (TokenEvent& t : trial.lines.tokens)
+  for (TokenEvent& t : lines.tokens)
     t.offset += base;
-  return trial;
 }
 
 std::size_t IncrementalAnalysis::label_count(std::string_view number) const {

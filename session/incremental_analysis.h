@@ -81,6 +81,11 @@ class IncrementalAnalysis {
   // but the messages after the meet are not looked for (the trial's lines are fresh).
   Trial try_edit(std::string_view text, std::size_t from, std::size_t to, std::string_view inserted,
                  bool tokens = false) const;
+  // The lines that hold the bytes [from, to) of `text`, the text kept, read again with their
+  // tokens from the checkpoint before them, in time that grows with those lines only; its places
+  // are those of the whole text (output_start from the first line read, whose number the first
+  // token tells).
+  Analysis lines_between(std::string_view text, std::size_t from, std::size_t to) const;
   // How many lines begin with `number` (digits without leading zeros), and whether a jump names
   // it; in time that does not grow with the lines but for numbers of more than 18 digits.
   std::size_t label_count(std::string_view number) const;
@@ -156,6 +161,8 @@ class IncrementalAnalysis {
   // a reading that comes to its end without meeting the kept analysis is left `incomplete`.
   Reading read(std::string_view text, std::size_t from, const TextChange* change,
                bool tokens = false, const Window* window = nullptr) const;
+  // Places of a window's reading, from its base to the text's start.
+  static void move_places(Analysis& lines, std::size_t base);
   // What a reading of a change gives, as a trial.
   Trial trial_of(Reading&& reading) const;
   // Makes the reading the analysis kept.

@@ -191,6 +191,21 @@ int main(int argc, char** argv) {
                    {"end", {{"line", middle + 100}, {"character", 0}}}}}});
       }));
 
+  // Code actions over the whole document, as an editor asks after Ctrl+A, with warnings on.
+  server.handle(
+      R"({"jsonrpc":"2.0","method":"workspace/didChangeConfiguration","params":{"settings":{"warnings":true}}})");
+  const std::size_t before_actions = sink.written;
+  const double actions = cpu_ms([&] {
+    request(server, "textDocument/codeAction",
+            {{"textDocument", document_id},
+             {"range",
+              {{"start", {{"line", 0}, {"character", 0}}},
+               {"end", {{"line", static_cast<std::int64_t>(lines)}, {"character", 0}}}}},
+             {"context", {{"diagnostics", Json::array()}}}});
+  });
+  std::printf("code actions over the whole document: %.1f ms, %zu bytes of reply\n", actions,
+              sink.written - before_actions);
+
   // A burst of 1000 changes that arrive together: the publications it causes, and the processor
   // time from the first change to the last diagnostics.
   server.set_coalescing(true);

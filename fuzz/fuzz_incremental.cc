@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 
 #include "session/analysis.h"
 #include "session/incremental_analysis.h"
@@ -150,6 +151,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kept.update(text, change);
     change = {};
     check();
+  }
+  // The tokens of a stretch of lines, read from the kept analysis, are a fresh analysis's.
+  {
+    vorpex::SessionOptions with_tokens = options;
+    with_tokens.tokens = true;
+    const vorpex::Analysis fresh = vorpex::analyze(text, with_tokens);
+    const std::size_t from = random.below(text.size() + 1);
+    const std::size_t to = std::min(text.size(), from + random.below(400));
+    const vorpex::Analysis lines = kept.lines_between(text, from, to);
+    const auto inside = [&](const std::vector<vorpex::TokenEvent>& all) {
+      std::vector<std::tuple<std::size_t, std::size_t, std::int64_t, int>> out;
+      for (const vorpex::TokenEvent& t : all) {
+        if (t.offset + t.length > from && t.offset < to)
+          out.emplace_back(t.offset, t.length, t.line, static_cast<int>(t.role));
+      }
+      return out;
+    };
+    if (inside(lines.tokens) != inside(fresh.tokens)) {
+      std::fprintf(stderr, "fuzz_incremental: property violated: the tokens of a stretch\n");
+      std::abort();
+    }
   }
   // Every quick fix offered takes a warning of its kind away and brings no diagnostic of another.
   const vorpex::Analysis& analysis = kept.analysis();

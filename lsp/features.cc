@@ -7,6 +7,7 @@
 #include "lsp/server.h"
 #include "session/json.h"
 #include "session/quick_fix.h"
+#include "session/words.h"
 
 namespace vorpex::lsp {
 
@@ -23,9 +24,19 @@ std::string_view code_of(DiagnosticKind kind) {
   return diagnostic_code(kind);
 }
 
+// The words of a diagnostic. A constant defined before the source comes from the editor's
+// settings here.
+void describe_here(std::string& out, const KeptDiagnostic& d) {
+  static constexpr std::string_view kCommandLine = " on the command line";
+  const std::size_t start = out.size();
+  describe(out, d.view());
+  if (const std::size_t at = out.find(kCommandLine, start); at != std::string::npos)
+    out.replace(at, kCommandLine.size(), " in the settings");
+}
+
 std::string message_of(const KeptDiagnostic& d) {
   std::string text;
-  describe(text, d.view());
+  describe_here(text, d);
   return text;
 }
 
@@ -34,6 +45,18 @@ constexpr std::string_view kMissingTarget = "missing-line-target";
 // Where a diagnostic stands in the document's bytes.
 SourceRange place_of_diagnostic(const KeptDiagnostic& d) {
   return {d.line, d.column, d.end_offset - d.offset, d.offset};
+}
+
+// For a client that shows no related information: the notes after diagnostic `index` of `list`,
+// each with its line as the editor counts them, after its message.
+void fold_notes(std::string& message, const std::vector<KeptDiagnostic>& list, std::size_t index,
+                const LineIndex& lines) {
+  for (std::size_t i = index + 1; i < list.size() && list[i].note; ++i) {
+    message += "\n\nnote at line ";
+    message += std::to_string(lines.line_of(list[i].offset) + 1);
+    message += ": ";
+    describe_here(message, list[i]);
+  }
 }
 
 // What stands at a place of the source.
@@ -102,22 +125,6 @@ std::pair<int, int> semantic_type(const TokenEvent& t, std::string_view text, bo
   return {-1, 0};
 }
 
-// True when `name` is one word as the converter reads it, and not a keyword of its own.
-bool is_one_word(const std::string& name) {
-  std::string text = name;
-  Tokenizer tokenizer;
-  tokenizer.set_line(text.data());
-  if (tokenizer.next_token() != TokenKind::Word || tokenizer.token_text().data() != text.data())
-    return false;
-  if (tokenizer.next_token() != TokenKind::Delimiter || !tokenizer.at_line_end() ||
-      tokenizer.cursor() != text.data() + text.size())
-    return false;
-  std::string upper = name;
-  for (char& c : upper)
-    c = char_class::to_upper(c);
-  return upper != "REM" && upper != "DEFINE";
-}
-
 }  // namespace
 
 Json Server::range(const Document& document, std::size_t from, std::size_t to) const {
@@ -133,20 +140,24 @@ Json Server::location(const std::string& uri, const Document& document,
 
 Json Server::diagnostics(const std::string& uri, const OpenDocument& open) const {
   Json list = Json::array();
-  for (const KeptDiagnostic& d : open.diagnostics()) {
+  const std::vector<KeptDiagnostic>& all = open.diagnostics();
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    const KeptDiagnostic& d = all[i];
     const bool error = is_error(d.kind);
     const SourceRange place = place_of_diagnostic(d);
     if (d.note) {
-      if (list.empty()) continue;
+      if (list.empty() || !related_information_) continue;
       list.back()["relatedInformation"].push_back(
           {{"location", location(uri, open.document, place)}, {"message", message_of(d)}});
       continue;
     }
+    std::string message = message_of(d);
+    if (!related_information_) fold_notes(message, all, i, open.document.index());
     list.push_back({{"range", range(open.document, place)},
                     {"severity", error ? 1 : 2},
                     {"code", code_of(d.kind)},
                     {"source", "vorpex"},
-                    {"message", message_of(d)}});
+                    {"message", message}});
   }
   if (warnings_) {
     for (const LineNumberUse& jump : open.missing) {
@@ -212,13 +223,15 @@ std::string Server::publish_text(const std::string& uri, const OpenDocument& ope
     related = false;
   };
   out += R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[)";
-  for (const KeptDiagnostic& d : open.diagnostics()) {
+  const std::vector<KeptDiagnostic>& all = open.diagnostics();
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    const KeptDiagnostic& d = all[i];
     const bool error = is_error(d.kind);
     const SourceRange place = place_of_diagnostic(d);
     message.clear();
-    describe(message, d.view());
+    describe_here(message, d);
     if (d.note) {
-      if (!open_item) continue;
+      if (!open_item || !related_information_) continue;
       out += related ? "," : R"(,"relatedInformation":[)";
       related = true;
       out += R"({"location":{"range":)";
@@ -230,6 +243,7 @@ std::string Server::publish_text(const std::string& uri, const OpenDocument& ope
       out += '}';
       continue;
     }
+    if (!related_information_) fold_notes(message, all, i, open.document.index());
     begin_item(place, error ? 1 : 2, code_of(d.kind), message);
   }
   if (warnings_) {
@@ -357,11 +371,8 @@ Json Server::rename(const Json& params) {
   if (definition.place.line == 0)
     throw RpcError(error_code::kRequestFailed,
                    definition.name + " is defined in the settings, not in this file");
-  if (!is_one_word(new_name))
-    throw RpcError(error_code::kRequestFailed,
-                   "'" + new_name +
-                       "' is not one word: a name begins with a letter and holds "
-                       "no blank, operator or quote");
+  if (const std::string problem = one_word_problem(new_name); !problem.empty())
+    throw RpcError(error_code::kRequestFailed, problem);
   if (const Definition* other = analysis.find_definition(new_name);
       other != nullptr && other != &definition)
     throw RpcError(error_code::kRequestFailed,
@@ -396,50 +407,6 @@ Json Server::rename(const Json& params) {
 }
 
 namespace {
-
-// True when the text of a line up to the cursor ends where a jump names its line: after GOTO,
-// GOSUB, THEN, ELSE, RESTORE, RUN, GO TO or GO SUB, or after a comma of the list of ON ... GOTO,
-// with the digits being typed (if any) left out.
-bool expects_line_number(std::string_view before) {
-  const auto is_blank = [](char c) { return c == ' ' || c == '\t'; };
-  const auto is_word = [](char c) {
-    return char_class::has(c, char_class::kLetter | char_class::kDigit) || c == '$';
-  };
-  std::size_t end = before.size();
-  while (end > 0 && char_class::has(before[end - 1], char_class::kDigit))
-    --end;
-  for (;;) {
-    while (end > 0 && is_blank(before[end - 1]))
-      --end;
-    if (end == 0) return false;
-    if (before[end - 1] == ',') {
-      // A list: numbers and commas back to its jump word.
-      --end;
-      while (end > 0 && is_blank(before[end - 1]))
-        --end;
-      const std::size_t digits_end = end;
-      while (end > 0 && char_class::has(before[end - 1], char_class::kDigit))
-        --end;
-      if (end == digits_end) return false;
-      continue;
-    }
-    std::size_t start = end;
-    while (start > 0 && is_word(before[start - 1]))
-      --start;
-    const std::string_view word = before.substr(start, end - start);
-    if (is_jump_word(word)) return true;
-    std::string upper(word);
-    for (char& c : upper)
-      c = char_class::to_upper(c);
-    if (upper != "TO" && upper != "SUB") return false;
-    std::size_t go_end = start;
-    while (go_end > 0 && is_blank(before[go_end - 1]))
-      --go_end;
-    return go_end >= 2 && char_class::to_upper(before[go_end - 2]) == 'G' &&
-           char_class::to_upper(before[go_end - 1]) == 'O' &&
-           (go_end == 2 || !is_word(before[go_end - 3]));
-  }
-}
 
 // The text of the source line (as the converter reads lines) that holds `offset`, without its
 // line end.
@@ -539,7 +506,9 @@ Json Server::document_symbols(const Json& params) {
 
 std::vector<std::int64_t> Server::semantic_data(const OpenDocument& open, std::size_t from,
                                                 std::size_t to) const {
-  const Analysis analysis = analysis_of(open, true);
+  // The lines asked for, read again with their tokens from the kept analysis's checkpoint before
+  // them.
+  const Analysis analysis = open.analysis.lines_between(open.document.text(), from, to);
   std::vector<std::size_t> targets;  // where the numbers that jumps name start
   for (const LineNumberUse& jump : analysis.jumps)
     targets.push_back(jump.place.offset);
@@ -661,8 +630,8 @@ std::string Server::semantic_tokens_delta(const Json& params) {
 Json Server::pull_diagnostics(const Json& params) {
   const OpenDocument& open = open_document(params);
   const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
-  const std::string id = std::to_string(open.version) + "." + std::to_string(open.generation) +
-                         "." + std::to_string(settings_generation_);
+  // The server's own count: a document closed and opened again never gets an id it had.
+  const std::string id = std::to_string(open.diagnostics_id);
   const Json& previous = member(params, "previousResultId");
   if (previous.is_string() && previous.get<std::string>() == id)
     return {{"kind", "unchanged"}, {"resultId", id}};
@@ -678,9 +647,22 @@ Json Server::code_actions(const Json& params) {
   const Analysis& analysis = open.kept();
   const std::string& source = open.document.text();
   Json actions = Json::array();
-  for (std::size_t i = 0; i < analysis.diagnostics.size(); ++i) {
+  // Only the diagnostics of the lines asked for are looked at: they stand in the order of their
+  // places, but a note may be about a line before its diagnostic's.
+  const LineIndex& lines = open.document.index();
+  const std::vector<KeptDiagnostic>& all = analysis.diagnostics;
+  const auto before_range = [&](const KeptDiagnostic& d) {
+    return static_cast<std::int64_t>(lines.line_of(d.offset)) < first;
+  };
+  auto start = static_cast<std::size_t>(std::partition_point(all.begin(), all.end(), before_range) -
+                                        all.begin());
+  // Back over the notes, and what a note before it hid from the search.
+  while (start > 0 && (all[start - 1].note || !before_range(all[start - 1])))
+    --start;
+  for (std::size_t i = start; i < all.size(); ++i) {
     const KeptDiagnostic& d = analysis.diagnostics[i];
-    const auto line = static_cast<std::int64_t>(open.document.index().line_of(d.offset));
+    const auto line = static_cast<std::int64_t>(lines.line_of(d.offset));
+    if (!d.note && line > last) break;
     if (d.note || d.is_error() || line < first || line > last) continue;
     // Offered only where the converter proves it (session/quick_fix.h).
     const std::optional<QuickFix> fix = quick_fix(open.analysis, source, i);
@@ -717,9 +699,18 @@ Json Server::code_actions(const Json& params) {
   for (const LineNumberUse& jump : open.missing) {
     const auto line = static_cast<std::int64_t>(open.document.index().line_of(jump.place.offset));
     if (line < first || line > last || jump.number.empty()) continue;
-    const auto above = std::upper_bound(numbers.begin(), numbers.end(), jump.number, numeric_less);
+    // Never the jump's own line: that would loop for ever.
+    const auto own = std::partition_point(
+        analysis.labels.begin(), analysis.labels.end(),
+        [&](const LineNumberUse& label) { return label.place.line < jump.place.line; });
+    const std::string_view own_number =
+        own != analysis.labels.end() && own->place.line == jump.place.line ? own->number : "";
+    auto above = std::upper_bound(numbers.begin(), numbers.end(), jump.number, numeric_less);
+    auto below = above;
+    if (below != numbers.begin() && *std::prev(below) == own_number) --below;
+    if (above != numbers.end() && *above == own_number) ++above;
     std::vector<std::string_view> nearest;
-    if (above != numbers.begin()) nearest.push_back(*std::prev(above));
+    if (below != numbers.begin()) nearest.push_back(*std::prev(below));
     if (above != numbers.end()) nearest.push_back(*above);
     for (const std::string_view number : nearest) {
       actions.push_back({{"title", "Jump to line " + std::string(number) + " instead"},

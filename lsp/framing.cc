@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <limits>
+#include <tuple>
+#include <utility>
 
 namespace vorpex::lsp {
 
@@ -80,13 +82,34 @@ std::uint64_t MessageReader::resync() {
   }
 }
 
+namespace {
+
+// The first empty line at or after `from`: where the line end before it starts, and the bytes of
+// both line ends (a CR LF, or a LF alone, each); npos when there is none yet.
+std::pair<std::size_t, std::size_t> find_empty_line(std::string_view text, std::size_t from) {
+  for (std::size_t lf = text.find('\n', from); lf != std::string_view::npos;
+       lf = text.find('\n', lf + 1)) {
+    std::size_t next = lf + 1;
+    if (next < text.size() && text[next] == '\r') ++next;
+    if (next >= text.size()) break;
+    if (text[next] != '\n') continue;
+    const std::size_t start = lf > 0 && text[lf - 1] == '\r' ? lf - 1 : lf;
+    return {start, next + 1 - start};
+  }
+  return {std::string_view::npos, 0};
+}
+
+}  // namespace
+
 ReadResult MessageReader::next(std::string& body) {
   body.clear();
-  // The header: up to the empty line.
+  // The header: up to the empty line. Its lines end with CR LF; a header whose lines end with a
+  // LF alone ends at its own empty line too, so that the message after it is not taken into it.
   std::size_t end;
+  std::size_t terminator = 4;
   std::size_t scanned = 0;  // bytes after begin_ known to hold no complete terminator
   for (;;) {
-    end = buffer_.find("\r\n\r\n", begin_ + scanned);
+    std::tie(end, terminator) = find_empty_line(buffer_, begin_ + scanned);
     if (end != std::string::npos) break;
     if (buffer_.size() - begin_ > kHeaderLimit) {
       // Too long to be a header: dropped up to the next empty line.
@@ -108,16 +131,22 @@ ReadResult MessageReader::next(std::string& body) {
     }
   }
   const std::string_view header(buffer_.data() + begin_, end - begin_);
-  begin_ = end + 4;
+  begin_ = end + terminator;
+  // Lines that end with a LF alone: the header is read, its content skipped, and refused.
+  bool lf_only = terminator != 4;
+  for (std::size_t lf = header.find('\n'); lf != std::string_view::npos && !lf_only;
+       lf = header.find('\n', lf + 1))
+    lf_only = lf == 0 || header[lf - 1] != '\r';
   std::uint64_t length = 0;
   bool has_length = false;
   std::string error;
   std::size_t from = 0;
   while (from <= header.size()) {
-    std::size_t line_end = header.find("\r\n", from);
+    std::size_t line_end = header.find('\n', from);
     if (line_end == std::string_view::npos) line_end = header.size();
-    const std::string_view field = header.substr(from, line_end - from);
-    from = line_end + 2;
+    std::string_view field = header.substr(from, line_end - from);
+    if (!field.empty() && field.back() == '\r') field.remove_suffix(1);
+    from = line_end + 1;
     const std::size_t colon = field.find(':');
     if (colon == std::string_view::npos || colon == 0) {
       error = "header field without a name and a colon";
@@ -140,6 +169,7 @@ ReadResult MessageReader::next(std::string& body) {
     has_length = true;
   }
   if (error.empty() && !has_length) error = "no Content-Length in the header";
+  if (error.empty() && lf_only) error = "header lines end with LF, not CR LF";
   if (has_length && length > limit_) {
     skip(length);
     return {ReadStatus::TooLarge, "Content-Length " + std::to_string(length) +

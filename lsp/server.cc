@@ -1,6 +1,8 @@
 #include "lsp/server.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 
 #include "engine/diagnostic_text.h"
 #include "lsp/framing.h"
@@ -83,13 +85,67 @@ void Server::log(int type, std::string_view message) {
   notify("window/logMessage", {{"type", type}, {"message", message}});
 }
 
-void Server::handle(std::string_view body) {
+namespace {
+
+// The content with each number that no double can hold (1e400) made null, outside strings: the
+// message is then JSON, and the request that holds it gets its own error (the number is not a
+// whole number in range) rather than a parse error that no id answers. Empty when none was.
+std::string without_huge_numbers(std::string_view body) {
+  std::string out;
+  bool changed = false;
+  std::string number;
+  for (std::size_t i = 0; i < body.size();) {
+    const char c = body[i];
+    if (c == '"') {
+      // A string, to its closing quote, escapes stepped over.
+      std::size_t j = i + 1;
+      while (j < body.size() && body[j] != '"')
+        j += body[j] == '\\' ? 2 : 1;
+      j = std::min(j + 1, body.size());
+      out.append(body, i, j - i);
+      i = j;
+      continue;
+    }
+    if (c != '-' && (c < '0' || c > '9')) {
+      out += c;
+      ++i;
+      continue;
+    }
+    std::size_t j = i + 1;
+    while (j < body.size() &&
+           std::string_view("0123456789.eE+-").find(body[j]) != std::string_view::npos)
+      ++j;
+    number.assign(body, i, j - i);
+    const double value = std::strtod(number.c_str(), nullptr);
+    if (std::isfinite(value)) {
+      out += number;
+    } else {
+      out += "null";
+      changed = true;
+    }
+    i = j;
+  }
+  return changed ? out : std::string();
+}
+
+Json parsed(std::string_view body) {
   Json message = Json::parse(body, nullptr, false);
+  if (message.is_discarded()) {
+    if (const std::string tamed = without_huge_numbers(body); !tamed.empty())
+      message = Json::parse(tamed, nullptr, false);
+  }
+  return message;
+}
+
+}  // namespace
+
+void Server::handle(std::string_view body) {
+  Json message = parsed(body);
   handle_message(message);
 }
 
 void Server::handle_owned(std::string&& body) {
-  Json message = Json::parse(body, nullptr, false);
+  Json message = parsed(body);
   std::string().swap(body);
   handle_message(message);
 }
@@ -230,6 +286,9 @@ Json Server::initialize(const Json& params) {
   if (encodings.is_array() &&
       std::find(encodings.begin(), encodings.end(), "utf-8") != encodings.end())
     encoding_ = Encoding::Utf8;
+  related_information_ =
+      member(member(member(member(params, "capabilities"), "textDocument"), "publishDiagnostics"),
+             "relatedInformation") == true;
   apply_settings(member(params, "initializationOptions"));
   return {
       {"capabilities",
@@ -335,6 +394,7 @@ void Server::analyse(OpenDocument& open) {
     open.analysis.update(open.document.text(), change);
   }
   open.missing = open.analysis.missing_targets();
+  open.diagnostics_id = ++diagnostic_ids_;
 }
 
 void Server::did_open(Json& params) {

@@ -53,7 +53,8 @@ struct OpenDocument {
   IncrementalAnalysis analysis;
   std::uint64_t analysis_settings = 0;  // the settings it was made with, counted from 1
   std::vector<LineNumberUse> missing;   // jumps to a line that no line begins with
-  std::uint64_t generation = 0;         // counts the changes of the text, for pull diagnostics
+  std::uint64_t generation = 0;         // counts the changes of the text
+  std::uint64_t diagnostics_id = 0;     // the pull diagnostics' result id, from the server's count
   std::vector<std::int64_t> tokens;     // the semantic tokens last sent in full or as a delta
   std::string tokens_id;                // and their result id
   bool stale = false;                   // changed since its diagnostics were made and published
@@ -186,6 +187,8 @@ class Server {
   bool coalescing_ = false;
   std::uint64_t settings_generation_ = 0;  // counts the settings applied
   std::uint64_t result_ids_ = 0;           // the last semantic tokens' result id
+  std::uint64_t diagnostic_ids_ = 0;       // the last pull diagnostics' result id
+  bool related_information_ = false;       // the client shows a diagnostic's related information
   std::map<std::string, std::unique_ptr<OpenDocument>, std::less<>> documents_;
 };
 

@@ -298,7 +298,10 @@ std::size_t IncrementalAnalysis::resume_point(std::string_view text,
 
 IncrementalAnalysis::Reading IncrementalAnalysis::read(std::string_view text,
                                                        std::size_t from_index,
-                                                       const TextChange* change) const {
+                                                       const TextChange* change, bool tokens,
+                                                       const Window* window) const {
+  const std::size_t base = window != nullptr ? window->base : 0;
+  const std::size_t size = window != nullptr ? window->size : text.size();
   Reading r;
   r.from_index = from_index;
   r.resumed = change != nullptr;
@@ -323,8 +326,8 @@ IncrementalAnalysis::Reading IncrementalAnalysis::read(std::string_view text,
         static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 2);
   }
   StringSink sink(middle.output);
-  SourceLines lines(text, head.offset, lines_before);
-  AnalysisCollector collector(middle, lines.source(), options_.tokens, head.definitions);
+  SourceLines lines(text, head.offset - base, lines_before);
+  AnalysisCollector collector(middle, lines.source(), options_.tokens || tokens, head.definitions);
   SourcePlaces places(lines, &middle.diagnostics, &collector);
   MapRecorder map(options_.line_map ? &middle.map : nullptr, &middle.output_start, lines_before);
   Session session(options_, sink, &places, &map, &places);
@@ -344,8 +347,8 @@ IncrementalAnalysis::Reading IncrementalAnalysis::read(std::string_view text,
   }
 
   // Where the old run is met again: the old checkpoint, and the line shift.
-  const std::size_t size = text.size();
-  const std::size_t suffix_start = change != nullptr ? size - change->suffix : size;
+  // Where the bytes that the change left alone at the end start, in `text`.
+  const std::size_t suffix_start = (change != nullptr ? size - change->suffix : size) - base;
   std::vector<Checkpoint>& recorded = r.recorded;
   std::int64_t last_recorded = lines_before;
   std::size_t candidate = from_index;
@@ -381,12 +384,15 @@ IncrementalAnalysis::Reading IncrementalAnalysis::read(std::string_view text,
 
   const auto before_line = [&] {
     collector.definition_done();
-    if (lines.at_end()) return true;
+    if (lines.at_end()) {
+      r.incomplete = window != nullptr && window->partial;
+      return true;
+    }
     const std::int64_t read = lines.lines_read();
     const std::size_t offset = lines.next_offset();
     if (from != nullptr && offset > suffix_start) {
       // The rest of the text is the old text's end: the old run may be met here.
-      const std::size_t old_offset = offset + size_ - size;
+      const std::size_t old_offset = base + offset + size_ - size;
       while (candidate < checkpoints_.size() && checkpoints_[candidate].offset < old_offset)
         ++candidate;
       if (candidate < checkpoints_.size() && checkpoints_[candidate].offset == old_offset) {
@@ -400,7 +406,7 @@ IncrementalAnalysis::Reading IncrementalAnalysis::read(std::string_view text,
         const LineShift m{suffix_line - delta, delta};
         const LineProcessor::Checkpoint now = session.checkpoint(read);
         bool renumbered = true;
-        if (delta != 0 && now.stopped_line == 0) {
+        if (delta != 0 && now.stopped_line == 0 && window == nullptr) {
           // The messages in the old output name their lines: they must be found to be renumbered.
           if (unsure_line < 0)
             unsure_line = find_messages(analysis_, head.diagnostics, stopped_line_, r.renumberings);
@@ -418,7 +424,7 @@ IncrementalAnalysis::Reading IncrementalAnalysis::read(std::string_view text,
     if ((from == nullptr && read == 0) || read - last_recorded >= checkpoint_lines_) {
       Checkpoint checkpoint;
       checkpoint.state = session.checkpoint(read);
-      checkpoint.offset = offset;
+      checkpoint.offset = base + offset;
       checkpoint.diagnostics = head.diagnostics + middle.diagnostics.size();
       checkpoint.definitions = head.definitions + middle.definitions.size();
       checkpoint.references = head.references + middle.references.size();
@@ -442,17 +448,21 @@ IncrementalAnalysis::Reading IncrementalAnalysis::read(std::string_view text,
     const std::span<const SymbolEntry> rows = session.symbols().rows();
     r.symbols.assign(rows.begin(), rows.end());
   }
-  r.size = text.size();
+  r.size = size;
   return r;
 }
 
 IncrementalAnalysis::Trial IncrementalAnalysis::try_change(std::string_view text,
-                                                           const TextChange& change) const {
-  Trial trial;
-  if (refused_ || checkpoints_.empty() || !change.changed) return trial;
+                                                           const TextChange& change,
+                                                           bool tokens) const {
+  if (refused_ || checkpoints_.empty() || !change.changed) return {};
   TextChange clamped = change;
   clamp(clamped, text);
-  Reading r = read(text, resume_point(text, change), &clamped);
+  return trial_of(read(text, resume_point(text, change), &clamped, tokens));
+}
+
+IncrementalAnalysis::Trial IncrementalAnalysis::trial_of(Reading&& r) const {
+  Trial trial;
   const Checkpoint* const old = r.met ? &checkpoints_[r.meet_index] : nullptr;
   trial.read = true;
   trial.lines = std::move(r.middle);
@@ -475,7 +485,123 @@ IncrementalAnalysis::Trial IncrementalAnalysis::try_change(std::string_view text
   return trial;
 }
 
+IncrementalAnalysis::Trial IncrementalAnalysis::try_edit(std::string_view text, std::size_t from,
+                                                         std::size_t to, std::string_view inserted,
+                                                         bool tokens) const {
+  to = std::min(to, text.size());
+  from = std::min(from, to);
+  if (refused_ || checkpoints_.empty() || text.size() != size_) return {};
+  TextChange change;
+  change.add(text.size(), from, to);
+  // The window: from the checkpoint before the one the reading starts at (a note may be about a
+  // line before it), to the checkpoint two after the first one past the edit.
+  const std::size_t start = resume_point(text, change);
+  const std::size_t base = checkpoints_[start > 0 ? start - 1 : 0].offset;
+  const auto after = static_cast<std::size_t>(
+      std::upper_bound(checkpoints_.begin(), checkpoints_.end(), to,
+                       [](std::size_t offset, const Checkpoint& checkpoint) {
+                         return offset < checkpoint.offset;
+                       }) -
+      checkpoints_.begin());
+  const std::size_t end_index = after + 2;
+  const std::size_t end =
+      end_index < checkpoints_.size() ? checkpoints_[end_index].offset : text.size();
+  std::string part;
+  part.reserve(end - base + inserted.size());
+  part.append(text, base, from - base);
+  part.append(inserted);
+  part.append(text, to, end - to);
+  const Window window{base, text.size() - (to - from) + inserted.size(), end < text.size()};
+  Reading r = read(part, start, &change, tokens, &window);
+  if (r.incomplete) {
+    // The changed text goes on differently past the window: read as a whole.
+    std::string whole(text);
+    whole.replace(from, to - from, inserted);
+    return try_change(whole, change, tokens);
+  }
+  Trial trial = trial_of(std::move(r));
+  move_places(trial.lines, base);
+  return trial;
+}
+
+Analysis IncrementalAnalysis::lines_between(std::string_view text, std::size_t from,
+                                            std::size_t to) const {
+  if (refused_ || checkpoints_.empty() || text.size() != size_) {
+    SessionOptions options = options_;
+    options.tokens = true;
+    return analyze(text, options);
+  }
+  to = std::min(to, text.size());
+  from = std::min(from, to);
+  const auto after = [&](std::size_t offset) {
+    return static_cast<std::size_t>(
+        std::upper_bound(checkpoints_.begin(), checkpoints_.end(), offset,
+                         [](std::size_t at, const Checkpoint& c) { return at < c.offset; }) -
+        checkpoints_.begin());
+  };
+  // From the checkpoint at or before `from` to the one after `to`; the text is not copied.
+  const std::size_t start = after(from) - 1;
+  const std::size_t end_index = after(to);
+  const std::size_t base = checkpoints_[start].offset;
+  const std::size_t end =
+      end_index < checkpoints_.size() ? checkpoints_[end_index].offset : text.size();
+  // A change that left the whole text alone: the old run is never met, and the reading ends with
+  // the window.
+  TextChange none;
+  none.changed = true;
+  none.prefix = text.size();
+  const Window window{base, text.size(), end < text.size()};
+  Reading r = read(text.substr(base, end - base), start, &none, true, &window);
+  move_places(r.middle, base);
+  return std::move(r.middle);
+}
+
+void IncrementalAnalysis::move_places(Analysis& lines, std::size_t base) {
+  for (KeptDiagnostic& d : lines.diagnostics) {
+    d.offset += base;
+    d.end_offset += base;
+    if (d.related_column != 0) d.related_offset += base;
+  }
+  for (Definition& d : lines.definitions)
+    d.place.offset += base;
+  for (Reference& r : lines.references)
+    r.place.offset += base;
+  for (LineNumberUse& use : lines.labels)
+    use.place.offset += base;
+  for (LineNumberUse& use : lines.jumps)
+    use.place.offset += base;
+  for (TokenEvent& t : lines.tokens)
+    t.offset += base;
+}
+
+std::size_t IncrementalAnalysis::label_count(std::string_view number) const {
+  const std::uint64_t key = number_key(number);
+  if (key == kLongNumber) {
+    return static_cast<std::size_t>(
+        std::count_if(analysis_.labels.begin(), analysis_.labels.end(),
+                      [&](const LineNumberUse& label) { return label.number == number; }));
+  }
+  const auto [first, last] = std::equal_range(label_keys_.begin(), label_keys_.end(), key);
+  return static_cast<std::size_t>(last - first);
+}
+
+bool IncrementalAnalysis::is_jumped_to(std::string_view number) const {
+  const std::uint64_t key = number_key(number);
+  if (key == kLongNumber) {
+    return std::any_of(analysis_.jumps.begin(), analysis_.jumps.end(),
+                       [&](const LineNumberUse& jump) { return jump.number == number; });
+  }
+  if (!jump_keys_sorted_) {
+    sorted_jump_keys_ = jump_keys_;
+    std::sort(sorted_jump_keys_.begin(), sorted_jump_keys_.end());
+    jump_keys_sorted_ = true;
+  }
+  return std::binary_search(sorted_jump_keys_.begin(), sorted_jump_keys_.end(), key);
+}
+
 void IncrementalAnalysis::keep(std::string_view text, Reading&& r) {
+  jump_keys_sorted_ = false;
+  std::vector<std::uint64_t>().swap(sorted_jump_keys_);
   const bool met = r.met;
   const std::size_t meet_index = r.meet_index;
   const LineProcessor::Checkpoint& meet_state = r.meet_state;

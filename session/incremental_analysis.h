@@ -46,7 +46,7 @@ class IncrementalAnalysis {
   // A checkpoint every `checkpoint_lines` lines (fewer for tests, so that small texts have many).
   explicit IncrementalAnalysis(const SessionOptions& options = {},
                                std::int64_t checkpoint_lines = kCheckpointLines);
-  static constexpr std::int64_t kCheckpointLines = 128;
+  static constexpr std::int64_t kCheckpointLines = 64;
 
   // Analyses `text` whole.
   void reset(std::string_view text);
@@ -73,7 +73,23 @@ class IncrementalAnalysis {
     Part from;  // the analysis kept, at the first line read
     Part to;    // the analysis kept, where the changed text meets it again
   };
-  Trial try_change(std::string_view text, const TextChange& change) const;
+  // With `tokens`, the lines read again keep their tokens, whatever the options say.
+  Trial try_change(std::string_view text, const TextChange& change, bool tokens = false) const;
+  // The same for the text kept with its bytes [from, to) replaced by `inserted`, read from a copy
+  // of only the lines around them (the whole text is copied only when the changed text does not
+  // meet the kept analysis there). The places of the trial are those of the whole changed text,
+  // but the messages after the meet are not looked for (the trial's lines are fresh).
+  Trial try_edit(std::string_view text, std::size_t from, std::size_t to, std::string_view inserted,
+                 bool tokens = false) const;
+  // The lines that hold the bytes [from, to) of `text`, the text kept, read again with their
+  // tokens from the checkpoint before them, in time that grows with those lines only; its places
+  // are those of the whole text (output_start from the first line read, whose number the first
+  // token tells).
+  Analysis lines_between(std::string_view text, std::size_t from, std::size_t to) const;
+  // How many lines begin with `number` (digits without leading zeros), and whether a jump names
+  // it; in time that does not grow with the lines but for numbers of more than 18 digits.
+  std::size_t label_count(std::string_view number) const;
+  bool is_jumped_to(std::string_view number) const;
 
   const Analysis& analysis() const { return analysis_; }
   // Where the conversion stops (the first character that begins no token), 0 when it does not.
@@ -130,10 +146,25 @@ class IncrementalAnalysis {
     std::int64_t ended_before = 0;     // see MapRecorder::ended_before()
     std::vector<SymbolEntry> symbols;  // the table at the end, when the old run was not met
     std::size_t size = 0;              // the text's size
+    bool incomplete = false;           // the window ended before the old run was met
   };
 
+  // A part of the changed text: its bytes from `base` on, of a text of `size` bytes in all;
+  // `partial` when it ends before the text does.
+  struct Window {
+    std::size_t base = 0;
+    std::size_t size = 0;
+    bool partial = false;
+  };
   // Reads `text` from checkpoint `from` (the first one when `change` is null: the whole text).
-  Reading read(std::string_view text, std::size_t from, const TextChange* change) const;
+  // With `window`, `text` is that part of the changed text, places in it count from its base, and
+  // a reading that comes to its end without meeting the kept analysis is left `incomplete`.
+  Reading read(std::string_view text, std::size_t from, const TextChange* change,
+               bool tokens = false, const Window* window = nullptr) const;
+  // Places of a window's reading, from its base to the text's start.
+  static void move_places(Analysis& lines, std::size_t base);
+  // What a reading of a change gives, as a trial.
+  Trial trial_of(Reading&& reading) const;
   // Makes the reading the analysis kept.
   void keep(std::string_view text, Reading&& reading);
   // The checkpoint to read a change from, and the change within both texts.
@@ -159,10 +190,12 @@ class IncrementalAnalysis {
   std::vector<std::uint64_t> label_keys_;    // the labels' numbers as keys, sorted
   std::vector<std::uint64_t> jump_keys_;     // each jump's number as a key
   std::vector<std::uint64_t> changed_keys_;  // the keys that labels came to or went from
-  std::vector<std::size_t> missing_;         // the jumps to a number that begins no line
-  std::int64_t stopped_line_ = 0;            // where the conversion stopped; 0 when it did not
-  std::int64_t lines_ = 0;                   // the lines of the text
-  std::size_t size_ = 0;                     // the text's size
+  mutable std::vector<std::uint64_t> sorted_jump_keys_;  // jump_keys_ sorted, made when asked
+  mutable bool jump_keys_sorted_ = false;
+  std::vector<std::size_t> missing_;  // the jumps to a number that begins no line
+  std::int64_t stopped_line_ = 0;     // where the conversion stopped; 0 when it did not
+  std::int64_t lines_ = 0;            // the lines of the text
+  std::size_t size_ = 0;              // the text's size
   std::int64_t first_line_read_ = 0;
   std::int64_t lines_read_ = 0;
 };

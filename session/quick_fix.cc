@@ -12,19 +12,10 @@ namespace vorpex {
 
 namespace {
 
-// How the output of the line that a fix edits may change; the other lines' may not.
-enum class LineOutput {
-  Same,      // not at all
-  Any,       // in any way (a string that the fix makes the one the user meant)
-  EndsLine,  // it ends with a line break
-  Gone,      // the line is gone, with its output
-};
-
 struct Candidate {
   QuickFix fix;
-  std::int64_t line = 0;  // the line that the fix edits, by the converter's count
-  LineOutput output = LineOutput::Same;
-  const LineNumberUse* removed_label = nullptr;  // the label of a line the fix removes
+  FixKind kind = FixKind::QuoteBlank;
+  bool frees_stop = false;
 };
 
 // Where the line (as the converter reads lines: LF ends one) that holds `offset` starts, and where
@@ -61,63 +52,106 @@ std::size_t comment_at(std::string_view text, std::size_t start, std::size_t end
   }
 }
 
-std::optional<Candidate> candidate(const Analysis& analysis, std::string_view text,
-                                   const KeptDiagnostic& d) {
-  Candidate c;
-  c.line = d.line;
+bool all_digits(std::string_view text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::size_t leading_digits(std::string_view text) {
+  std::size_t digits = 0;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9')
+    ++digits;
+  return digits;
+}
+
+// The label that begins at `offset`, or null.
+const LineNumberUse* label_at(const Analysis& analysis, std::size_t offset) {
+  const auto found = std::lower_bound(
+      analysis.labels.begin(), analysis.labels.end(), offset,
+      [](const LineNumberUse& use, std::size_t at) { return use.place.offset < at; });
+  return found != analysis.labels.end() && found->place.offset == offset ? &*found : nullptr;
+}
+
+// The label of input line `line`, or null.
+const LineNumberUse* label_of_line(const Analysis& analysis, std::int64_t line) {
+  const auto found =
+      std::lower_bound(analysis.labels.begin(), analysis.labels.end(), line,
+                       [](const LineNumberUse& use, std::int64_t l) { return use.place.line < l; });
+  return found != analysis.labels.end() && found->place.line == line ? &*found : nullptr;
+}
+
+// The fixes to try for a warning, the one the user most likely means first.
+std::vector<Candidate> candidates(const IncrementalAnalysis& kept, std::string_view text,
+                                  const KeptDiagnostic& d) {
+  const Analysis& analysis = kept.analysis();
+  std::vector<Candidate> list;
   switch (d.kind) {
-    case DiagnosticKind::QuoteInWord:
-      c.fix = {"Insert a blank before the quote", d.offset, d.offset, " "};
-      c.output = LineOutput::Any;
-      return c;
+    case DiagnosticKind::QuoteInWord: {
+      Candidate c{{"Insert a blank before the quote", d.offset, d.offset, " "},
+                  FixKind::QuoteBlank};
+      // The conversion stops on this line at what the quote left outside its string: the fix may
+      // take the stop away, and the lines after it then reach the output.
+      if (kept.stopped_line() == d.line) {
+        c.frees_stop = true;
+        c.fix.title += ", and the conversion no longer stops at line " + std::to_string(d.line);
+      }
+      list.push_back(std::move(c));
+      break;
+    }
     case DiagnosticKind::UnclosedString:
-      c.fix = {"Close the string at the end of the line", d.end_offset, d.end_offset, "\""};
-      return c;
+      list.push_back({{"Close the string at the end of the line", d.end_offset, d.end_offset, "\""},
+                      FixKind::CloseString});
+      break;
     case DiagnosticKind::RemJoinsNextLine:
     case DiagnosticKind::DefineJoinsNextLine:
-      c.fix = move_to_own_line(text, d.offset,
-                               d.kind == DiagnosticKind::RemJoinsNextLine
-                                   ? "Move the REM to a line of its own"
-                                   : "Move the DEFINE to a line of its own");
-      c.output = LineOutput::EndsLine;
-      return c;
+      list.push_back({move_to_own_line(text, d.offset,
+                                       d.kind == DiagnosticKind::RemJoinsNextLine
+                                           ? "Move the REM to a line of its own"
+                                           : "Move the DEFINE to a line of its own"),
+                      FixKind::OwnLine});
+      break;
     case DiagnosticKind::NumberJoined: {
-      // The number of the line that left the output line open goes: the whole line when it
-      // holds nothing else, else the number and the blanks after it (a comment or a DEFINE then
-      // begins the line, and leaves nothing in the output).
-      const auto label =
-          std::find_if(analysis.labels.begin(), analysis.labels.end(),
-                       [&](const LineNumberUse& use) { return use.place.line == d.other_line; });
-      if (label == analysis.labels.end()) return std::nullopt;
+      // The number of the line that left the output line open: a blank after its digits when
+      // letters follow them (`120PRINT` is one number to the converter); else the number goes,
+      // the whole line when it holds nothing else, or the comment after its statement moves.
+      const LineNumberUse* label = label_of_line(analysis, d.other_line);
+      if (label == nullptr) break;
       const auto [start, next] = line_around(text, label->place.offset);
       const std::size_t number_end = label->place.offset + label->place.length;
       const std::string_view number = text.substr(label->place.offset, label->place.length);
-      const std::size_t rest = text.find_first_not_of(" \t\r", number_end);
       const std::string line = std::to_string(d.other_line);
+      const std::size_t digits = leading_digits(number);
+      if (digits > 0 && digits < number.size()) {
+        list.push_back({{"Insert a blank after the line number " + std::string(number, 0, digits),
+                         label->place.offset + digits, label->place.offset + digits, " "},
+                        FixKind::NumberBlank});
+        break;
+      }
+      const std::size_t rest = text.find_first_not_of(" \t\r", number_end);
       const std::size_t comment = comment_at(text, start, next);
       if (rest == std::string_view::npos || rest + 1 >= next) {
-        if (next == text.size()) return std::nullopt;
-        c.fix = {"Remove line " + line + ", which holds only the number " + std::string(number),
-                 start, next, ""};
+        if (next == text.size()) break;
+        list.push_back(
+            {{"Remove line " + line + ", which holds only the number " + std::string(number), start,
+              next, ""},
+             FixKind::RemoveNumber});
       } else if (comment != std::string_view::npos && comment > rest) {
         // A statement, then a comment that took the line break: the comment to a line of its own.
-        c.fix = move_to_own_line(text, comment,
-                                 "Move the comment of line " + line + " to a line of its own");
-        c.line = d.other_line;
-        c.output = LineOutput::EndsLine;
-        return c;
+        list.push_back(
+            {move_to_own_line(text, comment,
+                              "Move the comment of line " + line + " to a line of its own"),
+             FixKind::OwnLine});
       } else {
-        c.fix = {"Remove the number " + std::string(number) + " from line " + line,
-                 label->place.offset, rest, ""};
+        list.push_back({{"Remove the number " + std::string(number) + " from line " + line,
+                         label->place.offset, rest, ""},
+                        FixKind::RemoveNumber});
       }
-      c.line = d.other_line;
-      c.output = LineOutput::Gone;
-      c.removed_label = &*label;
-      return c;
+      break;
     }
     default:
-      return std::nullopt;
+      break;
   }
+  return list;
 }
 
 // Where a place of the text stands after the fix: a start, and an end (which stays before an
@@ -158,24 +192,11 @@ bool same_uses(const std::vector<LineNumberUse>& before, std::size_t from, std::
   return j == after.size();
 }
 
-bool proven(const IncrementalAnalysis& kept, std::string_view text, std::size_t index,
-            const Candidate& c) {
-  const Analysis& a = kept.analysis();
+// The diagnostics that the trial read again are those kept, with their notes, but the warning
+// and those that the fix may take away with it.
+bool same_diagnostics(const Analysis& a, std::size_t index, const IncrementalAnalysis::Trial& trial,
+                      FixKind kind, std::int64_t fixed_line, const PlaceMap& map) {
   const KeptDiagnostic& target = a.diagnostics[index];
-  std::string fixed(text);
-  fixed.replace(c.fix.from, c.fix.to - c.fix.from, c.fix.text);
-  TextChange change;
-  change.add(text.size(), c.fix.from, c.fix.to);
-  const IncrementalAnalysis::Trial trial = kept.try_change(fixed, change);
-  // The warning's line must be read again: after the meet, the old diagnostics stand, the
-  // warning with them.
-  if (!trial.read || index < trial.from.diagnostics || index >= trial.to.diagnostics) return false;
-  const PlaceMap map{c.fix.from, c.fix.to,
-                     static_cast<std::ptrdiff_t>(c.fix.text.size()) -
-                         static_cast<std::ptrdiff_t>(c.fix.to - c.fix.from)};
-
-  // The diagnostics: each of those read again, with its notes, is there as before, but the warning
-  // and those that its quote caused (they have a note about it).
   const std::vector<KeptDiagnostic>& now = trial.lines.diagnostics;
   std::size_t j = 0;
   for (std::size_t i = trial.from.diagnostics; i < trial.to.diagnostics;) {
@@ -186,11 +207,15 @@ bool proven(const IncrementalAnalysis& kept, std::string_view text, std::size_t 
       i = end;
       continue;
     }
+    // What a quote in a word caused: notes about it, what stands on its line, and the line
+    // number that its line (its comment, begun inside the meant string) joined.
     bool caused = false;
-    for (std::size_t k = i + 1; k < end; ++k) {
-      caused = caused || (target.kind == DiagnosticKind::QuoteInWord &&
-                          a.diagnostics[k].related_offset >= target.offset &&
-                          a.diagnostics[k].related_offset < target.end_offset);
+    for (std::size_t k = i; kind == FixKind::QuoteBlank && k < end; ++k) {
+      const KeptDiagnostic& d = a.diagnostics[k];
+      caused =
+          caused || d.line == fixed_line ||
+          (d.note && d.related_offset >= target.offset && d.related_offset < target.end_offset) ||
+          (d.kind == DiagnosticKind::NumberJoined && d.other_line == fixed_line);
     }
     bool same = j + (end - i) <= now.size();
     for (std::size_t k = 0; same && k < end - i; ++k)
@@ -202,61 +227,181 @@ bool proven(const IncrementalAnalysis& kept, std::string_view text, std::size_t 
     }
     i = end;
   }
-  if (j != now.size()) return false;
+  return j == now.size();
+}
+
+// A line's output without its line break and the blanks before it.
+std::string_view statement_of(std::string_view output) {
+  if (output.size() >= 2 && output.substr(output.size() - 2) == "\r\n") output.remove_suffix(2);
+  while (!output.empty() && output.back() == ' ')
+    output.remove_suffix(1);
+  return output;
+}
+
+// The token of the trial that begins at `offset`, or null.
+const TokenEvent* token_at(const IncrementalAnalysis::Trial& trial, std::size_t offset) {
+  for (const TokenEvent& t : trial.lines.tokens) {
+    if (t.offset == offset) return &t;
+  }
+  return nullptr;
+}
+
+// What the fix promises of the fixed text's tokens on the fixed line (`text` is the text before the
+// fix).
+bool tokens_hold(std::string_view text, const KeptDiagnostic& d, FixKind kind, const QuickFix& fix,
+                 const IncrementalAnalysis::Trial& trial) {
+  switch (kind) {
+    case FixKind::QuoteBlank: {
+      // The bytes from the quote to the next one on the line are now a string.
+      const auto [start, next] = line_around(text, d.offset);
+      const std::size_t close = text.find('"', d.offset + 1);
+      if (close == std::string_view::npos || close >= next) return false;
+      const TokenEvent* t = token_at(trial, d.offset + 1);
+      return t != nullptr && t->role == TokenRole::String && t->length == close - d.offset + 1;
+    }
+    case FixKind::CloseString: {
+      const TokenEvent* t = token_at(trial, d.offset);
+      return t != nullptr && t->role == TokenRole::String && t->length == fix.from + 1 - d.offset;
+    }
+    case FixKind::OwnLine: {
+      // No string cut: every double quote before the cut stands in a string.
+      const auto [start, next] = line_around(text, fix.from);
+      for (std::size_t at = text.find('"', start); at < fix.from; at = text.find('"', at + 1)) {
+        const bool in_string = std::any_of(
+            trial.lines.tokens.begin(), trial.lines.tokens.end(), [&](const TokenEvent& t) {
+              return t.role == TokenRole::String && t.offset <= at && at < t.offset + t.length;
+            });
+        if (!in_string) return false;
+      }
+      return true;
+    }
+    case FixKind::RemoveNumber: {
+      // Only the digits of a number, and blanks and line ends, go.
+      const std::string_view gone = text.substr(fix.from, fix.to - fix.from);
+      const std::size_t digits = leading_digits(gone);
+      return digits > 0 && gone.find_first_not_of(" \t\r\n", digits) == std::string_view::npos;
+    }
+    case FixKind::NumberBlank: {
+      // The number is its digits now.
+      const auto label = std::find_if(trial.lines.labels.begin(), trial.lines.labels.end(),
+                                      [&](const LineNumberUse& use) {
+                                        return use.place.offset + use.place.length == fix.from;
+                                      });
+      return fix.text == " " && label != trial.lines.labels.end() &&
+             all_digits(text.substr(label->place.offset, label->place.length));
+    }
+  }
+  return false;
+}
+
+// What the fix promises of the fixed line's output, `now` (the new lines that stand for it), by
+// the old one, `then`.
+bool output_holds(std::string_view text, const KeptDiagnostic& d, FixKind kind,
+                  std::string_view then, std::string_view now) {
+  switch (kind) {
+    case FixKind::QuoteBlank: {
+      const std::size_t close = text.find('"', d.offset + 1);
+      return close != std::string_view::npos &&
+             now.find(text.substr(d.offset, close - d.offset + 1)) != std::string_view::npos;
+    }
+    case FixKind::CloseString:
+      return now == then;
+    case FixKind::OwnLine:
+      return now.size() >= 2 && now.substr(now.size() - 2) == "\r\n" &&
+             now.substr(0, now.size() - 2) == statement_of(then);
+    case FixKind::RemoveNumber:
+      return now.empty();
+    case FixKind::NumberBlank: {
+      const std::string_view statement = statement_of(then);
+      const std::size_t digits = leading_digits(statement);
+      // The digits, a blank, the statement, and the line break that the number no longer took.
+      return digits > 0 && now.size() == statement.size() + 3 &&
+             now.substr(0, digits) == statement.substr(0, digits) && now[digits] == ' ' &&
+             now.substr(digits + 1, statement.size() - digits) == statement.substr(digits) &&
+             now.substr(now.size() - 2) == "\r\n";
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool fix_holds(const IncrementalAnalysis& kept, std::string_view text, std::size_t index,
+               FixKind kind, const QuickFix& fix, bool frees_stop) {
+  const Analysis& a = kept.analysis();
+  if (index >= a.diagnostics.size() || fix.from > fix.to || fix.to > text.size()) return false;
+  const KeptDiagnostic& target = a.diagnostics[index];
+  // The line that the fix edits, by the converter's count: a joined number's fix edits the line
+  // that left the output line open.
+  const std::int64_t line =
+      target.kind == DiagnosticKind::NumberJoined ? target.other_line : target.line;
+  const IncrementalAnalysis::Trial trial = kept.try_edit(text, fix.from, fix.to, fix.text, true);
+  // The warning's line must be read again: after the meet, the old diagnostics stand, the
+  // warning with them.
+  if (!trial.read || index < trial.from.diagnostics || index >= trial.to.diagnostics) return false;
+  const PlaceMap map{fix.from, fix.to,
+                     static_cast<std::ptrdiff_t>(fix.text.size()) -
+                         static_cast<std::ptrdiff_t>(fix.to - fix.from)};
+  if (!same_diagnostics(a, index, trial, kind, line, map)) return false;
 
   // The line numbers and jumps: the same, but the label of a line removed, which no jump may need.
-  if (!same_uses(a.labels, trial.from.labels, trial.to.labels, trial.lines.labels, map,
-                 c.removed_label) ||
+  const LineNumberUse* removed = kind == FixKind::RemoveNumber ? label_at(a, fix.from) : nullptr;
+  if (kind == FixKind::RemoveNumber && fix.text.empty() && removed == nullptr) {
+    removed = label_of_line(a, line);
+    if (removed != nullptr && removed->place.offset >= fix.to) removed = nullptr;
+  }
+  if (!same_uses(a.labels, trial.from.labels, trial.to.labels, trial.lines.labels, map, removed) ||
       !same_uses(a.jumps, trial.from.jumps, trial.to.jumps, trial.lines.jumps, map, nullptr))
     return false;
-  if (c.removed_label != nullptr) {
-    const std::string& number = c.removed_label->number;
-    const auto named = [&](const LineNumberUse& use) { return use.number == number; };
-    if (std::count_if(a.labels.begin(), a.labels.end(), named) == 1 &&
-        std::any_of(a.jumps.begin(), a.jumps.end(), named))
-      return false;
+  if (removed != nullptr) {
+    if (kept.label_count(removed->number) == 1 && kept.is_jumped_to(removed->number)) return false;
   }
+  if (!tokens_hold(text, target, kind, fix, trial)) return false;
 
-  // The output: every other line's the same. A line after the conversion's stop has none.
+  // The output. A line after the conversion's stop has none, before and after.
   const std::int64_t stop = kept.stopped_line();
-  if (stop != 0 && stop < c.line) return true;
+  if (stop != 0 && stop < line) return trial.stopped_line == stop;
   const std::string_view before =
       std::string_view(a.output).substr(trial.from.output, trial.to.output - trial.from.output);
   std::string_view after = trial.lines.output;
   if (trial.stopped_line != 0)
     after.remove_suffix(
         std::min(after.size(), line_message(kUnknownTokenMessage, trial.stopped_line).size()));
-  const auto at = [&](std::int64_t line) {
-    return static_cast<std::size_t>(a.output_start[static_cast<std::size_t>(line) - 1]) -
-           trial.from.output;
+  // Where old line `n`'s output starts in `before`, and new line `n`'s in `after`.
+  const auto old_at = [&](std::int64_t n) {
+    const auto at = static_cast<std::size_t>(a.output_start[static_cast<std::size_t>(n) - 1]);
+    return std::min(std::max(at, trial.from.output), trial.to.output) - trial.from.output;
   };
-  if (at(c.line) > before.size()) return false;
-  const std::string_view head = before.substr(0, at(c.line));
+  const std::int64_t added = std::count(fix.text.begin(), fix.text.end(), '\n') -
+                             std::count(text.begin() + static_cast<std::ptrdiff_t>(fix.from),
+                                        text.begin() + static_cast<std::ptrdiff_t>(fix.to), '\n');
+  const auto new_at = [&](std::int64_t n) {
+    const auto k = static_cast<std::size_t>(n - trial.first_line);
+    if (n < trial.first_line || k >= trial.lines.output_start.size()) return after.size();
+    const auto at = static_cast<std::size_t>(trial.lines.output_start[k]);
+    return std::min(std::max(at, trial.from.output) - trial.from.output, after.size());
+  };
+  const std::string_view head = before.substr(0, old_at(line));
   if (after.substr(0, head.size()) != head) return false;
-  // The stop on the fixed line itself: the output up to it the same, or the stop the quote's
-  // after-effect, gone with it.
-  if (stop == c.line) return after == before || c.output == LineOutput::Any;
-  if (at(c.line + 1) > before.size()) return false;
-  const std::string_view line = before.substr(head.size(), at(c.line + 1) - head.size());
-  const std::string_view tail = before.substr(head.size() + line.size());
+  const std::int64_t next_line = line + 1 + std::max<std::int64_t>(added, -1);
+  if (stop == line) {
+    // The stop on the fixed line: it stays (and the lines after still write nothing), or the fix
+    // says that it goes.
+    if (frees_stop == (trial.stopped_line == line)) return false;
+    const std::string_view now =
+        after.substr(head.size(), (frees_stop ? new_at(next_line) : after.size()) - head.size());
+    // A stop that stays cuts the line's output where it was: only a string may change before it.
+    if (!frees_stop && kind != FixKind::QuoteBlank) return now == before.substr(head.size());
+    return output_holds(text, target, kind, before.substr(head.size()), now);
+  }
+  if (frees_stop) return false;
+  const std::string_view line_output = before.substr(head.size(), old_at(line + 1) - head.size());
+  const std::string_view tail = before.substr(head.size() + line_output.size());
   if (after.size() < head.size() + tail.size() || after.substr(after.size() - tail.size()) != tail)
     return false;
-  const std::string_view fixed_line =
-      after.substr(head.size(), after.size() - head.size() - tail.size());
-  switch (c.output) {
-    case LineOutput::Same:
-      return fixed_line == line;
-    case LineOutput::EndsLine:
-      return fixed_line.size() >= 2 && fixed_line.substr(fixed_line.size() - 2) == "\r\n";
-    case LineOutput::Gone:
-      return fixed_line.empty();
-    case LineOutput::Any:
-      break;
-  }
-  return true;
+  return output_holds(text, target, kind, line_output,
+                      after.substr(head.size(), after.size() - head.size() - tail.size()));
 }
-
-}  // namespace
 
 std::optional<QuickFix> quick_fix(const IncrementalAnalysis& kept, std::string_view text,
                                   std::size_t index) {
@@ -264,9 +409,10 @@ std::optional<QuickFix> quick_fix(const IncrementalAnalysis& kept, std::string_v
   if (index >= analysis.diagnostics.size()) return std::nullopt;
   const KeptDiagnostic& d = analysis.diagnostics[index];
   if (d.note || d.is_error() || d.offset > text.size()) return std::nullopt;
-  const std::optional<Candidate> c = candidate(analysis, text, d);
-  if (!c || !proven(kept, text, index, *c)) return std::nullopt;
-  return c->fix;
+  for (Candidate& c : candidates(kept, text, d)) {
+    if (fix_holds(kept, text, index, c.kind, c.fix, c.frees_stop)) return std::move(c.fix);
+  }
+  return std::nullopt;
 }
 
 }  // namespace vorpex

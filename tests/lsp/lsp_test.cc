@@ -115,8 +115,12 @@ TEST(Document, AppliesIncrementalChanges) {
 // A client in memory: sends messages to a server and reads what it writes.
 class Session {
  public:
-  Session() {
-    request("initialize", {{"capabilities", {{"general", {{"positionEncodings", {"utf-8"}}}}}}});
+  // A client that counts in UTF-8 and shows related information, unless told otherwise.
+  explicit Session(Json init = {{"capabilities",
+                                 {{"general", {{"positionEncodings", {"utf-8"}}}},
+                                  {"textDocument",
+                                   {{"publishDiagnostics", {{"relatedInformation", true}}}}}}}}) {
+    request("initialize", std::move(init));
   }
   Json request(const std::string& method, Json params) {
     server_.handle(
@@ -181,6 +185,12 @@ TEST(Server, QuickFixesRemoveTheirWarningAndBringNone) {
       {"10 PRINT 1\n5\n20 END\n", "number-joined", "10 PRINT 1\n20 END\n"},
       {"10 PRINT 1\n5 ' note\n20 END\n", "number-joined", "10 PRINT 1\n' note\n20 END\n"},
       {"10 X=A ' note\r\n20 END\r\n", "number-joined", "10 X=A\r\n' note\r\n20 END\r\n"},
+      // The quote's comment joined the next line: the blank before the quote, on its own line,
+      // and never the comment moved, which would cut the string in two.
+      {"10 PRINT\"IT'S FINE\"\n20 END\n", "quote-in-word", "10 PRINT \"IT'S FINE\"\n20 END\n"},
+      {"10 PRINT\"IT'S FINE\"\n20 END\n", "number-joined", ""},
+      // One number to the converter: a blank after its digits, never the line removed.
+      {"10 PRINT 1\n120PRINT\n130 END\n", "number-joined", "10 PRINT 1\n120 PRINT\n130 END\n"},
       // Not offered: the fix brings a warning of its own, or leaves a jump without its line.
       {"10 X=A\"B\"C\"\n", "quote-in-word", ""},
       {"10 GOTO 5\n5\n20 END\n", "number-joined", ""},
@@ -291,12 +301,14 @@ TEST(Server, WritesDiagnosticsAsTheTreeWould) {
       "DEFINE A = 1\nDEFINE a = 2\n10 PRINT\"x ?\"\n20 A\xff\"B\x01\n30 PRINT\"\xc3\xa9\\\" "
       "?\n40 GOTO 99\n50 PRINT 1 REM \xe2\x82\n60 PRINT\"\xf0\x9f\x98\x80\" ?\n";
   for (const bool warnings : {true, false}) {
-    for (const bool utf8 : {true, false}) {
-      Session s;
+    for (const int client : {0, 1, 2, 3}) {
+      const bool utf8 = (client & 1) != 0;
+      const bool related = (client & 2) != 0;
       Json init = {{"capabilities", Json::object()},
                    {"initializationOptions", {{"warnings", warnings}}}};
       if (utf8) init["capabilities"]["general"]["positionEncodings"] = {"utf-8"};
-      s.request("initialize", init);
+      init["capabilities"]["textDocument"]["publishDiagnostics"]["relatedInformation"] = related;
+      Session s(init);
       OpenDocument open;
       open.document.set_text(document);
       open.version = 7;
@@ -313,7 +325,12 @@ TEST(Server, WritesDiagnosticsAsTheTreeWould) {
                             {{"uri", uri},
                              {"version", open.version},
                              {"diagnostics", s.server().diagnostics(uri, open)}}}};
-        EXPECT_EQ(text, tree_text(tree)) << warnings << utf8;
+        EXPECT_EQ(text, tree_text(tree)) << warnings << utf8 << related;
+        // A client that shows no related information reads the notes in the message.
+        EXPECT_EQ(text.find("relatedInformation") != std::string::npos, related);
+        EXPECT_EQ(text.find("\\n\\nnote at line 3: this double quote went into the word") !=
+                      std::string::npos,
+                  !related);
         EXPECT_EQ(Json::parse(text), Json::parse(tree_text(tree)));
         EXPECT_GE(tree["params"]["diagnostics"].size(), warnings ? 5u : 3u);
       }
@@ -348,6 +365,7 @@ TEST(Server, CompletesLineNumbersWhereAJumpNamesOne) {
       {"30 GO TO ", true},         {"30 GO  SUB", true},          {"30 go sub ", true},
       {"30 ON X GOTO 10, ", true}, {"30 ON X GOTO 10,20,", true}, {"30 PRINT ", false},
       {"30 ALGO TO ", false},      {"30 X = 10, ", false},        {"30 RESTORE ", true},
+      {"30 PRINT \"GOTO ", false}, {"30 REM GOTO ", false},
   };
   for (const auto& [line, numbers] : rows) {
     Session s;
@@ -368,8 +386,10 @@ TEST(Server, CompletesLineNumbersWhereAJumpNamesOne) {
 // A jump to a missing line is offered the nearest line numbers below and above it.
 TEST(Server, OffersTheNearestLinesForAMissingTarget) {
   const std::vector<std::pair<std::string, std::vector<std::string>>> rows = {
-      {"30 GOTO 25\n", {"20", "30"}}, {"30 GOTO 5\n", {"10"}},         {"30 GOTO 99\n", {"30"}},
-      {"30 GOTO 100\n", {"30"}},      {"30 GOTO 011\n", {"10", "20"}},
+      // Never the jump's own line, 30.
+      {"30 GOTO 25\n", {"20"}},        {"30 GOTO 5\n", {"10"}},
+      {"30 GOTO 99\n", {"20"}},        {"30 GOTO 100\n", {"20"}},
+      {"30 GOTO 011\n", {"10", "20"}}, {"30 GOTO 25\n40 B\n", {"20", "40"}},
   };
   for (const auto& [line, offered] : rows) {
     Session s;

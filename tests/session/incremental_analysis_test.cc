@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "tests/support/analysis_text.h"
@@ -115,6 +117,47 @@ TEST(IncrementalAnalysis, GivesWhatAFreshAnalysisGivesAfterEachEdit) {
       if (edit.most_lines != 0) {
         EXPECT_LE(kept.lines_read(), edit.most_lines) << what;
       }
+    }
+  }
+}
+
+// The tokens and jumps of a stretch of lines, read again from the checkpoint before it, are those
+// of a fresh analysis of the whole text.
+TEST(IncrementalAnalysis, ReadsTheTokensOfAStretchOfLinesAsAFreshAnalysis) {
+  const std::string text = program();
+  SessionOptions options;
+  options.tokens = true;
+  const Analysis fresh = analyze(text, options);
+  for (const std::int64_t every : {std::int64_t{3}, IncrementalAnalysis::kCheckpointLines}) {
+    IncrementalAnalysis kept(SessionOptions{}, every);
+    kept.reset(text);
+    EXPECT_TRUE(kept.analysis().tokens.empty());
+    for (const auto& [from, to] :
+         std::vector<std::pair<std::size_t, std::size_t>>{{0, text.size()},
+                                                          {0, 10},
+                                                          {500, 900},
+                                                          {4000, 4001},
+                                                          {text.size() - 50, text.size()},
+                                                          {7000, 9000}}) {
+      const Analysis lines = kept.lines_between(text, from, to);
+      const auto inside = [&](const std::vector<TokenEvent>& all) {
+        std::vector<std::tuple<std::size_t, std::size_t, std::int64_t, int>> out;
+        for (const TokenEvent& t : all) {
+          if (t.offset + t.length > from && t.offset < to)
+            out.emplace_back(t.offset, t.length, t.line, static_cast<int>(t.role));
+        }
+        return out;
+      };
+      EXPECT_EQ(inside(lines.tokens), inside(fresh.tokens)) << every << " " << from;
+      const auto jumps = [&](const std::vector<LineNumberUse>& all) {
+        std::vector<std::pair<std::size_t, std::string>> out;
+        for (const LineNumberUse& j : all) {
+          if (j.place.offset >= from && j.place.offset < to)
+            out.emplace_back(j.place.offset, j.number);
+        }
+        return out;
+      };
+      EXPECT_EQ(jumps(lines.jumps), jumps(fresh.jumps)) << every << " " << from;
     }
   }
 }

@@ -180,6 +180,8 @@ bool populate(const Sandbox& sandbox) {
   sandbox.write("group.bas", "old\n");
   fs::create_directory(dir / "readonly_dir");
   fs::create_hard_link(dir / "prog.bas", dir / "hard.bas");
+  sandbox.write("shared.bas", "old\n");
+  fs::create_hard_link(dir / "shared.bas", dir / "shared_link.bas");
   fs::permissions(dir / "readonly.bas", fs::perms::owner_read | fs::perms::group_read);
   fs::permissions(dir / "group.bas",
                   fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
@@ -350,6 +352,14 @@ const std::vector<HostileCase> kHostileCases = {
      kConverted,
      Needs::nothing,
      fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read},
+    // A file with another name is written in place, so that both names keep the same file.
+    {"OverwriteFileWithAnotherHardLink",
+     {"-i", "prog.bas", "-o", "shared.bas"},
+     echo_both("prog.bas", "shared.bas") + kSuccess,
+     0,
+     {"shared.bas", "shared_link.bas"},
+     "shared_link.bas",
+     kConverted},
     // Reading fails at once (this file has nothing mapped at offset 0): the output that the run
     // made goes again, a previous output and map keep their bytes and modes, and no temporary file
     // is left beside them.

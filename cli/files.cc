@@ -99,15 +99,37 @@ std::optional<int> open_files(const Arguments& arguments, Files& files, platform
       return cannot_open(*arguments.map_path, map.error);
     }
   }
-  // Every file is open and none is another: only now are the output and the map emptied.
+  // Every file is open and none is another: only now are the output and the map emptied, or
+  // replaced by temporaries that take their place when the run is complete.
+  Target targets[2];
+  const auto prepare = [&](platform::OpenResult& file, const std::string& path, Target& target) {
+    target.path = path;
+    target.created = file.created;
+    if (file.created.empty()) {
+      platform::OpenResult replacement = platform::open_replacement(path, file.file);
+      if (replacement.file.is_open()) {
+        file.file = std::move(replacement.file);
+        target.temporary = std::move(replacement.created);
+        return 0;
+      }
+    }
+    return platform::empty_file(file.file);
+  };
+  const auto remove_temporaries = [&] {
+    for (const Target& target : targets) {
+      if (!target.temporary.empty()) platform::remove_file(target.temporary);
+    }
+  };
   if (arguments.output_path != kStandardStream) {
-    if (const int error = platform::empty_file(output.file)) {
+    if (const int error = prepare(output, arguments.output_path, targets[0])) {
       give_up();
       return cannot_open(arguments.output_path, error);
     }
   }
   if (map.file.is_open()) {
-    if (const int error = platform::empty_file(map.file)) {
+    if (const int error = prepare(map, *arguments.map_path, targets[1])) {
+      output.file.close();
+      remove_temporaries();
       give_up();
       return cannot_open(*arguments.map_path, error);
     }
@@ -116,7 +138,31 @@ std::optional<int> open_files(const Arguments& arguments, Files& files, platform
   files.input = std::move(input.file);
   files.input_size = input.size;
   files.output = std::move(output.file);
+  files.output_target = std::move(targets[0]);
+  files.map_target = std::move(targets[1]);
   return std::nullopt;
+}
+
+int finish_files(Files& files, bool complete, std::string& failed) {
+  int error = 0;
+  for (Target* target : {&files.output_target, &files.map_target}) {
+    if (complete && error == 0 && !target->temporary.empty()) {
+      error = platform::replace_file(target->temporary, target->path);
+      if (error == 0) {
+        target->temporary.clear();
+      } else {
+        failed = target->path;
+      }
+    }
+    // A failed run, or one whose output could not take its place, leaves its files as they were.
+    if (!complete || error != 0) {
+      if (!target->temporary.empty()) platform::remove_file(target->temporary);
+      if (!target->created.empty()) platform::remove_file(target->created);
+    }
+    target->temporary.clear();
+    target->created.clear();
+  }
+  return error;
 }
 
 }  // namespace vorpex::cli

@@ -187,6 +187,13 @@ int run_with(std::span<const char* const> args, platform::Console& console,
     if (map_error == 0) map_error = map_close_error;
   }
   files.input.close();
+  // Only a run that read its whole input and wrote every byte puts its files in place; a failed
+  // one leaves them as they were before it.
+  const bool complete = write_error == 0 && map_error == 0 && !reader.failed();
+  std::string failed;
+  if (const int error = finish_files(files, complete, failed)) {
+    (failed == files.output_target.path ? write_error : map_error) = error;
+  }
   // The console's messages come first, in the order they were written.
   console.flush();
   errors.flush();

@@ -116,6 +116,19 @@ int empty_file(const File& file);
 // created and then gave up.
 void remove_file(const std::string& path);
 
+// Opens a temporary file beside the regular file at `path`, which `file` has open, for a run to
+// write instead of it: the file at `path` keeps its bytes until replace_file puts the temporary
+// in its place, so that a run that fails leaves it as it was. The temporary gets the file's mode
+// (and its owner and group where they differ). `created` is the temporary's name. No file is
+// returned, and the file is to be written in place, when `path` is a symbolic link, the file has
+// other hard links, it is no regular file, or no temporary with its mode and owner can be made
+// beside it (a directory that its user cannot write).
+OpenResult open_replacement(const std::string& path, const File& file);
+
+// Puts the temporary `temporary` (from open_replacement, closed) in the place of `path`, in one
+// step. Returns 0, or the error number of the failure (the temporary is then still there).
+int replace_file(const std::string& temporary, const std::string& path);
+
 // A standard stream (0 for input, 1 for output) as a file of the run, for the path "-". The
 // output is refused like a file when it is one of the files open on `keep`.
 OpenResult open_standard(int fd, std::span<const int> keep);

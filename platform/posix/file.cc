@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -162,6 +164,42 @@ OpenResult open_for_writing(const std::string& path, std::span<const int> keep) 
 
 void remove_file(const std::string& path) {
   ::unlink(path.c_str());
+}
+
+OpenResult open_replacement(const std::string& path, const File& file) {
+  OpenResult result;
+  struct stat out {};
+  struct stat named {};
+  if (::fstat(file.fd(), &out) != 0 || ::lstat(path.c_str(), &named) != 0) return result;
+  // A link is written through, as are other names of the same file: replacing the name would
+  // part it from them.
+  if (!S_ISREG(named.st_mode) || out.st_dev != named.st_dev || out.st_ino != named.st_ino ||
+      out.st_nlink != 1) {
+    return result;
+  }
+  const std::size_t slash = path.rfind('/');
+  const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+  std::string name = path.substr(0, base) + "." + path.substr(base) + ".XXXXXX";
+  File temporary(::mkostemp(name.data(), O_CLOEXEC));
+  if (!temporary.is_open()) return result;
+  // The set-user and set-group bits are not carried over: writing the file itself clears them.
+  // A new file's group may be the directory's rather than the process's.
+  struct stat made {};
+  if (::fstat(temporary.fd(), &made) != 0 ||
+      ((made.st_uid != out.st_uid || made.st_gid != out.st_gid) &&
+       ::fchown(temporary.fd(), out.st_uid, out.st_gid) != 0) ||
+      ::fchmod(temporary.fd(), out.st_mode & 01777) != 0) {
+    temporary.close();
+    ::unlink(name.c_str());
+    return result;
+  }
+  result.file = std::move(temporary);
+  result.created = std::move(name);
+  return result;
+}
+
+int replace_file(const std::string& temporary, const std::string& path) {
+  return std::rename(temporary.c_str(), path.c_str()) == 0 ? 0 : errno;
 }
 
 int empty_file(const File& file) {

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
+#include <string>
 
 #include "platform/error_number.h"
 #include "platform/windows/console_code_page.h"
@@ -319,6 +320,62 @@ OpenResult open_for_writing(const std::string& path, std::span<const int> keep) 
 void remove_file(const std::string& path) {
   std::wstring native;
   if (native_path(path, Use::write, native)) ::DeleteFileW(native.c_str());
+}
+
+OpenResult open_replacement(const std::string& path, const File& file) {
+  OpenResult result;
+  const HANDLE handle = handle_of(file.fd());
+  std::wstring native;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (::GetFileType(handle) != FILE_TYPE_DISK || !::GetFileInformationByHandle(handle, &info) ||
+      !native_path(path, Use::write, native)) {
+    return result;
+  }
+  // A link is written through, as are other names of the same file: replacing the name would
+  // part it from them.
+  const DWORD named = ::GetFileAttributesW(native.c_str());
+  if (named == INVALID_FILE_ATTRIBUTES || (named & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || info.nNumberOfLinks != 1) {
+    return result;
+  }
+  DWORD attributes =
+      info.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                               FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+  if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
+  const std::size_t separator = path.find_last_of("/\\");
+  const std::size_t base = separator == std::string::npos ? 0 : separator + 1;
+  const std::string stem = path.substr(0, base) + "." + path.substr(base) + "." +
+                           std::to_string(::GetCurrentProcessId()) + "-";
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = stem + std::to_string(::GetTickCount64() + attempt);
+    std::wstring temporary;
+    if (!native_path(name, Use::write, temporary)) return result;
+    const HANDLE made = ::CreateFileW(temporary.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, CREATE_NEW, attributes, nullptr);
+    if (made == INVALID_HANDLE_VALUE) {
+      if (::GetLastError() == ERROR_FILE_EXISTS) continue;
+      return result;
+    }
+    int error = 0;
+    result.file = adopt(made, _O_WRONLY, error);
+    if (!result.file.is_open()) {
+      ::DeleteFileW(temporary.c_str());
+      return result;
+    }
+    result.created = name;
+    return result;
+  }
+  return result;
+}
+
+int replace_file(const std::string& temporary, const std::string& path) {
+  std::wstring from;
+  std::wstring to;
+  if (!native_path(temporary, Use::write, from) || !native_path(path, Use::write, to))
+    return ENOENT;
+  if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
+  return errno_from_windows_error(::GetLastError());
 }
 
 int empty_file(const File& file) {

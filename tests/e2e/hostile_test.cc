@@ -177,9 +177,14 @@ bool populate(const Sandbox& sandbox) {
   sandbox.write("bad.bas", "print x\n:\n");
   sandbox.write("dir/inner.bas", kSource);
   sandbox.write("readonly.bas", "old\n");
+  sandbox.write("group.bas", "old\n");
   fs::create_directory(dir / "readonly_dir");
   fs::create_hard_link(dir / "prog.bas", dir / "hard.bas");
+  sandbox.write("shared.bas", "old\n");
+  fs::create_hard_link(dir / "shared.bas", dir / "shared_link.bas");
   fs::permissions(dir / "readonly.bas", fs::perms::owner_read | fs::perms::group_read);
+  fs::permissions(dir / "group.bas",
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   fs::permissions(dir / "readonly_dir", fs::perms::owner_read | fs::perms::owner_exec);
   return sandbox.symlink("prog.bas", "link.bas") &&
          sandbox.symlink("link.bas", "link_to_link.bas") &&
@@ -200,6 +205,7 @@ struct HostileCase {
   std::string written;            // the output file to check, if any
   std::string written_bytes;
   Needs needs = Needs::nothing;
+  fs::perms written_mode = fs::perms::unknown;  // the output file's mode to check, if any
 };
 
 void PrintTo(const HostileCase& c, std::ostream* os) {
@@ -333,16 +339,62 @@ const std::vector<HostileCase> kHostileCases = {
      {"-i", "bad.bas", "-o", "old.bas"},
      echo_both("bad.bas", "old.bas"),
      1,
-     {"old.bas"},
+     {".", "old.bas"},
      "old.bas",
      kConverted + unknown_error(2)},
-    // Reading fails at once (this file has nothing mapped at offset 0): the output stays empty.
+    // A previous output keeps its mode; the run writes a new file in its place.
+    {"ConvertKeepsTheOutputsMode",
+     {"-i", "prog.bas", "-o", "group.bas"},
+     echo_both("prog.bas", "group.bas") + kSuccess,
+     0,
+     {".", "group.bas"},
+     "group.bas",
+     kConverted,
+     Needs::nothing,
+     fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read},
+    // A file with another name is written in place, so that both names keep the same file.
+    {"OverwriteFileWithAnotherHardLink",
+     {"-i", "prog.bas", "-o", "shared.bas"},
+     echo_both("prog.bas", "shared.bas") + kSuccess,
+     0,
+     {"shared.bas", "shared_link.bas"},
+     "shared_link.bas",
+     kConverted},
+    // Reading fails at once (this file has nothing mapped at offset 0): the output that the run
+    // made goes again, a previous output and map keep their bytes and modes, and no temporary file
+    // is left beside them.
     {"InputReadFails",
      {"-i", "/proc/self/mem", "-o", "out.bas"},
      echo_both("/proc/self/mem", "out.bas") + "Could not read file: /proc/self/mem, error: 5\r\n",
      1,
-     {".", "out.bas"},
-     "out.bas",
+     {"."},
+     "",
+     "",
+     Needs::posix_files},
+    {"InputReadFailsKeepsThePreviousOutput",
+     {"-i", "/proc/self/mem", "-o", "group.bas"},
+     echo_both("/proc/self/mem", "group.bas") + "Could not read file: /proc/self/mem, error: 5\r\n",
+     1,
+     {"."},
+     "",
+     "",
+     Needs::posix_files},
+    {"InputReadFailsKeepsThePreviousOutputAndMap",
+     {"-i", "/proc/self/mem", "-o", "old.bas", "--map", "group.bas"},
+     echo_both("/proc/self/mem", "old.bas") + "map file: group.bas\r\n" +
+         "Could not read file: /proc/self/mem, error: 5\r\n",
+     1,
+     {"."},
+     "",
+     "",
+     Needs::posix_files},
+    {"InputReadFailsRemovesTheMapItMade",
+     {"-i", "/proc/self/mem", "-o", "old.bas", "--map", "new.map"},
+     echo_both("/proc/self/mem", "old.bas") + "map file: new.map\r\n" +
+         "Could not read file: /proc/self/mem, error: 5\r\n",
+     1,
+     {"."},
+     "",
      "",
      Needs::posix_files},
     {"DeviceOutput",
@@ -369,6 +421,11 @@ TEST_P(HostileTest, MessageStatusAndNothingElseChanged) {
   expect_unchanged_except(before, snapshot(sandbox), c.changes);
   if (!c.written.empty()) {
     EXPECT_EQ(sandbox.read(c.written), c.written_bytes);
+#ifndef _WIN32
+    if (c.written_mode != fs::perms::unknown) {
+      EXPECT_EQ(fs::status(sandbox.path(c.written)).permissions(), c.written_mode);
+    }
+#endif
   }
 }
 
@@ -650,6 +707,9 @@ TEST(InterruptedRunTest, KilledRunLeavesTheInputIntact) {
   sandbox.write("old.bas", "old\n");
   const std::optional<std::uint64_t> input_hash = file_hash(sandbox.dir() / "in.bas");
   ASSERT_TRUE(input_hash);
+  const std::optional<std::string> converted =
+      sandbox.run({"-i", "in.bas", "-o", "all.bas"}, "all.bas").output;
+  ASSERT_TRUE(converted);
   int killed = 0;
   for (int delay_us : {0, 500, 2000, 5000, 10000, 20000, 50000}) {
     SCOPED_TRACE(testing::Message() << "killed after " << delay_us << " us");
@@ -660,10 +720,17 @@ TEST(InterruptedRunTest, KilledRunLeavesTheInputIntact) {
       child.kill();
       if (child.wait() == kKilledStatus) ++killed;
       EXPECT_EQ(file_hash(sandbox.dir() / "in.bas"), input_hash);
-      const std::set<std::string> changes = output == "out.bas"
-                                                ? std::set<std::string>{".", "out.bas"}
-                                                : std::set<std::string>{output};
-      expect_unchanged_except(before, snapshot(sandbox), changes);
+      // A previous output is written through a temporary beside it, which a killed run leaves
+      // behind: the output itself is the old file or the whole new one, never a part of it.
+      for (const auto& [name, state] : snapshot(sandbox)) {
+        if (name.starts_with("." + output + ".")) fs::remove(sandbox.path(name));
+      }
+      const Snapshot after = snapshot(sandbox);
+      if (output == "old.bas") {
+        const std::optional<std::string> now = sandbox.read(output);
+        EXPECT_TRUE(now == "old\n" || now == converted) << "a part of the output took its place";
+      }
+      expect_unchanged_except(before, after, {".", output});
     }
   }
   EXPECT_GT(killed, 0) << "every run ended before it could be killed";
@@ -775,32 +842,49 @@ TEST(ConsoleTimingTest, FileNamesShowBeforeTheConversion) {
 }
 
 // The disk fills up midway: with a file-size limit of 64 KiB (and SIGXFSZ ignored, as the child
-// inherits both), writing fails with EFBIG after the output's first 64 KiB.
+// inherits both), writing fails with EFBIG after the output's first 64 KiB. The run leaves no
+// broken target: an output that it made goes again, and a previous output (and map) keeps its
+// bytes and its mode, with no temporary file left beside it.
 TEST(WriteFailureTest, OutputFailingMidwayIsReported) {
 #ifdef _WIN32
   GTEST_SKIP() << "Windows has no file-size limit to set";
 #else
   constexpr std::size_t kLimit = 64 * 1024;
-  Sandbox sandbox;
-  sandbox.write("in.bas", repeat("print x\n", 100 * 1000));
-  sandbox.write("old.bas", "old\n");
-  const Snapshot before = snapshot(sandbox);
+  const struct {
+    std::vector<std::string> args;
+    std::string failed;
+  } cases[] = {
+      {{"-i", "in.bas", "-o", "out.bas"}, "out.bas"},
+      {{"-i", "in.bas", "-o", "old.bas"}, "old.bas"},
+      {{"-i", "in.bas", "-o", "old.bas", "--map", "old.map"}, "old.bas"},
+  };
+  for (const auto& [args, failed] : cases) {
+    SCOPED_TRACE(args[3]);
+    Sandbox sandbox;
+    sandbox.write("in.bas", repeat("print x\n", 100 * 1000));
+    sandbox.write("old.bas", "old\n");
+    sandbox.write("old.map", "old\n");
+    fs::permissions(sandbox.path("old.bas"),
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    const Snapshot before = snapshot(sandbox);
 
-  struct rlimit saved {};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct rlimit limited = saved;
-  limited.rlim_cur = kLimit;
-  const auto saved_handler = ::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-  const RunResult r = sandbox.run({"-i", "in.bas", "-o", "out.bas"});
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  ::signal(SIGXFSZ, saved_handler);
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit limited = saved;
+    limited.rlim_cur = kLimit;
+    const auto saved_handler = ::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const RunResult r = sandbox.run(args);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, saved_handler);
 
-  EXPECT_EQ(r.console, kConvertHead + "Could not write file: out.bas, error: 27\r\n");
-  EXPECT_EQ(r.status, 1);
-  expect_well_formed_errors(r.errors);
-  EXPECT_TRUE(same_bytes(r.output, repeat("PRINT X\r\n", 100 * 1000).substr(0, kLimit)));
-  expect_unchanged_except(before, snapshot(sandbox), {".", "out.bas"});
+    std::string head = kBanner + echo_both("in.bas", args[3]);
+    if (args.size() > 4) head += "map file: " + args[5] + "\r\n";
+    EXPECT_EQ(r.console, head + "Could not write file: " + failed + ", error: 27\r\n");
+    EXPECT_EQ(r.status, 1);
+    expect_well_formed_errors(r.errors);
+    expect_unchanged_except(before, snapshot(sandbox), {"."});
+  }
 #endif
 }
 

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <span>
 #include <string>
 
@@ -38,6 +40,43 @@ TEST(FileTest, FileMadeIsRemovedWhenTheSameFileCheckFails) {
   EXPECT_EQ(result.error, EBADF);
   EXPECT_FALSE(result.same_file);
   EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+// A regular file is replaced through a temporary beside it; a symbolic link and a file with another
+// hard link are written in place (no temporary), so that the link and the other name keep seeing
+// the file.
+TEST(FileTest, ReplacementOnlyForAFileWithOneName) {
+  namespace fs = std::filesystem;
+  const fs::path dir =
+      fs::temp_directory_path() / ("vorpex_replace_test_" + std::to_string(::getpid()));
+  fs::create_directory(dir);
+  const std::string file = (dir / "out.bas").string();
+  std::ofstream(file, std::ios::binary) << "old\n";
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_symlink("out.bas", dir / "link.bas");
+  {
+    File open(::open(file.c_str(), O_WRONLY));
+    OpenResult through_link = open_replacement((dir / "link.bas").string(), open);
+    EXPECT_FALSE(through_link.file.is_open());
+    fs::create_hard_link(file, dir / "hard.bas");
+    EXPECT_FALSE(open_replacement(file, open).file.is_open());
+    fs::remove(dir / "hard.bas");
+    OpenResult replacement = open_replacement(file, open);
+    ASSERT_TRUE(replacement.file.is_open());
+    EXPECT_EQ(fs::path(replacement.created).parent_path(), dir);
+    EXPECT_EQ(fs::status(replacement.created).permissions(), fs::status(file).permissions());
+    ASSERT_EQ(::write(replacement.file.fd(), "new\n", 4), 4);
+    EXPECT_EQ(replacement.file.close(), 0);
+    EXPECT_EQ(fs::file_size(file), 4u);
+    EXPECT_EQ(replace_file(replacement.created, file), 0);
+    EXPECT_FALSE(fs::exists(replacement.created));
+  }
+  EXPECT_EQ(fs::read_symlink(dir / "link.bas"), "out.bas");
+  EXPECT_EQ(fs::file_size(file), 4u);
+  EXPECT_EQ(fs::status(file).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+  fs::remove_all(dir);
 }
 
 // The first lines of a source, and nothing past them.

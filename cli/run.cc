@@ -148,6 +148,9 @@ int run_with(std::span<const char* const> args, platform::Console& console,
     const int close_error = files.output.close();
     if (write_error == 0) write_error = close_error;
     files.input.close();
+    // As for a conversion: only a source written whole is put in place.
+    std::string failed;
+    if (const int error = finish_files(files, write_error == 0, failed)) write_error = error;
     console.flush();
     errors.flush();
     if (write_error != 0) {

@@ -81,8 +81,9 @@ TEST(QuickFix, ProofsHoldTheFixedLineToWhatTheFixMeans) {
     ASSERT_LT(index, kept.analysis().diagnostics.size()) << row.text;
     std::string fixed = row.text;
     fixed.replace(row.from, row.to - row.from, row.inserted);
-    if (!row.holds && !row.frees_stop)
+    if (!row.holds && !row.frees_stop) {
       EXPECT_TRUE(silent(row.text, fixed, row.code)) << fixed;  // a weaker proof takes it
+    }
     const QuickFix fix{"", row.from, row.to, row.inserted};
     EXPECT_EQ(fix_holds(kept, row.text, index, row.kind, fix, row.frees_stop), row.holds) << fixed;
   }

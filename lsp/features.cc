@@ -704,7 +704,9 @@ Json Server::code_actions(const Json& params) {
         analysis.labels.begin(), analysis.labels.end(),
         [&](const LineNumberUse& label) { return label.place.line < jump.place.line; });
     const std::string_view own_number =
-        own != analysis.labels.end() && own->place.line == jump.place.line ? own->number : "";
+        own != analysis.labels.end() && own->place.line == jump.place.line
+            ? std::string_view(own->number)
+            : std::string_view();
     auto above = std::upper_bound(numbers.begin(), numbers.end(), jump.number, numeric_less);
     auto below = above;
     if (below != numbers.begin() && *std::prev(below) == own_number) --below;

@@ -132,13 +132,14 @@ TEST(IncrementalAnalysis, ReadsTheTokensOfAStretchOfLinesAsAFreshAnalysis) {
     IncrementalAnalysis kept(SessionOptions{}, every);
     kept.reset(text);
     EXPECT_TRUE(kept.analysis().tokens.empty());
-    for (const auto& [from, to] :
+    for (const auto& stretch :
          std::vector<std::pair<std::size_t, std::size_t>>{{0, text.size()},
                                                           {0, 10},
                                                           {500, 900},
                                                           {4000, 4001},
                                                           {text.size() - 50, text.size()},
                                                           {7000, 9000}}) {
+      const std::size_t from = stretch.first, to = stretch.second;
       const Analysis lines = kept.lines_between(text, from, to);
       const auto inside = [&](const std::vector<TokenEvent>& all) {
         std::vector<std::tuple<std::size_t, std::size_t, std::int64_t, int>> out;

@@ -54,12 +54,34 @@ struct Expected {
   vorpex::cli::Arguments arguments;
 };
 
+// Decimal digits that a 64-bit number holds.
+bool whole_number(std::string_view digits) {
+  if (digits.empty()) return false;
+  std::uint64_t value = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return false;
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (value > (UINT64_MAX - digit) / 10) return false;
+    value = value * 10 + digit;
+  }
+  return true;
+}
+
+// START or START,STEP (the step at least 1); a line number alone when `line`.
+bool start_and_step(std::string_view value, bool line) {
+  const std::size_t comma = value.find(',');
+  if (comma == std::string_view::npos) return whole_number(value);
+  const std::string_view step = value.substr(comma + 1);
+  return !line && whole_number(value.substr(0, comma)) && whole_number(step) &&
+         step.find_first_not_of('0') != std::string_view::npos;
+}
+
 Expected model(const std::vector<std::string>& words) {
   Expected e;
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
     // 'i', 'o', 'h', 'q', 'w', 'k', 'D' for a single dash; 'Q', 'W', 'S', 'K', 'H', 'V', 'd', 'm'
-    // for the long ones.
+    // for the long ones, and 'r', 's', 'l', 'L' for the renumbering's.
     char option = '?';
     std::optional<std::string> attached;
     if (starts_with(word, "--")) {
@@ -74,9 +96,13 @@ Expected model(const std::vector<std::string>& words) {
       if (name == "version") option = 'V';
       if (name == "define") option = 'd';
       if (name == "map") option = 'm';
+      if (name == "renumber") option = 'r';
+      if (name == "renumber-source") option = 's';
+      if (name == "largest-line") option = 'l';
+      if (name == "leave-computed-jumps") option = 'L';
       if (equals != std::string::npos) {
         attached = word.substr(equals + 1);
-        if (option != 'd' && option != 'm') option = '?';
+        if (std::string_view("dmrsl").find(option) == std::string_view::npos) option = '?';
       }
     } else if (word.size() >= 2 && word[0] == '-' &&
                std::string_view("ioqwkDh").find(word[1]) != std::string_view::npos) {
@@ -96,16 +122,27 @@ Expected model(const std::vector<std::string>& words) {
     if (option == 'w' || option == 'W') e.arguments.no_warnings = true;
     if (option == 'S') e.arguments.strict = true;
     if (option == 'k' || option == 'K') e.arguments.keep_going = true;
-    if (std::string_view("qQwWSkKHV").find(option) != std::string_view::npos) continue;
+    if (option == 'L') e.arguments.leave_computed_jumps = true;
+    if (std::string_view("qQwWSkKHVL").find(option) != std::string_view::npos) continue;
     const bool define = option == 'D' || option == 'd';
+    const bool number = option == 'r' || option == 's' || option == 'l';
     if (!attached && i + 1 == words.size()) {
-      e.console +=
-          (define ? "Missing definition for parameter: " : "Missing file name for parameter: ") +
-          word + "\n\n" + std::string(kUsage);
+      e.console += (define   ? "Missing definition for parameter: "
+                    : number ? "Missing value for parameter: "
+                             : "Missing file name for parameter: ") +
+                   word + "\n\n" + std::string(kUsage);
       e.status = 1;
       return e;
     }
     const std::string value = attached ? *attached : words[++i];
+    if (number) {
+      if (!start_and_step(value, option == 'l')) {
+        e.console += "Invalid value for parameter: " + word + "\n\n" + std::string(kUsage);
+        e.status = 1;
+        return e;
+      }
+      continue;
+    }
     if (define) {
       e.arguments.definitions.push_back(value);
     } else if (option == 'i') {
@@ -140,7 +177,8 @@ void check_parse(const std::vector<std::string>& words, std::span<const char* co
   require(arguments.input_path == a.input_path && arguments.output_path == a.output_path &&
               arguments.map_path == a.map_path && arguments.definitions == a.definitions &&
               arguments.quiet == a.quiet && arguments.no_warnings == a.no_warnings &&
-              arguments.strict == a.strict && arguments.keep_going == a.keep_going,
+              arguments.strict == a.strict && arguments.keep_going == a.keep_going &&
+              arguments.leave_computed_jumps == a.leave_computed_jumps,
           "the last value of each option is kept, whole, and every definition in order");
 }
 
@@ -152,7 +190,9 @@ void check_run(const std::vector<std::string>& words, std::span<const char* cons
   for (std::size_t i = 0; i < words.size() && !asked; ++i) {
     if (words[i] == "--help") asked = 'H';
     if (words[i] == "--version") asked = 'V';
-    const bool long_value = words[i] == "--define" || words[i] == "--map";
+    const bool long_value = words[i] == "--define" || words[i] == "--map" ||
+                            words[i] == "--renumber" || words[i] == "--renumber-source" ||
+                            words[i] == "--largest-line";
     const bool short_value = words[i].size() >= 2 && words[i][0] == '-' &&
                              std::string_view("ioD").find(words[i][1]) != std::string_view::npos;
     if (long_value || short_value) ++i;

@@ -84,16 +84,18 @@ std::uint64_t MessageReader::resync() {
 
 namespace {
 
-// The first empty line at or after `from`: where the line end before it starts, and the bytes of
-// both line ends (a CR LF, or a LF alone, each); npos when there is none yet.
-std::pair<std::size_t, std::size_t> find_empty_line(std::string_view text, std::size_t from) {
+// The first empty line at or after `from`, in a header that begins at `header`: where the line
+// end before it starts (never before the header: a CR there ends what came before), and the bytes
+// of both line ends (a CR LF, or a LF alone, each); npos when there is none yet.
+std::pair<std::size_t, std::size_t> find_empty_line(std::string_view text, std::size_t header,
+                                                    std::size_t from) {
   for (std::size_t lf = text.find('\n', from); lf != std::string_view::npos;
        lf = text.find('\n', lf + 1)) {
     std::size_t next = lf + 1;
     if (next < text.size() && text[next] == '\r') ++next;
     if (next >= text.size()) break;
     if (text[next] != '\n') continue;
-    const std::size_t start = lf > 0 && text[lf - 1] == '\r' ? lf - 1 : lf;
+    const std::size_t start = lf > header && text[lf - 1] == '\r' ? lf - 1 : lf;
     return {start, next + 1 - start};
   }
   return {std::string_view::npos, 0};
@@ -109,7 +111,7 @@ ReadResult MessageReader::next(std::string& body) {
   std::size_t terminator = 4;
   std::size_t scanned = 0;  // bytes after begin_ known to hold no complete terminator
   for (;;) {
-    std::tie(end, terminator) = find_empty_line(buffer_, begin_ + scanned);
+    std::tie(end, terminator) = find_empty_line(buffer_, begin_, begin_ + scanned);
     if (end != std::string::npos) break;
     if (buffer_.size() - begin_ > kHeaderLimit) {
       // Too long to be a header: dropped up to the next empty line.

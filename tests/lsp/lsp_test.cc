@@ -62,6 +62,10 @@ TEST(MessageReader, ReadsMessagesAndSkipsBrokenHeaders) {
       {"Content-Length: 18446744073709551616\r\n\r\n", {ReadStatus::TooLarge}, {}},
       {"Content-Length: 10\r\n\r\nabc", {}, {}},  // cut short
       {"Content-Length: 5", {}, {}},
+      // A body that ends with a CR, then an empty header: the CR is not the header's.
+      {"Content-Length: 1\r\n\r\n\r\n\r\nContent-Length: 1\r\n\r\n4",
+       {ReadStatus::Message, ReadStatus::BadHeader, ReadStatus::Message},
+       {"\r", "4"}},
   };
   for (const std::size_t step : {std::size_t{1}, std::size_t{7}, std::size_t{1} << 20}) {
     for (const FramingRow& row : rows) {

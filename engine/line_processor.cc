@@ -314,10 +314,11 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
   const auto reserve_rest = [&] {
     output_.reserve(2 * static_cast<std::size_t>(line_end - tokenizer.cursor()) + 4);
   };
-  reserve_rest();
   // The line's output stays in the buffer until the line is done: a quote inside a word is judged
-  // by it, and a joined number read from it.
+  // by it, and a joined number read from it. Kept before room is made, so that what a comparison
+  // wrote after the line's own output stays too.
   output_.keep_since(line_output_start_);
+  reserve_rest();
   do {
     // A Number, Word or String that follows another one is written after a blank. A Number or
     // Word is copied into the output as it is read, after the blank; what counts is committed by
@@ -364,7 +365,7 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
         if (!unknown_character(tokenizer, line)) {
           if constexpr (!kAlternative) {
             if (reports_.holding) [[unlikely]]
-              settle_quote(text, line);
+              settle_quote(text, line, true);
           }
           output_.stop_keeping();
           return false;
@@ -377,7 +378,7 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
   } while (!tokenizer.at_line_end());
   if constexpr (!kAlternative) {
     if (reports_.holding) [[unlikely]]
-      settle_quote(text, line);
+      settle_quote(text, line, false);
   }
   output_.stop_keeping();
   return true;
@@ -433,7 +434,7 @@ void LineProcessor::observe(const Tokenizer& tokenizer, const LineState& line, T
       {line.line_number, static_cast<std::size_t>(start - reports_.line_start) + 1, length, role});
 }
 
-void LineProcessor::settle_quote(std::span<char> text, const LineState& line) {
+void LineProcessor::settle_quote(std::span<char> text, const LineState& line, bool stopped) {
   // The same line with a blank before the quote that went into a word, converted with nothing
   // reported, in the output after this line's own bytes: when it writes the same bytes but that
   // blank, the quote lost nothing and needs no warning. A line with a DEFINE is left warned: the
@@ -447,33 +448,40 @@ void LineProcessor::settle_quote(std::span<char> text, const LineState& line) {
                                       kDefineWord.end(), is_define) != line_text.end();
   bool keep = true;
   if (whole && !has_define && quote >= text.data() && quote < text.data() + text.size()) {
-    const auto at = static_cast<std::size_t>(quote - text.data());
-    alternative_.assign(line_text.substr(0, at));
-    alternative_ += ' ';
-    alternative_.append(line_text.substr(at));
     // Everything that the line could change outside the output is kept aside.
     DiagnosticObserver* const diagnostics = reports_.diagnostics;
     TokenObserver* const tokens = tokens_;
     const JoinTracker join = join_;
     const bool keep_going = keep_going_;
+    const std::int64_t stopped_line = stopped_line_;
     reports_.diagnostics = nullptr;
     reports_.holding = false;
     set_token_observer(nullptr);
-    join_.close();
     keep_going_ = false;
-    output_.keep_since(line_output_start_);  // the other line may not hand this one's bytes on
 
     const std::uint64_t own_end = output_.total();
-    Tokenizer tokenizer(nullptr);
-    LineState alternative_line;
-    alternative_line.line_number = line.line_number;
-    process_line<true, false>({alternative_.data(), alternative_.size()}, tokenizer,
-                              alternative_line);
+    std::uint64_t own_start = line_output_start_;
+    std::size_t own_size = own.size();
+    if (stopped) {
+      // The line stopped at a character that begins no token, and its output ends there. Both
+      // forms are judged whole, as keep-going reads them, with that character a blank: the quote
+      // is warned of alike with keep-going and without.
+      stopped_line_ = line.line_number;
+      alternative_.assign(line_text);
+      convert_alternative(join, line.line_number);
+      own_start = own_end;
+      own_size = static_cast<std::size_t>(output_.total() - own_end);
+    }
+    const auto at = static_cast<std::size_t>(quote - text.data());
+    alternative_.assign(line_text.substr(0, at));
+    alternative_ += ' ';
+    alternative_.append(line_text.substr(at));
+    const std::uint64_t other_start = output_.total();
+    convert_alternative(join, line.line_number);
     bool ignored = false;
-    const std::string_view other = output_.since(own_end, ignored);
+    const std::string_view other = output_.since(other_start, ignored);
     // The buffer may have moved with the other line's output.
-    const std::string_view own_again =
-        output_.since(line_output_start_, ignored).substr(0, own.size());
+    const std::string_view own_again = output_.since(own_start, ignored).substr(0, own_size);
     // The other output holds one byte more: the blank, wherever it stands among blanks.
     if (other.size() == own_again.size() + 1) {
       const auto [mismatch, unused] =
@@ -489,8 +497,21 @@ void LineProcessor::settle_quote(std::span<char> text, const LineState& line) {
     set_token_observer(tokens);
     join_ = join;
     keep_going_ = keep_going;
+    stopped_line_ = stopped_line;
   }
   reports_.settle_quote(keep);
+}
+
+void LineProcessor::convert_alternative(const JoinTracker& join, std::int64_t line_number) {
+  // The line's own output and what the comparison wrote before stay in the buffer: the line
+  // conversion keeps from the line's start.
+  join_ = join;
+  join_.close();
+  Tokenizer tokenizer(nullptr);
+  LineState alternative_line;
+  alternative_line.line_number = line_number;
+  process_line<true, false>({alternative_.data(), alternative_.size()}, tokenizer,
+                            alternative_line);
 }
 
 [[gnu::always_inline]] inline void LineProcessor::handle_delimiter(Tokenizer& tokenizer,

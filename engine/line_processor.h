@@ -128,8 +128,11 @@ class LineProcessor {
   // Tells the token observer of the token just read.
   void observe(const Tokenizer& tokenizer, const LineState& line, TokenRole role);
   // Decides the line's double quote inside a word, whose warning waits: it is kept only where the
-  // quote changes the output.
-  void settle_quote(std::span<char> text, const LineState& line);
+  // quote changes the output. `stopped`: the line stopped the run at a character that begins no
+  // token.
+  void settle_quote(std::span<char> text, const LineState& line, bool stopped);
+  // Converts `alternative_` after the output, for a comparison only, from the join `join`.
+  void convert_alternative(const JoinTracker& join, std::int64_t line_number);
 
   OutputBuffer output_;
   TokenReports reports_;

@@ -33,7 +33,7 @@ class OutputBuffer {
   ~OutputBuffer() = default;  // the owner flushes; a destructor cannot report a failure
 
   void put(char c) {
-    if (pos_ == end_) flush();
+    if (pos_ == end_) make_room(1);  // the bytes kept stay
     *pos_++ = c;
   }
 

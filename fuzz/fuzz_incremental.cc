@@ -18,6 +18,7 @@
 #include <string_view>
 #include <tuple>
 
+#include "bench/source_generator.h"
 #include "session/analysis.h"
 #include "session/incremental_analysis.h"
 #include "session/quick_fix.h"
@@ -25,22 +26,6 @@
 #include "tests/support/analysis_text.h"
 
 namespace {
-
-// splitmix64, seeded by the input: the same input makes the same edits.
-class Random {
- public:
-  explicit Random(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t next() {
-    std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
-  }
-  std::size_t below(std::size_t n) { return n == 0 ? 0 : static_cast<std::size_t>(next() % n); }
-
- private:
-  std::uint64_t state_;
-};
 
 constexpr std::array<std::string_view, 22> kFragments = {
     "\n",
@@ -96,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::uint64_t seed = 0xcbf29ce484222325ULL;
   for (std::size_t i = 0; i < size; ++i)
     seed = (seed ^ data[i]) * 0x100000001b3ULL;
-  Random random(seed);
+  vorpex::bench::SplitMix64 random(seed);
 
   // Without the line map (as the language server keeps it), the map is left out of the check.
   options.line_map = random.below(4) != 0;

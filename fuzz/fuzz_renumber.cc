@@ -11,24 +11,10 @@
 #include <string>
 #include <string_view>
 
+#include "bench/source_generator.h"
 #include "session/renumber.h"
 
 namespace {
-
-class Random {
- public:
-  explicit Random(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t next() {
-    std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
-  }
-  std::uint64_t below(std::uint64_t n) { return n == 0 ? 0 : next() % n; }
-
- private:
-  std::uint64_t state_;
-};
 
 [[noreturn]] void fail(const char* what, std::string_view detail) {
   std::fprintf(stderr, "fuzz_renumber: %s: %.*s\n", what, static_cast<int>(detail.size()),
@@ -85,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::uint64_t seed = 1469598103934665603ULL;
   for (std::size_t i = 0; i < size; ++i)
     seed = (seed ^ data[i]) * 1099511628211ULL;
-  Random random(seed);
+  vorpex::bench::SplitMix64 random(seed);
   vorpex::SessionOptions options;
   options.warnings = random.below(4) != 0;
   if (random.below(8) == 0) options.defines.push_back("X=" + std::to_string(random.below(100)));

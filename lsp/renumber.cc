@@ -45,6 +45,12 @@ const LineNumberUse* line_number_at(const Analysis& analysis, std::size_t offset
   return nullptr;
 }
 
+// Where the editor's line `line` starts in the text; the text's size past the last line, and 0
+// before the first.
+std::size_t lines_start(const OpenDocument& open, std::int64_t line) {
+  return line <= 0 ? 0 : open.document.index().line_start(static_cast<std::size_t>(line));
+}
+
 }  // namespace
 
 Json Server::workspace_edit(const std::string& uri, const Document& document,
@@ -79,29 +85,10 @@ Json Server::renumber_command(const Json& argument, bool move) {
   if (const Json& range = member(argument, "range"); range.is_object()) {
     const std::int64_t first = client_integer(range.at("start").at("line"), "line");
     const std::int64_t last = client_integer(range.at("end").at("line"), "line");
-    const Analysis& analysis = open.kept();
-    std::optional<std::string> low;
-    std::optional<std::string> high;
-    for (const LineNumberUse& label : analysis.labels) {
-      const auto line =
-          static_cast<std::int64_t>(open.document.index().line_of(label.place.offset));
-      if (line < first || line > last) continue;
-      if (!low) low = label.number;
-      high = label.number;
-    }
-    if (!low)
-      throw RpcError(error_code::kRequestFailed,
-                     std::string(move ? "cannot move lines: " : "cannot renumber: ") +
-                         "no line number begins a line of the selection");
-    const auto value = [](const std::string& number) -> std::uint64_t {
-      try {
-        return std::stoull(number);
-      } catch (const std::exception&) {
-        throw RpcError(error_code::kRequestFailed, "line " + number + " is too large");
-      }
-    };
-    request.from = value(*low);
-    request.to = value(*high);
+    if (const std::string refusal = select_lines(open.kept(), lines_start(open, first),
+                                                 lines_start(open, last + 1), request);
+        !refusal.empty())
+      throw RpcError(error_code::kRequestFailed, refusal);
   }
   if (const std::optional<std::uint64_t> start = number_of(member(argument, "start"), "start"))
     request.start = *start;
@@ -158,12 +145,11 @@ Json Server::code_actions_with_renumber(const Json& params) {
   const std::int64_t first = client_integer(range_json.at("start").at("line"), "line");
   const std::int64_t last = client_integer(range_json.at("end").at("line"), "line");
   // Offered on a selection that holds a line number at the start of a line.
-  bool any = false;
-  for (const LineNumberUse& label : open.kept().labels) {
-    const auto line = static_cast<std::int64_t>(open.document.index().line_of(label.place.offset));
-    any = any || (line >= first && line <= last);
-  }
-  if (!any || first == last) return actions;
+  RenumberRequest request;
+  if (first == last ||
+      !select_lines(open.kept(), lines_start(open, first), lines_start(open, last + 1), request)
+           .empty())
+    return actions;
   const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
   actions.push_back({{"title", "Renumber lines..."},
                      {"kind", "refactor.rewrite"},

@@ -645,6 +645,31 @@ bool parse_start_step(std::string_view text, std::uint64_t& start, std::uint64_t
   return true;
 }
 
+std::string select_lines(const Analysis& analysis, std::size_t from, std::size_t to,
+                         RenumberRequest& request) {
+  const std::string verb =
+      request.kind == RenumberRequest::Kind::Move ? "cannot move lines: " : "cannot renumber: ";
+  const LineNumberUse* first = nullptr;
+  const LineNumberUse* last = nullptr;
+  for (const LineNumberUse& label : analysis.labels) {
+    if (label.place.offset < from || label.place.offset >= to) continue;
+    if (first == nullptr) first = &label;
+    last = &label;
+  }
+  if (first == nullptr) return verb + "no line number begins a line of the selection";
+  std::uint64_t low = 0;
+  std::uint64_t high = 0;
+  for (const auto& [use, value] : {std::pair{first, &low}, std::pair{last, &high}}) {
+    const std::string& number = use->number;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), *value);
+    if (error != std::errc() || end != number.data() + number.size())
+      return verb + "line " + number + " is too large";
+  }
+  request.from = low;
+  request.to = high;
+  return {};
+}
+
 RenumberResult renumber(std::string_view source, const RenumberRequest& request,
                         const SessionOptions& options) {
   RenumberResult result;

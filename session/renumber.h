@@ -99,6 +99,14 @@ struct RenumberResult {
 RenumberResult renumber(std::string_view source, const RenumberRequest& request,
                         const SessionOptions& options = {});
 
+// Takes the range of a renumbering or a move from a selection, the source's bytes [from, to): the
+// lines from the first to the last whose number begins there, set in `request.from` and `to`.
+// Returns why not, worded for `request.kind` ("cannot renumber: no line number begins a line of
+// the selection"), or empty when the range is set. Each front end gives the bytes of the lines its
+// user selected, as its editor counts them.
+std::string select_lines(const Analysis& analysis, std::size_t from, std::size_t to,
+                         RenumberRequest& request);
+
 // Applies `edits` (in order, none overlapping) to `source`.
 std::string apply_edits(std::string_view source, const std::vector<RenumberEdit>& edits);
 

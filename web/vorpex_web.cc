@@ -122,29 +122,6 @@ std::vector<std::string> definitions_of(std::string_view defines) {
   return texts;
 }
 
-// The numbers of the first and the last line number that begins one of source lines `first` to
-// `last` (from 1), as the language server takes a selection. False when none does, or a number
-// does not fit.
-bool numbers_of_lines(const Analysis& analysis, std::int64_t first, std::int64_t last,
-                      std::uint64_t& from, std::uint64_t& to) {
-  const LineNumberUse* begin = nullptr;
-  const LineNumberUse* end = nullptr;
-  for (const LineNumberUse& label : analysis.labels) {
-    if (label.place.line < first || label.place.line > last) continue;
-    if (begin == nullptr) begin = &label;
-    end = &label;
-  }
-  if (begin == nullptr) return false;
-  const auto value = [](const std::string& digits, std::uint64_t& number) {
-    if (digits.empty() || digits.size() > 19) return false;
-    number = 0;
-    for (const char c : digits)
-      number = number * 10 + static_cast<std::uint64_t>(c - '0');
-    return true;
-  };
-  return value(begin->number, from) && value(end->number, to);
-}
-
 }  // namespace
 
 }  // namespace vorpex::web
@@ -223,9 +200,10 @@ std::size_t vorpex_refused_size() {
 
 // Renumbers `source` (its `size` bytes) or moves some of its lines, converting it with the
 // constants of `defines` and `flags` as vorpex_convert does (1: warnings; 8: go on past computed
-// jumps). The lines are those whose numbers begin source lines `first_line` to `last_line` (from
-// 1), each with the lines without a number under it; 0 and 0: the whole program. `move` 0: renumber
-// them from `start` by `step`; 1: move them to stand after line `after`. `largest` 0: no largest
+// jumps). The lines are those whose numbers begin the editor's lines `first_line` to `last_line`
+// (from 1; a line ends at LF, CR LF or a CR alone), each with the lines without a number under it;
+// 0 and 0: the whole program. `move` 0: renumber them from `start` by `step`; 1: move them to stand
+// after line `after`. `largest` 0: no largest
 // line number. The answer, in vorpex_renumbered, is JSON: {"refusal":"...","refusalLine":N} or
 // {"edits":[{"from":F,"to":T,"text":"..."}],
 // "warnings":[{"code":"...","message":"...","line":L,"column":C,"from":F,"to":T}],"count":N}
@@ -270,16 +248,21 @@ void vorpex_renumber(const char* source, std::size_t size, const char* defines,
     return;
   }
   if (first_line >= 1) {
-    std::uint64_t from = 0;
-    std::uint64_t to = 0;
-    const auto first = static_cast<std::int64_t>(whole(first_line));
-    const auto last = static_cast<std::int64_t>(std::max(whole(last_line), whole(first_line)));
-    if (!numbers_of_lines(analyze(text, options), first, last, from, to)) {
-      refuse(verb + "no line number begins a line of the selection", first);
+    // The editor's lines, from 1, as the page's editor counts them (LF, CR LF or a CR alone).
+    const std::uint64_t first = whole(first_line);
+    const std::uint64_t last = std::max(whole(last_line), first);
+    const LineIndex lines(text);
+    const auto start_of = [&](std::uint64_t line) {
+      if (line == 0) return std::size_t{0};
+      return line - 1 < lines.line_count() ? lines.line_start(static_cast<std::size_t>(line - 1))
+                                           : text.size();
+    };
+    if (const std::string refusal =
+            select_lines(analyze(text, options), start_of(first), start_of(last + 1), request);
+        !refusal.empty()) {
+      refuse(refusal, static_cast<std::int64_t>(first));
       return;
     }
-    request.from = from;
-    request.to = to;
   }
   const RenumberResult result = renumber(text, request, options);
   if (result.refused()) {

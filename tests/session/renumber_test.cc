@@ -200,6 +200,33 @@ TEST(Renumber, TheOutputIsTheRenumberedProgram) {
   EXPECT_EQ(r.output, "1 PRINT\r\n2 GOTO 1\r\n");
 }
 
+// A selection's bytes take the lines whose numbers begin within them, however the lines end.
+TEST(Renumber, SelectsTheLinesWhoseNumbersBeginInTheBytes) {
+  struct Row {
+    std::string_view source;
+    std::size_t from, to;
+    std::string refusal;  // or the range, "FROM-TO"
+  };
+  const std::string none = "cannot renumber: no line number begins a line of the selection";
+  for (const Row& row : std::initializer_list<Row>{
+           {"10 A\n20 B\n30 C\n", 0, 17, "10-30"},
+           {"10 A\n20 B\n30 C\n", 5, 10, "20-20"},
+           {"10 A\n20 B\n30 C\n", 6, 12, "30-30"},
+           {"10 A\n  20 B\n", 5, 12, "20-20"},  // blanks before the number
+           {"10 A\rB\r\n20 C\n", 5, 14, "20-20"},
+           {"10 A\nREM\n20 B\n", 5, 9, none},
+           {"99999999999999999999 A\n", 0, 23,
+            "cannot renumber: line 99999999999999999999 is too large"},
+       }) {
+    RenumberRequest request;
+    const std::string refusal = select_lines(analyze(row.source), row.from, row.to, request);
+    const std::string got = refusal.empty() ? std::to_string(request.from.value_or(0)) + "-" +
+                                                  std::to_string(request.to.value_or(0))
+                                            : refusal;
+    EXPECT_EQ(got, row.refusal) << row.source << " " << row.from << "-" << row.to;
+  }
+}
+
 TEST(StartStep, ReadsTheFrontEndsForm) {
   std::uint64_t start = 0;
   std::uint64_t step = 0;

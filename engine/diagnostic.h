@@ -27,6 +27,8 @@ enum class DiagnosticKind : std::uint8_t {
   DefineJoinsNextLine,  // a complete DEFINE after a statement: the same
   DefineOverridden,     // DEFINE of a name given before the input (-D): `found` is the name; the
                         // directive is taken as a successful one and the earlier value stays
+  CrJoinsLines,  // a CR that ends no line, where the text after it begins; once a run that read
+                 // the whole source, at the first, with `count` of them all
 };
 
 inline constexpr bool is_error(DiagnosticKind kind) {
@@ -45,7 +47,8 @@ struct Diagnostic {
   std::string_view found;  // valid only during the report: the text found (a String without its
                            // quotes; empty for the end of the line)
   std::int64_t other_line = 0;
-  std::string_view other;  // NumberJoined: the number that left the line open (up to 41 bytes)
+  std::uint64_t count = 0;  // CrJoinsLines: how many the source holds
+  std::string_view other;   // NumberJoined: the number that left the line open (up to 41 bytes)
   // A note is an after-effect of the diagnostic reported just before it, not a cause of its own:
   // a string left open by a double quote inside a word, or an unknown character that the user
   // meant inside such a string. `related_column` is the place of that quote, on the same line.

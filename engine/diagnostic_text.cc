@@ -173,6 +173,16 @@ void describe(std::string& out, const Diagnostic& d) {
       append_quoted(out, d.found);
       out += " is defined on the command line; the value given there is used";
       return;
+    case DiagnosticKind::CrJoinsLines:
+      out +=
+          "a CR before this text ends no line: every CR is dropped and only LF ends a line, so "
+          "this text continues the line before it";
+      if (d.count > 1) {
+        out += " (";
+        append_number(out, static_cast<std::int64_t>(d.count));
+        out += " such CRs in the source)";
+      }
+      return;
   }
 }
 
@@ -218,6 +228,8 @@ std::string_view diagnostic_code(DiagnosticKind kind) {
       return "define-joins-next-line";
     case DiagnosticKind::DefineOverridden:
       return "define-overridden";
+    case DiagnosticKind::CrJoinsLines:
+      return "cr-joins-lines";
   }
   return "unknown";
 }

@@ -42,19 +42,43 @@ ProcessResult LineProcessor::process_input(LineSource& input) {
   // The common lines go a window at a time, where the input offers runs of whole lines; the rest
   // (the last line without its LF, a line longer than the input holds at once) line by line.
   const bool fast_path = fast_path_ && tokens_ == nullptr;
+  // The CRs that end no line are told once, at the first, when the run is done: the line where
+  // it stands is counted from the lines done when the piece that held it was taken.
+  const CrJoins* const joins = reports_.diagnostics != nullptr ? input.cr_joins() : nullptr;
+  std::int64_t join_line = 0;
+  const auto note_joins = [&] {
+    if (joins != nullptr && join_line == 0 && joins->count != 0) [[unlikely]]
+      join_line = line.line_number + joins->lines_before + 1;
+  };
   for (;;) {
     if (fast_path && input.next_lines(text)) {
+      note_joins();
       if (!process_lines(text, tokenizer, line, lines, result)) break;
       continue;
     }
     if (!input.next_line(text)) break;
+    note_joins();
     if (!token_line(text, tokenizer, line, lines, result)) break;
   }
+  // A run that stopped read only part of the source and tells nothing of its CRs: keep-going
+  // tells what it tells, and more only after it.
+  if (join_line != 0 && (keep_going_ || result.outcome == Outcome::Done))
+    report_cr_joins(*joins, join_line);
   if (stopped_line_ != 0) result.outcome = Outcome::UnknownToken;
   if (!output_.flush()) result.outcome = Outcome::WriteFailed;
   line_number_ = line.line_number;
   result.line_number = line.line_number;
   return result;
+}
+
+void LineProcessor::report_cr_joins(const CrJoins& joins, std::int64_t line_number) {
+  Diagnostic d;
+  d.kind = DiagnosticKind::CrJoinsLines;
+  d.line = line_number;
+  d.column = joins.column;
+  d.end_column = joins.column;
+  d.count = joins.count;
+  reports_.diagnostics->report(d);
 }
 
 bool LineProcessor::token_line(std::span<char> text, Tokenizer& tokenizer, LineState& line,

@@ -125,6 +125,8 @@ class LineProcessor {
   bool handle_word(std::span<char> word, Tokenizer& tokenizer, LineState& line);
   // A character that begins no token at the cursor. Returns true when the line goes on after it.
   bool unknown_character(Tokenizer& tokenizer, const LineState& line);
+  // Tells of the CRs that ended no line, the first on line `line_number`.
+  void report_cr_joins(const CrJoins& joins, std::int64_t line_number);
   // Tells the token observer of the token just read.
   void observe(const Tokenizer& tokenizer, const LineState& line, TokenRole role);
   // Decides the line's double quote inside a word, whose warning waits: it is kept only where the

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <span>
 
+#include "engine/cr_joins.h"
+
 namespace vorpex {
 
 // Supplies the input one line at a time.
@@ -24,6 +26,10 @@ class LineSource {
     (void)lines;
     return false;
   }
+
+  // The CRs that ended no line in what was handed on so far, or nothing where the source does
+  // not count them. The same object throughout, so that it can be read after each call.
+  virtual const CrJoins* cr_joins() const { return nullptr; }
 };
 
 inline constexpr std::size_t kLinePadding = 16;

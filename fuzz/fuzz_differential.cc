@@ -53,7 +53,7 @@ class Diagnostics : public vorpex::DiagnosticObserver {
     text += std::to_string(static_cast<int>(d.kind)) + " " + std::to_string(d.line) + ":" +
             std::to_string(d.column) + " " + std::to_string(static_cast<int>(d.found_kind)) + " [" +
             std::string(d.found) + "] " + std::to_string(d.other_line) + " {" +
-            std::string(d.other) + "}\n";
+            std::string(d.other) + "} " + std::to_string(d.count) + "\n";
   }
   std::string text;
 };
@@ -117,6 +117,21 @@ Conversion convert(std::string_view input, const Setup& setup) {
   TextReader reader(input_fd(), setup.block, setup.level);
   Conversion c = run(reader, setup);
   require(!reader.failed(), "reading the memory file failed");
+  return c;
+}
+
+// `c` without what it tells of CRs that end no line: the sources in memory hand on lines whose CRs
+// are gone, and so tell of none.
+Conversion without_cr_joins(Conversion c) {
+  const std::string kind =
+      std::to_string(static_cast<int>(vorpex::DiagnosticKind::CrJoinsLines)) + " ";
+  std::string kept;
+  for (std::size_t at = 0; at < c.diagnostics.size();) {
+    const std::size_t end = c.diagnostics.find('\n', at) + 1;
+    if (c.diagnostics.compare(at, kind.size(), kind) != 0) kept.append(c.diagnostics, at, end - at);
+    at = end;
+  }
+  c.diagnostics = std::move(kept);
   return c;
 }
 
@@ -193,10 +208,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::vector<std::string> lines = split_lines(input);
   vorpex::testing::VectorLineSource copied(lines);
-  require(run(copied, {true, kBlock, 7, defined, keep}) == reference,
+  const Conversion in_memory = without_cr_joins(reference);
+  require(run(copied, {true, kBlock, 7, defined, keep}) == in_memory,
           "lines one at a time write what the token loop writes");
   vorpex::testing::PaddedLineSource padded(lines, std::string(padding));
-  require(run(padded, {true, kBlock, kOutput, defined, keep}) == reference,
+  require(run(padded, {true, kBlock, kOutput, defined, keep}) == in_memory,
           "the fast path on a padded run of lines writes what the token loop writes");
   return 0;
 }

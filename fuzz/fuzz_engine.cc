@@ -41,6 +41,13 @@ class Diagnostics : public vorpex::DiagnosticObserver {
  public:
   void report(const vorpex::Diagnostic& d) override {
     require(d.line >= 1 && d.column >= 1, "a diagnostic has a line and a column");
+    if (d.kind == vorpex::DiagnosticKind::CrJoinsLines) {
+      // Told once, after the rest, of the first CR that ends no line.
+      require(cr_joins.empty() && d.count >= 1, "CRs that end no line are told once, counted");
+      cr_joins =
+          std::to_string(d.line) + ":" + std::to_string(d.column) + " " + std::to_string(d.count);
+      return;
+    }
     require(d.end_column >= d.column, "a diagnostic's extent ends no earlier than it begins");
     // A joined number's note may point back at the apostrophe of the line it joined.
     const bool earlier = d.note && d.kind == vorpex::DiagnosticKind::NumberJoined;
@@ -55,6 +62,7 @@ class Diagnostics : public vorpex::DiagnosticObserver {
     if (!d.note) last_kind = d.kind;
   }
   std::string text;
+  std::string cr_joins;
   std::size_t unclosed = 0;
   vorpex::DiagnosticKind last_kind = vorpex::DiagnosticKind::RemJoinsNextLine;
 
@@ -69,13 +77,18 @@ struct Conversion {
   std::int64_t line_number = 0;
   std::size_t reader_capacity = 0;
   std::string diagnostics;
+  std::string cr_joins;  // what was told of CRs that end no line
   std::size_t unclosed = 0;
   vorpex::DiagnosticKind last_kind = vorpex::DiagnosticKind::RemJoinsNextLine;
   std::string map;  // the line map, when asked for
 
-  bool same_bytes(const Conversion& other) const {
+  // The same but for what is told of CRs that end no line.
+  bool same_conversion(const Conversion& other) const {
     return output == other.output && warnings == other.warnings && outcome == other.outcome &&
            diagnostics == other.diagnostics;
+  }
+  bool same_bytes(const Conversion& other) const {
+    return same_conversion(other) && cr_joins == other.cr_joins;
   }
   bool same_result(const Conversion& other) const {
     return same_bytes(other) && line_number == other.line_number;
@@ -108,9 +121,16 @@ Conversion convert(std::string_view input, Buffers buffers, bool refuse_output =
   const vorpex::ProcessResult result = processor.process_input(reader);
   require(!reader.failed(), "reading the memory file failed");
   map_writer.flush();
-  return {std::move(output.text), std::move(warnings.text), result.outcome,
-          result.line_number,     reader.buffer_capacity(), std::move(diagnostics.text),
-          diagnostics.unclosed,   diagnostics.last_kind,    std::move(map_rows.text)};
+  return {std::move(output.text),
+          std::move(warnings.text),
+          result.outcome,
+          result.line_number,
+          reader.buffer_capacity(),
+          std::move(diagnostics.text),
+          std::move(diagnostics.cr_joins),
+          diagnostics.unclosed,
+          diagnostics.last_kind,
+          std::move(map_rows.text)};
 }
 
 // One row per output line, numbered from 1, each naming an input line no earlier than the row
@@ -239,7 +259,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string without_cr(text);
     without_cr.erase(std::remove(without_cr.begin(), without_cr.end(), '\r'), without_cr.end());
     // A last line of CR bytes alone still counts as an (empty) line, which shows in no output.
-    require(convert(without_cr, small).same_bytes(first),
+    const Conversion dropped = convert(without_cr, small);
+    require(dropped.same_conversion(first) && dropped.cr_joins.empty(),
             "CR bytes in the input do not change the result");
   }
 
@@ -256,6 +277,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           "keep-going leaves the output, the console, the outcome and the map as they were");
   require(going.diagnostics.starts_with(first.diagnostics),
           "keep-going reports what the run reports, and more only after it");
+  require(first.cr_joins.empty() || going.cr_joins == first.cr_joins,
+          "keep-going tells of the CRs that end no line as a whole run does");
   if (first.outcome == Outcome::Done) {
     require(going.diagnostics == first.diagnostics, "keep-going adds nothing to a complete run");
   }

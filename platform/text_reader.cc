@@ -71,6 +71,7 @@ bool TextReader::next_line(std::span<char>& line) {
       scanned_ = 0;
       ends_ = 0;  // marked again from the next line on
       marked_ = 0;
+      cr_joins_.scan({first, static_cast<std::size_t>(last - first)});
       last = remove_cr(first, last);
       *last = '\0';  // over the LF, or in the spare byte
       line = {first, static_cast<std::size_t>(last - first)};
@@ -103,6 +104,7 @@ bool TextReader::next_lines(std::span<char>& lines) {
       const std::size_t last = last_line_end(first, end_ - begin_, level_);
       if (last != std::string_view::npos) {
         lines = {first, last + 1};
+        cr_joins_.scan({first, last + 1});
         begin_ += last + 1;
         ends_ = 0;  // marked again from the next line on
         marked_ = 0;

@@ -28,6 +28,7 @@ class TextReader : public LineSource {
   // Every whole line that the buffer holds, reading more first when it holds none; the buffer holds
   // kBlockPadding bytes past its last usable byte.
   bool next_lines(std::span<char>& lines) override;
+  const CrJoins* cr_joins() const override { return &cr_joins_; }
 
   // After next_line() returned false: whether reading failed, and the error number.
   bool failed() const { return error_ != 0; }
@@ -59,6 +60,7 @@ class TextReader : public LineSource {
   std::size_t marked_ = 0;
   bool at_end_ = false;
   int error_ = 0;
+  CrJoins cr_joins_;
 };
 
 }  // namespace vorpex::platform

@@ -294,8 +294,8 @@ INSTANTIATE_TEST_SUITE_P(Vorpex, OptionTest, testing::ValuesIn(kOptions),
                            return info.param.name;
                          });
 
-// -k and -D on sources of their own: the same output and status as without -k; a DEFINE of a
-// name given with -D gives way to it.
+// -k and -D on sources of their own, and CRs that end no line: the same output and status as
+// without -k; a DEFINE of a name given with -D gives way to it.
 struct SourceOptionCase {
   std::string name;
   std::string source;
@@ -343,6 +343,48 @@ const std::vector<SourceOptionCase> kSourceOptions = {
      "in.bas:2:8: error: DEFINE: 'X' is already defined at line 1; the first definition stays "
      "[already-defined]\n",
      0},
+    // A CR that ends no line joins two lines: told once, at the first, with the count. A CR
+    // before an LF, or before CRs that an LF ends, and one at the end of the input end a line.
+    {"LoneCrJoinsLines",
+     "10 PRINT 1\r20 PRINT 2\r\n30 A\r\r\n40 B\rC\r\rD\r",
+     {},
+     "10 PRINT 120 PRINT 2\r\n30 A\r\n40 BCD\r\n",  // the join makes 1 and 20 one number
+     "in.bas:1:11: warning: a CR before this text ends no line: every CR is dropped and only LF "
+     "ends a line, so this text continues the line before it (3 such CRs in the source) "
+     "[cr-joins-lines]\n",
+     0},
+    {"LoneCrOnALaterLine",
+     "10 A\r\n20 B\rC\n",
+     {},
+     "10 A\r\n20 BC\r\n",
+     "in.bas:2:5: warning: a CR before this text ends no line: every CR is dropped and only LF "
+     "ends a line, so this text continues the line before it [cr-joins-lines]\n",
+     0},
+    // A stop leaves the rest unread, and nothing is told of the CRs; -k tells them all.
+    {"LoneCrAfterTheStop",
+     "10 .\n20 A\rB\n",
+     {},
+     "10\r\nUNKNOWN ERROR! LINE: 1\r\n",
+     "in.bas:1:4: error: the character '.' begins no token; the conversion stops here "
+     "[unknown-character]\n",
+     1},
+    {"LoneCrBeforeTheStop",
+     "10 A\rB\n20 .\n30 C\rD\n",
+     {},
+     "10 AB\r\n20\r\nUNKNOWN ERROR! LINE: 2\r\n",
+     "in.bas:2:4: error: the character '.' begins no token; the conversion stops here "
+     "[unknown-character]\n",
+     1},
+    {"LoneCrsWithKeepGoing",
+     "10 A\rB\n20 X :\n30 C\rD\n",
+     {"-k"},
+     "10 AB\r\n20 X\r\nUNKNOWN ERROR! LINE: 2\r\n",
+     "in.bas:2:6: error: the character ':' begins no token; the conversion stops here "
+     "[unknown-character]\n"
+     "in.bas:1:5: warning: a CR before this text ends no line: every CR is dropped and only LF "
+     "ends a line, so this text continues the line before it (2 such CRs in the source) "
+     "[cr-joins-lines]\n",
+     1},
     // Past the stop, -k reports what a run with the stopping characters made blanks reports: a
     // whole character once, and a quote inside a word judged on the line as that run reads it.
     {"KeepGoingAsARerun",

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+
+#include "engine/simd.h"
 
 namespace vorpex {
 
@@ -18,26 +21,57 @@ struct CrJoins {
   std::size_t column = 0;
 
   // Counts those of `piece`, whose first byte begins a line; a CR at its end, or before an LF,
-  // ends a line (or the input) and is not counted.
+  // ends a line (or the input) and is not counted. The reference for scan_run().
   void scan(std::string_view piece) {
     std::size_t cr = piece.find('\r');
     while (cr != std::string_view::npos) {
       std::size_t after = cr + 1;
       while (after < piece.size() && piece[after] == '\r')
         ++after;
-      if (after < piece.size() && piece[after] != '\n') {
-        if (count == 0) {
-          // No CR stands before the run on its line: it would have been counted first.
-          const std::size_t line_start = piece.rfind('\n', cr) + 1;  // 0 when there is none
-          lines_before = 0;
-          for (std::size_t i = 0; i < line_start; ++i)
-            lines_before += piece[i] == '\n' ? 1 : 0;
-          column = cr - line_start + 1;
-        }
-        ++count;
-      }
+      if (after < piece.size() && piece[after] != '\n') found(piece, cr);
       cr = piece.find('\r', after);
     }
+  }
+
+  // The same for a run of whole lines, each ended by its LF, past which simd::kMarked bytes may be
+  // read: the CRs a step at a time, so that CR LF line ends cost little.
+  void scan_run(std::string_view run, simd::Level level) {
+    if (run.find('\r') == std::string_view::npos) return;
+    const char* const text = run.data();
+    for (std::size_t at = 0; at < run.size(); at += simd::kMarked) {
+      std::uint64_t crs = simd::mark_either(text + at, '\r', '\r', level);
+      if (crs == 0) continue;
+      const std::size_t left = run.size() - at;
+      if (left < simd::kMarked) crs &= (std::uint64_t{1} << left) - 1;
+      // A CR that a CR or an LF follows; the byte after the step is the run's, or past its LF.
+      const char next = left > simd::kMarked ? text[at + simd::kMarked] : '\n';
+      const std::uint64_t followed = (simd::mark_either(text + at, '\n', '\r', level) >> 1) |
+                                     (std::uint64_t{next == '\n' || next == '\r'} << 63);
+      const std::uint64_t lone = crs & ~followed;
+      if (lone == 0) continue;
+      if (count == 0) {
+        // The last CR of the first run; the run begins where the CRs before it end.
+        std::size_t first = at + static_cast<std::size_t>(std::countr_zero(lone));
+        while (first > 0 && text[first - 1] == '\r')
+          --first;
+        found(run, first);
+        count += static_cast<std::uint64_t>(std::popcount(lone)) - 1;
+      } else {
+        count += static_cast<std::uint64_t>(std::popcount(lone));
+      }
+    }
+  }
+
+ private:
+  // One more, whose run of CRs begins at `cr` of `piece`.
+  void found(std::string_view piece, std::size_t cr) {
+    if (count++ != 0) return;
+    // No CR stands before the run on its line: it would have been counted first.
+    const std::size_t line_start = piece.rfind('\n', cr) + 1;  // 0 when there is none
+    lines_before = 0;
+    for (std::size_t i = 0; i < line_start; ++i)
+      lines_before += piece[i] == '\n' ? 1 : 0;
+    column = cr - line_start + 1;
   }
 };
 

@@ -104,7 +104,7 @@ bool TextReader::next_lines(std::span<char>& lines) {
       const std::size_t last = last_line_end(first, end_ - begin_, level_);
       if (last != std::string_view::npos) {
         lines = {first, last + 1};
-        cr_joins_.scan({first, last + 1});
+        cr_joins_.scan_run({first, last + 1}, level_);
         begin_ += last + 1;
         ends_ = 0;  // marked again from the next line on
         marked_ = 0;

@@ -33,36 +33,41 @@ struct CrJoins {
     }
   }
 
-  // The same for a run of whole lines, each ended by its LF, past which simd::kMarked bytes may be
-  // read: the CRs a step at a time, so that CR LF line ends cost little.
+  // The same for a run of whole lines, each ended by its LF: the CRs a step at a time, so that
+  // CR LF line ends cost little, and the last bytes, fewer than a step, one at a time (no byte past
+  // the run is read).
   void scan_run(std::string_view run, simd::Level level) {
     if (run.find('\r') == std::string_view::npos) return;
     const char* const text = run.data();
-    for (std::size_t at = 0; at < run.size(); at += simd::kMarked) {
-      std::uint64_t crs = simd::mark_either(text + at, '\r', '\r', level);
+    const std::size_t steps = run.size() - run.size() % simd::kMarked;
+    for (std::size_t at = 0; at < steps; at += simd::kMarked) {
+      const std::uint64_t crs = simd::mark_either(text + at, '\r', '\r', level);
       if (crs == 0) continue;
-      const std::size_t left = run.size() - at;
-      if (left < simd::kMarked) crs &= (std::uint64_t{1} << left) - 1;
       // A CR that a CR or an LF follows; the byte after the step is the run's, or past its LF.
-      const char next = left > simd::kMarked ? text[at + simd::kMarked] : '\n';
+      const char next = at + simd::kMarked < run.size() ? text[at + simd::kMarked] : '\n';
       const std::uint64_t followed = (simd::mark_either(text + at, '\n', '\r', level) >> 1) |
                                      (std::uint64_t{next == '\n' || next == '\r'} << 63);
-      const std::uint64_t lone = crs & ~followed;
-      if (lone == 0) continue;
-      if (count == 0) {
-        // The last CR of the first run; the run begins where the CRs before it end.
-        std::size_t first = at + static_cast<std::size_t>(std::countr_zero(lone));
-        while (first > 0 && text[first - 1] == '\r')
-          --first;
-        found(run, first);
-        count += static_cast<std::uint64_t>(std::popcount(lone)) - 1;
-      } else {
-        count += static_cast<std::uint64_t>(std::popcount(lone));
-      }
+      for (std::uint64_t lone = crs & ~followed; lone != 0; lone &= lone - 1)
+        ends_run(run, at + static_cast<std::size_t>(std::countr_zero(lone)));
+    }
+    // A CR is never the run's last byte, so the byte after it is the run's.
+    for (std::size_t i = steps; i < run.size(); ++i) {
+      if (text[i] == '\r' && text[i + 1] != '\n' && text[i + 1] != '\r') ends_run(run, i);
     }
   }
 
  private:
+  // One more, whose run of CRs ends at `last` of `run`.
+  void ends_run(std::string_view run, std::size_t last) {
+    if (count != 0) {
+      ++count;
+      return;
+    }
+    std::size_t first = last;
+    while (first > 0 && run[first - 1] == '\r')
+      --first;
+    found(run, first);
+  }
   // One more, whose run of CRs begins at `cr` of `piece`.
   void found(std::string_view piece, std::size_t cr) {
     if (count++ != 0) return;

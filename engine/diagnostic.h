@@ -63,8 +63,9 @@ class DiagnosticObserver {
   virtual void report(const Diagnostic& diagnostic) = 0;
   // Whether a double quote inside a word is to be judged: its QuoteInWord warning given only where
   // the quote changes the output, and what follows it on its line reported as its notes. That
-  // costs a second conversion of the line. An observer that passes on no warning says false: each
-  // such quote is then warned about as it is read, and its line converted once.
+  // costs a second conversion of the line. An observer that passes on no warning says false:
+  // such a quote is then not warned of, nor named in the notes of warnings, and its line is
+  // converted once, as any other; an error that it explains still has its note.
   virtual bool judges_quotes() const { return true; }
 };
 

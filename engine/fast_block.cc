@@ -88,29 +88,48 @@ class LineFill {
 struct Masks {
   const char* text;
   simd::StepClasses c;
-  unsigned char next;  // the byte after the step: a LF past the window's end
-  std::uint64_t lf, quote;
-  std::uint64_t inside, string, string_open;          // strings
-  std::uint64_t comment, rem, rem_text;               // comments
+  unsigned char next;                         // the byte after the step: a LF past the window's end
+  std::uint64_t lf, quote, word_quote;        // quote: the quotes of strings
+  std::uint64_t inside, string, string_open;  // strings
+  std::uint64_t comment, rem, rem_text;       // comments
   std::uint64_t line_cr, stray, line_text, unquoted;  // the line's own bytes
   std::uint64_t token, token_start, word_start, word, numeric, value, value_before, ops, item;
   std::uint64_t refusing, defines, kept_blank, candidate;
 };
 
-// Strings: from each opening quote up to its closing one; every line starts outside them.
+// Strings: from each opening quote up to its closing one; every line starts outside them. Where
+// quotes inside words are taken (nothing will be told of them), a quote right after a byte of a
+// Number or Word outside the strings is one of its bytes, as the tokenizer reads it, and opens no
+// string.
 class StringScanner {
  public:
+  explicit StringScanner(bool quotes_in_words) : quotes_in_words_(quotes_in_words) {}
+
   // Sets m.inside (each opening quote and the string's bytes), m.string (with the closing quotes)
-  // and m.string_open (the line ends reached with a string open).
+  // and m.string_open (the line ends reached with a string open); where quotes inside words are
+  // taken, m.word_quote and m.quote without them.
   template <typename Level>
   void scan(Masks& m, const Level& level) {
-    std::uint64_t inside = level.prefix_xor(m.quote) ^ (in_string_ ? kAll : 0);
     m.string_open = 0;
+    m.word_quote = 0;
+    std::uint64_t inside = level.prefix_xor(m.quote) ^ (in_string_ ? kAll : 0);
     for (std::uint64_t pending = m.lf & inside; pending != 0;) {
       const std::uint64_t at = lowest_bit(pending);
       m.string_open |= at;
       inside ^= above(at);  // the line end closes the string
       pending = m.lf & inside & above(at);
+    }
+    if (quotes_in_words_) {
+      const simd::StepClasses& c = m.c;
+      // Control holds the bytes 0x80-0xFF, which a word carries, and the line ends, which end it.
+      const std::uint64_t word_byte =
+          (c[ByteClass::Letter] | c[ByteClass::Digit] | c[ByteClass::Control]) &
+          ~(c[ByteClass::Lf] | c[ByteClass::Cr]);
+      // The first quote inside a word is the first quote that would open a string right after a
+      // word's byte; the quotes after it are told apart one by one.
+      if ((m.quote & inside & ((word_byte << 1) | after_word_)) != 0) [[unlikely]]
+        inside = split_quotes(m, word_byte, level);
+      after_word_ = (((word_byte & ~inside) | m.word_quote) >> 63) & 1;
     }
     in_string_ = (inside & ~m.lf & kTop) != 0;
     m.inside = inside;
@@ -118,7 +137,34 @@ class StringScanner {
   }
 
  private:
+  // Tells the quotes of the step apart in order: in a string, a quote closes it; outside, one
+  // after a word's byte (or a quote inside a word) is a byte of that word, any other opens a
+  // string. Returns m.inside; sets m.quote to the quotes of strings, m.word_quote, m.string_open.
+  template <typename Level>
+  std::uint64_t split_quotes(Masks& m, std::uint64_t word_byte, const Level& level) {
+    std::uint64_t strings = 0, words = 0, open = 0;
+    bool in_string = in_string_;
+    for (std::uint64_t events = m.quote | m.lf; events != 0; events &= events - 1) {
+      const auto i = static_cast<unsigned>(std::countr_zero(events));
+      const std::uint64_t at = std::uint64_t{1} << i;
+      if (in_string) {
+        (at & m.lf ? open : strings) |= at;
+        in_string = false;
+      } else if ((at & m.quote) != 0) {
+        const bool after_word = i == 0 ? after_word_ != 0 : (((word_byte | words) >> (i - 1)) & 1);
+        (after_word ? words : strings) |= at;
+        in_string = !after_word;
+      }
+    }
+    m.quote = strings;
+    m.word_quote = words;
+    m.string_open = open;
+    return (level.prefix_xor(strings | open) ^ (in_string_ ? kAll : 0)) | open;
+  }
+
+  bool quotes_in_words_;
   bool in_string_ = false;
+  std::uint64_t after_word_ = 0;  // bit 0: the last byte was a word's, outside the strings
 };
 
 // Comments: from the first apostrophe outside the strings of a line, or from its first REM, up to
@@ -153,7 +199,7 @@ class WordScanner {
   // the control bytes and bytes 0x80-0xFF before the comment, and the quotes that touch a value.
   void scan(Masks& m) {
     const simd::StepClasses& c = m.c;
-    m.token = m.unquoted & ~any_of(c, kNotToken);
+    m.token = (m.unquoted & ~any_of(c, kNotToken)) | (m.word_quote & m.unquoted);
     m.value = m.token | (m.string & m.line_text);
     m.ops = c[ByteClass::Operator] & m.unquoted;
     m.token_start = m.token & ~((m.token << 1) | token_);
@@ -183,9 +229,9 @@ class KeywordScanner {
  public:
   std::uint64_t scan(Masks& m) {
     const simd::StepClasses& c = m.c;
-    const std::uint64_t wordish = c[ByteClass::Letter] | c[ByteClass::Digit];
+    const std::uint64_t wordish = c[ByteClass::Letter] | c[ByteClass::Digit] | m.word_quote;
     const std::uint64_t rem_after =
-        c[ByteClass::Blank] | c[ByteClass::Operator] | c[ByteClass::Quote] | c[ByteClass::Lf];
+        c[ByteClass::Blank] | c[ByteClass::Operator] | m.quote | c[ByteClass::Lf];
     const std::uint64_t rem_may = (rem_after << 1) | rem_may_;
     std::uint64_t rems = 0;
     m.defines = 0;
@@ -303,7 +349,8 @@ namespace {
 template <typename Level>
 class Classifier {
  public:
-  Classifier(const SymbolTable& symbols, Level level) : symbols_(symbols), level_(level) {}
+  Classifier(const SymbolTable& symbols, Level level, bool quotes_in_words)
+      : symbols_(symbols), level_(level), strings_(quotes_in_words) {}
 
   // Classifies the step of text[base, n) at `base` into steps, marks and converted bytes.
   [[gnu::always_inline]] void step(const char* text, std::size_t base, std::size_t n,
@@ -356,8 +403,8 @@ class Classifier {
 template <typename Level>
 [[gnu::always_inline]] inline void classify_window(const char* text, std::size_t n,
                                                    const SymbolTable& symbols, Window::Parts& out,
-                                                   Level level) {
-  Classifier<Level> classifier(symbols, level);
+                                                   Level level, bool quotes_in_words) {
+  Classifier<Level> classifier(symbols, level, quotes_in_words);
   for (std::size_t base = 0; base < n; base += simd::kStep)
     classifier.step(text, base, n, out);
 }
@@ -404,26 +451,27 @@ struct Avx2Level {
   }
 };
 __attribute__((target("avx2,bmi,bmi2,pclmul"))) void classify_window_avx2(
-    const char* text, std::size_t n, const SymbolTable& symbols, Window::Parts& out) {
-  classify_window(text, n, symbols, out, Avx2Level{});
+    const char* text, std::size_t n, const SymbolTable& symbols, Window::Parts& out,
+    bool quotes_in_words) {
+  classify_window(text, n, symbols, out, Avx2Level{}, quotes_in_words);
 }
 #endif
 
 }  // namespace
 
 void Window::classify(const char* text, std::size_t n, const SymbolTable& symbols,
-                      simd::Level level) {
+                      simd::Level level, bool quotes_in_words) {
   Parts out{steps_.get(), keep_.get(), ends_.get(), converted_.get()};
 #if defined(VORPEX_SIMD_SSE2) && defined(__x86_64__)
   if (level == simd::Level::Avx2 && simd::window_avx2()) {
-    classify_window_avx2(text, n, symbols, out);
+    classify_window_avx2(text, n, symbols, out, quotes_in_words);
     return;
   }
 #endif
   if (level == simd::Level::Portable) {
-    classify_window(text, n, symbols, out, PortableLevel{});
+    classify_window(text, n, symbols, out, PortableLevel{}, quotes_in_words);
   } else {
-    classify_window(text, n, symbols, out, VectorLevel{level});
+    classify_window(text, n, symbols, out, VectorLevel{level}, quotes_in_words);
   }
 }
 

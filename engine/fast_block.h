@@ -60,8 +60,11 @@ class Window {
   Window();
 
   // Classifies text[0, n), n <= kWindow, which ends with a line end (LF); up to kBlockPadding
-  // bytes past it are read, and decide nothing. `symbols`: the names defined so far.
-  void classify(const char* text, std::size_t n, const SymbolTable& symbols, simd::Level level);
+  // bytes past it are read, and decide nothing. `symbols`: the names defined so far. With
+  // `quotes_in_words`, a line with a quote inside a word is taken as the tokenizer reads it (the
+  // quote one of the word's bytes); without, the token loop takes it, to tell of the quote.
+  void classify(const char* text, std::size_t n, const SymbolTable& symbols, simd::Level level,
+                bool quotes_in_words = false);
 
   // Where classify() writes: the steps, the marks of keep() and ends(), the converted bytes.
   struct Parts {

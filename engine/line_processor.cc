@@ -144,7 +144,9 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
       }
       n = std::string_view(window_text, n).rfind('\n') + 1;
     }
-    window_->classify(window_text, n, symbols(), level_);
+    // A quote inside a word is told of only to an observer that judges it; without one, its line
+    // is read as any other.
+    window_->classify(window_text, n, symbols(), level_, !reports_.judge_quotes);
     const fast_block::Step* const steps = window_->steps();
     // Lines that need no look of their own are written together, from `run` up to the line in
     // hand; the others one by one. A line observer sees every line on its own, and so does every
@@ -548,7 +550,7 @@ void LineProcessor::convert_alternative(const JoinTracker& join, std::int64_t li
       if (line.leading_number) {
         output_.put(' ');
         join_.open(line.line_number, output_, line_output_start_);
-        if (reports_.open_quote != nullptr) [[unlikely]]
+        if (reports_.open_quote != nullptr && reports_.judge_quotes) [[unlikely]]
           join_.opened_by_comment(
               static_cast<std::size_t>(tokenizer.token_text().data() - reports_.line_start) + 1,
               reports_.open_word);

@@ -45,6 +45,7 @@ void TokenReports::deliver(const Diagnostic& diagnostic) {
   // were one), so it does not part a quote's warning from the string that the quote left open.
   if (!diagnostic.note && diagnostic.kind != DiagnosticKind::UnknownCharacter)
     last_was_quote = diagnostic.kind == DiagnosticKind::QuoteInWord;
+  if (!diagnostic.note) quote_unshown = false;
   if (!holding) {
     diagnostics->report(diagnostic);
     return;
@@ -66,7 +67,7 @@ void TokenReports::unclosed_string(const char* quote, const char* end) {
   d.end_column = column + static_cast<std::size_t>(end - quote);
   // The string the user closed here was opened by a quote that went into a word: this one opens a
   // new string instead, an after-effect of that warning.
-  if (open_quote != nullptr && last_was_quote) {
+  if (open_quote != nullptr && last_was_quote && !quote_unshown) {
     d.note = true;
     d.related_column = static_cast<std::size_t>(open_quote - line_start) + 1;
   }
@@ -88,9 +89,16 @@ void TokenReports::quote_inside(std::string_view token, TokenKind kind) {
   if (quote_line == line_number) return;
   quote_line = line_number;
   if (diagnostics == nullptr) return;
+  if (!judge_quotes) {
+    // Not judged, the quote is not warned of (the fast path reads its line as any other); what it
+    // causes is told as if it were, and stands on its own but after an error that it explains.
+    last_was_quote = true;
+    quote_unshown = true;
+    return;
+  }
   const char* const quote = token.data() + token.find('"');
   // Whether the quote changes the output is known only at the end of the line.
-  holding = judge_quotes;
+  holding = true;
   report(DiagnosticKind::QuoteInWord, quote,
          static_cast<std::size_t>(token.data() + token.size() - quote), kind, token);
 }

@@ -35,9 +35,11 @@ struct TokenReports {
   // in the words since), and that word; null when none.
   const char* open_quote = nullptr;
   std::string_view open_word;
-  bool judge_quotes = true;      // the observer wants a quote inside a word judged
-  bool holding = false;          // the line's diagnostics wait in `held`
-  bool last_was_quote = false;   // the last diagnostic was the quote-inside-word warning
+  bool judge_quotes = true;     // the observer wants a quote inside a word judged
+  bool holding = false;         // the line's diagnostics wait in `held`
+  bool last_was_quote = false;  // the last diagnostic was the quote-inside-word warning
+  // ... a warning not given, the quote not being judged, with no diagnostic since to explain
+  bool quote_unshown = false;
   std::vector<Diagnostic> held;  // kept for its capacity
   std::string held_other;        // the copy of a held diagnostic's `other`
 

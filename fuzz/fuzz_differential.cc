@@ -55,7 +55,9 @@ class Diagnostics : public vorpex::DiagnosticObserver {
             std::string(d.found) + "] " + std::to_string(d.other_line) + " {" +
             std::string(d.other) + "} " + std::to_string(d.count) + "\n";
   }
+  bool judges_quotes() const override { return judges; }
   std::string text;
+  bool judges = true;
 };
 
 struct Conversion {
@@ -79,6 +81,8 @@ struct Setup {
   // A line map sends every line through the line observer, and so down the other writer: without
   // one, the lines that need no look of their own are written together (the command line's way).
   bool map = true;
+  // Whether the observer judges a quote inside a word; without, the fast path takes such lines.
+  bool judge = true;
 };
 
 void predefine(vorpex::LineProcessor& processor) {
@@ -97,6 +101,7 @@ Conversion run(vorpex::LineSource& source, const Setup& setup) {
   vorpex::MapRowWriter map_writer(map_rows);
   vorpex::LineMap map(output, map_writer);
   Diagnostics diagnostics;
+  diagnostics.judges = setup.judge;
   vorpex::cli::QuoteWarnings quote_warnings(warnings, &diagnostics);
   vorpex::LineProcessor processor(setup.map ? static_cast<vorpex::ByteSink&>(map) : output,
                                   setup.output);
@@ -193,6 +198,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     setup.output = output;
     require(convert(input, setup) == expected,
             "the fast path without a map in small buffers writes the same");
+  }
+  // An observer that judges no quote: the fast path reads a line with a quote inside a word as the
+  // token loop does, with and without a map, in small buffers, at every vector level.
+  Setup unjudged{false, kBlock, kOutput, defined, keep, vorpex::simd::Level::Portable};
+  unjudged.judge = false;
+  const Conversion unjudged_reference = convert(input, unjudged);
+  require(unjudged_reference.output == reference.output &&
+              unjudged_reference.warnings == reference.warnings,
+          "whether quotes are judged changes neither the output nor the console's words");
+  unjudged.fast = true;
+  for (const vorpex::simd::Level level : vorpex::simd::kLevels) {
+    if (!vorpex::simd::runs(level)) continue;
+    unjudged.level = level;
+    unjudged.map = true;
+    unjudged.block = kBlock;
+    unjudged.output = kOutput;
+    require(convert(input, unjudged) == unjudged_reference,
+            "the fast path reads quotes inside words as the token loop does");
+    Conversion expected = unjudged_reference;
+    expected.map.clear();
+    unjudged.map = false;
+    unjudged.block = block;
+    unjudged.output = output;
+    require(convert(input, unjudged) == expected,
+            "the fast path reads quotes inside words as the token loop does, without a map");
   }
   // The line ends found at each narrower level, with whole blocks and with small ones.
   for (const vorpex::simd::Level level : vorpex::simd::kLevels) {

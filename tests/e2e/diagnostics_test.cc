@@ -310,6 +310,17 @@ void PrintTo(const SourceOptionCase& c, std::ostream* os) {
 }
 
 const std::vector<SourceOptionCase> kSourceOptions = {
+    // Without warnings a quote inside a word is not judged, and its line is read as any other;
+    // the note of the error it explains stays.
+    {"QuotesInWordsWithoutWarnings",
+     "10 PRINT\"hi there\":PRINT\"A+B\"\n20 print\"it's\n30 PRINT\" [X]\"\n",
+     {"-w", "-k"},
+     "10 PRINT\"HI THERE\":PRINT\"A+B\"\r\n20 PRINT\"IT 30 PRINT\"\r\nUNKNOWN ERROR! LINE: 3\r\n",
+     "in.bas:3:11: error: the character '[' begins no token; the conversion stops here "
+     "[unknown-character]\n"
+     "in.bas:3:9: note: this double quote went into the word 'PRINT\"', so the text after it, "
+     "meant as a string, is read as tokens [quote-in-word]\n",
+     1},
     {"KeepGoingReportsPastTheStop",
      "A : B\nPRINT \"x\nC ] D\n",
      {"-k"},

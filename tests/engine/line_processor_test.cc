@@ -44,10 +44,14 @@ struct Conversion {
   ProcessResult result;
 };
 
-Conversion convert_source(LineSource& source, std::size_t buffer_size, bool fast) {
+// `judges`: whether the observer judges a quote inside a word; without, the fast path reads such a
+// line as any other.
+Conversion convert_source(LineSource& source, std::size_t buffer_size, bool fast,
+                          bool judges = true) {
   testing::StringSink output;
   testing::StringSink warnings;
   DiagnosticRecorder recorder;
+  recorder.judges = judges;
   cli::QuoteWarnings quote_warnings(warnings, &recorder);
   LineProcessor processor(output, buffer_size);
   processor.set_diagnostics(&quote_warnings);
@@ -60,26 +64,32 @@ Conversion convert_source(LineSource& source, std::size_t buffer_size, bool fast
   return run;
 }
 
-Conversion convert_once(std::vector<std::string> lines, std::size_t buffer_size, bool fast) {
+Conversion convert_once(std::vector<std::string> lines, std::size_t buffer_size, bool fast,
+                        bool judges = true) {
   testing::VectorLineSource source(std::move(lines));
-  return convert_source(source, buffer_size, fast);
+  return convert_source(source, buffer_size, fast, judges);
 }
 
-// Every case runs through the token loop alone and with the fast path, which must agree.
+// Every case runs through the token loop alone and with the fast path, which must agree, with an
+// observer that judges quotes inside words and with one that judges none.
 Conversion convert(std::vector<std::string> lines, std::size_t buffer_size = 64) {
-  const Conversion scalar = convert_once(lines, buffer_size, false);
-  // Lines in one run, with padding, as a file reader gives them: a window at a time.
-  testing::PaddedLineSource padded(lines, std::string());
-  const Conversion in_place = convert_source(padded, buffer_size, true);
-  Conversion run = convert_once(std::move(lines), buffer_size, true);
-  for (const Conversion* fast : {static_cast<const Conversion*>(&run), &in_place}) {
-    EXPECT_EQ(fast->output, scalar.output) << "the fast path differs from the token loop";
-    EXPECT_EQ(fast->warnings, scalar.warnings);
-    EXPECT_EQ(fast->diagnostics, scalar.diagnostics);
-    EXPECT_EQ(fast->result.outcome, scalar.result.outcome);
-    EXPECT_EQ(fast->result.line_number, scalar.result.line_number);
+  Conversion judged;
+  for (const bool judges : {false, true}) {
+    const Conversion scalar = convert_once(lines, buffer_size, false, judges);
+    // Lines in one run, with padding, as a file reader gives them: a window at a time.
+    testing::PaddedLineSource padded(lines, std::string());
+    const Conversion in_place = convert_source(padded, buffer_size, true, judges);
+    const Conversion run = convert_once(lines, buffer_size, true, judges);
+    for (const Conversion* fast : {&run, &in_place}) {
+      EXPECT_EQ(fast->output, scalar.output) << "the fast path differs from the token loop";
+      EXPECT_EQ(fast->warnings, scalar.warnings);
+      EXPECT_EQ(fast->diagnostics, scalar.diagnostics);
+      EXPECT_EQ(fast->result.outcome, scalar.result.outcome);
+      EXPECT_EQ(fast->result.line_number, scalar.result.line_number);
+    }
+    judged = run;
   }
-  return run;
+  return judged;
 }
 
 struct Case {
@@ -200,6 +210,14 @@ TEST(LineProcessorTest, FastPathAndTokenLoopAgree) {
       {{"10", "", "  ", "20"}, "10 20 "},
       {{"PRINT \"a\"REM x", "Y"}, "PRINT \"a\" Y\r\n"},
       {{"10 REM", "20 'c", "GOTO 10"}, "10 20 GOTO 10\r\n"},
+      // Quotes inside words, which a word takes as its bytes: strings after them, comments and
+      // REM in their text, one at the first byte of a step.
+      {{"10 PRINT\"hello world\":PRINT\"A+B\"", "20 print\"it's\" : x", "x\"y\"z rem c",
+        "PRINT\"REM\" \"s\" 'c", "PRINT\"\"\"a b\"", "n5\"6 \"x\"y"},
+       "10 PRINT\"HELLO WORLD\":PRINT\"A+B\"\r\n20 PRINT\"IT X\"Y\"Z PRINT\"REM\" \"s\"\r\n"
+       "PRINT\"\"\"A B\"\r\nN5\"6 \"x\" Y\r\n"},
+      {{std::string(64, 'a') + "\"b c\"", std::string(63, 'a') + "\"b\" \"" + a63 + "\" d"},
+       std::string(64, 'A') + "\"B C\"\r\n" + std::string(63, 'A') + "\"B\" \"" + a63 + "\" D\r\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lines.front());
@@ -390,21 +408,23 @@ TEST(LineProcessorTest, ReportsEachDiagnosticWithItsLineAndColumn) {
   EXPECT_EQ(convert(lines).diagnostics, std::vector<std::string>{"1001:8 full [S1000]"});
 }
 
-// An observer that judges no quote (one that passes on no warning) is told of each quote inside a
-// word as it is read, whether it changed the output or not, and the output stays the same.
-TEST(LineProcessorTest, QuotesGoUnjudgedToAnObserverThatJudgesNone) {
+// An observer that judges no quote (one that passes on no warning) is not warned of a quote inside
+// a word, and what follows it stands on its own but for the note of an error that the quote
+// explains. The output stays the same.
+TEST(LineProcessorTest, NothingIsToldOfQuotesToAnObserverThatJudgesNone) {
   const struct {
-    std::string line;
+    std::vector<std::string> lines;
     std::vector<std::string> diagnostics;
   } cases[] = {
-      {"10 PRINT\"\"", {"1:9 quote [PRINT\"\"]"}},
-      {"PRINT\"a\"", {"1:6 quote [PRINT\"a\"]"}},
-      {"100 PRINT\"DO (YES--1,NO--0)\"", {"1:10 quote [PRINT\"DO]", "1:28 note unclosed @10"}},
-      {"610 PRINT\" [X]\"",
-       {"1:10 quote [PRINT\"]", "1:12 unknown [[]", "1:10 note quote [PRINT\"] @10"}},
+      {{"10 PRINT\"\""}, {}},
+      {{"PRINT\"a\""}, {}},
+      {{"100 PRINT\"DO (YES--1,NO--0)\""}, {"1:28 unclosed"}},
+      {{"610 PRINT\" [X]\""}, {"1:12 unknown [[]", "1:10 note quote [PRINT\"] @10"}},
+      // The join's warning, without the note that names the quote.
+      {{"10 PRINT\"IT'S", "20 X"}, {"2:1 joined [20] 1 '10'"}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
+    SCOPED_TRACE(c.lines.front());
     for (const bool fast : {false, true}) {
       testing::StringSink judged_output, output;
       DiagnosticRecorder judged, unjudged;
@@ -413,7 +433,7 @@ TEST(LineProcessorTest, QuotesGoUnjudgedToAnObserverThatJudgesNone) {
       judging.set_diagnostics(&judged);
       processor.set_diagnostics(&unjudged);
       processor.set_fast_path(fast);
-      testing::VectorLineSource a({c.line}), b({c.line});
+      testing::VectorLineSource a(c.lines), b(c.lines);
       EXPECT_EQ(processor.process_input(a).outcome, judging.process_input(b).outcome);
       EXPECT_EQ(unjudged.events, c.diagnostics);
       EXPECT_EQ(output.text, judged_output.text);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "engine/diagnostic.h"
 #include "engine/simd.h"
 
 namespace vorpex {
@@ -54,6 +55,17 @@ struct CrJoins {
     for (std::size_t i = steps; i < run.size(); ++i) {
       if (text[i] == '\r' && text[i + 1] != '\n' && text[i + 1] != '\r') ends_run(run, i);
     }
+  }
+
+  // The warning of them, its first on input line `line`.
+  Diagnostic diagnostic(std::int64_t line) const {
+    Diagnostic d;
+    d.kind = DiagnosticKind::CrJoinsLines;
+    d.line = line;
+    d.column = column;
+    d.end_column = column;
+    d.count = count;
+    return d;
   }
 
  private:

@@ -72,13 +72,7 @@ ProcessResult LineProcessor::process_input(LineSource& input) {
 }
 
 void LineProcessor::report_cr_joins(const CrJoins& joins, std::int64_t line_number) {
-  Diagnostic d;
-  d.kind = DiagnosticKind::CrJoinsLines;
-  d.line = line_number;
-  d.column = joins.column;
-  d.end_column = joins.column;
-  d.count = joins.count;
-  reports_.diagnostics->report(d);
+  reports_.diagnostics->report(joins.diagnostic(line_number));
 }
 
 bool LineProcessor::token_line(std::span<char> text, Tokenizer& tokenizer, LineState& line,

@@ -97,11 +97,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (fresh != incremental) violated(fresh, incremental);
     // The analysis takes every line through the token loop; the converter's own run, without a
     // map or tokens, takes the fast path where it can, and writes the same output.
+    // Read to the end, it tells of the CRs that end no line what the server tells from the text.
     vorpex::SessionOptions plain = options;
     plain.tokens = false;
     plain.line_map = false;
-    if (vorpex::convert(text, plain).output != analysis.output) {
+    plain.keep_going = true;
+    const vorpex::SessionResult converted = vorpex::convert(text, plain);
+    if (converted.output != analysis.output) {
       std::fprintf(stderr, "fuzz_incremental: property violated: the fast path's output\n");
+      std::abort();
+    }
+    const std::optional<vorpex::KeptDiagnostic> joins = vorpex::cr_joins_warning(text);
+    const bool told = !converted.diagnostics.empty() &&
+                      converted.diagnostics.back().kind == vorpex::DiagnosticKind::CrJoinsLines;
+    if (options.warnings &&
+        (told != joins.has_value() ||
+         (told &&
+          std::tie(joins->line, joins->column, joins->offset, joins->count) !=
+              std::tie(converted.diagnostics.back().line, converted.diagnostics.back().column,
+                       converted.diagnostics.back().offset, converted.diagnostics.back().count)))) {
+      std::fprintf(stderr, "fuzz_incremental: property violated: the CRs that end no line\n");
       std::abort();
     }
   };

@@ -160,6 +160,15 @@ Json Server::diagnostics(const std::string& uri, const OpenDocument& open) const
                     {"message", message}});
   }
   if (warnings_) {
+    // After the others, as the converter tells it at the end of its run.
+    if (open.cr_joins) {
+      const KeptDiagnostic& d = *open.cr_joins;
+      list.push_back({{"range", range(open.document, place_of_diagnostic(d))},
+                      {"severity", 2},
+                      {"code", code_of(d.kind)},
+                      {"source", "vorpex"},
+                      {"message", message_of(d)}});
+    }
     for (const LineNumberUse& jump : open.missing) {
       list.push_back({{"range", range(open.document, jump.place)},
                       {"severity", 2},
@@ -247,6 +256,11 @@ std::string Server::publish_text(const std::string& uri, const OpenDocument& ope
     begin_item(place, error ? 1 : 2, code_of(d.kind), message);
   }
   if (warnings_) {
+    if (open.cr_joins) {
+      message.clear();
+      describe_here(message, *open.cr_joins);
+      begin_item(place_of_diagnostic(*open.cr_joins), 2, code_of(open.cr_joins->kind), message);
+    }
     for (const LineNumberUse& jump : open.missing)
       begin_item(jump.place, 2, kMissingTarget, "no line begins with the number " + jump.number);
   }

@@ -394,6 +394,7 @@ void Server::analyse(OpenDocument& open) {
     open.analysis.update(open.document.text(), change);
   }
   open.missing = open.analysis.missing_targets();
+  open.cr_joins = cr_joins_warning(open.document.text());
   open.diagnostics_id = ++diagnostic_ids_;
 }
 

@@ -51,13 +51,14 @@ struct OpenDocument {
   Document document;
   std::int64_t version = 0;
   IncrementalAnalysis analysis;
-  std::uint64_t analysis_settings = 0;  // the settings it was made with, counted from 1
-  std::vector<LineNumberUse> missing;   // jumps to a line that no line begins with
-  std::uint64_t generation = 0;         // counts the changes of the text
-  std::uint64_t diagnostics_id = 0;     // the pull diagnostics' result id, from the server's count
-  std::vector<std::int64_t> tokens;     // the semantic tokens last sent in full or as a delta
-  std::string tokens_id;                // and their result id
-  bool stale = false;                   // changed since its diagnostics were made and published
+  std::uint64_t analysis_settings = 0;     // the settings it was made with, counted from 1
+  std::vector<LineNumberUse> missing;      // jumps to a line that no line begins with
+  std::optional<KeptDiagnostic> cr_joins;  // the warning of the CRs that end no line, if any
+  std::uint64_t generation = 0;            // counts the changes of the text
+  std::uint64_t diagnostics_id = 0;  // the pull diagnostics' result id, from the server's count
+  std::vector<std::int64_t> tokens;  // the semantic tokens last sent in full or as a delta
+  std::string tokens_id;             // and their result id
+  bool stale = false;                // changed since its diagnostics were made and published
 
   const Analysis& kept() const { return analysis.analysis(); }
   // Those the settings ask for, as last published.

@@ -47,6 +47,7 @@ Diagnostic KeptDiagnostic::view() const {
   d.other = other;
   d.note = note;
   d.related_column = related_column;
+  d.count = count;
   return d;
 }
 
@@ -123,6 +124,8 @@ bool SourceLines::next_line(std::span<char>& line) {
     end = source_.size();
   }
   const std::string_view raw = source_.substr(next_, end - next_);
+  // Runs of lines hold no CR: only a line read on its own may hold one that ends no line.
+  if (tell_joins_) joins_.scan(raw);
   start_ = next_;
   starts_.push_back(start_);
   next_ = end + 1;
@@ -218,6 +221,7 @@ void SourcePlaces::report(const Diagnostic& d) {
   kept.other.assign(d.other);
   kept.note = d.note;
   kept.related_column = d.related_column;
+  kept.count = d.count;
   // A note may be about an earlier line (the apostrophe that joined the next line).
   if (d.line != lines_.lines_read()) {
     kept.offset = lines_.offset(d.line, kept.column);
@@ -278,6 +282,7 @@ SessionResult convert(std::string_view source, const SessionOptions& options) {
   SessionResult result;
   StringSink output(result.output);
   SourceLines lines(source);
+  lines.tell_cr_joins();
   TokenList tokens(result.tokens);
   SourcePlaces places(lines, &result.diagnostics, options.tokens ? &tokens : nullptr);
   MapRecorder map(result.map, nullptr);
@@ -295,6 +300,28 @@ SessionResult convert(std::string_view source, const SessionOptions& options) {
   result.warnings = session.warnings();
   result.lines = run.line_number;
   return result;
+}
+
+std::optional<KeptDiagnostic> cr_joins_warning(std::string_view source) {
+  source = source.substr(0, source.find('\x1a'));
+  CrJoins joins;
+  joins.scan(source);
+  if (joins.count == 0) return std::nullopt;
+  const Diagnostic d = joins.diagnostic(joins.lines_before + 1);
+  KeptDiagnostic kept;
+  kept.kind = d.kind;
+  kept.line = d.line;
+  kept.column = d.column;
+  kept.end_column = d.end_column;
+  kept.count = d.count;
+  // At the text after the first run of CRs; no CR stands before it on its line.
+  std::size_t line_start = 0;
+  for (std::int64_t line = 1; line < d.line; ++line)
+    line_start = source.find('\n', line_start) + 1;
+  const std::size_t after = source.find_first_not_of('\r', line_start + d.column - 1);
+  kept.offset = after;
+  kept.end_offset = after;
+  return kept;
 }
 
 }  // namespace vorpex

@@ -71,6 +71,7 @@ struct KeptDiagnostic {
   std::string other;
   bool note = false;  // an after-effect of the diagnostic before it
   std::size_t related_column = 0;
+  std::uint64_t count = 0;  // CRs that end no line: how many the source holds
   // Buffers only: byte offsets in the source as given (CR bytes included) of the column, the end
   // column and the related column.
   std::size_t offset = 0;
@@ -169,6 +170,10 @@ class SourceLines : public LineSource {
   // Whole lines up to the next CR (a line with one goes line by line, its columns mapped), copied
   // with the padding that the conversion reads past them; the last of them is the current line.
   bool next_lines(std::span<char>& lines) override;
+  // Counts the CRs that end no line, for the conversion to tell of them at its end: only for a
+  // reading of the whole source, which a kept analysis does not make.
+  void tell_cr_joins() { tell_joins_ = true; }
+  const CrJoins* cr_joins() const override { return tell_joins_ ? &joins_ : nullptr; }
 
   // The source offset of the byte at 1-based `column` of the current line.
   std::size_t offset(std::size_t column) const;
@@ -198,6 +203,8 @@ class SourceLines : public LineSource {
   std::vector<std::size_t> starts_;   // where each line read so far starts
   std::int64_t lines_before_ = 0;     // the lines before the first one read
   std::size_t first_ = 0;             // where the first one read starts
+  bool tell_joins_ = false;
+  CrJoins joins_;
 };
 
 // Makes diagnostics and tokens from the engine speak of places in the source as it is: original
@@ -277,5 +284,10 @@ struct SessionResult {
 
 // Converts `source`, the bytes of a whole file.
 SessionResult convert(std::string_view source, const SessionOptions& options);
+
+// The warning that a conversion of the whole of `source` gives at its end of the CRs in it that end
+// no line, where it holds any and the conversion goes to the end (as keep-going does): for a kept
+// analysis, which reads again only the lines that an edit changed.
+std::optional<KeptDiagnostic> cr_joins_warning(std::string_view source);
 
 }  // namespace vorpex

@@ -73,6 +73,9 @@ int main(int argc, char** argv) {
                    : 1;
       output = std::move(analysis.output);
       diagnostics = std::move(analysis.diagnostics);
+      // The server tells of the CRs that end no line after the analysis's own diagnostics.
+      if (const auto joins = vorpex::cr_joins_warning(source); joins && options.warnings)
+        diagnostics.push_back(*joins);
       map = analysis.line_map();
     } else {
       status = 1;

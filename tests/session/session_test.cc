@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/diagnostic_text.h"
@@ -48,7 +50,9 @@ TEST(Session, ShowsDiagnosticsWithTheirPlacesInTheSource) {
   const std::vector<Row> rows = {
       {"10 PRINT \xE2\x82\xAC\n", true, {"unknown-character@9-12"}},
       // CR bytes count in the offsets, though the converter drops them.
-      {"A\r\r=\"x\r\nB :\r\n", true, {"unclosed-string@4-6", "unknown-character@10-11"}},
+      {"A\r\r=\"x\r\nB :\r\n",
+       true,
+       {"unclosed-string@4-6", "unknown-character@10-11", "cr-joins-lines@3-3"}},
       // The end of a line stands before the CR that ends it.
       {"DEFINE X =\r\n", true, {"value-expected@10-10"}},
       {"100 PRINT\"DO (YES--1)\"\n", true, {"quote-in-word@9-12", "note:unclosed-string@21-22"}},
@@ -62,6 +66,8 @@ TEST(Session, ShowsDiagnosticsWithTheirPlacesInTheSource) {
       {"61 PRINT\", I DON'T\"\r\n65 GOTO 10\n",
        true,
        {"quote-in-word@8-9", "number-joined@21-23", "note:number-joined@16-17"}},
+      // CRs that end no line: told last, at the text after the first run of them.
+      {"A :\nB\r\rC\rD\r\n", true, {"unknown-character@2-3", "cr-joins-lines@7-7"}},
   };
   for (const Row& row : rows) {
     SessionOptions options;
@@ -74,6 +80,13 @@ TEST(Session, ShowsDiagnosticsWithTheirPlacesInTheSource) {
                     std::to_string(d.offset) + "-" + std::to_string(d.end_offset));
     }
     EXPECT_EQ(got, row.expected) << row.source;
+    // A kept analysis finds the same warning of them from the text alone.
+    if (const std::optional<KeptDiagnostic> w = cr_joins_warning(row.source)) {
+      ASSERT_FALSE(result.diagnostics.empty());
+      const KeptDiagnostic& last = result.diagnostics.back();
+      EXPECT_EQ(std::tie(w->line, w->column, w->offset, w->count),
+                std::tie(last.line, last.column, last.offset, last.count));
+    }
   }
 }
 

@@ -89,9 +89,7 @@ for (const [index, { name, bytes }] of sources.entries()) {
   const expected = {
     output: readOr(outputPath).toString("latin1"),
     status: run.status,
-    // The command line's file reader tells of CRs that end no line; the session reads a buffer's
-    // lines, and the server and the page do not tell of them.
-    stderr: run.stderr.toString("utf8").split("\n").filter((l) => !l.endsWith(" [cr-joins-lines]")).join("\n"),
+    stderr: run.stderr.toString("utf8"),
     map: readOr(mapPath).toString("utf8").split("\n").filter(Boolean).map((row) => Number(row.split("\t")[1])),
   };
   const result = vorpex.convert(new Uint8Array(bytes), set.options);

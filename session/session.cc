@@ -304,9 +304,18 @@ SessionResult convert(std::string_view source, const SessionOptions& options) {
 
 std::optional<KeptDiagnostic> cr_joins_warning(std::string_view source) {
   source = source.substr(0, source.find('\x1a'));
+  // The whole lines a step at a time (a document with CR LF line ends is read again on every
+  // change), then the last line, without its LF.
   CrJoins joins;
-  joins.scan(source);
+  const std::size_t last_lf = source.rfind('\n');
+  const std::string_view lines =
+      source.substr(0, last_lf == std::string_view::npos ? 0 : last_lf + 1);
+  joins.scan_run(lines, simd::kBest);
+  const bool in_lines = joins.count != 0;
+  joins.scan(source.substr(lines.size()));
   if (joins.count == 0) return std::nullopt;
+  // The first in the last line: counted from that line's start.
+  if (!in_lines) joins.lines_before += std::count(lines.begin(), lines.end(), '\n');
   const Diagnostic d = joins.diagnostic(joins.lines_before + 1);
   KeptDiagnostic kept;
   kept.kind = d.kind;

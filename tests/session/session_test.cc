@@ -68,6 +68,8 @@ TEST(Session, ShowsDiagnosticsWithTheirPlacesInTheSource) {
        {"quote-in-word@8-9", "number-joined@21-23", "note:number-joined@16-17"}},
       // CRs that end no line: told last, at the text after the first run of them.
       {"A :\nB\r\rC\rD\r\n", true, {"unknown-character@2-3", "cr-joins-lines@7-7"}},
+      {"A\r\nB\rC", true, {"cr-joins-lines@5-5"}},
+      {"X\n" + std::string(70, 'A') + "\rB\rC\n", true, {"cr-joins-lines@73-73"}},
   };
   for (const Row& row : rows) {
     SessionOptions options;

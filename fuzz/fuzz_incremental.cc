@@ -7,8 +7,9 @@
 // the tokens, the output, the map and where each line's output starts; and the editors' index of
 // the lines, edited likewise, must be the index of the text afresh; and the converter's own run,
 // which takes the fast path, must write the analysis's output. At the end, every quick fix
-// offered must take a warning away and bring no diagnostic. The first byte chooses the options,
-// how often the checkpoints come and how many edits follow.
+// offered must take a warning away and bring no diagnostic, and be the fix that a fresh analysis
+// offers. The first byte chooses the options, how often the checkpoints come and how many edits
+// follow.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -193,8 +194,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return count;
   };
   const auto before = counts(analysis);
+  // The fixes offered from the kept analysis are those offered from a fresh one.
+  vorpex::IncrementalAnalysis fresh(options, every);
+  fresh.reset(text);
   for (std::size_t i = 0; i < analysis.diagnostics.size() && i < 8; ++i) {
     const std::optional<vorpex::QuickFix> fix = vorpex::quick_fix(kept, text, i);
+    const std::optional<vorpex::QuickFix> fresh_fix = vorpex::quick_fix(fresh, text, i);
+    if (fix.has_value() != fresh_fix.has_value() ||
+        (fix && std::tie(fix->title, fix->from, fix->to, fix->text) !=
+                    std::tie(fresh_fix->title, fresh_fix->from, fresh_fix->to, fresh_fix->text))) {
+      std::fprintf(stderr, "fuzz_incremental: property violated: a kept analysis's quick fix\n");
+      std::abort();
+    }
     if (!fix) continue;
     std::string fixed = text;
     fixed.replace(fix->from, fix->to - fix->from, fix->text);

@@ -120,6 +120,25 @@ std::int64_t IncrementalAnalysis::find_messages(const Analysis& old, std::size_t
   return unsure;
 }
 
+std::optional<std::string> IncrementalAnalysis::output_renumbered(std::size_t from, std::size_t to,
+                                                                  std::int64_t after,
+                                                                  std::int64_t delta) const {
+  const std::size_t first =
+      count_below(analysis_.diagnostics, after + 1, [](const KeptDiagnostic& d) { return d.line; });
+  std::vector<Renumbering> found;
+  if (find_messages(analysis_, first, stopped_line_, found) != 0) return std::nullopt;
+  std::string out;
+  std::size_t at = from;
+  for (const Renumbering& r : found) {
+    if (r.at < at || r.at + r.length > to) continue;
+    out.append(analysis_.output, at, r.at - at);
+    out += Decimal(r.line + delta).view();
+    at = r.at + r.length;
+  }
+  out.append(analysis_.output, at, to - at);
+  return out;
+}
+
 namespace {
 
 // A line source that asks before each line whether to go on.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -94,6 +95,11 @@ class IncrementalAnalysis {
   const Analysis& analysis() const { return analysis_; }
   // Where the conversion stops (the first character that begins no token), 0 when it does not.
   std::int64_t stopped_line() const { return stopped_line_; }
+  // The kept output's bytes [from, to) with the line numbers in the messages of the lines after
+  // `after` moved by `delta`, as a change that adds or removes lines before them writes them; none
+  // where a message cannot be told for certain.
+  std::optional<std::string> output_renumbered(std::size_t from, std::size_t to, std::int64_t after,
+                                               std::int64_t delta) const;
   // What analysis().missing_targets() gives, kept up to date with the labels and jumps.
   std::vector<LineNumberUse> missing_targets() const;
   // The lines that the last reset() or update() read, and the first of them.

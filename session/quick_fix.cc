@@ -396,7 +396,16 @@ bool fix_holds(const IncrementalAnalysis& kept, std::string_view text, std::size
   }
   if (frees_stop) return false;
   const std::string_view line_output = before.substr(head.size(), old_at(line + 1) - head.size());
-  const std::string_view tail = before.substr(head.size() + line_output.size());
+  std::string_view tail = before.substr(head.size() + line_output.size());
+  // A fix that adds or removes lines moves the numbers that the later lines' messages name (each
+  // message begins so; the kept analysis finds them by their lines' diagnostics).
+  std::optional<std::string> moved;
+  if (added != 0 && tail.find("PREPROCESSOR ERROR: ") != std::string_view::npos) {
+    const std::size_t tail_start = trial.from.output + head.size() + line_output.size();
+    moved = kept.output_renumbered(tail_start, tail_start + tail.size(), line, added);
+    if (!moved) return false;
+    tail = *moved;
+  }
   if (after.size() < head.size() + tail.size() || after.substr(after.size() - tail.size()) != tail)
     return false;
   return output_holds(text, target, kind, line_output,

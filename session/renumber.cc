@@ -805,9 +805,19 @@ RenumberResult renumber(std::string_view source, const RenumberRequest& request,
                         d.place.line);
       }
     }
+    // Past the character that stops the conversion nothing is written, so whether a line's output
+    // runs on into the next one cannot be read from it.
+    const auto stop = std::find_if(a.diagnostics.begin(), a.diagnostics.end(), [](const auto& d) {
+      return !d.note && d.kind == DiagnosticKind::UnknownCharacter;
+    });
     const std::size_t check_from = target ? std::min(*target, first == 0 ? 0 : first - 1) : 0;
     for (std::size_t k = check_from; k <= span_to; ++k) {
       const ProgramLine& line = s.lines[k];
+      if (stop != a.diagnostics.end() && line.last_line >= stop->line)
+        return refuse(verb + "line " + line.number + " comes after the conversion's stop at " +
+                          line_word(stop->line) +
+                          ", where nothing is written to tell how lines run on; fix the stop first",
+                      stop->line);
       const std::uint64_t end = a.output_start[std::min(static_cast<std::size_t>(line.last_line),
                                                         a.output_start.size() - 1)];
       const std::uint64_t begin = a.output_start[static_cast<std::size_t>(line.line) - 1];

@@ -154,6 +154,9 @@ const std::vector<Case>& cases() {
        "holds the DEFINE of A"},
       {"a move of a line that runs on", "10 PRINT X REM\n20 PRINT Y\n30 END\n", move(10, 10, 20),
        "", "runs on into the next line's"},
+      // Past the stop nothing is written: a join there (the comment of 30) is not seen.
+      {"a move past the conversion's stop", "10 A : B\n20 PRINT 'c\n30 PRINT 'c\n40 END\n",
+       move(40, 40, 20), "", "line 20 comes after the conversion's stop at source line 1"},
       {"a move into its own range", "10 PRINT\n20 PRINT\n30 END\n", move(10, 20, 20), "",
        "line 20 is among the lines moved"},
   };

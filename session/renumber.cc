@@ -131,8 +131,12 @@ Scan scan(std::string_view source, const SessionOptions& options) {
     std::size_t end = i;
     while (end < tokens.size() && tokens[end].line == tokens[i].line)
       ++end;
-    // The first token: a line's own number, or a constant's value that is one.
-    const TokenEvent& first = tokens[i];
+    // The first token: a line's own number, or a constant's value that is one. A character that
+    // begins no token stands before it as a blank does, as the analysis reads on past a stop.
+    std::size_t lead = i;
+    while (lead + 1 < end && tokens[lead].role == TokenRole::Unknown)
+      ++lead;
+    const TokenEvent& first = tokens[lead];
     if (first.role == TokenRole::LineNumber ||
         (first.role == TokenRole::DefinedName && digit_value(first))) {
       ProgramLine line;

@@ -71,6 +71,9 @@ const std::vector<Case>& cases() {
       {"case, blanks and comments stay",
        "  5   goto   7  ' to 7\n7 rem goto 5\n  print \"goto 5\" : 'x\n", whole(100, 5),
        "  100   goto   105  ' to 7\n105 rem goto 5\n  print \"goto 5\" : 'x\n"},
+      // Past the stop, a number after a character that begins no token still begins its line.
+      {"a line number after a character that begins no token", "1 A : B\n$ 2 END\n3 GOTO 2\n",
+       whole(), "10 A : B\n$ 20 END\n30 GOTO 20\n"},
       {"ON lists", "1 ON X GOTO 2, 3 ,4\n2 ON Y GOSUB 4,3\n3 END\n4 END\n", whole(),
        "10 ON X GOTO 20, 30 ,40\n20 ON Y GOSUB 40,30\n30 END\n40 END\n"},
       {"THEN number, THEN GOTO and ELSE",

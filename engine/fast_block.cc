@@ -120,11 +120,10 @@ class StringScanner {
       pending = m.lf & inside & above(at);
     }
     if (quotes_in_words_) {
-      const simd::StepClasses& c = m.c;
-      // Control holds the bytes 0x80-0xFF, which a word carries, and the line ends, which end it.
-      const std::uint64_t word_byte =
-          (c[ByteClass::Letter] | c[ByteClass::Digit] | c[ByteClass::Control]) &
-          ~(c[ByteClass::Lf] | c[ByteClass::Cr]);
+      // A word also carries the bytes 0x80-0xFF and the control bytes, but a line that holds one
+      // outside its comment is refused whatever its quotes, and in a comment the quotes tell
+      // nothing: letters and digits are enough.
+      const std::uint64_t word_byte = m.c[ByteClass::Letter] | m.c[ByteClass::Digit];
       // The first quote inside a word is the first quote that would open a string right after a
       // word's byte; the quotes after it are told apart one by one.
       if ((m.quote & inside & ((word_byte << 1) | after_word_)) != 0) [[unlikely]]

@@ -16,7 +16,6 @@ namespace vorpex {
 namespace {
 
 constexpr std::string_view kLineBreak = "\r\n";
-constexpr std::string_view kDefineWord = "DEFINE";
 
 // True when `text` is the whole word REM, in any case; a three-byte text is upper-cased in place.
 bool is_rem_keyword(std::span<char> text) {
@@ -180,7 +179,10 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
       std::uint64_t ends = steps[s].lf;
       if (ends == 0) continue;
       if (together && steps[s].needs_look == 0 && !join_.pending(output_)) {
-        line.line_number += std::popcount(ends);
+        // A step holds few line ends: counted one by one, without the library's popcount that
+        // a build for any x86-64 calls.
+        for (std::uint64_t e = ends; e != 0; e &= e - 1)
+          ++line.line_number;
         start = s * simd::kStep + mask::highest(ends) + 1;
         continue;
       }
@@ -363,6 +365,13 @@ inline bool LineProcessor::process_line(std::span<char> text, Tokenizer& tokeniz
         line.note_number();
         break;
       case TokenKind::Word:
+        if constexpr (kAlternative) {
+          if (is_define_keyword({copy, tokenizer.token_text().size()})) [[unlikely]] {
+            alternative_defines_ = true;
+            output_.stop_keeping();
+            return false;
+          }
+        }
         output_.commit(copy);  // the blank, whatever the word turns out to be
         if (handle_word<kObserve>({copy, tokenizer.token_text().size()}, tokenizer, line))
           reserve_rest();
@@ -457,17 +466,14 @@ void LineProcessor::observe(const Tokenizer& tokenizer, const LineState& line, T
 void LineProcessor::settle_quote(std::span<char> text, const LineState& line, bool stopped) {
   // The same line with a blank before the quote that went into a word, converted with nothing
   // reported, in the output after this line's own bytes: when it writes the same bytes but that
-  // blank, the quote lost nothing and needs no warning. A line with a DEFINE is left warned: the
-  // comparison could define a name.
+  // blank, the quote lost nothing and needs no warning. A line whose other form reads a DEFINE is
+  // left warned: the comparison stops there rather than define a name.
   const char* const quote = reports_.held.front().column - 1 + reports_.line_start;
   bool whole = false;
   const std::string_view own = output_.since(line_output_start_, whole);
   const std::string_view line_text(text.data(), text.size());
-  const auto is_define = [](char a, char b) { return char_class::to_upper(a) == b; };
-  const bool has_define = std::search(line_text.begin(), line_text.end(), kDefineWord.begin(),
-                                      kDefineWord.end(), is_define) != line_text.end();
   bool keep = true;
-  if (whole && !has_define && quote >= text.data() && quote < text.data() + text.size()) {
+  if (whole && quote >= text.data() && quote < text.data() + text.size()) {
     // Everything that the line could change outside the output is kept aside.
     DiagnosticObserver* const diagnostics = reports_.diagnostics;
     TokenObserver* const tokens = tokens_;
@@ -480,6 +486,7 @@ void LineProcessor::settle_quote(std::span<char> text, const LineState& line, bo
     keep_going_ = false;
 
     const std::uint64_t own_end = output_.total();
+    bool judged = true;
     std::uint64_t own_start = line_output_start_;
     std::size_t own_size = own.size();
     if (stopped) {
@@ -488,7 +495,7 @@ void LineProcessor::settle_quote(std::span<char> text, const LineState& line, bo
       // is warned of alike with keep-going and without.
       stopped_line_ = line.line_number;
       alternative_.assign(line_text);
-      convert_alternative(join, line.line_number);
+      judged = convert_alternative(join, line.line_number);
       own_start = own_end;
       own_size = static_cast<std::size_t>(output_.total() - own_end);
     }
@@ -497,13 +504,13 @@ void LineProcessor::settle_quote(std::span<char> text, const LineState& line, bo
     alternative_ += ' ';
     alternative_.append(line_text.substr(at));
     const std::uint64_t other_start = output_.total();
-    convert_alternative(join, line.line_number);
+    judged = judged && convert_alternative(join, line.line_number);
     bool ignored = false;
     const std::string_view other = output_.since(other_start, ignored);
     // The buffer may have moved with the other line's output.
     const std::string_view own_again = output_.since(own_start, ignored).substr(0, own_size);
     // The other output holds one byte more: the blank, wherever it stands among blanks.
-    if (other.size() == own_again.size() + 1) {
+    if (judged && other.size() == own_again.size() + 1) {
       const auto [mismatch, unused] =
           std::mismatch(own_again.begin(), own_again.end(), other.begin());
       (void)unused;
@@ -522,7 +529,7 @@ void LineProcessor::settle_quote(std::span<char> text, const LineState& line, bo
   reports_.settle_quote(keep);
 }
 
-void LineProcessor::convert_alternative(const JoinTracker& join, std::int64_t line_number) {
+bool LineProcessor::convert_alternative(const JoinTracker& join, std::int64_t line_number) {
   // The line's own output and what the comparison wrote before stay in the buffer: the line
   // conversion keeps from the line's start.
   join_ = join;
@@ -530,8 +537,10 @@ void LineProcessor::convert_alternative(const JoinTracker& join, std::int64_t li
   Tokenizer tokenizer(nullptr);
   LineState alternative_line;
   alternative_line.line_number = line_number;
+  alternative_defines_ = false;
   process_line<true, false>({alternative_.data(), alternative_.size()}, tokenizer,
                             alternative_line);
+  return !alternative_defines_;
 }
 
 [[gnu::always_inline]] inline void LineProcessor::handle_delimiter(Tokenizer& tokenizer,

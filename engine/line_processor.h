@@ -133,8 +133,9 @@ class LineProcessor {
   // quote changes the output. `stopped`: the line stopped the run at a character that begins no
   // token.
   void settle_quote(std::span<char> text, const LineState& line, bool stopped);
-  // Converts `alternative_` after the output, for a comparison only, from the join `join`.
-  void convert_alternative(const JoinTracker& join, std::int64_t line_number);
+  // Converts `alternative_` after the output, for a comparison only, from the join `join`; false
+  // when it met a DEFINE and stopped there, so that the comparison defines nothing.
+  bool convert_alternative(const JoinTracker& join, std::int64_t line_number);
 
   OutputBuffer output_;
   TokenReports reports_;
@@ -151,6 +152,7 @@ class LineProcessor {
   std::int64_t stopped_line_ = 0;  // where keep-going passed a character that begins no token
   TokenObserver* tokens_ = nullptr;
   std::string alternative_;  // the line with a blank before its quote, kept for its capacity
+  bool alternative_defines_ = false;  // the comparison met a DEFINE, and stopped
 };
 
 }  // namespace vorpex

@@ -396,6 +396,10 @@ TEST(LineProcessorTest, ReportsEachDiagnosticWithItsLineAndColumn) {
       {{"610 PRINT\"   [TEAR OFF]\""},
        {"1:10 quote [PRINT\"]", "1:14 unknown [[]", "1:10 note quote [PRINT\"] @10"}},
       {{"A\"B DEFINE X = 1 \""}, {"1:2 quote [A\"B]", "1:5 define"}},
+      // DEFINE in the text is judged as any word; where the line with the blank reads it as a
+      // directive, the comparison stops before it, and the warning stays.
+      {{"PRINT\"DEFINE\""}, {}},
+      {{"A\"B \"DEFINE Y = 1", "DEFINE Y = 2"}, {"1:2 quote [A\"B]", "1:5 note unclosed @2"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.lines.front());

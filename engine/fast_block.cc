@@ -97,17 +97,14 @@ struct Masks {
   std::uint64_t refusing, defines, kept_blank, candidate;
 };
 
-// Strings: from each opening quote up to its closing one; every line starts outside them. Where
-// quotes inside words are taken (nothing will be told of them), a quote right after a byte of a
-// Number or Word outside the strings is one of its bytes, as the tokenizer reads it, and opens no
-// string.
+// Strings: from each opening quote up to its closing one; every line starts outside them. A quote
+// right after a byte of a Number or Word outside the strings is one of its bytes, as the tokenizer
+// reads it, and opens no string.
 class StringScanner {
  public:
-  explicit StringScanner(bool quotes_in_words) : quotes_in_words_(quotes_in_words) {}
-
-  // Sets m.inside (each opening quote and the string's bytes), m.string (with the closing quotes)
-  // and m.string_open (the line ends reached with a string open); where quotes inside words are
-  // taken, m.word_quote and m.quote without them.
+  // Sets m.inside (each opening quote and the string's bytes), m.string (with the closing quotes),
+  // m.string_open (the line ends reached with a string open), m.word_quote (the quotes inside
+  // words) and m.quote without them.
   template <typename Level>
   void scan(Masks& m, const Level& level) {
     m.string_open = 0;
@@ -119,17 +116,15 @@ class StringScanner {
       inside ^= above(at);  // the line end closes the string
       pending = m.lf & inside & above(at);
     }
-    if (quotes_in_words_) {
-      // A word also carries the bytes 0x80-0xFF and the control bytes, but a line that holds one
-      // outside its comment is refused whatever its quotes, and in a comment the quotes tell
-      // nothing: letters and digits are enough.
-      const std::uint64_t word_byte = m.c[ByteClass::Letter] | m.c[ByteClass::Digit];
-      // The first quote inside a word is the first quote that would open a string right after a
-      // word's byte; the quotes after it are told apart one by one.
-      if ((m.quote & inside & ((word_byte << 1) | after_word_)) != 0) [[unlikely]]
-        inside = split_quotes(m, word_byte, level);
-      after_word_ = (((word_byte & ~inside) | m.word_quote) >> 63) & 1;
-    }
+    // A word also carries the bytes 0x80-0xFF and the control bytes, but a line that holds one
+    // outside its comment is refused whatever its quotes, and in a comment the quotes tell
+    // nothing: letters and digits are enough.
+    const std::uint64_t word_byte = m.c[ByteClass::Letter] | m.c[ByteClass::Digit];
+    // The first quote inside a word is the first quote that would open a string right after a
+    // word's byte; the quotes after it are told apart one by one.
+    if ((m.quote & inside & ((word_byte << 1) | after_word_)) != 0) [[unlikely]]
+      inside = split_quotes(m, word_byte, level);
+    after_word_ = (((word_byte & ~inside) | m.word_quote) >> 63) & 1;
     in_string_ = (inside & ~m.lf & kTop) != 0;
     m.inside = inside;
     m.string = inside | m.quote;
@@ -161,7 +156,6 @@ class StringScanner {
     return (level.prefix_xor(strings | open) ^ (in_string_ ? kAll : 0)) | open;
   }
 
-  bool quotes_in_words_;
   bool in_string_ = false;
   std::uint64_t after_word_ = 0;  // bit 0: the last byte was a word's, outside the strings
 };
@@ -297,6 +291,8 @@ class LineScanner {
  public:
   // Fills s.needs_look and s.candidate; returns the line ends of the lines that write something,
   // and sets `rem_line` to the bytes of the lines whose first item is a REM, which write nothing.
+  explicit LineScanner(bool look_at_word_quotes) : look_at_word_quotes_(look_at_word_quotes) {}
+
   std::uint64_t scan(const Masks& m, Step& s, std::uint64_t& rem_line) {
     items_.region(m.item, m.lf);
     const std::uint64_t first_item = items_.first(m.item);
@@ -307,7 +303,8 @@ class LineScanner {
     comment_last_ = m.comment >> 63;
     // A Number first with a comment or nothing else joins the next output line.
     const std::uint64_t may_join = commented | (has_items & ~more_items_.ends(m.lf));
-    const std::uint64_t own = ((m.refusing | m.defines | m.rem) & ~rem_line) | m.stray;
+    const std::uint64_t word_quote = look_at_word_quotes_ ? m.word_quote : 0;
+    const std::uint64_t own = ((m.refusing | m.defines | m.rem | word_quote) & ~rem_line) | m.stray;
     own_look_.region(own, m.lf);
     s.candidate = m.candidate & ~rem_line;
     // A line with a leading Number, or with a word that may be a defined name (whose value may
@@ -321,6 +318,7 @@ class LineScanner {
  private:
   LineFill items_, more_items_, own_look_, rem_line_, may_lead_;
   std::uint64_t comment_last_ = 0;  // bit 0: the step before ended in a comment
+  bool look_at_word_quotes_;
 };
 
 // Stores a byte of marks for each group of 8 bytes of the step at `base`.
@@ -348,8 +346,8 @@ namespace {
 template <typename Level>
 class Classifier {
  public:
-  Classifier(const SymbolTable& symbols, Level level, bool quotes_in_words)
-      : symbols_(symbols), level_(level), strings_(quotes_in_words) {}
+  Classifier(const SymbolTable& symbols, Level level, bool look_at_word_quotes)
+      : symbols_(symbols), level_(level), lines_(look_at_word_quotes) {}
 
   // Classifies the step of text[base, n) at `base` into steps, marks and converted bytes.
   [[gnu::always_inline]] void step(const char* text, std::size_t base, std::size_t n,
@@ -383,6 +381,7 @@ class Classifier {
     s.refusing = m.refusing | m.defines;
     s.string_open = m.string_open;
     s.stray = m.stray;
+    s.word_quote = m.word_quote;
     store_marks(out.keep, base, ((m.value | m.ops | m.kept_blank) & ~rem_line) | line_end);
     store_marks(out.ends, base, line_end);
     level_.transform(m.text, out.converted + base, m.word, m.kept_blank);
@@ -402,8 +401,8 @@ class Classifier {
 template <typename Level>
 [[gnu::always_inline]] inline void classify_window(const char* text, std::size_t n,
                                                    const SymbolTable& symbols, Window::Parts& out,
-                                                   Level level, bool quotes_in_words) {
-  Classifier<Level> classifier(symbols, level, quotes_in_words);
+                                                   Level level, bool look_at_word_quotes) {
+  Classifier<Level> classifier(symbols, level, look_at_word_quotes);
   for (std::size_t base = 0; base < n; base += simd::kStep)
     classifier.step(text, base, n, out);
 }
@@ -451,26 +450,26 @@ struct Avx2Level {
 };
 __attribute__((target("avx2,bmi,bmi2,pclmul"))) void classify_window_avx2(
     const char* text, std::size_t n, const SymbolTable& symbols, Window::Parts& out,
-    bool quotes_in_words) {
-  classify_window(text, n, symbols, out, Avx2Level{}, quotes_in_words);
+    bool look_at_word_quotes) {
+  classify_window(text, n, symbols, out, Avx2Level{}, look_at_word_quotes);
 }
 #endif
 
 }  // namespace
 
 void Window::classify(const char* text, std::size_t n, const SymbolTable& symbols,
-                      simd::Level level, bool quotes_in_words) {
+                      simd::Level level, bool look_at_word_quotes) {
   Parts out{steps_.get(), keep_.get(), ends_.get(), converted_.get()};
 #if defined(VORPEX_SIMD_SSE2) && defined(__x86_64__)
   if (level == simd::Level::Avx2 && simd::window_avx2()) {
-    classify_window_avx2(text, n, symbols, out, quotes_in_words);
+    classify_window_avx2(text, n, symbols, out, look_at_word_quotes);
     return;
   }
 #endif
   if (level == simd::Level::Portable) {
-    classify_window(text, n, symbols, out, PortableLevel{}, quotes_in_words);
+    classify_window(text, n, symbols, out, PortableLevel{}, look_at_word_quotes);
   } else {
-    classify_window(text, n, symbols, out, VectorLevel{level}, quotes_in_words);
+    classify_window(text, n, symbols, out, VectorLevel{level}, look_at_word_quotes);
   }
 }
 
@@ -589,6 +588,82 @@ Groups groups_of(std::size_t from, std::size_t to) {
 }
 
 }  // namespace
+
+namespace {
+
+// The 64 bits of `field` from byte `at` on, of a line that ends at `end`: the next step's bits are
+// read only when the line reaches it, and the bits past `end` tell nothing.
+std::uint64_t bits_from(const Step* steps, std::uint64_t Step::*field, std::size_t at,
+                        std::size_t end) {
+  const std::size_t step = at / simd::kStep;
+  const std::size_t shift = at % simd::kStep;
+  std::uint64_t bits = steps[step].*field >> shift;
+  if (shift != 0 && end / simd::kStep != step)
+    bits |= steps[step + 1].*field << (simd::kStep - shift);
+  return bits;
+}
+
+// Whether every byte of [from, to) is kept.
+bool all_kept(const std::uint8_t* keep, std::size_t from, std::size_t to) {
+  if (from >= to) return true;
+  const Groups g = groups_of(from, to);
+  for (std::size_t k = 0; k < g.count; ++k) {
+    std::uint8_t want = 0xFF;
+    if (k == 0) want &= g.lead;
+    if (k == g.count - 1) want &= g.tail;
+    if ((keep[g.first + k] & want) != want) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool word_quote_may_matter(const Window& window, const char* text, const Line& line,
+                           SymbolTable& symbols) {
+  const Step* const steps = window.steps();
+  const std::size_t quote = lowest_in(steps, &Step::word_quote, line.start, line.cut);
+  if (quote == line.cut) return false;
+  const auto* const found =
+      static_cast<const char*>(std::memchr(text + quote + 1, '"', line.cut - quote - 1));
+  if (found == nullptr) return true;  // the string would run to the line's end, and be closed
+  const auto close = static_cast<std::size_t>(found - text);
+  const std::size_t span = close - quote;
+  if (span + 1 >= simd::kStep) return true;  // 64 bits from the quote hold the byte after
+  const auto from_quote = [&](std::uint64_t Step::*field) {
+    return bits_from(steps, field, quote, line.end);
+  };
+  // A quote after a blank or an operator would open a string in the line as it is; a token right
+  // after the closing quote would follow a string with a blank.
+  if (((from_quote(&Step::word_quote) >> span) & 1) == 0 ||
+      ((from_quote(&Step::token) >> (span + 1)) & 1) != 0 ||
+      lowest_in(steps, &Step::word_quote, close + 1, line.cut) != line.cut)
+    return true;
+  // A Number in the quoted text counts among the line's numbers, which decide only whether a line
+  // with a leading number joins the next output line at its comment or REM.
+  if ((from_quote(&Step::numeric) & mask::below<std::uint64_t>(span + 1)) != 0 &&
+      line.cut != line.end && (bit(steps, &Step::numeric, line.first) || !symbols.empty()))
+    return true;
+  const char* const converted = window.converted();
+  if (std::memcmp(converted + quote + 1, text + quote + 1, span - 1) != 0 ||
+      !all_kept(window.keep(), quote + 1, close))
+    return true;
+  std::size_t word = quote;
+  while (word > line.start && bit(steps, &Step::token, word - 1))
+    --word;
+  if (!bit(steps, &Step::word, word)) return true;  // a Number takes the quote
+  const std::string_view before(converted + word, quote - word);
+  if (before == "REM" || before == "DEFINE") return true;
+  if (symbols.empty()) return false;
+  const auto defined = [&](std::size_t at, std::size_t length) {
+    return symbols.may_hold(length, converted[at], converted[at + length - 1]) &&
+           symbols.find_upper_padded({converted + at, length});
+  };
+  if (defined(word, before.size())) return true;
+  for (std::size_t at = word; at < close; at = lowest_in(steps, &Step::word, at + 1, close)) {
+    if (defined(at, token_length(steps, at))) return true;
+  }
+  return false;
+}
 
 char* emit_lines(const Window& window, std::size_t from, std::size_t to, char* out) {
   if (from >= to) return out;

@@ -137,9 +137,11 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
       }
       n = std::string_view(window_text, n).rfind('\n') + 1;
     }
-    // A quote inside a word is told of only to an observer that judges it; without one, its line
-    // is read as any other.
-    window_->classify(window_text, n, symbols(), level_, !reports_.judge_quotes);
+    // A quote inside a word is told of only to an observer that judges it; with one, its line is
+    // looked at on its own, and goes to the token loop unless the masks show that the quote
+    // changes nothing.
+    const bool judge_quotes = reports_.judge_quotes;
+    window_->classify(window_text, n, symbols(), level_, judge_quotes);
     const fast_block::Step* const steps = window_->steps();
     // Lines that need no look of their own are written together, from `run` up to the line in
     // hand; the others one by one. A line observer sees every line on its own, and so does every
@@ -196,7 +198,9 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
         }
         if (!write_run()) return false;
         const fast_block::Line facts = fast_block::read_line(steps, start, end);
-        if (facts.refused) {
+        if (facts.refused ||
+            (judge_quotes && fast_block::may_hold_word_quote(steps, start, end) &&
+             fast_block::word_quote_may_matter(*window_, window_text, facts, symbols()))) {
           const std::size_t defined = symbols().size();
           if (!refused(done + start, done + end)) return false;
           if (symbols().size() != defined) together = false;

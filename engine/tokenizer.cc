@@ -51,10 +51,9 @@ void TokenReports::deliver(const Diagnostic& diagnostic) {
     return;
   }
   held.push_back(diagnostic);
-  if (!diagnostic.other.empty()) {
-    held_other.assign(diagnostic.other);
-    held.back().other = held_other;
-  }
+  held_at.push_back(held_text.size());
+  held_text.append(diagnostic.found);
+  held_text.append(diagnostic.other);
 }
 
 void TokenReports::unclosed_string(const char* quote, const char* end) {
@@ -130,7 +129,11 @@ void TokenReports::deliver_note(DiagnosticKind kind, std::int64_t line, std::siz
 void TokenReports::settle_quote(bool keep_quote) {
   holding = false;
   bool dropped = false;  // the last diagnostic passed over was the quote warning
-  for (Diagnostic& d : held) {
+  const std::string_view texts = held_text;
+  for (std::size_t i = 0; i < held.size(); ++i) {
+    Diagnostic& d = held[i];
+    d.found = texts.substr(held_at[i], d.found.size());
+    d.other = texts.substr(held_at[i] + d.found.size(), d.other.size());
     if (!keep_quote && !d.note && d.kind == DiagnosticKind::QuoteInWord) {
       dropped = true;
       continue;
@@ -140,6 +143,8 @@ void TokenReports::settle_quote(bool keep_quote) {
     diagnostics->report(d);
   }
   held.clear();
+  held_at.clear();
+  held_text.clear();
 }
 
 }  // namespace vorpex

@@ -41,7 +41,10 @@ struct TokenReports {
   // ... a warning not given, the quote not being judged, with no diagnostic since to explain
   bool quote_unshown = false;
   std::vector<Diagnostic> held;  // kept for its capacity
-  std::string held_other;        // the copy of a held diagnostic's `other`
+  // The texts of the held diagnostics (`found`, then `other`), copied: what they point to may
+  // change before the line is settled (a join's word, for one, once keep-going reads past a stop).
+  std::string held_text;
+  std::vector<std::size_t> held_at;  // where each held diagnostic's texts begin in held_text
 
   void start_line(const char* text, std::int64_t number) {
     line_start = text;

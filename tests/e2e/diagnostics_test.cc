@@ -411,6 +411,27 @@ const std::vector<SourceOptionCase> kSourceOptions = {
      "in.bas:3:14: error: the character ':' begins no token (the conversion stopped at line 1) "
      "[unknown-character]\n",
      1},
+    // The note of a join that a comment opened, held while the quote of its line is judged, keeps
+    // its word when keep-going reads on past the stop to another such comment.
+    {"HeldNoteKeepsItsWordPastTheStop",
+     "8A\" 'x\n9BC\" $'y\n",
+     {"-k"},
+     "8A\" 9BC\"\r\nUNKNOWN ERROR! LINE: 2\r\n",
+     "in.bas:1:3: warning: double quote inside the number '8A\"': the quoted text becomes part of "
+     "it; a blank before the quote keeps it a string [quote-in-word]\n"
+     "in.bas:2:4: warning: double quote inside the number '9BC\"': the quoted text becomes part "
+     "of it; a blank before the quote keeps it a string [quote-in-word]\n"
+     "in.bas:2:1: warning: line number '9BC\"' is joined to '8A\"' of input line 1 on one output "
+     "line: a line that holds only a number, or a number and a comment or a DEFINE, joins the "
+     "next line [number-joined]\n"
+     "in.bas:1:5: note: this apostrophe began a comment, which took the line break with it: the "
+     "double quote before it went into the word '8A\"' instead of opening the string that the "
+     "apostrophe was meant to be in [number-joined]\n"
+     "in.bas:2:6: error: the character '$' begins no token; the conversion stops here "
+     "[unknown-character]\n"
+     "in.bas:2:4: note: this double quote went into the word '9BC\"', so the text after it, "
+     "meant as a string, is read as tokens [quote-in-word]\n",
+     1},
     // An apostrophe meant inside a string that a quote in a word left unopened joins the next
     // line: the joined number's warning points at it.
     {"JoinedByAnApostropheInAString",

@@ -399,6 +399,18 @@ TEST(LineProcessorTest, ReportsEachDiagnosticWithItsLineAndColumn) {
       // DEFINE in the text is judged as any word; where the line with the blank reads it as a
       // directive, the comparison stops before it, and the warning stays.
       {{"PRINT\"DEFINE\""}, {}},
+      // Judged from the masks where they can tell, by both conversions where they cannot.
+      {{"10 PRINT\"A B\";X", "PRINT\"A+B\" ' c", "PRINT\"A 5\"", "PRINT\"A\" \"b\""}, {}},
+      {{"PRINT\"A  B\""}, {"1:6 quote [PRINT\"A]"}},
+      {{"PRINT\"A\tB\""}, {"1:6 quote [PRINT\"A]"}},
+      {{"10 PRINT\"A 5\" ' c", "20 X"}, {"1:9 quote [PRINT\"A]"}},
+      {{"PRINT\"A\"B"}, {"1:6 quote [PRINT\"A\"B]"}},
+      {{"REM\"A\""}, {"1:4 quote [REM\"A\"]"}},
+      {{"DEFINE X = 1", "X\"A\"", "PRINT\"X\""}, {"2:2 quote [X\"A\"]"}},
+      {{"DEFINE AB = 1", "PRINT\"AB\"", "PRINT\"A AB\""}, {}},
+      {{"PRINT\"A B\"C\"D\""}, {"1:6 quote [PRINT\"A]"}},
+      {{"PRINT\"A ' B\""}, {"1:6 quote [PRINT\"A]"}},
+      {{"X = 12\"3\""}, {}},
       {{"A\"B \"DEFINE Y = 1", "DEFINE Y = 2"}, {"1:2 quote [A\"B]", "1:5 note unclosed @2"}},
   };
   for (const auto& c : cases) {

@@ -591,18 +591,6 @@ Groups groups_of(std::size_t from, std::size_t to) {
 
 namespace {
 
-// The 64 bits of `field` from byte `at` on, of a line that ends at `end`: the next step's bits are
-// read only when the line reaches it, and the bits past `end` tell nothing.
-std::uint64_t bits_from(const Step* steps, std::uint64_t Step::*field, std::size_t at,
-                        std::size_t end) {
-  const std::size_t step = at / simd::kStep;
-  const std::size_t shift = at % simd::kStep;
-  std::uint64_t bits = steps[step].*field >> shift;
-  if (shift != 0 && end / simd::kStep != step)
-    bits |= steps[step + 1].*field << (simd::kStep - shift);
-  return bits;
-}
-
 // Whether every byte of [from, to) is kept.
 bool all_kept(const std::uint8_t* keep, std::size_t from, std::size_t to) {
   if (from >= to) return true;
@@ -629,8 +617,10 @@ bool word_quote_may_matter(const Window& window, const char* text, const Line& l
   const auto close = static_cast<std::size_t>(found - text);
   const std::size_t span = close - quote;
   if (span + 1 >= simd::kStep) return true;  // 64 bits from the quote hold the byte after
+  // From a step's first byte, its own 64 bits hold them all, and the next step is not read.
+  const std::size_t reach = quote % simd::kStep == 0 ? quote : line.end;
   const auto from_quote = [&](std::uint64_t Step::*field) {
-    return bits_from(steps, field, quote, line.end);
+    return bits_at(steps, field, quote, reach);
   };
   // A quote after a blank or an operator would open a string in the line as it is; a token right
   // after the closing quote would follow a string with a blank.

@@ -289,10 +289,11 @@ class BlankScanner {
 // The lines that need a look of their own, and the lines that write something.
 class LineScanner {
  public:
-  // Fills s.needs_look and s.candidate; returns the line ends of the lines that write something,
-  // and sets `rem_line` to the bytes of the lines whose first item is a REM, which write nothing.
+  // `look_at_word_quotes`: a line with a quote inside a word needs a look.
   explicit LineScanner(bool look_at_word_quotes) : look_at_word_quotes_(look_at_word_quotes) {}
 
+  // Fills s.needs_look and s.candidate; returns the line ends of the lines that write something,
+  // and sets `rem_line` to the bytes of the lines whose first item is a REM, which write nothing.
   std::uint64_t scan(const Masks& m, Step& s, std::uint64_t& rem_line) {
     items_.region(m.item, m.lf);
     const std::uint64_t first_item = items_.first(m.item);
@@ -586,10 +587,6 @@ Groups groups_of(std::size_t from, std::size_t to) {
   return {first, last - first + 1, static_cast<std::uint8_t>(0xFFu << (from % simd::kGroup)),
           static_cast<std::uint8_t>(0xFFu >> (simd::kGroup - 1 - (to - 1) % simd::kGroup))};
 }
-
-}  // namespace
-
-namespace {
 
 // Whether every byte of [from, to) is kept.
 bool all_kept(const std::uint8_t* keep, std::size_t from, std::size_t to) {

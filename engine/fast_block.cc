@@ -289,9 +289,6 @@ class BlankScanner {
 // The lines that need a look of their own, and the lines that write something.
 class LineScanner {
  public:
-  // `look_at_word_quotes`: a line with a quote inside a word needs a look.
-  explicit LineScanner(bool look_at_word_quotes) : look_at_word_quotes_(look_at_word_quotes) {}
-
   // Fills s.needs_look and s.candidate; returns the line ends of the lines that write something,
   // and sets `rem_line` to the bytes of the lines whose first item is a REM, which write nothing.
   std::uint64_t scan(const Masks& m, Step& s, std::uint64_t& rem_line) {
@@ -304,8 +301,7 @@ class LineScanner {
     comment_last_ = m.comment >> 63;
     // A Number first with a comment or nothing else joins the next output line.
     const std::uint64_t may_join = commented | (has_items & ~more_items_.ends(m.lf));
-    const std::uint64_t word_quote = look_at_word_quotes_ ? m.word_quote : 0;
-    const std::uint64_t own = ((m.refusing | m.defines | m.rem | word_quote) & ~rem_line) | m.stray;
+    const std::uint64_t own = ((m.refusing | m.defines | m.rem) & ~rem_line) | m.stray;
     own_look_.region(own, m.lf);
     s.candidate = m.candidate & ~rem_line;
     // A line with a leading Number, or with a word that may be a defined name (whose value may
@@ -319,7 +315,6 @@ class LineScanner {
  private:
   LineFill items_, more_items_, own_look_, rem_line_, may_lead_;
   std::uint64_t comment_last_ = 0;  // bit 0: the step before ended in a comment
-  bool look_at_word_quotes_;
 };
 
 // Stores a byte of marks for each group of 8 bytes of the step at `base`.
@@ -347,8 +342,7 @@ namespace {
 template <typename Level>
 class Classifier {
  public:
-  Classifier(const SymbolTable& symbols, Level level, bool look_at_word_quotes)
-      : symbols_(symbols), level_(level), lines_(look_at_word_quotes) {}
+  Classifier(const SymbolTable& symbols, Level level) : symbols_(symbols), level_(level) {}
 
   // Classifies the step of text[base, n) at `base` into steps, marks and converted bytes.
   [[gnu::always_inline]] void step(const char* text, std::size_t base, std::size_t n,
@@ -402,8 +396,8 @@ class Classifier {
 template <typename Level>
 [[gnu::always_inline]] inline void classify_window(const char* text, std::size_t n,
                                                    const SymbolTable& symbols, Window::Parts& out,
-                                                   Level level, bool look_at_word_quotes) {
-  Classifier<Level> classifier(symbols, level, look_at_word_quotes);
+                                                   Level level) {
+  Classifier<Level> classifier(symbols, level);
   for (std::size_t base = 0; base < n; base += simd::kStep)
     classifier.step(text, base, n, out);
 }
@@ -450,27 +444,26 @@ struct Avx2Level {
   }
 };
 __attribute__((target("avx2,bmi,bmi2,pclmul"))) void classify_window_avx2(
-    const char* text, std::size_t n, const SymbolTable& symbols, Window::Parts& out,
-    bool look_at_word_quotes) {
-  classify_window(text, n, symbols, out, Avx2Level{}, look_at_word_quotes);
+    const char* text, std::size_t n, const SymbolTable& symbols, Window::Parts& out) {
+  classify_window(text, n, symbols, out, Avx2Level{});
 }
 #endif
 
 }  // namespace
 
 void Window::classify(const char* text, std::size_t n, const SymbolTable& symbols,
-                      simd::Level level, bool look_at_word_quotes) {
+                      simd::Level level) {
   Parts out{steps_.get(), keep_.get(), ends_.get(), converted_.get()};
 #if defined(VORPEX_SIMD_SSE2) && defined(__x86_64__)
   if (level == simd::Level::Avx2 && simd::window_avx2()) {
-    classify_window_avx2(text, n, symbols, out, look_at_word_quotes);
+    classify_window_avx2(text, n, symbols, out);
     return;
   }
 #endif
   if (level == simd::Level::Portable) {
-    classify_window(text, n, symbols, out, PortableLevel{}, look_at_word_quotes);
+    classify_window(text, n, symbols, out, PortableLevel{});
   } else {
-    classify_window(text, n, symbols, out, VectorLevel{level}, look_at_word_quotes);
+    classify_window(text, n, symbols, out, VectorLevel{level});
   }
 }
 
@@ -485,14 +478,16 @@ inline std::uint64_t range_of(std::size_t step, std::size_t from, std::size_t to
   return m;
 }
 
-// The lowest bit of `field` in [from, to), or `to`.
+// The lowest bit of `field` in [from, to), or `to`: the steps from `from`'s to `to - 1`'s.
 inline std::size_t lowest_in(const Step* steps, std::uint64_t Step::*field, std::size_t from,
                              std::size_t to) {
-  for (std::size_t step = from / simd::kStep; step * simd::kStep < to; ++step) {
-    if (const std::uint64_t m = steps[step].*field & range_of(step, from, to); m != 0)
-      return step * simd::kStep + static_cast<std::size_t>(std::countr_zero(m));
-  }
-  return to;
+  if (from >= to) return to;
+  std::size_t step = from / simd::kStep;
+  std::uint64_t m = steps[step].*field & ~below<std::uint64_t>(from % simd::kStep);
+  for (const std::size_t last = (to - 1) / simd::kStep; m == 0 && step < last;)
+    m = steps[++step].*field;
+  if (m == 0) return to;
+  return std::min(step * simd::kStep + static_cast<std::size_t>(std::countr_zero(m)), to);
 }
 
 // How many bits `m` has: 0, 1, or 2 for more (the baseline has no population count).
@@ -509,6 +504,27 @@ template <typename StringOpen, typename Stray, typename Refusing>
   return (line.cut == line.end && string_open()) || stray() || refusing();
 }
 
+// Where what the line [start, end) writes ends (Line::cut): its comment, a REM before it, or its
+// end; a line shorter than a step from 64 bits of each mask taken at its start.
+struct Cut {
+  std::size_t at;
+  bool rem, comment;
+};
+[[gnu::always_inline]] inline Cut cut_of(const Step* steps, std::size_t start, std::size_t end) {
+  if (end - start < simd::kStep) {
+    const std::uint64_t range = below<std::uint64_t>(end - start);
+    const std::uint64_t comment = bits_at(steps, &Step::comment, start, end) & range;
+    const std::uint64_t rem =
+        bits_at(steps, &Step::rem, start, end) & below_lowest(comment) & range;
+    const std::uint64_t cut_bit = rem != 0 ? lowest_bit(rem) : lowest_bit(comment);
+    return {cut_bit != 0 ? start + static_cast<std::size_t>(std::countr_zero(cut_bit)) : end,
+            rem != 0, comment != 0};
+  }
+  const std::size_t comment = lowest_in(steps, &Step::comment, start, end);
+  const std::size_t rem = lowest_in(steps, &Step::rem, start, comment);
+  return {rem < comment ? rem : comment, rem < comment, comment < end};
+}
+
 // The facts of a line shorter than a step, from 64 bits of each mask taken at its start.
 [[gnu::always_inline]] inline Line short_line(const Step* steps, std::size_t start,
                                               std::size_t end) {
@@ -517,14 +533,14 @@ template <typename StringOpen, typename Stray, typename Refusing>
   line.end = end;
   const std::size_t length = end - start;
   const std::uint64_t range = below<std::uint64_t>(length);
-  const auto take = [&](std::uint64_t Step::*field) { return bits_at(steps, field, start, end); };
-  const std::uint64_t comment = take(&Step::comment) & range;
-  const std::uint64_t rem = take(&Step::rem) & below_lowest(comment) & range;
-  const std::uint64_t cut_bit = rem != 0 ? lowest_bit(rem) : lowest_bit(comment);
-  line.rem = rem != 0;
-  line.comment = comment != 0;
-  line.cut = cut_bit != 0 ? start + static_cast<std::size_t>(std::countr_zero(cut_bit)) : end;
-  const std::uint64_t before_cut = below_lowest(cut_bit) & range;
+  const auto take = [&](std::uint64_t Step::*field) __attribute__((always_inline)) {
+    return bits_at(steps, field, start, end);
+  };
+  const Cut cut = cut_of(steps, start, end);
+  line.cut = cut.at;
+  line.rem = cut.rem;
+  line.comment = cut.comment;
+  const std::uint64_t before_cut = below<std::uint64_t>(line.cut - start);
   line.refused = refused(
       line, [&] { return ((take(&Step::string_open) >> length) & 1) != 0; },
       [&] { return (take(&Step::stray) & range) != 0; },
@@ -543,11 +559,10 @@ Line long_line(const Step* steps, std::size_t start, std::size_t end) {
   Line line;
   line.start = start;
   line.end = end;
-  const std::size_t comment = lowest_in(steps, &Step::comment, start, end);
-  const std::size_t rem = lowest_in(steps, &Step::rem, start, comment);
-  line.cut = rem < comment ? rem : comment;
-  line.rem = rem < comment;
-  line.comment = comment < end;
+  const Cut cut = cut_of(steps, start, end);
+  line.cut = cut.at;
+  line.rem = cut.rem;
+  line.comment = cut.comment;
   line.refused = refused(
       line, [&] { return bit(steps, &Step::string_open, end); },
       [&] { return lowest_in(steps, &Step::stray, start, end) != end; },
@@ -601,41 +616,74 @@ bool all_kept(const std::uint8_t* keep, std::size_t from, std::size_t to) {
   return true;
 }
 
+// Whether a[0, n) and b[0, n) hold the same bytes, for the few bytes of a quoted text (both are
+// padded: up to 7 bytes past each are read, and decide nothing).
+bool same_bytes(const char* a, const char* b, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + sizeof(std::uint64_t) <= n; i += sizeof(std::uint64_t)) {
+    std::uint64_t x = 0;
+    std::uint64_t y = 0;
+    std::memcpy(&x, a + i, sizeof x);
+    std::memcpy(&y, b + i, sizeof y);
+    if (x != y) return false;
+  }
+  for (; i < n; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-bool word_quote_may_matter(const Window& window, const char* text, const Line& line,
-                           SymbolTable& symbols) {
+bool word_quote_may_matter(const Window& window, const char* text, std::size_t start,
+                           std::size_t end, SymbolTable& symbols) {
   const Step* const steps = window.steps();
-  const std::size_t quote = lowest_in(steps, &Step::word_quote, line.start, line.cut);
-  if (quote == line.cut) return false;
+  const std::size_t cut = cut_of(steps, start, end).at;
+  std::size_t quote = cut;
+  if (cut - start < simd::kStep) {
+    const std::uint64_t quotes =
+        bits_at(steps, &Step::word_quote, start, cut) & below<std::uint64_t>(cut - start);
+    if (quotes == 0) return false;
+    quote = start + static_cast<std::size_t>(std::countr_zero(quotes));
+  } else {
+    quote = lowest_in(steps, &Step::word_quote, start, cut);
+    if (quote == cut) return false;
+  }
   const auto* const found =
-      static_cast<const char*>(std::memchr(text + quote + 1, '"', line.cut - quote - 1));
+      static_cast<const char*>(std::memchr(text + quote + 1, '"', cut - quote - 1));
   if (found == nullptr) return true;  // the string would run to the line's end, and be closed
   const auto close = static_cast<std::size_t>(found - text);
   const std::size_t span = close - quote;
   if (span + 1 >= simd::kStep) return true;  // 64 bits from the quote hold the byte after
   // From a step's first byte, its own 64 bits hold them all, and the next step is not read.
-  const std::size_t reach = quote % simd::kStep == 0 ? quote : line.end;
+  const std::size_t reach = quote % simd::kStep == 0 ? quote : end;
   const auto from_quote = [&](std::uint64_t Step::*field) {
     return bits_at(steps, field, quote, reach);
   };
   // A quote after a blank or an operator would open a string in the line as it is; a token right
   // after the closing quote would follow a string with a blank.
-  if (((from_quote(&Step::word_quote) >> span) & 1) == 0 ||
-      ((from_quote(&Step::token) >> (span + 1)) & 1) != 0 ||
-      lowest_in(steps, &Step::word_quote, close + 1, line.cut) != line.cut)
+  const std::uint64_t word_quotes = from_quote(&Step::word_quote);
+  if (((word_quotes >> span) & 1) == 0 || ((from_quote(&Step::token) >> (span + 1)) & 1) != 0)
+    return true;
+  if (cut - quote <= simd::kStep
+          ? ((word_quotes >> (span + 1)) & below<std::uint64_t>(cut - close - 1)) != 0
+          : lowest_in(steps, &Step::word_quote, close + 1, cut) != cut)
     return true;
   // A Number in the quoted text counts among the line's numbers, which decide only whether a line
   // with a leading number joins the next output line at its comment or REM.
-  if ((from_quote(&Step::numeric) & mask::below<std::uint64_t>(span + 1)) != 0 &&
-      line.cut != line.end && (bit(steps, &Step::numeric, line.first) || !symbols.empty()))
+  if ((from_quote(&Step::numeric) & mask::below<std::uint64_t>(span + 1)) != 0 && cut != end &&
+      (bit(steps, &Step::numeric, lowest_in(steps, &Step::item, start, cut)) || !symbols.empty()))
     return true;
   const char* const converted = window.converted();
-  if (std::memcmp(converted + quote + 1, text + quote + 1, span - 1) != 0 ||
+  if (!same_bytes(converted + quote + 1, text + quote + 1, span - 1) ||
       !all_kept(window.keep(), quote + 1, close))
     return true;
-  std::size_t word = quote;
-  while (word > line.start && bit(steps, &Step::token, word - 1))
+  // The word that takes the quote: the token bytes before it, up to 63 of them from one read.
+  const std::size_t back = std::min<std::size_t>(quote - start, simd::kStep - 1);
+  const std::uint64_t not_token =
+      ~bits_at(steps, &Step::token, quote - back, quote) & below<std::uint64_t>(back);
+  std::size_t word = not_token != 0 ? quote - back + mask::highest(not_token) + 1 : quote - back;
+  while (word > start && bit(steps, &Step::token, word - 1))
     --word;
   if (!bit(steps, &Step::word, word)) return true;  // a Number takes the quote
   const std::string_view before(converted + word, quote - word);

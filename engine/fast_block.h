@@ -62,10 +62,9 @@ class Window {
 
   // Classifies text[0, n), n <= kWindow, which ends with a line end (LF); up to kBlockPadding
   // bytes past it are read, and decide nothing. `symbols`: the names defined so far. A quote
-  // inside a word is taken as the tokenizer reads it (one of the word's bytes); with
-  // `look_at_word_quotes`, its line needs a look of its own, to judge whether to tell of it.
-  void classify(const char* text, std::size_t n, const SymbolTable& symbols, simd::Level level,
-                bool look_at_word_quotes = false);
+  // inside a word is taken as the tokenizer reads it (one of the word's bytes), and its line needs
+  // no look for it: whether to tell of it is the line processor's question (word_quote_may_matter).
+  void classify(const char* text, std::size_t n, const SymbolTable& symbols, simd::Level level);
 
   // Where classify() writes: the steps, the marks of keep() and ends(), the converted bytes.
   struct Parts {
@@ -132,24 +131,26 @@ inline std::uint64_t bits_at(const Step* steps, std::uint64_t Step::*field, std:
 // Reads the facts of the line [start, end) (end its LF) of a classified window.
 Line read_line(const Step* steps, std::size_t start, std::size_t end);
 
-// Whether a blank before the first quote inside a word of `line` (not refused) may change what the
-// line writes beyond that blank, which the tokenizer's warning then tells of. False when the line
-// has no such quote before its cut, or when the masks show that the quoted text, read as words
-// and operators, is written byte for byte as the string would be and leaves the line as a string
-// would: every byte of it is kept as it is; a Number begins in it only where the line has no
-// comment or REM, or its first item is no Number and no name is defined; neither the word before
-// the quote nor a word of the text is a defined name, and that word is no REM or DEFINE; a word's
-// byte takes the closing quote, and no token follows it at once; no other quote inside a word comes
-// before the cut. True whenever the masks cannot tell: the token loop then judges the line by
-// converting both forms.
-bool word_quote_may_matter(const Window& window, const char* text, const Line& line,
-                           SymbolTable& symbols);
-// A quick test before it: whether the steps that the line [start, end) spans may hold a quote
-// inside a word.
-inline bool may_hold_word_quote(const Step* steps, std::size_t start, std::size_t end) {
-  const std::size_t first = start / simd::kStep;
-  const std::size_t last = end / simd::kStep;
-  return last - first > 1 || (steps[first].word_quote | steps[last].word_quote) != 0;
+// Whether a blank before the first quote inside a word of the line [start, end) (not refused) may
+// change what the line writes beyond that blank, which the tokenizer's warning then tells of.
+// False when the line has no such quote before its cut, or when the masks show that the quoted
+// text, read as words and operators, is written byte for byte as the string would be and leaves the
+// line as a string would: every byte of it is kept as it is; a Number begins in it only where the
+// line has no comment or REM, or its first item is no Number and no name is defined; neither the
+// word before the quote nor a word of the text is a defined name, and that word is no REM or
+// DEFINE; a word's byte takes the closing quote, and no token follows it at once; no other quote
+// inside a word comes before the cut. True whenever the masks cannot tell: the token loop then
+// judges the line by converting both forms.
+bool word_quote_may_matter(const Window& window, const char* text, std::size_t start,
+                           std::size_t end, SymbolTable& symbols);
+// A quick test before it: whether a byte of [start, end) is a quote inside a word.
+inline bool holds_word_quote(const Step* steps, std::size_t start, std::size_t end) {
+  std::size_t step = start / simd::kStep;
+  std::uint64_t quotes = steps[step].word_quote & ~mask::below<std::uint64_t>(start % simd::kStep);
+  for (const std::size_t last = end / simd::kStep; step < last; quotes = steps[++step].word_quote) {
+    if (quotes != 0) return true;
+  }
+  return (quotes & mask::below<std::uint64_t>(end % simd::kStep)) != 0;
 }
 
 // Writes the bytes of window[from, to) that it keeps, converted, at `out`; returns the new end.

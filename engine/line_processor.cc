@@ -137,11 +137,7 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
       }
       n = std::string_view(window_text, n).rfind('\n') + 1;
     }
-    // A quote inside a word is told of only to an observer that judges it; with one, its line is
-    // looked at on its own, and goes to the token loop unless the masks show that the quote
-    // changes nothing.
-    const bool judge_quotes = reports_.judge_quotes;
-    window_->classify(window_text, n, symbols(), level_, judge_quotes);
+    window_->classify(window_text, n, symbols(), level_);
     const fast_block::Step* const steps = window_->steps();
     // Lines that need no look of their own are written together, from `run` up to the line in
     // hand; the others one by one. A line observer sees every line on its own, and so does every
@@ -177,10 +173,20 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
       output_.commit(fast_block::emit_lines(*window_, from, start, o));
       return !output_.failed();
     };
+    // A quote inside a word is told of only to an observer that judges it; with one, a line that
+    // holds such a quote goes to the token loop unless the masks show that the quote changes
+    // nothing.
+    const bool judge_quotes = reports_.judge_quotes;
+    const auto quote_matters = [&](std::size_t start, std::size_t end) {
+      return judge_quotes && fast_block::holds_word_quote(steps, start, end) &&
+             fast_block::word_quote_may_matter(*window_, window_text, start, end, symbols());
+    };
     for (std::size_t s = 0; s * simd::kStep < n; ++s) {
       std::uint64_t ends = steps[s].lf;
       if (ends == 0) continue;
-      if (together && steps[s].needs_look == 0 && !join_.pending(output_)) {
+      if (together && steps[s].needs_look == 0 && !join_.pending(output_) &&
+          !(judge_quotes &&
+            fast_block::holds_word_quote(steps, start, s * simd::kStep + mask::highest(ends)))) {
         // A step holds few line ends: counted one by one, without the library's popcount that
         // a build for any x86-64 calls.
         for (std::uint64_t e = ends; e != 0; e &= e - 1)
@@ -191,16 +197,15 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
       for (; ends != 0; ends &= ends - 1) {
         const auto bit = static_cast<std::size_t>(std::countr_zero(ends));
         const std::size_t end = s * simd::kStep + bit;
-        if (together && ((steps[s].needs_look >> bit) & 1) == 0 && !join_.pending(output_)) {
+        if (together && ((steps[s].needs_look >> bit) & 1) == 0 && !join_.pending(output_) &&
+            !quote_matters(start, end)) {
           ++line.line_number;
           start = end + 1;
           continue;
         }
         if (!write_run()) return false;
         const fast_block::Line facts = fast_block::read_line(steps, start, end);
-        if (facts.refused ||
-            (judge_quotes && fast_block::may_hold_word_quote(steps, start, end) &&
-             fast_block::word_quote_may_matter(*window_, window_text, facts, symbols()))) {
+        if (facts.refused || quote_matters(start, end)) {
           const std::size_t defined = symbols().size();
           if (!refused(done + start, done + end)) return false;
           if (symbols().size() != defined) together = false;

@@ -57,6 +57,13 @@ struct CrJoins {
     }
   }
 
+  // Whether `text`'s byte `i` is the last CR of a run that is counted: a byte other than CR or LF
+  // follows it in `text` (the run's first CR is where it is told). The same rule as scan()'s, for
+  // a text whose counted CRs are kept byte by byte.
+  static bool ends_counted_run(std::string_view text, std::size_t i) {
+    return text[i] == '\r' && i + 1 < text.size() && text[i + 1] != '\r' && text[i + 1] != '\n';
+  }
+
   // The warning of them, its first on input line `line`.
   Diagnostic diagnostic(std::int64_t line) const {
     Diagnostic d;

@@ -22,6 +22,7 @@
 
 #include "bench/source_generator.h"
 #include "session/analysis.h"
+#include "session/cr_joins_index.h"
 #include "session/incremental_analysis.h"
 #include "session/quick_fix.h"
 #include "session/text_position.h"
@@ -29,9 +30,11 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 22> kFragments = {
+constexpr std::array<std::string_view, 24> kFragments = {
     "\n",
     "\r\n",
+    "\r",
+    "\rX\r\r",
     "10",
     "10\n",
     " ",
@@ -89,6 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   options.line_map = random.below(4) != 0;
   vorpex::IncrementalAnalysis kept(options, every);
   kept.reset(text);
+  vorpex::CrJoinsIndex cr_index;
+  cr_index.reset(text);
   const auto check = [&] {
     vorpex::Analysis analysis = vorpex::analyze(text, options);
     if (!options.line_map) analysis.map.clear();
@@ -109,6 +114,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::abort();
     }
     const std::optional<vorpex::KeptDiagnostic> joins = vorpex::cr_joins_warning(text);
+    // The same warning from the CRs kept across the edits.
+    const std::optional<vorpex::KeptDiagnostic> kept_joins = cr_index.warning(text);
+    if (joins.has_value() != kept_joins.has_value() ||
+        (joins && std::tie(joins->line, joins->column, joins->offset, joins->count) !=
+                      std::tie(kept_joins->line, kept_joins->column, kept_joins->offset,
+                               kept_joins->count))) {
+      std::fprintf(stderr, "fuzz_incremental: property violated: the CRs kept across the edits\n");
+      std::abort();
+    }
     const bool told = !converted.diagnostics.empty() &&
                       converted.diagnostics.back().kind == vorpex::DiagnosticKind::CrJoinsLines;
     if (options.warnings &&
@@ -160,6 +174,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Now and then two edits are analysed together, as a burst of changes is.
     if (random.below(4) == 0 && i + 1 < edits) continue;
     kept.update(text, change);
+    cr_index.update(text, change);
     change = {};
     check();
   }

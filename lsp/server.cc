@@ -390,11 +390,13 @@ void Server::analyse(OpenDocument& open) {
     open.analysis = IncrementalAnalysis(options(false));
     open.analysis.reset(open.document.text());
     open.analysis_settings = settings_generation_ + 1;
+    open.cr_index.reset(open.document.text());
   } else {
     open.analysis.update(open.document.text(), change);
+    open.cr_index.update(open.document.text(), change);
   }
   open.missing = open.analysis.missing_targets();
-  open.cr_joins = cr_joins_warning(open.document.text());
+  open.cr_joins = open.cr_index.warning(open.document.text());
   open.diagnostics_id = ++diagnostic_ids_;
 }
 

@@ -15,6 +15,7 @@
 #include "engine/byte_sink.h"
 #include "lsp/document.h"
 #include "session/analysis.h"
+#include "session/cr_joins_index.h"
 #include "session/incremental_analysis.h"
 #include "session/renumber.h"
 
@@ -53,7 +54,8 @@ struct OpenDocument {
   IncrementalAnalysis analysis;
   std::uint64_t analysis_settings = 0;     // the settings it was made with, counted from 1
   std::vector<LineNumberUse> missing;      // jumps to a line that no line begins with
-  std::optional<KeptDiagnostic> cr_joins;  // the warning of the CRs that end no line, if any
+  CrJoinsIndex cr_index;                   // the CRs that end no line, kept across the changes
+  std::optional<KeptDiagnostic> cr_joins;  // their warning, if any
   std::uint64_t generation = 0;            // counts the changes of the text
   std::uint64_t diagnostics_id = 0;  // the pull diagnostics' result id, from the server's count
   std::vector<std::int64_t> tokens;  // the semantic tokens last sent in full or as a delta

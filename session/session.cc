@@ -302,6 +302,20 @@ SessionResult convert(std::string_view source, const SessionOptions& options) {
   return result;
 }
 
+KeptDiagnostic cr_joins_kept(const CrJoins& joins, std::int64_t line, std::size_t after) {
+  const Diagnostic d = joins.diagnostic(line);
+  KeptDiagnostic kept;
+  kept.kind = d.kind;
+  kept.line = d.line;
+  kept.column = d.column;
+  kept.end_column = d.end_column;
+  kept.count = d.count;
+  // At the text after the first run of CRs; no CR stands before it on its line.
+  kept.offset = after;
+  kept.end_offset = after;
+  return kept;
+}
+
 std::optional<KeptDiagnostic> cr_joins_warning(std::string_view source) {
   source = source.substr(0, source.find('\x1a'));
   // The whole lines a step at a time (a document with CR LF line ends is read again on every
@@ -316,21 +330,11 @@ std::optional<KeptDiagnostic> cr_joins_warning(std::string_view source) {
   if (joins.count == 0) return std::nullopt;
   // The first in the last line: counted from that line's start.
   if (!in_lines) joins.lines_before += std::count(lines.begin(), lines.end(), '\n');
-  const Diagnostic d = joins.diagnostic(joins.lines_before + 1);
-  KeptDiagnostic kept;
-  kept.kind = d.kind;
-  kept.line = d.line;
-  kept.column = d.column;
-  kept.end_column = d.end_column;
-  kept.count = d.count;
-  // At the text after the first run of CRs; no CR stands before it on its line.
+  const std::int64_t line = joins.lines_before + 1;
   std::size_t line_start = 0;
-  for (std::int64_t line = 1; line < d.line; ++line)
+  for (std::int64_t l = 1; l < line; ++l)
     line_start = source.find('\n', line_start) + 1;
-  const std::size_t after = source.find_first_not_of('\r', line_start + d.column - 1);
-  kept.offset = after;
-  kept.end_offset = after;
-  return kept;
+  return cr_joins_kept(joins, line, source.find_first_not_of('\r', line_start + joins.column - 1));
 }
 
 }  // namespace vorpex

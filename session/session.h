@@ -289,5 +289,8 @@ SessionResult convert(std::string_view source, const SessionOptions& options);
 // no line, where it holds any and the conversion goes to the end (as keep-going does): for a kept
 // analysis, which reads again only the lines that an edit changed.
 std::optional<KeptDiagnostic> cr_joins_warning(std::string_view source);
+// That warning of `joins`, the first of them on input line `line`, the text after it at byte
+// `after` of the source.
+KeptDiagnostic cr_joins_kept(const CrJoins& joins, std::int64_t line, std::size_t after);
 
 }  // namespace vorpex

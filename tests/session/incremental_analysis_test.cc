@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
 
+#include "session/cr_joins_index.h"
 #include "tests/support/analysis_text.h"
 
 namespace vorpex {
@@ -89,6 +91,14 @@ TEST(IncrementalAnalysis, GivesWhatAFreshAnalysisGivesAfterEachEdit) {
       {"DEFINE C1", "", 0, "10\n", 0},
       {"\n", "5980 IF A THEN 5987", 1, "", 2 * kEvery},
       {"", "5980 IF A THEN 5987", 0, "\n5990 END", 2 * kEvery},
+      // CRs that end no line: one, a run of two, a run before a LF, an end-of-text byte before.
+      {"PRINT", "\n1520 ", 0, "\r", 0},
+      {"\rPRINT", "\n1520 ", 0, "\r", 0},
+      {"", "\n1520 \r\r", 0, "\n", 0},
+      {"\n", "\n1520 \r\r", 1, "", 0},
+      {"", "\n1510 ", 0, "\x1a", 0},
+      {"\x1a", "", 1, "", 0},
+      {"\r\r", "\n1520 ", 2, "", 0},
   };
   for (const bool tokens : {false, true}) {
     SessionOptions options;
@@ -98,6 +108,8 @@ TEST(IncrementalAnalysis, GivesWhatAFreshAnalysisGivesAfterEachEdit) {
     std::string text = program();
     IncrementalAnalysis kept(options);
     kept.reset(text);
+    CrJoinsIndex crs;  // the CRs that end no line, kept across the same edits
+    crs.reset(text);
     ASSERT_EQ(testing::analysis_text(kept.analysis(), kept.missing_targets()),
               testing::analysis_text(analyze(text, options)));
     for (const Edit& edit : edits) {
@@ -110,7 +122,17 @@ TEST(IncrementalAnalysis, GivesWhatAFreshAnalysisGivesAfterEachEdit) {
       change.add(text.size(), from, from + edit.removed);
       text.replace(from, edit.removed, edit.inserted);
       kept.update(text, change);
+      crs.update(text, change);
       const std::string what = "after '" + edit.inserted + "' at '" + edit.at + "'";
+      const std::optional<KeptDiagnostic> joins = cr_joins_warning(text);
+      const std::optional<KeptDiagnostic> kept_joins = crs.warning(text);
+      ASSERT_EQ(joins.has_value(), kept_joins.has_value()) << what;
+      if (joins) {
+        EXPECT_EQ(
+            std::tie(joins->line, joins->column, joins->offset, joins->count),
+            std::tie(kept_joins->line, kept_joins->column, kept_joins->offset, kept_joins->count))
+            << what;
+      }
       EXPECT_EQ(testing::analysis_text(kept.analysis(), kept.missing_targets()),
                 testing::analysis_text(analyze(text, options)))
           << what;

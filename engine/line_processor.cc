@@ -175,8 +175,14 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
     };
     // A quote inside a word is told of only to an observer that judges it; with one, a line that
     // holds such a quote goes to the token loop unless the masks show that the quote changes
-    // nothing.
-    const bool judge_quotes = reports_.judge_quotes;
+    // nothing. A window without such a quote has none to judge.
+    bool judge_quotes = false;
+    if (reports_.judge_quotes) {
+      std::uint64_t quotes = 0;
+      for (std::size_t s = 0; s * simd::kStep < n; ++s)
+        quotes |= steps[s].word_quote;
+      judge_quotes = quotes != 0;
+    }
     const auto quote_matters = [&](std::size_t start, std::size_t end) {
       return judge_quotes && fast_block::holds_word_quote(steps, start, end) &&
              fast_block::word_quote_may_matter(*window_, window_text, start, end, symbols());

@@ -9,6 +9,8 @@
 namespace vorpex {
 
 // The messages about the source that go into the output, each followed by its line's number.
+// Those of a DEFINE begin alike, which is how a reader of the output finds them.
+inline constexpr std::string_view kDirectiveMessageStart = "PREPROCESSOR ERROR: ";
 inline constexpr std::string_view kEqualsExpectedMessage =
     "PREPROCESSOR ERROR: '=' EXPECTED... LINE: ";
 inline constexpr std::string_view kValueExpectedMessage =
@@ -16,6 +18,9 @@ inline constexpr std::string_view kValueExpectedMessage =
 inline constexpr std::string_view kExistingSymbolMessage =
     "PREPROCESSOR ERROR: EXISTING SYMBOL OR TABLE IS FULL... LINE: ";
 inline constexpr std::string_view kUnknownTokenMessage = "UNKNOWN ERROR! LINE: ";
+static_assert(kEqualsExpectedMessage.starts_with(kDirectiveMessageStart) &&
+              kValueExpectedMessage.starts_with(kDirectiveMessageStart) &&
+              kExistingSymbolMessage.starts_with(kDirectiveMessageStart));
 
 // Writes a message about the source into the output: CR LF, `text`, the line number, CR LF.
 // `text` ends with "LINE: ".

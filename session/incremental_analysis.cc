@@ -72,7 +72,7 @@ std::int64_t IncrementalAnalysis::find_messages(const Analysis& old, std::size_t
                                                 std::vector<Renumbering>& found) {
   static constexpr std::array<std::string_view, 3> kMessages = {
       kEqualsExpectedMessage, kValueExpectedMessage, kExistingSymbolMessage};
-  static constexpr std::string_view kStart = "\r\nPREPROCESSOR ERROR: ";
+  static const std::string kStart = "\r\n" + std::string(kDirectiveMessageStart);
   std::int64_t unsure = 0;
   const std::string_view output = old.output;
   // The messages of each line, by its diagnostics; a note may stand among them.

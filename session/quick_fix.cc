@@ -400,7 +400,7 @@ bool fix_holds(const IncrementalAnalysis& kept, std::string_view text, std::size
   // A fix that adds or removes lines moves the numbers that the later lines' messages name (each
   // message begins so; the kept analysis finds them by their lines' diagnostics).
   std::optional<std::string> moved;
-  if (added != 0 && tail.find("PREPROCESSOR ERROR: ") != std::string_view::npos) {
+  if (added != 0 && tail.find(kDirectiveMessageStart) != std::string_view::npos) {
     const std::size_t tail_start = trial.from.output + head.size() + line_output.size();
     moved = kept.output_renumbered(tail_start, tail_start + tail.size(), line, added);
     if (!moved) return false;

@@ -532,13 +532,19 @@ std::vector<std::int64_t> Server::semantic_data(const OpenDocument& open, std::s
   data.reserve(analysis.tokens.size() * 5);
   std::int64_t previous_line = 0;
   std::int64_t previous_start = 0;
+  // The tokens come in the order of the text: the editors' line that holds each is walked to.
+  const LineIndex& index = open.document.index();
+  std::size_t on_line = index.line_of(std::min(from, text.size()));
   for (const TokenEvent& t : analysis.tokens) {
     if (t.offset + t.length <= from || t.offset >= to) continue;
     const auto [type, modifiers] =
         semantic_type(t, text.substr(t.offset, t.length),
                       std::binary_search(targets.begin(), targets.end(), t.offset));
     if (type < 0) continue;
-    const TextRange r = open.document.index().range(t.offset, t.offset + t.length, encoding_);
+    if (t.offset < index.line_start(on_line)) on_line = index.line_of(t.offset);
+    while (on_line + 1 < index.line_count() && index.line_start(on_line + 1) <= t.offset)
+      ++on_line;
+    const TextRange r = index.range_on(on_line, t.offset, t.offset + t.length, encoding_);
     const std::int64_t line = r.start.line;
     const std::int64_t start = r.start.character;
     const std::int64_t end = r.end.character;

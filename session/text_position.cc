@@ -169,9 +169,17 @@ TextPosition LineIndex::position(std::size_t offset, Encoding encoding) const {
 
 TextRange LineIndex::range(std::size_t from, std::size_t to, Encoding encoding) const {
   from = std::min(from, text_.size());
-  const std::size_t line = line_of(from);
+  return range_on(line_of(from), from, to, encoding);
+}
+
+TextRange LineIndex::range_on(std::size_t line, std::size_t from, std::size_t to,
+                              Encoding encoding) const {
+  from = std::min(from, text_.size());
   const std::string_view text = line_text(line);
-  const TextPosition start = position(from, encoding);
+  const Checkpoint at = walk_to(line, text, from - starts_[line]);
+  const TextPosition start{
+      static_cast<std::int64_t>(line),
+      encoding == Encoding::Utf16 ? at.units : static_cast<std::int64_t>(at.column)};
   // The end: at least the start, at most the line's end, and past the character it falls in.
   const std::size_t first = std::min(from - starts_[line], text.size());
   const std::size_t last = std::min(std::max(to, from) - starts_[line], text.size());

@@ -53,6 +53,9 @@ class LineIndex {
   // The range of the bytes [from, to), kept on the line where it starts: it never ends before it
   // starts nor runs past that line's end, and never splits a character.
   TextRange range(std::size_t from, std::size_t to, Encoding encoding) const;
+  // The same where the caller knows the line that holds `from` (a reader of offsets in order,
+  // which walks the lines itself).
+  TextRange range_on(std::size_t line, std::size_t from, std::size_t to, Encoding encoding) const;
   // The byte offset of `position`; a character past the line's end stands for the end, and one
   // inside a character for its start. Empty for a negative number or a line past the last.
   std::optional<std::size_t> offset(TextPosition position, Encoding encoding) const;

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "session/analysis.h"
+#include "session/keywords.h"
 
 namespace vorpex {
 namespace {
@@ -52,6 +54,23 @@ TEST(Words, ALineNumberStandsWhereAJumpNamesOne) {
   };
   for (const auto& [before, expected] : rows)
     EXPECT_EQ(expects_line_number(before), expected) << before;
+}
+
+// Every keyword in any case, and nothing that only looks like one.
+TEST(Words, KeywordsAreFoundInAnyCaseAndOnlyWhole) {
+  for (const std::string_view keyword : keywords()) {
+    std::string lower(keyword);
+    for (char& c : lower)
+      c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    EXPECT_TRUE(is_keyword(keyword)) << keyword;
+    EXPECT_TRUE(is_keyword(lower)) << lower;
+    EXPECT_FALSE(is_keyword(std::string(keyword) + "X")) << keyword;
+    EXPECT_FALSE(is_keyword(std::string(keyword) + '\0')) << keyword;
+    EXPECT_FALSE(is_keyword(keyword.substr(0, keyword.size() - 1))) << keyword;
+  }
+  for (const std::string_view word : {"", "PRINTPRINTPRINTPRINT", "gOsUb", "RUN"}) {
+    EXPECT_EQ(is_jump_word(word), word == "gOsUb" || word == "RUN") << word;
+  }
 }
 
 }  // namespace

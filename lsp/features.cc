@@ -535,11 +535,15 @@ std::vector<std::int64_t> Server::semantic_data(const OpenDocument& open, std::s
   // The tokens come in the order of the text: the editors' line that holds each is walked to.
   const LineIndex& index = open.document.index();
   std::size_t on_line = index.line_of(std::min(from, text.size()));
+  auto target = targets.begin();  // the first target not before the token
   for (const TokenEvent& t : analysis.tokens) {
     if (t.offset + t.length <= from || t.offset >= to) continue;
-    const auto [type, modifiers] =
-        semantic_type(t, text.substr(t.offset, t.length),
-                      std::binary_search(targets.begin(), targets.end(), t.offset));
+    if (target != targets.begin() && *std::prev(target) >= t.offset)
+      target = std::lower_bound(targets.begin(), target, t.offset);
+    while (target != targets.end() && *target < t.offset)
+      ++target;
+    const auto [type, modifiers] = semantic_type(t, text.substr(t.offset, t.length),
+                                                 target != targets.end() && *target == t.offset);
     if (type < 0) continue;
     if (t.offset < index.line_start(on_line)) on_line = index.line_of(t.offset);
     while (on_line + 1 < index.line_count() && index.line_start(on_line + 1) <= t.offset)
@@ -562,20 +566,9 @@ std::vector<std::int64_t> Server::semantic_data(const OpenDocument& open, std::s
 
 namespace {
 
-// A list of integers as JSON text: semantic tokens are too many to build as a tree first.
-void append_integers(std::string& out, std::span<const std::int64_t> numbers) {
-  out += '[';
-  for (std::size_t i = 0; i < numbers.size(); ++i) {
-    if (i > 0) out += ',';
-    append_json_integer(out, numbers[i]);
-  }
-  out += ']';
-}
-
 std::string tokens_text(std::span<const std::int64_t> data, std::string_view result_id) {
   std::string out = "{\"data\":";
-  out.reserve(data.size() * 3 + 32);
-  append_integers(out, data);
+  append_json_integers(out, data);
   if (!result_id.empty()) {
     out += ",\"resultId\":";
     append_json_string(out, result_id);
@@ -631,7 +624,7 @@ std::string Server::semantic_tokens_delta(const Json& params) {
   std::string out = "{\"edits\":[";
   if (head != old.size() || head != data.size()) {
     out += "{\"data\":";
-    append_integers(out, std::span(data).subspan(head, data.size() - head - tail));
+    append_json_integers(out, std::span(data).subspan(head, data.size() - head - tail));
     out += ",\"deleteCount\":";
     append_json_integer(out, static_cast<std::int64_t>(old.size() - head - tail));
     out += ",\"start\":";

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -16,5 +17,8 @@ namespace vorpex {
 // name, the others as \u00XX; the double quote and the backslash with a backslash.
 void append_json_string(std::string& out, std::string_view text);
 void append_json_integer(std::string& out, std::int64_t value);
+// A list of integers as a JSON array, written straight into `out` (semantic tokens are too many to
+// build as a tree first).
+void append_json_integers(std::string& out, std::span<const std::int64_t> values);
 
 }  // namespace vorpex

@@ -65,22 +65,19 @@ void append_json_integer(std::string& out, std::int64_t value) {
 }
 
 void append_json_integers(std::string& out, std::span<const std::int64_t> values) {
-  // A block at a time: room for the longest of each and its comma, written in place, then cut to
-  // what was written, so that the text grows as it would a character at a time.
+  // A block at a time, written into room for the longest of each and its comma, then appended.
   constexpr std::size_t kLongest = 21;  // "-9223372036854775808,"
-  constexpr std::size_t kBlock = 1024;
+  constexpr std::size_t kBlock = 256;
+  char block[kBlock * kLongest];
   out += '[';
   for (std::size_t first = 0; first < values.size(); first += kBlock) {
     const std::size_t last = std::min(values.size(), first + kBlock);
-    const std::size_t start = out.size();
-    out.resize(start + (last - first) * kLongest);
-    char* at = out.data() + start;
-    char* const end = out.data() + out.size();
+    char* at = block;
     for (std::size_t i = first; i < last; ++i) {
       if (i > 0) *at++ = ',';
-      at = std::to_chars(at, end, values[i]).ptr;
+      at = std::to_chars(at, block + sizeof block, values[i]).ptr;
     }
-    out.resize(static_cast<std::size_t>(at - out.data()));
+    out.append(block, at);
   }
   out += ']';
 }

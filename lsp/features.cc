@@ -518,55 +518,79 @@ Json Server::document_symbols(const Json& params) {
   return symbols;
 }
 
-std::vector<std::int64_t> Server::semantic_data(const OpenDocument& open, std::size_t from,
-                                                std::size_t to) const {
-  // The lines asked for, read again with their tokens from the kept analysis's checkpoint before
-  // them.
-  const Analysis analysis = open.analysis.lines_between(open.document.text(), from, to);
-  std::vector<std::size_t> targets;  // where the numbers that jumps name start
-  for (const LineNumberUse& jump : analysis.jumps)
-    targets.push_back(jump.place.offset);
-  std::sort(targets.begin(), targets.end());
+std::vector<std::uint32_t> Server::semantic_data(const OpenDocument& open, std::size_t from,
+                                                 std::size_t to) const {
   const std::string_view text = open.document.text();
-  std::vector<std::int64_t> data;
-  data.reserve(analysis.tokens.size() * 5);
+  const LineIndex& index = open.document.index();
+  to = std::min(to, text.size());
+  // Each stretch's apart, put together at the end: a large document's list is not grown by
+  // doubling, which would hold it up to three times over.
+  std::vector<std::vector<std::uint32_t>> stretches;
   std::int64_t previous_line = 0;
   std::int64_t previous_start = 0;
-  // The tokens come in the order of the text: the editors' line that holds each is walked to.
-  const LineIndex& index = open.document.index();
   std::size_t on_line = index.line_of(std::min(from, text.size()));
-  auto target = targets.begin();  // the first target not before the token
-  for (const TokenEvent& t : analysis.tokens) {
-    if (t.offset + t.length <= from || t.offset >= to) continue;
-    if (target != targets.begin() && *std::prev(target) >= t.offset)
-      target = std::lower_bound(targets.begin(), target, t.offset);
-    while (target != targets.end() && *target < t.offset)
-      ++target;
-    const auto [type, modifiers] = semantic_type(t, text.substr(t.offset, t.length),
-                                                 target != targets.end() && *target == t.offset);
-    if (type < 0) continue;
-    if (t.offset < index.line_start(on_line)) on_line = index.line_of(t.offset);
-    while (on_line + 1 < index.line_count() && index.line_start(on_line + 1) <= t.offset)
-      ++on_line;
-    const TextRange r = index.range_on(on_line, t.offset, t.offset + t.length, encoding_);
-    const std::int64_t line = r.start.line;
-    const std::int64_t start = r.start.character;
-    const std::int64_t end = r.end.character;
-    if (end <= start) continue;
-    data.push_back(line - previous_line);
-    data.push_back(line == previous_line ? start - previous_start : start);
-    data.push_back(end - start);
-    data.push_back(type);
-    data.push_back(modifiers);
-    previous_line = line;
-    previous_start = start;
+  // The lines asked for, a stretch of whole lines at a time, each read again with its tokens from
+  // the kept analysis's checkpoint before it: the tokens of the whole document are never held.
+  constexpr std::size_t kStretch = 256 * 1024;
+  for (std::size_t first = from; first < to;) {
+    const std::size_t lf = first + kStretch < to ? text.find('\n', first + kStretch) : to;
+    const std::size_t last = lf < to ? lf + 1 : to;
+    const Analysis analysis = open.analysis.lines_between(text, first, last);
+    std::vector<std::size_t> targets;  // where the numbers that jumps name start
+    for (const LineNumberUse& jump : analysis.jumps)
+      targets.push_back(jump.place.offset);
+    std::sort(targets.begin(), targets.end());
+    std::vector<std::uint32_t>& data = stretches.emplace_back();
+    data.reserve(analysis.tokens.size() * 5);
+    auto target = targets.begin();  // the first target not before the token
+    for (const TokenEvent& t : analysis.tokens) {
+      // A token that began before the stretch was taken with the one before it, but for the
+      // first, which takes the one that reaches into it.
+      if ((first == from ? t.offset + t.length <= from : t.offset < first) || t.offset >= last)
+        continue;
+      if (target != targets.begin() && *std::prev(target) >= t.offset)
+        target = std::lower_bound(targets.begin(), target, t.offset);
+      while (target != targets.end() && *target < t.offset)
+        ++target;
+      const auto [type, modifiers] = semantic_type(t, text.substr(t.offset, t.length),
+                                                   target != targets.end() && *target == t.offset);
+      if (type < 0) continue;
+      // The tokens come in the order of the text: the editors' line that holds each is walked to.
+      if (t.offset < index.line_start(on_line)) on_line = index.line_of(t.offset);
+      while (on_line + 1 < index.line_count() && index.line_start(on_line + 1) <= t.offset)
+        ++on_line;
+      const TextRange r = index.range_on(on_line, t.offset, t.offset + t.length, encoding_);
+      const std::int64_t line = r.start.line;
+      const std::int64_t start = r.start.character;
+      const std::int64_t end = r.end.character;
+      if (end <= start) continue;
+      // Each is less than the text's size, which a document's text never reaches 2^32 bytes for.
+      data.push_back(static_cast<std::uint32_t>(line - previous_line));
+      data.push_back(
+          static_cast<std::uint32_t>(line == previous_line ? start - previous_start : start));
+      data.push_back(static_cast<std::uint32_t>(end - start));
+      data.push_back(static_cast<std::uint32_t>(type));
+      data.push_back(static_cast<std::uint32_t>(modifiers));
+      previous_line = line;
+      previous_start = start;
+    }
+    first = last;
   }
-  return data;
+  std::size_t size = 0;
+  for (const std::vector<std::uint32_t>& data : stretches)
+    size += data.size();
+  std::vector<std::uint32_t> all;
+  all.reserve(size);
+  for (std::vector<std::uint32_t>& data : stretches) {
+    all.insert(all.end(), data.begin(), data.end());
+    data = {};
+  }
+  return all;
 }
 
 namespace {
 
-std::string tokens_text(std::span<const std::int64_t> data, std::string_view result_id) {
+std::string tokens_text(std::span<const std::uint32_t> data, std::string_view result_id) {
   std::string out = "{\"data\":";
   append_json_integers(out, data);
   if (!result_id.empty()) {
@@ -581,6 +605,8 @@ std::string tokens_text(std::span<const std::int64_t> data, std::string_view res
 
 std::string Server::semantic_tokens(const Json& params) {
   OpenDocument& open = open_document(params);
+  // The tokens sent before are let go first: a large document's are not held twice.
+  open.tokens = {};
   open.tokens = semantic_data(open, 0, open.document.text().size());
   open.tokens_id = std::to_string(++result_ids_);
   return tokens_text(open.tokens, open.tokens_id);
@@ -606,14 +632,14 @@ std::string Server::semantic_tokens_range(const Json& params) {
 std::string Server::semantic_tokens_delta(const Json& params) {
   OpenDocument& open = open_document(params);
   const Json& previous = member(params, "previousResultId");
-  std::vector<std::int64_t> data = semantic_data(open, 0, open.document.text().size());
+  std::vector<std::uint32_t> data = semantic_data(open, 0, open.document.text().size());
   const std::string id = std::to_string(++result_ids_);
   if (!previous.is_string() || previous.get<std::string>() != open.tokens_id) {
     open.tokens = std::move(data);
     open.tokens_id = id;
     return tokens_text(open.tokens, id);
   }
-  const std::vector<std::int64_t>& old = open.tokens;
+  const std::vector<std::uint32_t>& old = open.tokens;
   std::size_t head = 0;
   while (head < old.size() && head < data.size() && old[head] == data[head])
     ++head;

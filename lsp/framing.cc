@@ -204,9 +204,20 @@ ReadResult MessageReader::next(std::string& body) {
 }
 
 bool write_message(ByteSink& out, std::string_view body) {
-  const std::string header = "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+  return write_message(out, {body});
+}
+
+bool write_message(ByteSink& out, std::initializer_list<std::string_view> body) {
+  std::size_t size = 0;
+  for (const std::string_view part : body)
+    size += part.size();
+  const std::string header = "Content-Length: " + std::to_string(size) + "\r\n\r\n";
   // The body is not copied after its header: a document's diagnostics may take megabytes.
-  return out.write(header) && out.write(body);
+  if (!out.write(header)) return false;
+  for (const std::string_view part : body) {
+    if (!out.write(part)) return false;
+  }
+  return true;
 }
 
 }  // namespace vorpex::lsp

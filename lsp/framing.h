@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -65,5 +66,7 @@ class MessageReader {
 
 // Writes one message with its header.
 bool write_message(ByteSink& out, std::string_view body);
+// The same for a body written in parts, one after another.
+bool write_message(ByteSink& out, std::initializer_list<std::string_view> body);
 
 }  // namespace vorpex::lsp

@@ -64,10 +64,9 @@ void Server::reply(const Json& id, Json result) {
 }
 
 void Server::reply_text(const Json& id, std::string_view result) {
-  std::string message = "{\"id\":" + dump(id) + ",\"jsonrpc\":\"2.0\",\"result\":";
-  message += result;
-  message += '}';
-  write_message(out_, message);
+  // The result, which may be the semantic tokens of a large document, is not copied.
+  const std::string head = "{\"id\":" + dump(id) + ",\"jsonrpc\":\"2.0\",\"result\":";
+  write_message(out_, {head, result, "}"});
 }
 
 void Server::reply_error(const Json& id, int code, std::string_view message) {

@@ -57,10 +57,10 @@ struct OpenDocument {
   CrJoinsIndex cr_index;                   // the CRs that end no line, kept across the changes
   std::optional<KeptDiagnostic> cr_joins;  // their warning, if any
   std::uint64_t generation = 0;            // counts the changes of the text
-  std::uint64_t diagnostics_id = 0;  // the pull diagnostics' result id, from the server's count
-  std::vector<std::int64_t> tokens;  // the semantic tokens last sent in full or as a delta
-  std::string tokens_id;             // and their result id
-  bool stale = false;                // changed since its diagnostics were made and published
+  std::uint64_t diagnostics_id = 0;   // the pull diagnostics' result id, from the server's count
+  std::vector<std::uint32_t> tokens;  // the semantic tokens last sent in full or as a delta
+  std::string tokens_id;              // and their result id
+  bool stale = false;                 // changed since its diagnostics were made and published
 
   const Analysis& kept() const { return analysis.analysis(); }
   // Those the settings ask for, as last published.
@@ -147,8 +147,8 @@ class Server {
   std::string semantic_tokens_delta(const Json& params);
   Json pull_diagnostics(const Json& params);
   // The semantic tokens of the bytes [from, to) of a document, encoded as the protocol says.
-  std::vector<std::int64_t> semantic_data(const OpenDocument& open, std::size_t from,
-                                          std::size_t to) const;
+  std::vector<std::uint32_t> semantic_data(const OpenDocument& open, std::size_t from,
+                                           std::size_t to) const;
   Json code_actions(const Json& params);
   Json output(const Json& params);
   Json execute_command(const Json& params);

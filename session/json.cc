@@ -64,11 +64,23 @@ void append_json_integer(std::string& out, std::int64_t value) {
   out.append(digits, end);
 }
 
-void append_json_integers(std::string& out, std::span<const std::int64_t> values) {
+namespace {
+
+template <typename Integer>
+void append_integers(std::string& out, std::span<const Integer> values) {
   // A block at a time, written into room for the longest of each and its comma, then appended.
   constexpr std::size_t kLongest = 21;  // "-9223372036854775808,"
   constexpr std::size_t kBlock = 256;
   char block[kBlock * kLongest];
+  // Room for all of it at once: a long list is not copied as its text grows.
+  std::size_t size = out.size() + 2;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    char digits[kLongest];
+    size += static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, values[i]).ptr -
+                                     digits) +
+            (i > 0 ? 1 : 0);
+  }
+  out.reserve(size);
   out += '[';
   for (std::size_t first = 0; first < values.size(); first += kBlock) {
     const std::size_t last = std::min(values.size(), first + kBlock);
@@ -80,6 +92,16 @@ void append_json_integers(std::string& out, std::span<const std::int64_t> values
     out.append(block, at);
   }
   out += ']';
+}
+
+}  // namespace
+
+void append_json_integers(std::string& out, std::span<const std::int64_t> values) {
+  append_integers(out, values);
+}
+
+void append_json_integers(std::string& out, std::span<const std::uint32_t> values) {
+  append_integers(out, values);
 }
 
 }  // namespace vorpex

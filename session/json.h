@@ -20,5 +20,6 @@ void append_json_integer(std::string& out, std::int64_t value);
 // A list of integers as a JSON array, written straight into `out` (semantic tokens are too many to
 // build as a tree first).
 void append_json_integers(std::string& out, std::span<const std::int64_t> values);
+void append_json_integers(std::string& out, std::span<const std::uint32_t> values);
 
 }  // namespace vorpex

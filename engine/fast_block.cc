@@ -616,23 +616,6 @@ bool all_kept(const std::uint8_t* keep, std::size_t from, std::size_t to) {
   return true;
 }
 
-// Whether a[0, n) and b[0, n) hold the same bytes, for the few bytes of a quoted text (both are
-// padded: up to 7 bytes past each are read, and decide nothing).
-bool same_bytes(const char* a, const char* b, std::size_t n) {
-  std::size_t i = 0;
-  for (; i + sizeof(std::uint64_t) <= n; i += sizeof(std::uint64_t)) {
-    std::uint64_t x = 0;
-    std::uint64_t y = 0;
-    std::memcpy(&x, a + i, sizeof x);
-    std::memcpy(&y, b + i, sizeof y);
-    if (x != y) return false;
-  }
-  for (; i < n; ++i) {
-    if (a[i] != b[i]) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 bool word_quote_may_matter(const Window& window, const char* text, std::size_t start,
@@ -675,7 +658,7 @@ bool word_quote_may_matter(const Window& window, const char* text, std::size_t s
       (bit(steps, &Step::numeric, lowest_in(steps, &Step::item, start, cut)) || !symbols.empty()))
     return true;
   const char* const converted = window.converted();
-  if (!same_bytes(converted + quote + 1, text + quote + 1, span - 1) ||
+  if (std::memcmp(converted + quote + 1, text + quote + 1, span - 1) != 0 ||
       !all_kept(window.keep(), quote + 1, close))
     return true;
   // The word that takes the quote: the token bytes before it, up to 63 of them from one read.

@@ -122,8 +122,19 @@ class StringScanner {
     const std::uint64_t word_byte = m.c[ByteClass::Letter] | m.c[ByteClass::Digit];
     // The first quote inside a word is the first quote that would open a string right after a
     // word's byte; the quotes after it are told apart one by one.
-    if ((m.quote & inside & ((word_byte << 1) | after_word_)) != 0) [[unlikely]]
-      inside = split_quotes(m, word_byte, level);
+    const std::uint64_t after_word = (word_byte << 1) | after_word_;
+    if ((m.quote & inside & after_word) != 0) [[unlikely]] {
+      if (!in_string_ && (m.quote & ~after_word) == 0) {
+        // Every quote of the step follows a letter or a digit, outside the strings: each one is a
+        // byte of its word, and no string opens.
+        m.word_quote = m.quote;
+        m.quote = 0;
+        m.string_open = 0;
+        inside = 0;
+      } else {
+        inside = split_quotes(m, word_byte, level);
+      }
+    }
     after_word_ = (((word_byte & ~inside) | m.word_quote) >> 63) & 1;
     in_string_ = (inside & ~m.lf & kTop) != 0;
     m.inside = inside;
@@ -327,11 +338,24 @@ void store_marks(std::uint8_t* marks, std::size_t base, std::uint64_t m) {
   }
 }
 
+// The marks of the 64 bytes from the group of byte `base` on.
+std::uint64_t load_marks(const std::uint8_t* marks, std::size_t base) {
+  std::uint64_t m = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&m, marks + base / simd::kGroup, sizeof m);
+  } else {
+    for (std::size_t g = 0; g < sizeof m; ++g)
+      m |= std::uint64_t{marks[base / simd::kGroup + g]} << (g * simd::kGroup);
+  }
+  return m;
+}
+
 }  // namespace
 
 Window::Window()
     : steps_(new Step[kSteps]),
-      keep_(new std::uint8_t[kWindow / simd::kGroup]),
+      // The marks of a line's last bytes may be read with the 64 bytes after them.
+      keep_(new std::uint8_t[kWindow / simd::kGroup + simd::kStep / simd::kGroup]()),
       ends_(new std::uint8_t[kWindow / simd::kGroup]),
       converted_(new char[kWindow + simd::kStep + kLinePadding]) {}
 
@@ -603,17 +627,15 @@ Groups groups_of(std::size_t from, std::size_t to) {
           static_cast<std::uint8_t>(0xFFu >> (simd::kGroup - 1 - (to - 1) % simd::kGroup))};
 }
 
-// Whether every byte of [from, to) is kept.
+// Whether every byte of [from, to), fewer than 64, is kept: the marks of the 64 bytes from its
+// group's first byte, and of the group after them.
 bool all_kept(const std::uint8_t* keep, std::size_t from, std::size_t to) {
-  if (from >= to) return true;
-  const Groups g = groups_of(from, to);
-  for (std::size_t k = 0; k < g.count; ++k) {
-    std::uint8_t want = 0xFF;
-    if (k == 0) want &= g.lead;
-    if (k == g.count - 1) want &= g.tail;
-    if ((keep[g.first + k] & want) != want) return false;
-  }
-  return true;
+  const std::size_t shift = from % simd::kGroup;
+  const std::size_t reach = simd::kStep - shift;  // the bytes that the first 64 marks hold
+  const std::uint64_t marks = load_marks(keep, from) >> shift;
+  if (to - from <= reach) return (~marks & below<std::uint64_t>(to - from)) == 0;
+  const std::uint8_t rest = keep[from / simd::kGroup + simd::kStep / simd::kGroup];
+  return marks == (kAll >> shift) && (~rest & below<std::uint8_t>(to - from - reach)) == 0;
 }
 
 }  // namespace
@@ -621,17 +643,18 @@ bool all_kept(const std::uint8_t* keep, std::size_t from, std::size_t to) {
 bool word_quote_may_matter(const Window& window, const char* text, std::size_t start,
                            std::size_t end, SymbolTable& symbols) {
   const Step* const steps = window.steps();
-  const std::size_t cut = cut_of(steps, start, end).at;
-  std::size_t quote = cut;
-  if (cut - start < simd::kStep) {
+  std::size_t quote = end;
+  if (end - start < simd::kStep) {
     const std::uint64_t quotes =
-        bits_at(steps, &Step::word_quote, start, cut) & below<std::uint64_t>(cut - start);
+        bits_at(steps, &Step::word_quote, start, end) & below<std::uint64_t>(end - start);
     if (quotes == 0) return false;
     quote = start + static_cast<std::size_t>(std::countr_zero(quotes));
   } else {
-    quote = lowest_in(steps, &Step::word_quote, start, cut);
-    if (quote == cut) return false;
+    quote = lowest_in(steps, &Step::word_quote, start, end);
+    if (quote == end) return false;
   }
+  const std::size_t cut = cut_of(steps, start, end).at;
+  if (quote >= cut) return false;
   const auto* const found =
       static_cast<const char*>(std::memchr(text + quote + 1, '"', cut - quote - 1));
   if (found == nullptr) return true;  // the string would run to the line's end, and be closed

@@ -143,7 +143,7 @@ Line read_line(const Step* steps, std::size_t start, std::size_t end);
 // judges the line by converting both forms.
 bool word_quote_may_matter(const Window& window, const char* text, std::size_t start,
                            std::size_t end, SymbolTable& symbols);
-// A quick test before it: whether a byte of [start, end) is a quote inside a word.
+// Whether a byte of [start, end) is a quote inside a word: a quick test over many lines at once.
 inline bool holds_word_quote(const Step* steps, std::size_t start, std::size_t end) {
   std::size_t step = start / simd::kStep;
   std::uint64_t quotes = steps[step].word_quote & ~mask::below<std::uint64_t>(start % simd::kStep);

@@ -184,7 +184,7 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
       judge_quotes = quotes != 0;
     }
     const auto quote_matters = [&](std::size_t start, std::size_t end) {
-      return judge_quotes && fast_block::holds_word_quote(steps, start, end) &&
+      return judge_quotes &&
              fast_block::word_quote_may_matter(*window_, window_text, start, end, symbols());
     };
     for (std::size_t s = 0; s * simd::kStep < n; ++s) {

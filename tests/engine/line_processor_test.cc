@@ -411,6 +411,8 @@ TEST(LineProcessorTest, ReportsEachDiagnosticWithItsLineAndColumn) {
       {{"PRINT\"A B\"C\"D\""}, {"1:6 quote [PRINT\"A]"}},
       {{"PRINT\"A ' B\""}, {"1:6 quote [PRINT\"A]"}},
       {{"X = 12\"3\""}, {}},
+      // Quotes of the next step after a string open at the end of the one before.
+      {{"PRINT \"" + std::string(60, 'A') + "\";Y\"c\""}, {"1:71 quote [Y\"c\"]"}},
       {{"A\"B \"DEFINE Y = 1", "DEFINE Y = 2"}, {"1:2 quote [A\"B]", "1:5 note unclosed @2"}},
   };
   for (const auto& c : cases) {

@@ -518,14 +518,13 @@ Json Server::document_symbols(const Json& params) {
   return symbols;
 }
 
-std::vector<std::uint32_t> Server::semantic_data(const OpenDocument& open, std::size_t from,
-                                                 std::size_t to) const {
+PackedIntegers Server::semantic_data(const OpenDocument& open, std::size_t from,
+                                     std::size_t to) const {
   const std::string_view text = open.document.text();
   const LineIndex& index = open.document.index();
   to = std::min(to, text.size());
-  // Each stretch's apart, put together at the end: a large document's list is not grown by
-  // doubling, which would hold it up to three times over.
-  std::vector<std::vector<std::uint32_t>> stretches;
+  // Packed as it grows: a large document's list is neither copied nor grown by doubling.
+  PackedIntegers data;
   std::int64_t previous_line = 0;
   std::int64_t previous_start = 0;
   std::size_t on_line = index.line_of(std::min(from, text.size()));
@@ -540,8 +539,6 @@ std::vector<std::uint32_t> Server::semantic_data(const OpenDocument& open, std::
     for (const LineNumberUse& jump : analysis.jumps)
       targets.push_back(jump.place.offset);
     std::sort(targets.begin(), targets.end());
-    std::vector<std::uint32_t>& data = stretches.emplace_back();
-    data.reserve(analysis.tokens.size() * 5);
     auto target = targets.begin();  // the first target not before the token
     for (const TokenEvent& t : analysis.tokens) {
       // A token that began before the stretch was taken with the one before it, but for the
@@ -576,43 +573,22 @@ std::vector<std::uint32_t> Server::semantic_data(const OpenDocument& open, std::
     }
     first = last;
   }
-  std::size_t size = 0;
-  for (const std::vector<std::uint32_t>& data : stretches)
-    size += data.size();
-  std::vector<std::uint32_t> all;
-  all.reserve(size);
-  for (std::vector<std::uint32_t>& data : stretches) {
-    all.insert(all.end(), data.begin(), data.end());
-    data = {};
-  }
-  return all;
+  return data;
 }
 
-namespace {
-
-std::string tokens_text(std::span<const std::uint32_t> data, std::string_view result_id) {
-  std::string out = "{\"data\":";
-  append_json_integers(out, data);
-  if (!result_id.empty()) {
-    out += ",\"resultId\":";
-    append_json_string(out, result_id);
-  }
-  out += '}';
-  return out;
-}
-
-}  // namespace
-
-std::string Server::semantic_tokens(const Json& params) {
+void Server::semantic_tokens(const Json& id, const Json& params) {
   OpenDocument& open = open_document(params);
   // The tokens sent before are let go first: a large document's are not held twice.
   open.tokens = {};
   open.tokens = semantic_data(open, 0, open.document.text().size());
   open.tokens_id = std::to_string(++result_ids_);
-  return tokens_text(open.tokens, open.tokens_id);
+  std::string tail = ",\"resultId\":";
+  append_json_string(tail, open.tokens_id);
+  tail += '}';
+  reply_integers(id, "{\"data\":", PackedIntegers::Reader(open.tokens), open.tokens.size(), tail);
 }
 
-std::string Server::semantic_tokens_range(const Json& params) {
+void Server::semantic_tokens_range(const Json& id, const Json& params) {
   const OpenDocument& open = open_document(params);
   const Json& range = params.at("range");
   const LineIndex& index = open.document.index();
@@ -623,46 +599,43 @@ std::string Server::semantic_tokens_range(const Json& params) {
             encoding_)
         .value_or(open.document.text().size());
   };
-  return tokens_text(semantic_data(open, offset_of(range.at("start")), offset_of(range.at("end"))),
-                     {});
+  const PackedIntegers data =
+      semantic_data(open, offset_of(range.at("start")), offset_of(range.at("end")));
+  reply_integers(id, "{\"data\":", PackedIntegers::Reader(data), data.size(), "}");
 }
 
 // The tokens as edits of the last ones sent: the one stretch between what stayed at the start and
 // what stayed at the end.
-std::string Server::semantic_tokens_delta(const Json& params) {
+void Server::semantic_tokens_delta(const Json& id, const Json& params) {
   OpenDocument& open = open_document(params);
   const Json& previous = member(params, "previousResultId");
-  std::vector<std::uint32_t> data = semantic_data(open, 0, open.document.text().size());
-  const std::string id = std::to_string(++result_ids_);
-  if (!previous.is_string() || previous.get<std::string>() != open.tokens_id) {
-    open.tokens = std::move(data);
-    open.tokens_id = id;
-    return tokens_text(open.tokens, id);
-  }
-  const std::vector<std::uint32_t>& old = open.tokens;
-  std::size_t head = 0;
-  while (head < old.size() && head < data.size() && old[head] == data[head])
-    ++head;
-  std::size_t tail = 0;
-  while (tail < old.size() - head && tail < data.size() - head &&
-         old[old.size() - 1 - tail] == data[data.size() - 1 - tail])
-    ++tail;
-  std::string out = "{\"edits\":[";
-  if (head != old.size() || head != data.size()) {
-    out += "{\"data\":";
-    append_json_integers(out, std::span(data).subspan(head, data.size() - head - tail));
-    out += ",\"deleteCount\":";
-    append_json_integer(out, static_cast<std::int64_t>(old.size() - head - tail));
-    out += ",\"start\":";
-    append_json_integer(out, static_cast<std::int64_t>(head));
-    out += '}';
-  }
-  out += "],\"resultId\":";
-  append_json_string(out, id);
-  out += '}';
+  const bool known = previous.is_string() && previous.get<std::string>() == open.tokens_id;
+  if (!known) open.tokens = {};
+  PackedIntegers data = semantic_data(open, 0, open.document.text().size());
+  const std::string result_id = std::to_string(++result_ids_);
+  std::string id_text = ",\"resultId\":";
+  append_json_string(id_text, result_id);
+  id_text += '}';
+  const std::size_t old_size = open.tokens.size();
+  const PackedIntegers::Common same = PackedIntegers::common(open.tokens, data);
   open.tokens = std::move(data);
-  open.tokens_id = id;
-  return out;
+  open.tokens_id = result_id;
+  if (!known) {
+    reply_integers(id, "{\"data\":", PackedIntegers::Reader(open.tokens), open.tokens.size(),
+                   id_text);
+    return;
+  }
+  if (same.head == old_size && same.head == open.tokens.size()) {
+    reply(id, Json{{"edits", Json::array()}, {"resultId", result_id}});
+    return;
+  }
+  std::string tail = ",\"deleteCount\":";
+  append_json_integer(tail, static_cast<std::int64_t>(old_size - same.head - same.tail));
+  tail += ",\"start\":";
+  append_json_integer(tail, static_cast<std::int64_t>(same.head));
+  tail += "}]" + id_text;
+  reply_integers(id, "{\"edits\":[{\"data\":", PackedIntegers::Reader(open.tokens, same.head_bytes),
+                 open.tokens.size() - same.head - same.tail, tail);
 }
 
 // Pull diagnostics: the same list that is published, or "unchanged" when the client has it.

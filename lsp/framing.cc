@@ -207,6 +207,27 @@ bool write_message(ByteSink& out, std::string_view body) {
   return write_message(out, {body});
 }
 
+bool write_message(ByteSink& out, std::size_t size, const std::function<bool(ByteSink&)>& write) {
+  // Counts what is written, up to the size the header gave.
+  class Counted : public ByteSink {
+   public:
+    Counted(ByteSink& out, std::size_t room) : out_(out), room_(room) {}
+    bool write(std::string_view bytes) override {
+      if (bytes.size() > room_) return false;
+      room_ -= bytes.size();
+      return out_.write(bytes);
+    }
+    bool full() const { return room_ == 0; }
+
+   private:
+    ByteSink& out_;
+    std::size_t room_;
+  };
+  if (!out.write("Content-Length: " + std::to_string(size) + "\r\n\r\n")) return false;
+  Counted body(out, size);
+  return write(body) && body.full();
+}
+
 bool write_message(ByteSink& out, std::initializer_list<std::string_view> body) {
   std::size_t size = 0;
   for (const std::string_view part : body)

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <span>
 #include <string>
@@ -68,5 +69,8 @@ class MessageReader {
 bool write_message(ByteSink& out, std::string_view body);
 // The same for a body written in parts, one after another.
 bool write_message(ByteSink& out, std::initializer_list<std::string_view> body);
+// The same for a body of `size` bytes that `write` writes in parts to the sink it is given (a body
+// too large to be held whole). False when it could not be written, or was not `size` bytes.
+bool write_message(ByteSink& out, std::size_t size, const std::function<bool(ByteSink&)>& write);
 
 }  // namespace vorpex::lsp

@@ -6,6 +6,7 @@
 
 #include "engine/diagnostic_text.h"
 #include "lsp/framing.h"
+#include "session/json.h"
 
 namespace vorpex::lsp {
 
@@ -63,10 +64,15 @@ void Server::reply(const Json& id, Json result) {
   write_message(out_, dump(Json{{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}}));
 }
 
-void Server::reply_text(const Json& id, std::string_view result) {
-  // The result, which may be the semantic tokens of a large document, is not copied.
-  const std::string head = "{\"id\":" + dump(id) + ",\"jsonrpc\":\"2.0\",\"result\":";
-  write_message(out_, {head, result, "}"});
+void Server::reply_integers(const Json& id, std::string_view head, PackedIntegers::Reader list,
+                            std::size_t count, std::string_view tail) {
+  const std::string start =
+      "{\"id\":" + dump(id) + ",\"jsonrpc\":\"2.0\",\"result\":" + std::string(head);
+  const std::size_t size = start.size() + json_integers_size(list, count) + tail.size() + 1;
+  write_message(out_, size, [&](ByteSink& body) {
+    return body.write(start) && write_json_integers(body, list, count) && body.write(tail) &&
+           body.write("}");
+  });
 }
 
 void Server::reply_error(const Json& id, int code, std::string_view message) {
@@ -208,8 +214,8 @@ void Server::dispatch(const std::string& name, Json& params, const Json* id) {
       {"workspace/executeCommand", &Server::execute_any_command},
       {"vorpex/output", &Server::output},
   };
-  using TextHandler = std::string (Server::*)(const Json&);
-  static const std::map<std::string, TextHandler, std::less<>> kTextRequests = {
+  using SelfReplying = void (Server::*)(const Json&, const Json&);
+  static const std::map<std::string, SelfReplying, std::less<>> kSelfReplying = {
       {"textDocument/semanticTokens/full", &Server::semantic_tokens},
       {"textDocument/semanticTokens/full/delta", &Server::semantic_tokens_delta},
       {"textDocument/semanticTokens/range", &Server::semantic_tokens_range},
@@ -263,8 +269,8 @@ void Server::dispatch(const std::string& name, Json& params, const Json* id) {
       reply(*id, nullptr);
       return;
     }
-    if (const auto text = kTextRequests.find(name); text != kTextRequests.end()) {
-      reply_text(*id, (this->*text->second)(params));
+    if (const auto own = kSelfReplying.find(name); own != kSelfReplying.end()) {
+      (this->*own->second)(*id, params);
       return;
     }
     const auto found = kRequests.find(name);

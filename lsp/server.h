@@ -17,6 +17,7 @@
 #include "session/analysis.h"
 #include "session/cr_joins_index.h"
 #include "session/incremental_analysis.h"
+#include "session/packed_integers.h"
 #include "session/renumber.h"
 
 namespace vorpex::lsp {
@@ -57,10 +58,10 @@ struct OpenDocument {
   CrJoinsIndex cr_index;                   // the CRs that end no line, kept across the changes
   std::optional<KeptDiagnostic> cr_joins;  // their warning, if any
   std::uint64_t generation = 0;            // counts the changes of the text
-  std::uint64_t diagnostics_id = 0;   // the pull diagnostics' result id, from the server's count
-  std::vector<std::uint32_t> tokens;  // the semantic tokens last sent in full or as a delta
-  std::string tokens_id;              // and their result id
-  bool stale = false;                 // changed since its diagnostics were made and published
+  std::uint64_t diagnostics_id = 0;  // the pull diagnostics' result id, from the server's count
+  PackedIntegers tokens;             // the semantic tokens last sent in full or as a delta
+  std::string tokens_id;             // and their result id
+  bool stale = false;                // changed since its diagnostics were made and published
 
   const Analysis& kept() const { return analysis.analysis(); }
   // Those the settings ask for, as last published.
@@ -114,8 +115,10 @@ class Server {
   // `params` may be taken from: a notification moves the text it keeps.
   void dispatch(const std::string& method, Json& params, const Json* id);
   void reply(const Json& id, Json result);
-  // The same with the result given as JSON text.
-  void reply_text(const Json& id, std::string_view result);
+  // The same with a result of `head`, `count` integers of a packed list as a JSON array, and
+  // `tail`, written as it is sent.
+  void reply_integers(const Json& id, std::string_view head, PackedIntegers::Reader list,
+                      std::size_t count, std::string_view tail);
   void reply_error(const Json& id, int code, std::string_view message);
   void notify(std::string_view method, Json params);
   void log(int type, std::string_view message);
@@ -141,14 +144,13 @@ class Server {
   Json rename(const Json& params);
   Json completion(const Json& params);
   Json document_symbols(const Json& params);
-  // These answer with their result as JSON text (reply_text): too many numbers for a tree.
-  std::string semantic_tokens(const Json& params);
-  std::string semantic_tokens_range(const Json& params);
-  std::string semantic_tokens_delta(const Json& params);
+  // These answer themselves (reply_integers): too many numbers for a tree, or for a text.
+  void semantic_tokens(const Json& id, const Json& params);
+  void semantic_tokens_range(const Json& id, const Json& params);
+  void semantic_tokens_delta(const Json& id, const Json& params);
   Json pull_diagnostics(const Json& params);
   // The semantic tokens of the bytes [from, to) of a document, encoded as the protocol says.
-  std::vector<std::uint32_t> semantic_data(const OpenDocument& open, std::size_t from,
-                                           std::size_t to) const;
+  PackedIntegers semantic_data(const OpenDocument& open, std::size_t from, std::size_t to) const;
   Json code_actions(const Json& params);
   Json output(const Json& params);
   Json execute_command(const Json& params);

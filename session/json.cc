@@ -104,4 +104,32 @@ void append_json_integers(std::string& out, std::span<const std::uint32_t> value
   append_integers(out, values);
 }
 
+std::size_t json_integers_size(PackedIntegers::Reader from, std::size_t count) {
+  std::size_t size = count > 0 ? 2 + count - 1 : 2;  // the brackets and the commas
+  for (std::size_t i = 0; i < count; ++i) {
+    for (std::uint32_t value = from.next(); value >= 10; value /= 10)
+      ++size;
+    ++size;
+  }
+  return size;
+}
+
+bool write_json_integers(ByteSink& out, PackedIntegers::Reader from, std::size_t count) {
+  constexpr std::size_t kLongest = 11;  // "4294967295,"
+  constexpr std::size_t kBlock = 1024;
+  char block[kBlock * kLongest + 1];
+  char* at = block;
+  *at++ = '[';
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0) *at++ = ',';
+    at = std::to_chars(at, block + sizeof block, from.next()).ptr;
+    if (static_cast<std::size_t>(block + sizeof block - at) < kLongest + 1) {
+      if (!out.write({block, static_cast<std::size_t>(at - block)})) return false;
+      at = block;
+    }
+  }
+  *at++ = ']';
+  return out.write({block, static_cast<std::size_t>(at - block)});
+}
+
 }  // namespace vorpex

@@ -5,6 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "engine/byte_sink.h"
+#include "session/packed_integers.h"
+
 namespace vorpex {
 
 // JSON text written straight into a string, for the front ends that speak JSON (the language
@@ -21,5 +24,10 @@ void append_json_integer(std::string& out, std::int64_t value);
 // build as a tree first).
 void append_json_integers(std::string& out, std::span<const std::int64_t> values);
 void append_json_integers(std::string& out, std::span<const std::uint32_t> values);
+// The `count` integers of a packed list from `from` on, as a JSON array: the size of its text, and
+// the text written to `out` a few kilobytes at a time (the list may be too long to be held as
+// text).
+std::size_t json_integers_size(PackedIntegers::Reader from, std::size_t count);
+bool write_json_integers(ByteSink& out, PackedIntegers::Reader from, std::size_t count);
 
 }  // namespace vorpex

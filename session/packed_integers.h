@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace vorpex {
+
+// A long list of unsigned 32-bit integers in few bytes: each in 7 bits a byte, the lowest first,
+// the high bit set in every byte but its last (most numbers of semantic tokens take one byte). The
+// bytes are kept in blocks that never move, so the list grows without being copied.
+class PackedIntegers {
+ public:
+  void push_back(std::uint32_t value) {
+    ++count_;
+    while (value >= 0x80) {
+      put(static_cast<std::uint8_t>(value | 0x80));
+      value >>= 7;
+    }
+    put(static_cast<std::uint8_t>(value));
+  }
+  std::size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  // The bytes they take, and the bytes held.
+  std::size_t bytes() const { return bytes_; }
+  std::size_t memory() const { return blocks_.size() * kBlock; }
+  std::uint8_t byte(std::size_t at) const { return blocks_[at / kBlock][at % kBlock]; }
+
+  // Reads the integers in order, from the one that starts at byte `at`.
+  class Reader {
+   public:
+    explicit Reader(const PackedIntegers& list, std::size_t at = 0) : list_(&list), at_(at) {}
+    std::uint32_t next() {
+      std::uint32_t value = 0;
+      for (unsigned shift = 0;; shift += 7) {
+        const std::uint8_t b = list_->byte(at_++);
+        value |= static_cast<std::uint32_t>(b & 0x7F) << shift;
+        if (b < 0x80) return value;
+      }
+    }
+
+   private:
+    const PackedIntegers* list_;
+    std::size_t at_;
+  };
+
+  // What two lists share: their first `head` integers, which end at byte `head_bytes` of both,
+  // and their last `tail` integers; head + tail is at most the shorter list's size.
+  struct Common {
+    std::size_t head = 0;
+    std::size_t head_bytes = 0;
+    std::size_t tail = 0;
+  };
+  static Common common(const PackedIntegers& a, const PackedIntegers& b);
+
+ private:
+  static constexpr std::size_t kBlock = 64 * 1024;
+  void put(std::uint8_t b) {
+    if (bytes_ % kBlock == 0) blocks_.emplace_back(new std::uint8_t[kBlock]);
+    blocks_.back()[bytes_++ % kBlock] = b;
+  }
+
+  std::vector<std::unique_ptr<std::uint8_t[]>> blocks_;
+  std::size_t bytes_ = 0;
+  std::size_t count_ = 0;
+};
+
+}  // namespace vorpex

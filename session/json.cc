@@ -104,12 +104,22 @@ void append_json_integers(std::string& out, std::span<const std::uint32_t> value
   append_integers(out, values);
 }
 
+namespace {
+
+std::size_t decimal_digits(std::uint32_t value) {
+  std::size_t digits = 1;
+  for (; value >= 10; value /= 10)
+    ++digits;
+  return digits;
+}
+
+}  // namespace
+
 std::size_t json_integers_size(PackedIntegers::Reader from, std::size_t count) {
   std::size_t size = count > 0 ? 2 + count - 1 : 2;  // the brackets and the commas
   for (std::size_t i = 0; i < count; ++i) {
-    for (std::uint32_t value = from.next(); value >= 10; value /= 10)
-      ++size;
-    ++size;
+    const std::uint32_t value = from.next();
+    size += value < 10 ? 1 : value < 100 ? 2 : decimal_digits(value);
   }
   return size;
 }
@@ -122,7 +132,13 @@ bool write_json_integers(ByteSink& out, PackedIntegers::Reader from, std::size_t
   *at++ = '[';
   for (std::size_t i = 0; i < count; ++i) {
     if (i > 0) *at++ = ',';
-    at = std::to_chars(at, block + sizeof block, from.next()).ptr;
+    // Most numbers of semantic tokens have one digit.
+    const std::uint32_t value = from.next();
+    if (value < 10) {
+      *at++ = static_cast<char>('0' + value);
+    } else {
+      at = std::to_chars(at, block + sizeof block, value).ptr;
+    }
     if (static_cast<std::size_t>(block + sizeof block - at) < kLongest + 1) {
       if (!out.write({block, static_cast<std::size_t>(at - block)})) return false;
       at = block;

@@ -170,6 +170,7 @@ bool SourceLines::next_lines(std::span<char>& lines) {
 
 std::size_t SourceLines::original_column(std::size_t column) const {
   // Each CR removed before the byte at `column` shifts it.
+  if (removed_.empty()) return column;
   const auto shift = std::lower_bound(removed_.begin(), removed_.end(), column) - removed_.begin();
   return column + static_cast<std::size_t>(shift);
 }

@@ -176,6 +176,13 @@ TextRange LineIndex::range_on(std::size_t line, std::size_t from, std::size_t to
                               Encoding encoding) const {
   from = std::min(from, text_.size());
   const std::string_view text = line_text(line);
+  if (ascii_[line]) {  // a byte is a character, in either count
+    const auto first = static_cast<std::int64_t>(std::min(from - starts_[line], text.size()));
+    const auto last =
+        static_cast<std::int64_t>(std::min(std::max(to, from) - starts_[line], text.size()));
+    const auto at = static_cast<std::int64_t>(line);
+    return {{at, first}, {at, std::max(first, last)}};
+  }
   const Checkpoint at = walk_to(line, text, from - starts_[line]);
   const TextPosition start{
       static_cast<std::int64_t>(line),

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "engine/define_directive.h"
@@ -60,12 +61,60 @@ std::size_t count_below(const std::vector<T>& list, std::int64_t line, Key key) 
       list.begin());
 }
 
+// How an element of each list moves with the text: its bytes by `by`, its lines by `shift`.
+void move_offsets(KeptDiagnostic& d, std::int64_t by) {
+  d.offset = moved(d.offset, by);
+  d.end_offset = moved(d.end_offset, by);
+  if (d.related_column != 0) d.related_offset = moved(d.related_offset, by);
+}
+void move_offsets(Definition& d, std::int64_t by) {
+  d.place.offset = moved(d.place.offset, by);
+}
+void move_offsets(Reference& r, std::int64_t by) {
+  r.place.offset = moved(r.place.offset, by);
+}
+void move_offsets(LineNumberUse& u, std::int64_t by) {
+  u.place.offset = moved(u.place.offset, by);
+}
+void move_offsets(TokenEvent& t, std::int64_t by) {
+  t.offset = moved(t.offset, by);
+}
+template <typename Shift>
+void move_lines(KeptDiagnostic& d, const Shift& shift) {
+  d.line = shift(d.line);
+  d.other_line = shift(d.other_line);
+}
+template <typename Shift>
+void move_lines(TokenEvent& t, const Shift& shift) {
+  t.line = shift(t.line);
+}
+template <typename Element, typename Shift>
+void move_lines(Element& e, const Shift& shift) {
+  e.place.line = shift(e.place.line);
+}
+
 bool writes_message(DiagnosticKind kind) {
   return kind == DiagnosticKind::EqualsExpected || kind == DiagnosticKind::ValueExpected ||
          kind == DiagnosticKind::AlreadyDefined || kind == DiagnosticKind::TableFull;
 }
 
 }  // namespace
+
+template <typename F, typename... Analyses>
+void IncrementalAnalysis::for_each_list(F&& f, Analyses&... a) {
+  f(std::integral_constant<KeptList, kDiagnostics>{}, a.diagnostics...);
+  f(std::integral_constant<KeptList, kDefinitions>{}, a.definitions...);
+  f(std::integral_constant<KeptList, kReferences>{}, a.references...);
+  f(std::integral_constant<KeptList, kLabels>{}, a.labels...);
+  f(std::integral_constant<KeptList, kJumps>{}, a.jumps...);
+  f(std::integral_constant<KeptList, kTokens>{}, a.tokens...);
+}
+
+IncrementalAnalysis::ListCounts IncrementalAnalysis::sizes(const Analysis& analysis) {
+  ListCounts counts{};
+  for_each_list([&](auto which, const auto& list) { counts[which] = list.size(); }, analysis);
+  return counts;
+}
 
 std::int64_t IncrementalAnalysis::find_messages(const Analysis& old, std::size_t first,
                                                 std::int64_t stopped_line,
@@ -346,14 +395,15 @@ IncrementalAnalysis::Reading IncrementalAnalysis::read(std::string_view text,
   }
   StringSink sink(middle.output);
   SourceLines lines(text, head.offset - base, lines_before);
-  AnalysisCollector collector(middle, lines.source(), options_.tokens || tokens, head.definitions);
+  AnalysisCollector collector(middle, lines.source(), options_.tokens || tokens,
+                              head.counts[kDefinitions]);
   SourcePlaces places(lines, &middle.diagnostics, &collector);
   MapRecorder map(options_.line_map ? &middle.map : nullptr, &middle.output_start, lines_before);
   Session session(options_, sink, &places, &map, &places);
   collector.set_symbols(session.symbols());
   if (from != nullptr) {
     session.restore_constants(symbols_, lines_before + 1);
-    for (std::size_t i = 0; i < head.definitions; ++i)
+    for (std::size_t i = 0; i < head.counts[kDefinitions]; ++i)
       collector.known(session.symbols().entry_of(analysis_.definitions[i].name), i);
     if (head.state.stopped_line == 0) {
       session.resume(head.state, head.state.output_size, head.state.at_line_start, lines_before);
@@ -385,7 +435,8 @@ IncrementalAnalysis::Reading IncrementalAnalysis::read(std::string_view text,
          now.join.end() - now.output_size != then.join.end() - then.output_size ||
          !now.join.same_words(then.join)))
       return false;
-    if (head.definitions + middle.definitions.size() != old.definitions) return false;
+    if (head.counts[kDefinitions] + middle.definitions.size() != old.counts[kDefinitions])
+      return false;
     const std::span<const SymbolEntry> rows = session.symbols().rows();
     if (rows.size() != old.symbols) return false;
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -428,7 +479,8 @@ IncrementalAnalysis::Reading IncrementalAnalysis::read(std::string_view text,
         if (delta != 0 && now.stopped_line == 0 && window == nullptr) {
           // The messages in the old output name their lines: they must be found to be renumbered.
           if (unsure_line < 0)
-            unsure_line = find_messages(analysis_, head.diagnostics, stopped_line_, r.renumberings);
+            unsure_line =
+                find_messages(analysis_, head.counts[kDiagnostics], stopped_line_, r.renumberings);
           renumbered = unsure_line <= old.state.line_number;
         }
         if (renumbered && same_state(old, now, m)) {
@@ -444,12 +496,9 @@ IncrementalAnalysis::Reading IncrementalAnalysis::read(std::string_view text,
       Checkpoint checkpoint;
       checkpoint.state = session.checkpoint(read);
       checkpoint.offset = base + offset;
-      checkpoint.diagnostics = head.diagnostics + middle.diagnostics.size();
-      checkpoint.definitions = head.definitions + middle.definitions.size();
-      checkpoint.references = head.references + middle.references.size();
-      checkpoint.labels = head.labels + middle.labels.size();
-      checkpoint.jumps = head.jumps + middle.jumps.size();
-      checkpoint.tokens = head.tokens + middle.tokens.size();
+      const ListCounts made = sizes(middle);
+      for (std::size_t k = 0; k < kKeptLists; ++k)
+        checkpoint.counts[k] = head.counts[k] + made[k];
       checkpoint.symbols = session.symbols().size();
       recorded.push_back(std::move(checkpoint));
       last_recorded = read;
@@ -488,12 +537,12 @@ IncrementalAnalysis::Trial IncrementalAnalysis::trial_of(Reading&& r) const {
   trial.first_line = r.head.state.line_number + 1;
   trial.met = r.met;
   trial.stopped_line = r.end.stopped_line;
-  trial.from = {r.head.diagnostics, r.head.labels, r.head.jumps,
+  trial.from = {r.head.counts[kDiagnostics], r.head.counts[kLabels], r.head.counts[kJumps],
                 r.head.state.stopped_line == 0 ? static_cast<std::size_t>(r.head.state.output_size)
                                                : r.old_kept,
                 trial.first_line};
   if (old != nullptr) {
-    trial.to = {old->diagnostics, old->labels, old->jumps,
+    trial.to = {old->counts[kDiagnostics], old->counts[kLabels], old->counts[kJumps],
                 old->state.stopped_line == 0 ? static_cast<std::size_t>(old->state.output_size)
                                              : r.old_kept,
                 old->state.line_number + 1};
@@ -576,21 +625,12 @@ Analysis IncrementalAnalysis::lines_between(std::string_view text, std::size_t f
 }
 
 void IncrementalAnalysis::move_places(Analysis& lines, std::size_t base) {
-  for (KeptDiagnostic& d : lines.diagnostics) {
-    d.offset += base;
-    d.end_offset += base;
-    if (d.related_column != 0) d.related_offset += base;
-  }
-  for (Definition& d : lines.definitions)
-    d.place.offset += base;
-  for (Reference& r : lines.references)
-    r.place.offset += base;
-  for (LineNumberUse& use : lines.labels)
-    use.place.offset += base;
-  for (LineNumberUse& use : lines.jumps)
-    use.place.offset += base;
-  for (TokenEvent& t : lines.tokens)
-    t.offset += base;
+  for_each_list(
+      [&](auto, auto& list) {
+        for (auto& element : list)
+          move_offsets(element, static_cast<std::int64_t>(base));
+      },
+      lines);
 }
 
 std::size_t IncrementalAnalysis::label_count(std::string_view number) const {
@@ -618,6 +658,43 @@ bool IncrementalAnalysis::is_jumped_to(std::string_view number) const {
   return std::binary_search(sorted_jump_keys_.begin(), sorted_jump_keys_.end(), key);
 }
 
+// The map's rows. Those of the head end where the checkpoint stood: an output line that was open
+// there ends in the new run, or in the old one's rows kept after the meet.
+void IncrementalAnalysis::keep_map(Reading& r, bool keep_old_output) {
+  std::vector<MapRow>& map = analysis_.map;
+  const LineShift& shift = r.shift;
+  const Checkpoint& head = r.head;
+  const std::int64_t old_meet_line = r.met ? checkpoints_[r.meet_index].state.line_number + 1 : 0;
+  const auto first_of = [](const MapRow& row) { return row.first; };
+  std::size_t head_rows = 0;
+  bool head_open = false;
+  if (r.resumed) {
+    if (head.state.stopped_line == 0) {
+      head_rows = count_below(map, head.state.line_number + 1, first_of);
+      head_open = !head.state.at_line_start;
+    } else {
+      head_rows = map.size() - (r.old_kept_ends_line ? 2 : 1);
+      head_open = !r.old_kept_ends_line;
+    }
+  }
+  const std::size_t tail_rows =
+      keep_old_output ? count_below(map, old_meet_line, first_of) : map.size();
+  const bool open_at_meet = keep_old_output && !checkpoints_[r.meet_index].state.at_line_start;
+  // The output line open at the meet ended after it, or never (its last line is its first).
+  const std::int64_t open_row_end =
+      open_at_meet && map[tail_rows - 1].last >= old_meet_line ? shift(map[tail_rows - 1].last) : 0;
+  const std::size_t middle_rows = r.middle.map.size();
+  splice(map, head_rows, tail_rows, r.middle.map, [&](MapRow& row) {
+    row.first = shift(row.first);
+    row.last = shift(row.last);
+  });
+  if (head_open) {
+    MapRow& row = map[head_rows - 1];
+    row.last = r.ended_before != 0 ? r.ended_before : row.first;
+  }
+  if (open_row_end != 0) map[head_rows + middle_rows - 1].last = open_row_end;
+}
+
 void IncrementalAnalysis::keep(std::string_view text, Reading&& r) {
   jump_keys_sorted_ = false;
   std::vector<std::uint64_t>().swap(sorted_jump_keys_);
@@ -628,17 +705,11 @@ void IncrementalAnalysis::keep(std::string_view text, Reading&& r) {
   const Checkpoint& head = r.head;
   const std::int64_t lines_before = head.state.line_number;
   const std::size_t old_kept = r.old_kept;
-  const bool old_kept_ends_line = r.old_kept_ends_line;
   Analysis& middle = r.middle;
   const std::size_t size = r.size;
   const std::vector<Renumbering>& renumberings = r.renumberings;
   // The sizes of what the lines read gave, taken before their lists are moved into place.
-  const std::size_t middle_diagnostics = middle.diagnostics.size();
-  const std::size_t middle_references = middle.references.size();
-  const std::size_t middle_labels = middle.labels.size();
-  const std::size_t middle_jumps = middle.jumps.size();
-  const std::size_t middle_tokens = middle.tokens.size();
-  const std::size_t middle_rows = middle.map.size();
+  const ListCounts made = sizes(middle);
   first_line_read_ = lines_before + 1;
   lines_read_ = r.lines - lines_before;
 
@@ -652,83 +723,37 @@ void IncrementalAnalysis::keep(std::string_view text, Reading&& r) {
     return static_cast<std::int64_t>(now) - static_cast<std::int64_t>(then);
   };
 
-  // The diagnostics. A note of the old run about a line before the meet (the line that a joined
-  // number's line left open) is placed again in the new text.
-  {
-    std::optional<SourceLines> at;  // the new text from the meet on
-    splice(a.diagnostics, head.diagnostics, met ? old->diagnostics : a.diagnostics.size(),
-           middle.diagnostics, [&](KeptDiagnostic& d) {
-             const std::int64_t line = d.line;
-             d.line = shift(d.line);
-             d.other_line = shift(d.other_line);
-             if (line < old_meet_line) {
-               if (!at) at.emplace(text, moved(old->offset, byte_delta), old_meet_line - 1 + delta);
-               d.offset = at->offset(d.line, d.column);
-               d.end_offset = d.offset + (d.end_column - d.column);
-               d.related_offset = d.related_column != 0 ? at->offset(d.line, d.related_column) : 0;
-             } else {
-               d.offset = moved(d.offset, byte_delta);
-               d.end_offset = moved(d.end_offset, byte_delta);
-               if (d.related_column != 0) d.related_offset = moved(d.related_offset, byte_delta);
-             }
-           });
-  }
-  const auto move_place = [&](SourceRange& place) {
-    place.line = shift(place.line);
-    place.offset = moved(place.offset, byte_delta);
-  };
-  splice(a.definitions, head.definitions, met ? old->definitions : a.definitions.size(),
-         middle.definitions, [&](Definition& d) { move_place(d.place); });
-  splice(a.references, head.references, met ? old->references : a.references.size(),
-         middle.references, [&](Reference& r) { move_place(r.place); });
-  const std::size_t old_labels_end = met ? old->labels : a.labels.size();
-  const std::size_t old_jumps_end = met ? old->jumps : a.jumps.size();
-  update_labels(head.labels, old_labels_end, middle.labels);
-  splice(a.labels, head.labels, old_labels_end, middle.labels,
-         [&](LineNumberUse& use) { move_place(use.place); });
-  splice(a.jumps, head.jumps, old_jumps_end, middle.jumps,
-         [&](LineNumberUse& use) { move_place(use.place); });
-  update_missing(head.jumps, old_jumps_end, middle_jumps);
-  splice(a.tokens, head.tokens, met ? old->tokens : a.tokens.size(), middle.tokens,
-         [&](TokenEvent& t) {
-           t.line = shift(t.line);
-           t.offset = moved(t.offset, byte_delta);
-         });
+  // Each list: the head's elements, the lines read's, and the old ones after the meet, moved. A
+  // note of the old run about a line before the meet (the line that a joined number's line left
+  // open) is placed again in the new text.
+  const ListCounts old_end = met ? old->counts : sizes(a);
+  update_labels(head.counts[kLabels], old_end[kLabels], middle.labels);
+  std::optional<SourceLines> at;  // the new text from the meet on
+  for_each_list(
+      [&](auto which, auto& list, auto& fresh) {
+        splice(list, head.counts[which], old_end[which], fresh, [&](auto& element) {
+          if constexpr (std::is_same_v<std::remove_cvref_t<decltype(element)>, KeptDiagnostic>) {
+            KeptDiagnostic& d = element;
+            const std::int64_t line = d.line;
+            move_lines(d, shift);
+            if (line < old_meet_line) {
+              if (!at) at.emplace(text, moved(old->offset, byte_delta), old_meet_line - 1 + delta);
+              d.offset = at->offset(d.line, d.column);
+              d.end_offset = d.offset + (d.end_column - d.column);
+              d.related_offset = d.related_column != 0 ? at->offset(d.line, d.related_column) : 0;
+              return;
+            }
+          } else {
+            move_lines(element, shift);
+          }
+          move_offsets(element, byte_delta);
+        });
+      },
+      a, middle);
+  update_missing(head.counts[kJumps], old_end[kJumps], made[kJumps]);
 
-  // The map's rows. Those of the head end where the checkpoint stood: an output line that was
-  // open there ends in the new run, or in the old one's rows kept after the meet.
-  const std::int64_t head_line = lines_before + 1;
-  const auto first_of = [](const MapRow& row) { return row.first; };
   const bool keep_old_output = met && !stopped_at_meet;
-  if (options_.line_map) {
-    std::size_t head_rows = 0;
-    bool head_open = false;
-    if (r.resumed) {
-      if (head.state.stopped_line == 0) {
-        head_rows = count_below(a.map, head_line, first_of);
-        head_open = !head.state.at_line_start;
-      } else {
-        head_rows = a.map.size() - (old_kept_ends_line ? 2 : 1);
-        head_open = !old_kept_ends_line;
-      }
-    }
-    const std::size_t tail_rows =
-        keep_old_output ? count_below(a.map, old_meet_line, first_of) : a.map.size();
-    const bool open_at_meet = keep_old_output && !old->state.at_line_start;
-    // The output line open at the meet ended after it, or never (its last line is its first).
-    const std::int64_t open_row_end = open_at_meet && a.map[tail_rows - 1].last >= old_meet_line
-                                          ? shift(a.map[tail_rows - 1].last)
-                                          : 0;
-    splice(a.map, head_rows, tail_rows, middle.map, [&](MapRow& row) {
-      row.first = shift(row.first);
-      row.last = shift(row.last);
-    });
-    if (head_open) {
-      MapRow& row = a.map[head_rows - 1];
-      row.last = r.ended_before != 0 ? r.ended_before : row.first;
-    }
-    if (open_row_end != 0) a.map[head_rows + middle_rows - 1].last = open_row_end;
-  }
+  if (options_.line_map) keep_map(r, keep_old_output);
 
   // The output, and where each line's output starts. After the meet the old output goes on,
   // with the line numbers of its messages written anew.
@@ -800,13 +825,9 @@ void IncrementalAnalysis::keep(std::string_view text, Reading&& r) {
     const Checkpoint& then = *old;
     const std::int64_t state_delta = static_cast<std::int64_t>(meet_state.output_size) -
                                      static_cast<std::int64_t>(then.state.output_size);
-    const std::int64_t moved_diagnostics =
-        counts_moved(head.diagnostics + middle_diagnostics, then.diagnostics);
-    const std::int64_t moved_references =
-        counts_moved(head.references + middle_references, then.references);
-    const std::int64_t moved_labels = counts_moved(head.labels + middle_labels, then.labels);
-    const std::int64_t moved_jumps = counts_moved(head.jumps + middle_jumps, then.jumps);
-    const std::int64_t moved_tokens = counts_moved(head.tokens + middle_tokens, then.tokens);
+    std::array<std::int64_t, kKeptLists> counts_moved_by{};
+    for (std::size_t k = 0; k < kKeptLists; ++k)
+      counts_moved_by[k] = counts_moved(head.counts[k] + made[k], then.counts[k]);
     for (std::size_t i = meet_index; i < checkpoints_.size(); ++i) {
       Checkpoint c = checkpoints_[i];
       const std::int64_t output = state_delta + grown(c.state.line_number + 1);
@@ -819,11 +840,8 @@ void IncrementalAnalysis::keep(std::string_view text, Reading&& r) {
             static_cast<std::uint64_t>(static_cast<std::int64_t>(c.state.join.end()) + output));
       c.state.output_size =
           static_cast<std::uint64_t>(static_cast<std::int64_t>(c.state.output_size) + output);
-      c.diagnostics = moved(c.diagnostics, moved_diagnostics);
-      c.references = moved(c.references, moved_references);
-      c.labels = moved(c.labels, moved_labels);
-      c.jumps = moved(c.jumps, moved_jumps);
-      c.tokens = moved(c.tokens, moved_tokens);
+      for (std::size_t k = 0; k < kKeptLists; ++k)
+        c.counts[k] = moved(c.counts[k], counts_moved_by[k]);
       kept_tail.push_back(std::move(c));
     }
   }
@@ -847,12 +865,8 @@ void IncrementalAnalysis::keep(std::string_view text, Reading&& r) {
     // The lists of a whole text grew by doubling: what they do not use goes, one at a time.
     trim(a.output);
     trim(a.output_start);
-    trim(a.diagnostics);
-    trim(a.labels);
-    trim(a.jumps);
-    trim(a.references);
     trim(a.map);
-    trim(a.tokens);
+    for_each_list([](auto, auto& list) { trim(list); }, a);
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -107,16 +108,29 @@ class IncrementalAnalysis {
   std::int64_t lines_read() const { return lines_read_; }
 
  private:
+  // The lists of an analysis that follow the lines of the text: a checkpoint counts how much of
+  // each the lines before it made, and a change splices each the same way.
+  enum KeptList : std::size_t {
+    kDiagnostics,
+    kDefinitions,
+    kReferences,
+    kLabels,
+    kJumps,
+    kTokens,
+    kKeptLists
+  };
+  using ListCounts = std::array<std::size_t, kKeptLists>;
+  static ListCounts sizes(const Analysis& analysis);
+  // Calls f(kind, list...) for each of them, with its kind (a std::integral_constant) and that list
+  // of each analysis given; how their elements move with the text is told beside it.
+  template <typename F, typename... Analyses>
+  static void for_each_list(F&& f, Analyses&... analyses);
+
   // The state before a line, with how much of each list the lines before it made.
   struct Checkpoint {
     LineProcessor::Checkpoint state;  // state.line_number: the lines before
     std::size_t offset = 0;           // where the line starts in the text
-    std::size_t diagnostics = 0;
-    std::size_t definitions = 0;
-    std::size_t references = 0;
-    std::size_t labels = 0;
-    std::size_t jumps = 0;
-    std::size_t tokens = 0;
+    ListCounts counts{};
     std::size_t symbols = 0;  // the table's rows
   };
 
@@ -173,6 +187,8 @@ class IncrementalAnalysis {
   Trial trial_of(Reading&& reading) const;
   // Makes the reading the analysis kept.
   void keep(std::string_view text, Reading&& reading);
+  // The part of it that makes the map's rows (the output after the meet kept, or not).
+  void keep_map(Reading& reading, bool keep_old_output);
   // The checkpoint to read a change from, and the change within both texts.
   std::size_t resume_point(std::string_view text, const TextChange& change) const;
   void clamp(TextChange& change, std::string_view text) const;

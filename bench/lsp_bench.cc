@@ -191,6 +191,18 @@ int main(int argc, char** argv) {
                    {"end", {{"line", middle + 100}, {"character", 0}}}}}});
       }));
 
+  // Completion of a jump's line number (every number that begins a line), in the middle.
+  if (const std::size_t jump = text.find("GOTO ", text.size() / 2); jump != std::string::npos) {
+    const std::size_t line_start = text.rfind('\n', jump) + 1;  // 0 on the first line
+    const Json position = {
+        {"line", std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(jump), '\n')},
+        {"character", jump + 5 - line_start}};
+    std::printf("completion of a jump's line number: %.1f ms\n", cpu_ms([&] {
+                  request(server, "textDocument/completion",
+                          {{"textDocument", document_id}, {"position", position}});
+                }));
+  }
+
   // Code actions over the whole document, as an editor asks after Ctrl+A, with warnings on.
   server.handle(
       R"({"jsonrpc":"2.0","method":"workspace/didChangeConfiguration","params":{"settings":{"warnings":true}}})");

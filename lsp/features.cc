@@ -1,6 +1,7 @@
 // The language features: what the server answers about an open document, from its analysis.
 #include <algorithm>
 #include <span>
+#include <unordered_set>
 
 #include "engine/diagnostic_text.h"
 #include "engine/tokenizer.h"
@@ -438,16 +439,15 @@ Json Server::completion(const Json& params) {
   const OpenDocument& open = open_document(params);
   const std::size_t offset = place_of(open, params);
   const std::string_view text = open.document.text();
-  const Analysis analysis = analysis_of(open, true);
   Json items = Json::array();
   const std::size_t lf = offset == 0 ? std::string_view::npos : text.rfind('\n', offset - 1);
   const std::size_t line_start = lf == std::string_view::npos ? 0 : lf + 1;
   if (expects_line_number(text.substr(line_start, offset - line_start))) {
-    // The document's line numbers, each with its line's text.
-    std::vector<std::string_view> seen;
-    for (const LineNumberUse& label : analysis.labels) {
-      if (std::find(seen.begin(), seen.end(), label.number) != seen.end()) continue;
-      seen.push_back(label.number);
+    // The document's line numbers, each with its line's text, from the kept analysis.
+    // Each number once, found again in constant time: a document may have 200 000 of them.
+    std::unordered_set<std::string_view> seen;
+    for (const LineNumberUse& label : open.kept().labels) {
+      if (!seen.insert(label.number).second) continue;
       std::string_view line = source_line_at(text, label.place.offset);
       while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
         line.remove_prefix(1);
@@ -460,6 +460,8 @@ Json Server::completion(const Json& params) {
     }
     return items;
   }
+  // The words need the tokens, which are not kept: the document is read again with them.
+  const Analysis analysis = analysis_of(open, true);
   for (const Definition& d : analysis.definitions) {
     items.push_back(
         {{"label", d.name},

@@ -435,31 +435,39 @@ std::string_view source_line_at(std::string_view text, std::size_t offset) {
 
 }  // namespace
 
-Json Server::completion(const Json& params) {
+void Server::completion(const Json& id, const Json& params) {
   const OpenDocument& open = open_document(params);
   const std::size_t offset = place_of(open, params);
   const std::string_view text = open.document.text();
-  Json items = Json::array();
   const std::size_t lf = offset == 0 ? std::string_view::npos : text.rfind('\n', offset - 1);
   const std::size_t line_start = lf == std::string_view::npos ? 0 : lf + 1;
   if (expects_line_number(text.substr(line_start, offset - line_start))) {
-    // The document's line numbers, each with its line's text, from the kept analysis.
-    // Each number once, found again in constant time: a document may have 200 000 of them.
+    // The document's line numbers, each with its line's text, from the kept analysis, written as
+    // JSON text (a document may have 200 000 of them; the keys in the order a tree gives them).
+    // Each number once, found again in constant time.
     std::unordered_set<std::string_view> seen;
+    std::string items = "[";
     for (const LineNumberUse& label : open.kept().labels) {
       if (!seen.insert(label.number).second) continue;
       std::string_view line = source_line_at(text, label.place.offset);
       while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
         line.remove_prefix(1);
-      items.push_back(
-          {{"label", label.number},
-           {"kind", 18},
-           {"detail", std::string(line.substr(0, 80))},
-           {"sortText",
-            std::string(12 - std::min<std::size_t>(label.number.size(), 12), '0') + label.number}});
+      if (items.size() > 1) items += ',';
+      items += "{\"detail\":";
+      append_json_string(items, line.substr(0, 80));
+      items += ",\"kind\":18,\"label\":";
+      append_json_string(items, label.number);
+      items += ",\"sortText\":";
+      append_json_string(
+          items,
+          std::string(12 - std::min<std::size_t>(label.number.size(), 12), '0') + label.number);
+      items += '}';
     }
-    return items;
+    items += ']';
+    reply_text(id, items);
+    return;
   }
+  Json items = Json::array();
   // The words need the tokens, which are not kept: the document is read again with them.
   const Analysis analysis = analysis_of(open, true);
   for (const Definition& d : analysis.definitions) {
@@ -484,7 +492,7 @@ Json Server::completion(const Json& params) {
   for (const std::string& word : words) {
     if (analysis.find_definition(word) == nullptr) items.push_back({{"label", word}, {"kind", 6}});
   }
-  return items;
+  reply(id, std::move(items));
 }
 
 Json Server::document_symbols(const Json& params) {

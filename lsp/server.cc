@@ -64,6 +64,12 @@ void Server::reply(const Json& id, Json result) {
   write_message(out_, dump(Json{{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}}));
 }
 
+void Server::reply_text(const Json& id, std::string_view result) {
+  // The result, which may be a large document's line numbers, is not copied.
+  const std::string head = "{\"id\":" + dump(id) + ",\"jsonrpc\":\"2.0\",\"result\":";
+  write_message(out_, {head, result, "}"});
+}
+
 void Server::reply_integers(const Json& id, std::string_view head, PackedIntegers::Reader list,
                             std::size_t count, std::string_view tail) {
   const std::string start =
@@ -207,7 +213,6 @@ void Server::dispatch(const std::string& name, Json& params, const Json* id) {
       {"textDocument/references", &Server::references},
       {"textDocument/rename", &Server::rename},
       {"textDocument/prepareRename", &Server::prepare_rename},
-      {"textDocument/completion", &Server::completion},
       {"textDocument/documentSymbol", &Server::document_symbols},
       {"textDocument/diagnostic", &Server::pull_diagnostics},
       {"textDocument/codeAction", &Server::code_actions_with_renumber},
@@ -216,6 +221,7 @@ void Server::dispatch(const std::string& name, Json& params, const Json* id) {
   };
   using SelfReplying = void (Server::*)(const Json&, const Json&);
   static const std::map<std::string, SelfReplying, std::less<>> kSelfReplying = {
+      {"textDocument/completion", &Server::completion},
       {"textDocument/semanticTokens/full", &Server::semantic_tokens},
       {"textDocument/semanticTokens/full/delta", &Server::semantic_tokens_delta},
       {"textDocument/semanticTokens/range", &Server::semantic_tokens_range},

@@ -115,6 +115,8 @@ class Server {
   // `params` may be taken from: a notification moves the text it keeps.
   void dispatch(const std::string& method, Json& params, const Json* id);
   void reply(const Json& id, Json result);
+  // The same with the result given as JSON text.
+  void reply_text(const Json& id, std::string_view result);
   // The same with a result of `head`, `count` integers of a packed list as a JSON array, and
   // `tail`, written as it is sent.
   void reply_integers(const Json& id, std::string_view head, PackedIntegers::Reader list,
@@ -142,7 +144,7 @@ class Server {
   Json definition(const Json& params);
   Json references(const Json& params);
   Json rename(const Json& params);
-  Json completion(const Json& params);
+  void completion(const Json& id, const Json& params);  // replies itself: see below
   Json document_symbols(const Json& params);
   // These answer themselves (reply_integers): too many numbers for a tree, or for a text.
   void semantic_tokens(const Json& id, const Json& params);

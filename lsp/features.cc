@@ -626,15 +626,16 @@ void Server::semantic_tokens_delta(const Json& id, const Json& params) {
   std::string id_text = ",\"resultId\":";
   append_json_string(id_text, result_id);
   id_text += '}';
-  const std::size_t old_size = open.tokens.size();
-  const PackedIntegers::Common same = PackedIntegers::common(open.tokens, data);
-  open.tokens = std::move(data);
   open.tokens_id = result_id;
   if (!known) {
+    open.tokens = std::move(data);
     reply_integers(id, "{\"data\":", PackedIntegers::Reader(open.tokens), open.tokens.size(),
                    id_text);
     return;
   }
+  const std::size_t old_size = open.tokens.size();
+  const PackedIntegers::Common same = PackedIntegers::common(open.tokens, data);
+  open.tokens = std::move(data);
   if (same.head == old_size && same.head == open.tokens.size()) {
     reply(id, Json{{"edits", Json::array()}, {"resultId", result_id}});
     return;

@@ -64,16 +64,24 @@ void Server::reply(const Json& id, Json result) {
   write_message(out_, dump(Json{{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}}));
 }
 
+namespace {
+
+// The start of a reply whose result is written as text: the members in the order that dump()
+// sorts them.
+std::string reply_head(const Json& id) {
+  return "{\"id\":" + dump(id) + ",\"jsonrpc\":\"2.0\",\"result\":";
+}
+
+}  // namespace
+
 void Server::reply_text(const Json& id, std::string_view result) {
   // The result, which may be a large document's line numbers, is not copied.
-  const std::string head = "{\"id\":" + dump(id) + ",\"jsonrpc\":\"2.0\",\"result\":";
-  write_message(out_, {head, result, "}"});
+  write_message(out_, {reply_head(id), result, "}"});
 }
 
 void Server::reply_integers(const Json& id, std::string_view head, PackedIntegers::Reader list,
                             std::size_t count, std::string_view tail) {
-  const std::string start =
-      "{\"id\":" + dump(id) + ",\"jsonrpc\":\"2.0\",\"result\":" + std::string(head);
+  const std::string start = reply_head(id) + std::string(head);
   const std::size_t size = start.size() + json_integers_size(list, count) + tail.size() + 1;
   write_message(out_, size, [&](ByteSink& body) {
     return body.write(start) && write_json_integers(body, list, count) && body.write(tail) &&

@@ -1,6 +1,5 @@
 #include "session/json.h"
 
-#include <algorithm>
 #include <charconv>
 
 #include "engine/utf8.h"
@@ -62,46 +61,6 @@ void append_json_integer(std::string& out, std::int64_t value) {
   char digits[24];
   const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
   out.append(digits, end);
-}
-
-namespace {
-
-template <typename Integer>
-void append_integers(std::string& out, std::span<const Integer> values) {
-  // A block at a time, written into room for the longest of each and its comma, then appended.
-  constexpr std::size_t kLongest = 21;  // "-9223372036854775808,"
-  constexpr std::size_t kBlock = 256;
-  char block[kBlock * kLongest];
-  // Room for all of it at once: a long list is not copied as its text grows.
-  std::size_t size = out.size() + 2;
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    char digits[kLongest];
-    size += static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, values[i]).ptr -
-                                     digits) +
-            (i > 0 ? 1 : 0);
-  }
-  out.reserve(size);
-  out += '[';
-  for (std::size_t first = 0; first < values.size(); first += kBlock) {
-    const std::size_t last = std::min(values.size(), first + kBlock);
-    char* at = block;
-    for (std::size_t i = first; i < last; ++i) {
-      if (i > 0) *at++ = ',';
-      at = std::to_chars(at, block + sizeof block, values[i]).ptr;
-    }
-    out.append(block, at);
-  }
-  out += ']';
-}
-
-}  // namespace
-
-void append_json_integers(std::string& out, std::span<const std::int64_t> values) {
-  append_integers(out, values);
-}
-
-void append_json_integers(std::string& out, std::span<const std::uint32_t> values) {
-  append_integers(out, values);
 }
 
 namespace {

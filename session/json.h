@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -20,10 +19,6 @@ namespace vorpex {
 // name, the others as \u00XX; the double quote and the backslash with a backslash.
 void append_json_string(std::string& out, std::string_view text);
 void append_json_integer(std::string& out, std::int64_t value);
-// A list of integers as a JSON array, written straight into `out` (semantic tokens are too many to
-// build as a tree first).
-void append_json_integers(std::string& out, std::span<const std::int64_t> values);
-void append_json_integers(std::string& out, std::span<const std::uint32_t> values);
 // The `count` integers of a packed list from `from` on, as a JSON array: the size of its text, and
 // the text written to `out` a few kilobytes at a time (the list may be too long to be held as
 // text).

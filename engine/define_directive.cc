@@ -16,8 +16,9 @@ bool is_define_keyword(std::span<char> text) {
 namespace {
 
 // Reports the token the directive stopped on: where it begins (a String at its opening quote, a
-// byte that begins nothing at that byte) and what it is.
-void report_found(const Tokenizer& tokenizer, DiagnosticKind kind) {
+// byte that begins nothing at that byte) and what it is; `message_at` is where the number of the
+// error's message will stand in the output.
+void report_found(const Tokenizer& tokenizer, DiagnosticKind kind, std::uint64_t message_at) {
   if (tokenizer.reports() == nullptr) return;
   TokenReports& reports = *tokenizer.reports();
   const std::span<char> text = tokenizer.token_text();
@@ -25,16 +26,18 @@ void report_found(const Tokenizer& tokenizer, DiagnosticKind kind) {
     case TokenKind::String: {
       const char* const quote = text.data() - 1;
       reports.report(kind, quote, static_cast<std::size_t>(tokenizer.cursor() - quote),
-                     TokenKind::String, tokenizer.token_view());
+                     TokenKind::String, tokenizer.token_view(), 0, {}, message_at);
       break;
     }
     case TokenKind::None: {
       const std::size_t length = utf8::next_character({text.data(), strnlen(text.data(), 4)}).bytes;
-      reports.report(kind, text.data(), length, TokenKind::None, {text.data(), length});
+      reports.report(kind, text.data(), length, TokenKind::None, {text.data(), length}, 0, {},
+                     message_at);
       break;
     }
     default:
-      reports.report(kind, text.data(), text.size(), tokenizer.kind(), tokenizer.token_view());
+      reports.report(kind, text.data(), text.size(), tokenizer.kind(), tokenizer.token_view(), 0,
+                     {}, message_at);
       break;
   }
 }
@@ -87,14 +90,16 @@ void DefineDirective::observe(const Tokenizer& tokenizer, const LineState& line,
   const std::span<char> name = tokenizer.token_text();    // stays valid: the line is not changed
   observe(tokenizer, line, TokenRole::Definition);
   if (tokenizer.next_token() != TokenKind::Delimiter || tokenizer.delimiter_char() != '=') {
-    report_found(tokenizer, DiagnosticKind::EqualsExpected);
+    report_found(tokenizer, DiagnosticKind::EqualsExpected,
+                 line_message_number_at(out, kEqualsExpectedMessage));
     write_line_message(out, kEqualsExpectedMessage, line.line_number);
     return;
   }
   observe(tokenizer, line, TokenRole::Operator);
   const TokenKind value_kind = tokenizer.next_token();
   if (value_kind != TokenKind::Word && value_kind != TokenKind::Number) {
-    report_found(tokenizer, DiagnosticKind::ValueExpected);
+    report_found(tokenizer, DiagnosticKind::ValueExpected,
+                 line_message_number_at(out, kValueExpectedMessage));
     write_line_message(out, kValueExpectedMessage, line.line_number);
     return;
   }
@@ -119,11 +124,14 @@ void DefineDirective::observe(const Tokenizer& tokenizer, const LineState& line,
     return;
   }
   if (reports != nullptr) {
+    const std::uint64_t at = line_message_number_at(out, kExistingSymbolMessage);
     if (existing != nullptr) {
       reports->report(DiagnosticKind::AlreadyDefined, name.data(), name.size(), TokenKind::Word,
-                      key, existing->line != 0 ? existing->line : existing->overridden_line);
+                      key, existing->line != 0 ? existing->line : existing->overridden_line, {},
+                      at);
     } else {
-      reports->report(DiagnosticKind::TableFull, name.data(), name.size(), TokenKind::Word, key);
+      reports->report(DiagnosticKind::TableFull, name.data(), name.size(), TokenKind::Word, key, 0,
+                      {}, at);
     }
   }
   write_line_message(out, kExistingSymbolMessage, line.line_number);

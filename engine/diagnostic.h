@@ -54,6 +54,9 @@ struct Diagnostic {
   // meant inside such a string. `related_column` is the place of that quote, on the same line.
   bool note = false;
   std::size_t related_column = 0;
+  // An error that wrote a message into the output: where the message's line number begins,
+  // counting every byte put; 0 for a diagnostic that wrote none.
+  std::uint64_t message_at = 0;
 };
 
 // Receives the engine's diagnostics as they happen, in input order.

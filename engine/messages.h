@@ -31,6 +31,12 @@ inline void write_line_message(OutputBuffer& out, std::string_view text, std::in
   out.put("\r\n");
 }
 
+// Where the line number of the message that write_line_message(out, text, ...) writes next will
+// begin, counting every byte put.
+inline std::uint64_t line_message_number_at(const OutputBuffer& out, std::string_view text) {
+  return out.total() + 2 + text.size();
+}
+
 // The same message as text, for the last words of a run that reads on past its stop.
 inline std::string line_message(std::string_view text, std::int64_t line_number) {
   std::string message = "\r\n";

@@ -24,7 +24,7 @@ char* Tokenizer::finish_quoted_word(TokenReports* reports, char* start, char* qu
 
 void TokenReports::report(DiagnosticKind kind, const char* byte, std::size_t length,
                           TokenKind found_kind, std::string_view found, std::int64_t other_line,
-                          std::string_view other) {
+                          std::string_view other, std::uint64_t message_at) {
   if (diagnostics == nullptr) return;
   const auto column = static_cast<std::size_t>(byte - line_start) + 1;
   Diagnostic d;
@@ -36,6 +36,7 @@ void TokenReports::report(DiagnosticKind kind, const char* byte, std::size_t len
   d.found = found;
   d.other_line = other_line;
   d.other = other;
+  d.message_at = message_at;
   deliver(d);
 }
 

@@ -57,7 +57,8 @@ struct TokenReports {
   // taken.
   void report(DiagnosticKind kind, const char* byte, std::size_t length,
               TokenKind found_kind = TokenKind::None, std::string_view found = {},
-              std::int64_t other_line = 0, std::string_view other = {});
+              std::int64_t other_line = 0, std::string_view other = {},
+              std::uint64_t message_at = 0);
   // Hands a diagnostic on, or holds it while the line's quote warning is undecided.
   void deliver(const Diagnostic& diagnostic);
   // An unclosed string that begins at `quote` and runs to `end`.

@@ -31,6 +31,7 @@ Analysis analyze(std::string_view text, const SessionOptions& options) {
   AnalysisCollector collector(analysis, lines.source(), options.tokens);
   SourcePlaces places(lines, &analysis.diagnostics, &collector);
   MapRecorder map(analysis.map, &analysis.output_start);
+  places.set_line_starts(&map);
   Session session(session_options, sink, &places, &map, &places);
   collector.set_symbols(session.symbols());
   if (session.refusal().empty()) {

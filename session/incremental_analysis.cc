@@ -119,52 +119,35 @@ IncrementalAnalysis::ListCounts IncrementalAnalysis::sizes(const Analysis& analy
 std::int64_t IncrementalAnalysis::find_messages(const Analysis& old, std::size_t first,
                                                 std::int64_t stopped_line,
                                                 std::vector<Renumbering>& found) {
-  static constexpr std::array<std::string_view, 3> kMessages = {
-      kEqualsExpectedMessage, kValueExpectedMessage, kExistingSymbolMessage};
-  static const std::string kStart = "\r\n" + std::string(kDirectiveMessageStart);
+  // Each message's place is kept with its diagnostic; the output is only checked to hold the
+  // line's number there.
   std::int64_t unsure = 0;
   const std::string_view output = old.output;
-  // The messages of each line, by its diagnostics; a note may stand among them.
-  std::vector<std::pair<std::int64_t, std::size_t>> lines;
+  std::int64_t line = 0;
+  std::size_t before = 0;  // the messages of the line before this one
   for (std::size_t i = first; i < old.diagnostics.size(); ++i) {
     const KeptDiagnostic& d = old.diagnostics[i];
     if (d.note || !writes_message(d.kind)) continue;
-    if (lines.empty() || lines.back().first != d.line) lines.emplace_back(d.line, 0);
-    ++lines.back().second;
-  }
-  for (const auto& [line, messages] : lines) {
+    before = d.line == line ? before + 1 : 0;
+    line = d.line;
     if (stopped_line != 0 && line >= stopped_line) {
       // The messages of the stop's line may be cut off by the stop, and later ones are dropped.
       if (line == stopped_line) unsure = line;
       continue;
     }
     const auto index = static_cast<std::size_t>(line);
-    if (index >= old.output_start.size()) {
+    const Decimal number(line);
+    const std::size_t digits = number.view().size();
+    const std::size_t at =
+        index < old.output_start.size()
+            ? static_cast<std::size_t>(old.output_start[index - 1]) + d.message + before * digits
+            : output.size();
+    if (d.message == 0 || at > output.size() || output.substr(at, digits) != number.view() ||
+        output.substr(at + digits, 2) != "\r\n") {
       unsure = line;
       continue;
     }
-    const auto start = static_cast<std::size_t>(old.output_start[index - 1]);
-    const std::string_view text =
-        output.substr(start, static_cast<std::size_t>(old.output_start[index]) - start);
-    const std::string number(Decimal(line).view());
-    std::size_t seen = 0;
-    bool sure = true;
-    for (std::size_t at = text.find(kStart); at != std::string_view::npos;
-         at = text.find(kStart, at + 1)) {
-      ++seen;
-      const std::string_view rest = text.substr(at + 2);
-      bool whole = false;
-      for (const std::string_view message : kMessages) {
-        if (rest.substr(0, message.size()) != message) continue;
-        whole = rest.substr(message.size(), number.size() + 2) == number + "\r\n";
-        if (whole) {
-          found.push_back({line, start + at + 2 + message.size(), number.size()});
-        }
-        break;
-      }
-      sure = sure && whole;
-    }
-    if (!sure || seen != messages) unsure = line;
+    found.push_back({line, at, digits});
   }
   return unsure;
 }
@@ -399,6 +382,7 @@ IncrementalAnalysis::Reading IncrementalAnalysis::read(std::string_view text,
                               head.counts[kDefinitions]);
   SourcePlaces places(lines, &middle.diagnostics, &collector);
   MapRecorder map(options_.line_map ? &middle.map : nullptr, &middle.output_start, lines_before);
+  places.set_line_starts(&map);
   Session session(options_, sink, &places, &map, &places);
   collector.set_symbols(session.symbols());
   if (from != nullptr) {

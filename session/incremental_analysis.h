@@ -193,8 +193,9 @@ class IncrementalAnalysis {
   std::size_t resume_point(std::string_view text, const TextChange& change) const;
   void clamp(TextChange& change, std::string_view text) const;
   // Finds the messages that the diagnostics of `old` from `first` on wrote into its output,
-  // before its stop at `stopped_line` (0: none): their numbers go to `found`. Returns the last
-  // line whose messages cannot be told for certain from the text around them, 0 when none.
+  // before its stop at `stopped_line` (0: none), from the places the diagnostics kept: their
+  // numbers go to `found`. Returns the last line whose messages are not all known for certain
+  // (the stop's, or one whose output does not hold its number where it was kept), 0 when none.
   static std::int64_t find_messages(const Analysis& old, std::size_t first,
                                     std::int64_t stopped_line, std::vector<Renumbering>& found);
   // The labels [head, tail) were read again as `middle`: the keys of the labels' numbers follow,

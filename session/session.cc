@@ -4,6 +4,7 @@
 
 #include "engine/define_directive.h"
 #include "engine/diagnostic_text.h"
+#include "engine/writer.h"
 
 namespace vorpex {
 
@@ -223,6 +224,19 @@ void SourcePlaces::report(const Diagnostic& d) {
   kept.note = d.note;
   kept.related_column = d.related_column;
   kept.count = d.count;
+  if (d.message_at != 0 && map_ != nullptr) {
+    if (d.line != message_line_) {
+      message_line_ = d.line;
+      messages_before_ = 0;
+    } else {
+      ++messages_before_;
+    }
+    const std::optional<std::uint64_t> start = map_->line_start(d.line);
+    if (start && *start < d.message_at) {
+      kept.message = static_cast<std::size_t>(d.message_at - *start) -
+                     messages_before_ * Decimal(d.line).view().size();
+    }
+  }
   // A note may be about an earlier line (the apostrophe that joined the next line).
   if (d.line != lines_.lines_read()) {
     kept.offset = lines_.offset(d.line, kept.column);
@@ -256,6 +270,13 @@ void MapRecorder::output_line_end(std::int64_t input_line) {
   } else {
     rows_->back().last = input_line;
   }
+}
+
+std::optional<std::uint64_t> MapRecorder::line_start(std::int64_t input_line) const {
+  if (line_starts_ == nullptr || input_line <= lines_before_) return std::nullopt;
+  const auto index = static_cast<std::size_t>(input_line - lines_before_);
+  if (index > line_starts_->size()) return std::nullopt;
+  return (*line_starts_)[index - 1];
 }
 
 void MapRecorder::input_line(std::int64_t input_line, std::uint64_t output_size) {

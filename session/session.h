@@ -72,6 +72,10 @@ struct KeptDiagnostic {
   bool note = false;  // an after-effect of the diagnostic before it
   std::size_t related_column = 0;
   std::uint64_t count = 0;  // CRs that end no line: how many the source holds
+  // An error whose message is in the output: where the message's line number begins, from the
+  // start of its line's output, not counting the numbers of the line's messages before it (so
+  // that it holds when lines move and their numbers change length); 0 for none, or unknown.
+  std::size_t message = 0;
   // Buffers only: byte offsets in the source as given (CR bytes included) of the column, the end
   // column and the related column.
   std::size_t offset = 0;
@@ -207,6 +211,8 @@ class SourceLines : public LineSource {
   CrJoins joins_;
 };
 
+class MapRecorder;
+
 // Makes diagnostics and tokens from the engine speak of places in the source as it is: original
 // columns and byte offsets.
 class SourcePlaces : public DiagnosticObserver, public TokenObserver {
@@ -216,11 +222,17 @@ class SourcePlaces : public DiagnosticObserver, public TokenObserver {
       : lines_(lines), diagnostics_(diagnostics), tokens_(tokens) {}
   void report(const Diagnostic& diagnostic) override;
   void token(const TokenEvent& event) override;
+  // Where each line's output starts, as `map` records it: the diagnostics then keep where their
+  // messages stand.
+  void set_line_starts(const MapRecorder* map) { map_ = map; }
 
  private:
   const SourceLines& lines_;
   std::vector<KeptDiagnostic>* diagnostics_;
   TokenObserver* tokens_;
+  const MapRecorder* map_ = nullptr;
+  std::int64_t message_line_ = 0;    // the line of the last message kept
+  std::size_t messages_before_ = 0;  // its messages before the last
 };
 
 // One output line of the map: the input lines from `first` to `last` made it.
@@ -247,6 +259,9 @@ class MapRecorder : public LineMapRows {
   // The input line during which the output line before the first row recorded here ended, for a
   // map that goes on from another; 0 when none did.
   std::int64_t ended_before() const { return ended_before_; }
+  // Where the output of `input_line`, one that has started, starts; nullopt when the starts are
+  // not kept.
+  std::optional<std::uint64_t> line_start(std::int64_t input_line) const;
 
  private:
   std::vector<MapRow>* rows_;

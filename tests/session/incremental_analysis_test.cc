@@ -15,9 +15,9 @@ namespace vorpex {
 namespace {
 
 // A program of 600 lines with something of every kind: constants, jumps (one to a missing line),
-// a label joined to the next line, a REM after a statement, a quote in a word, a DEFINE that
-// writes its message into the output, CR LF line ends, and a character that stops the conversion
-// at line 500.
+// a label joined to the next line, a REM after a statement, a quote in a word, DEFINEs that
+// write their messages into the output (two on a line), CR LF line ends, and a character that stops
+// the conversion at line 500.
 std::string program() {
   std::string text = "DEFINE C1 = 5\nDEFINE Top = 100\n";
   for (int i = 1; i <= 598; ++i) {
@@ -39,7 +39,8 @@ std::string program() {
         text += n + " X=Y\"Z\n";
         break;
       case 5:
-        text += n + " DEFINE Q" + n + " 5\n";
+        // Every other one writes two messages.
+        text += n + " DEFINE Q" + n + " 5" + (i % 16 == 5 ? " DEFINE R 6" : "") + "\n";
         break;
       case 6:
         text += n + " IF A THEN " + std::to_string(10 * i + 7) + "\n";

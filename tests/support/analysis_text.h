@@ -21,7 +21,7 @@ inline std::string analysis_text(const Analysis& a, const std::vector<LineNumber
   for (const KeptDiagnostic& d : a.diagnostics) {
     add("diagnostic", n(static_cast<int>(d.kind)), n(d.line), n(d.column), n(d.end_column),
         n(static_cast<int>(d.found_kind)), d.found, n(d.other_line), d.other, n(d.note),
-        n(d.related_column), n(d.offset), n(d.end_offset), n(d.related_offset));
+        n(d.related_column), n(d.offset), n(d.end_offset), n(d.related_offset), n(d.message));
   }
   for (const Definition& d : a.definitions)
     add("definition", d.name, d.value, place(d.place));

@@ -638,21 +638,33 @@ bool all_kept(const std::uint8_t* keep, std::size_t from, std::size_t to) {
   return marks == (kAll >> shift) && (~rest & below<std::uint8_t>(to - from - reach)) == 0;
 }
 
+// The first quote inside a word of the line [start, end) (end its LF), or `end` for none.
+std::size_t first_word_quote(const Step* steps, std::size_t start, std::size_t end) {
+  if (end - start >= simd::kStep) return lowest_in(steps, &Step::word_quote, start, end);
+  const std::uint64_t quotes =
+      bits_at(steps, &Step::word_quote, start, end) & below<std::uint64_t>(end - start);
+  return quotes == 0 ? end : start + static_cast<std::size_t>(std::countr_zero(quotes));
+}
+
+// Where the token that ends just before `at` begins, not before the line's `start`: the token
+// bytes before it, up to 63 of them from one read.
+std::size_t token_before(const Step* steps, std::size_t start, std::size_t at) {
+  const std::size_t back = std::min<std::size_t>(at - start, simd::kStep - 1);
+  const std::uint64_t not_token =
+      ~bits_at(steps, &Step::token, at - back, at) & below<std::uint64_t>(back);
+  std::size_t token = not_token != 0 ? at - back + mask::highest(not_token) + 1 : at - back;
+  while (token > start && bit(steps, &Step::token, token - 1))
+    --token;
+  return token;
+}
+
 }  // namespace
 
 bool word_quote_may_matter(const Window& window, const char* text, std::size_t start,
                            std::size_t end, SymbolTable& symbols) {
   const Step* const steps = window.steps();
-  std::size_t quote = end;
-  if (end - start < simd::kStep) {
-    const std::uint64_t quotes =
-        bits_at(steps, &Step::word_quote, start, end) & below<std::uint64_t>(end - start);
-    if (quotes == 0) return false;
-    quote = start + static_cast<std::size_t>(std::countr_zero(quotes));
-  } else {
-    quote = lowest_in(steps, &Step::word_quote, start, end);
-    if (quote == end) return false;
-  }
+  const std::size_t quote = first_word_quote(steps, start, end);
+  if (quote == end) return false;
   const std::size_t cut = cut_of(steps, start, end).at;
   if (quote >= cut) return false;
   const auto* const found =
@@ -684,13 +696,7 @@ bool word_quote_may_matter(const Window& window, const char* text, std::size_t s
   if (std::memcmp(converted + quote + 1, text + quote + 1, span - 1) != 0 ||
       !all_kept(window.keep(), quote + 1, close))
     return true;
-  // The word that takes the quote: the token bytes before it, up to 63 of them from one read.
-  const std::size_t back = std::min<std::size_t>(quote - start, simd::kStep - 1);
-  const std::uint64_t not_token =
-      ~bits_at(steps, &Step::token, quote - back, quote) & below<std::uint64_t>(back);
-  std::size_t word = not_token != 0 ? quote - back + mask::highest(not_token) + 1 : quote - back;
-  while (word > start && bit(steps, &Step::token, word - 1))
-    --word;
+  const std::size_t word = token_before(steps, start, quote);
   if (!bit(steps, &Step::word, word)) return true;  // a Number takes the quote
   const std::string_view before(converted + word, quote - word);
   if (before == "REM" || before == "DEFINE") return true;

@@ -49,15 +49,16 @@ ProcessResult LineProcessor::process_input(LineSource& input) {
     if (joins != nullptr && join_line == 0 && joins->count != 0) [[unlikely]]
       join_line = line.line_number + joins->lines_before + 1;
   };
+  Run run{tokenizer, line, lines, result};
   for (;;) {
     if (fast_path && input.next_lines(text)) {
       note_joins();
-      if (!process_lines(text, tokenizer, line, lines, result)) break;
+      if (!process_lines(text, run)) break;
       continue;
     }
     if (!input.next_line(text)) break;
     note_joins();
-    if (!token_line(text, tokenizer, line, lines, result)) break;
+    if (!token_line(text, run)) break;
   }
   // A run that stopped read only part of the source and tells nothing of its CRs: keep-going
   // tells what it tells, and more only after it.
@@ -74,51 +75,43 @@ void LineProcessor::report_cr_joins(const CrJoins& joins, std::int64_t line_numb
   reports_.diagnostics->report(joins.diagnostic(line_number));
 }
 
-bool LineProcessor::token_line(std::span<char> text, Tokenizer& tokenizer, LineState& line,
-                               LineObserver*& lines, ProcessResult& result) {
-  line.start_line();
+void LineProcessor::begin_line(Run& run) {
+  run.line.start_line();
   line_output_start_ = output_.total();
-  if (lines != nullptr) [[unlikely]] {
+  if (run.lines != nullptr) [[unlikely]] {
     if (stopped_line_ != 0) {
-      lines = nullptr;  // nothing more reaches the output
+      run.lines = nullptr;  // nothing more reaches the output
     } else {
       output_.flush();
-      lines->line_started(line.line_number);
+      run.lines->line_started(run.line.line_number);
     }
   }
+}
+
+bool LineProcessor::token_line(std::span<char> text, Run& run) {
+  begin_line(run);
   ++token_loop_lines_;
-  const bool stopped = tokens_ != nullptr ? !process_line<false, true>(text, tokenizer, line)
-                                          : !process_line<false, false>(text, tokenizer, line);
+  const bool stopped = tokens_ != nullptr
+                           ? !process_line<false, true>(text, run.tokenizer, run.line)
+                           : !process_line<false, false>(text, run.tokenizer, run.line);
   if (stopped) {
-    result.outcome = Outcome::UnknownToken;
+    run.result.outcome = Outcome::UnknownToken;
     return false;
   }
   return !output_.failed();
 }
 
-namespace {
-
-// Removes every CR from [first, last) and returns the new end.
-char* remove_cr(char* first, char* last) {
+bool LineProcessor::token_line(char* first, char* last, Run& run) {
   char* cr = static_cast<char*>(std::memchr(first, '\r', static_cast<std::size_t>(last - first)));
-  if (cr == nullptr) return last;
-  return std::remove(cr, last, '\r');
+  if (cr != nullptr) last = std::remove(cr, last, '\r');
+  *last = '\0';
+  return token_line({first, static_cast<std::size_t>(last - first)}, run);
 }
 
-}  // namespace
-
-bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, LineState& line,
-                                  LineObserver*& lines, ProcessResult& result) {
+bool LineProcessor::process_lines(std::span<char> text, Run& run) {
   if (!window_) window_ = std::make_unique<fast_block::Window>();
   char* const all = text.data();
   const std::size_t total = text.size();
-  // The line at [start, end) of `all` (end its LF) through the token loop, without its CR bytes.
-  const auto refused = [&](std::size_t start, std::size_t end) {
-    char* const last = remove_cr(all + start, all + end);
-    *last = '\0';
-    return token_line({all + start, static_cast<std::size_t>(last - (all + start))}, tokenizer,
-                      line, lines, result);
-  };
   for (std::size_t done = 0; done < total;) {
     char* const window_text = all + done;
     std::size_t n = std::min(fast_block::kWindow, total - done);
@@ -128,185 +121,191 @@ bool LineProcessor::process_lines(std::span<char> text, Tokenizer& tokenizer, Li
       // backwards over the whole window first.
       if (std::memchr(window_text, '\n', n) == nullptr) {
         // A line longer than a window.
-        const auto* end =
-            static_cast<const char*>(std::memchr(window_text + n, '\n', total - done - n));
-        const auto length = static_cast<std::size_t>(end - window_text);
-        if (!refused(done, done + length)) return false;
-        done += length + 1;
+        auto* const end = static_cast<char*>(std::memchr(window_text + n, '\n', total - done - n));
+        if (!token_line(window_text, end, run)) return false;
+        done += static_cast<std::size_t>(end - window_text) + 1;
         continue;
       }
       n = std::string_view(window_text, n).rfind('\n') + 1;
     }
-    window_->classify(window_text, n, symbols(), level_);
-    const fast_block::Step* const steps = window_->steps();
-    // Lines that need no look of their own are written together, from `run` up to the line in
-    // hand; the others one by one. A line observer sees every line on its own, and so does every
-    // line of the window after one that defined a name, which its classification did not know.
-    bool together = lines == nullptr;
-    std::size_t start = 0;  // the next line's first byte
-    std::size_t run = 0;
-    const auto write_run = [&] {
-      if (run == start) return true;
-      std::size_t from = run;
-      char* o = output_.reserve(2 * (start - run) + simd::kGroup);
-      if (!symbols().empty()) {
-        // Defined names, looked up upper-cased, give way to their values.
-        const char* const converted = window_->converted();
-        for (std::size_t s = run / simd::kStep; s * simd::kStep < start; ++s) {
-          for (std::uint64_t words = steps[s].candidate; words != 0; words &= words - 1) {
-            const std::size_t at =
-                s * simd::kStep + static_cast<std::size_t>(std::countr_zero(words));
-            if (at < run) continue;
-            if (at >= start) break;
-            const std::size_t length = fast_block::token_length(steps, at);
-            if (!symbols().find_upper_padded({converted + at, length})) continue;
-            const std::string_view value = symbols().found_value();
-            o = fast_block::emit_lines(*window_, from, at, o);
-            output_.commit(o);
-            o = output_.reserve(value.size() + 2 * (start - at) + simd::kGroup);
-            std::memcpy(o, value.data(), value.size());
-            o += value.size();
-            from = at + length;
-          }
-        }
-      }
-      output_.commit(fast_block::emit_lines(*window_, from, start, o));
-      return !output_.failed();
-    };
-    // A quote inside a word is told of only to an observer that judges it; with one, a line that
-    // holds such a quote goes to the token loop unless the masks show that the quote changes
-    // nothing. A window without such a quote has none to judge.
-    bool judge_quotes = false;
-    if (reports_.judge_quotes) {
-      std::uint64_t quotes = 0;
-      for (std::size_t s = 0; s * simd::kStep < n; ++s)
-        quotes |= steps[s].word_quote;
-      judge_quotes = quotes != 0;
-    }
-    const auto quote_matters = [&](std::size_t start, std::size_t end) {
-      return judge_quotes &&
-             fast_block::word_quote_may_matter(*window_, window_text, start, end, symbols());
-    };
-    for (std::size_t s = 0; s * simd::kStep < n; ++s) {
-      std::uint64_t ends = steps[s].lf;
-      if (ends == 0) continue;
-      if (together && steps[s].needs_look == 0 && !join_.pending(output_) &&
-          !(judge_quotes &&
-            fast_block::holds_word_quote(steps, start, s * simd::kStep + mask::highest(ends)))) {
-        // A step holds few line ends: counted one by one, without the library's popcount that
-        // a build for any x86-64 calls.
-        for (std::uint64_t e = ends; e != 0; e &= e - 1)
-          ++line.line_number;
-        start = s * simd::kStep + mask::highest(ends) + 1;
-        continue;
-      }
-      for (; ends != 0; ends &= ends - 1) {
-        const auto bit = static_cast<std::size_t>(std::countr_zero(ends));
-        const std::size_t end = s * simd::kStep + bit;
-        if (together && ((steps[s].needs_look >> bit) & 1) == 0 && !join_.pending(output_) &&
-            !quote_matters(start, end)) {
-          ++line.line_number;
-          start = end + 1;
-          continue;
-        }
-        if (!write_run()) return false;
-        const fast_block::Line facts = fast_block::read_line(steps, start, end);
-        if (facts.refused || quote_matters(start, end)) {
-          const std::size_t defined = symbols().size();
-          if (!refused(done + start, done + end)) return false;
-          if (symbols().size() != defined) together = false;
-        } else {
-          line.start_line();
-          line_output_start_ = output_.total();
-          if (lines != nullptr) [[unlikely]] {
-            if (stopped_line_ != 0) {
-              lines = nullptr;
-            } else {
-              output_.flush();
-              lines->line_started(line.line_number);
-            }
-          }
-          if (!facts.empty) {
-            write_line(window_text, facts, line);
-            if (output_.failed()) return false;
-          }
-        }
-        start = end + 1;
-        run = start;
-      }
-    }
-    if (!write_run()) return false;
+    if (!process_window(window_text, n, run)) return false;
     done += n;
   }
   return true;
 }
 
-void LineProcessor::write_line(const char* text, const fast_block::Line& facts,
-                               const LineState& line) {
-  using fast_block::emit;
+namespace {
+
+// Whether a step of a window of `n` bytes holds a quote inside a word.
+bool holds_word_quote(const fast_block::Step* steps, std::size_t n) {
+  std::uint64_t quotes = 0;
+  for (std::size_t s = 0; s * simd::kStep < n; ++s)
+    quotes |= steps[s].word_quote;
+  return quotes != 0;
+}
+
+}  // namespace
+
+bool LineProcessor::process_window(char* text, std::size_t n, Run& run) {
+  window_->classify(text, n, symbols(), level_);
+  const fast_block::Step* const steps = window_->steps();
+  // Lines that need no look of their own are written together, from `first` up to the line in
+  // hand; the others one by one. A line observer sees every line on its own, and so does every
+  // line of the window after one that defined a name, which its classification did not know.
+  bool together = run.lines == nullptr;
+  std::size_t start = 0;  // the next line's first byte
+  std::size_t first = 0;  // the first byte of the lines not yet written
+  // A quote inside a word is told of only to an observer that judges it; with one, a line that
+  // holds such a quote goes to the token loop unless the masks show that the quote changes
+  // nothing. A window without such a quote has none to judge.
+  const bool judge_quotes = reports_.judge_quotes && holds_word_quote(steps, n);
+  const auto quote_matters = [&](std::size_t start, std::size_t end) {
+    return judge_quotes && fast_block::word_quote_may_matter(*window_, text, start, end, symbols());
+  };
+  for (std::size_t s = 0; s * simd::kStep < n; ++s) {
+    std::uint64_t ends = steps[s].lf;
+    if (ends == 0) continue;
+    if (together && steps[s].needs_look == 0 && !join_.pending(output_) &&
+        !(judge_quotes &&
+          fast_block::holds_word_quote(steps, start, s * simd::kStep + mask::highest(ends)))) {
+      // A step holds few line ends: counted one by one, without the library's popcount that
+      // a build for any x86-64 calls.
+      for (std::uint64_t e = ends; e != 0; e &= e - 1)
+        ++run.line.line_number;
+      start = s * simd::kStep + mask::highest(ends) + 1;
+      continue;
+    }
+    for (; ends != 0; ends &= ends - 1) {
+      const auto bit = static_cast<std::size_t>(std::countr_zero(ends));
+      const std::size_t end = s * simd::kStep + bit;
+      if (together && ((steps[s].needs_look >> bit) & 1) == 0 && !join_.pending(output_) &&
+          !quote_matters(start, end)) {
+        ++run.line.line_number;
+        start = end + 1;
+        continue;
+      }
+      if (!write_together(first, start)) return false;
+      const fast_block::Line facts = fast_block::read_line(steps, start, end);
+      if (facts.refused || quote_matters(start, end)) {
+        const std::size_t defined = symbols().size();
+        if (!token_line(text + start, text + end, run)) return false;
+        if (symbols().size() != defined) together = false;
+      } else {
+        begin_line(run);
+        if (!facts.empty) {
+          write_line(text, facts, run.line);
+          if (output_.failed()) return false;
+        }
+      }
+      start = end + 1;
+      first = start;
+    }
+  }
+  return write_together(first, start);
+}
+
+bool LineProcessor::write_together(std::size_t first, std::size_t end) {
+  if (first == end) return true;
+  const fast_block::Step* const steps = window_->steps();
+  std::size_t from = first;
+  char* o = output_.reserve(2 * (end - first) + simd::kGroup);
+  if (!symbols().empty()) {
+    // Defined names, looked up upper-cased, give way to their values.
+    const char* const converted = window_->converted();
+    for (std::size_t s = first / simd::kStep; s * simd::kStep < end; ++s) {
+      for (std::uint64_t words = steps[s].candidate; words != 0; words &= words - 1) {
+        const std::size_t at = s * simd::kStep + static_cast<std::size_t>(std::countr_zero(words));
+        if (at < first) continue;
+        if (at >= end) break;
+        const std::size_t length = fast_block::token_length(steps, at);
+        if (!symbols().find_upper_padded({converted + at, length})) continue;
+        const std::string_view value = symbols().found_value();
+        o = fast_block::emit_lines(*window_, from, at, o);
+        output_.commit(o);
+        o = output_.reserve(value.size() + 2 * (end - at) + simd::kGroup);
+        std::memcpy(o, value.data(), value.size());
+        o += value.size();
+        from = at + length;
+      }
+    }
+  }
+  output_.commit(fast_block::emit_lines(*window_, from, end, o));
+  return !output_.failed();
+}
+
+LineProcessor::LineWrite LineProcessor::substitute_names(const fast_block::Line& facts,
+                                                         LineWrite w) {
   const fast_block::Window& window = *window_;
   const char* const converted = window.converted();
   const fast_block::Step* const steps = window.steps();
   const std::size_t start = facts.start;
   const std::size_t cut = facts.cut;
-  const std::size_t room = cut - start + 2 + simd::kGroup;
-  char* o = output_.reserve(room);
-  fast_block::JoinFacts lead;
-  bool first_numeric = fast_block::bit(steps, &fast_block::Step::numeric, facts.first);
-  std::size_t numbers = facts.numbers;
-  std::size_t from = start;
-  if (!symbols().empty()) [[unlikely]] {
-    // Defined names, looked up upper-cased, give way to their values. Once one has, the line's
-    // output stays in the buffer until the line is done, as the token loop keeps it.
-    const auto substitute = [&](std::size_t at, std::size_t length) {
-      if (!symbols().may_hold(length, converted[at], converted[at + length - 1]) ||
-          !symbols().find_upper_padded({converted + at, length}))
-        return;
-      const std::string_view value = symbols().found_value();
-      output_.keep_since(line_output_start_);
-      o = emit(window, from, at, o);
-      output_.commit(o);
-      o = output_.reserve(value.size() + (cut - at) + 2 + simd::kGroup);
-      std::memcpy(o, value.data(), value.size());
-      o += value.size();
-      from = at + length;
-      if (!value.empty() && char_class::has(value.front(), char_class::kDigit)) {
-        ++numbers;
-        if (at == facts.first) {
-          first_numeric = true;
-          lead.value = value;
-        }
-      }
-    };
-    if (facts.end - start < simd::kStep) {
-      using fast_block::Step;
-      const std::uint64_t tokens = fast_block::bits_at(steps, &Step::token, start, facts.end);
-      for (std::uint64_t words = fast_block::bits_at(steps, &Step::word, start, facts.end) &
-                                 mask::below<std::uint64_t>(cut - start);
-           words != 0; words &= words - 1) {
-        const auto bit = static_cast<std::size_t>(std::countr_zero(words));
-        substitute(start + bit, static_cast<std::size_t>(std::countr_one(tokens >> bit)));
-      }
-    } else {
-      for (std::size_t s = start / simd::kStep; s * simd::kStep < cut; ++s) {
-        for (std::uint64_t words = steps[s].word; words != 0; words &= words - 1) {
-          const std::size_t at =
-              s * simd::kStep + static_cast<std::size_t>(std::countr_zero(words));
-          if (at < start) continue;
-          if (at >= cut) break;
-          substitute(at, fast_block::token_length(steps, at));
-        }
+  // Once a name has given way to its value, the line's output stays in the buffer until the
+  // line is done, as the token loop keeps it.
+  const auto substitute = [&](std::size_t at, std::size_t length) {
+    if (!symbols().may_hold(length, converted[at], converted[at + length - 1]) ||
+        !symbols().find_upper_padded({converted + at, length}))
+      return;
+    const std::string_view value = symbols().found_value();
+    output_.keep_since(line_output_start_);
+    w.out = fast_block::emit(window, w.from, at, w.out);
+    output_.commit(w.out);
+    w.out = output_.reserve(value.size() + (cut - at) + 2 + simd::kGroup);
+    std::memcpy(w.out, value.data(), value.size());
+    w.out += value.size();
+    w.from = at + length;
+    if (!value.empty() && char_class::has(value.front(), char_class::kDigit)) {
+      ++w.numbers;
+      if (at == facts.first) {
+        w.first_numeric = true;
+        w.lead.value = value;
       }
     }
+  };
+  if (facts.end - start < simd::kStep) {
+    using fast_block::Step;
+    const std::uint64_t tokens = fast_block::bits_at(steps, &Step::token, start, facts.end);
+    for (std::uint64_t words = fast_block::bits_at(steps, &Step::word, start, facts.end) &
+                               mask::below<std::uint64_t>(cut - start);
+         words != 0; words &= words - 1) {
+      const auto bit = static_cast<std::size_t>(std::countr_zero(words));
+      substitute(start + bit, static_cast<std::size_t>(std::countr_one(tokens >> bit)));
+    }
+    return w;
   }
-  o = emit(window, from, cut, o);
-  if (first_numeric) {
+  for (std::size_t s = start / simd::kStep; s * simd::kStep < cut; ++s) {
+    for (std::uint64_t words = steps[s].word; words != 0; words &= words - 1) {
+      const std::size_t at = s * simd::kStep + static_cast<std::size_t>(std::countr_zero(words));
+      if (at < start) continue;
+      if (at >= cut) break;
+      substitute(at, fast_block::token_length(steps, at));
+    }
+  }
+  return w;
+}
+
+void LineProcessor::write_line(const char* text, const fast_block::Line& facts,
+                               const LineState& line) {
+  const fast_block::Step* const steps = window_->steps();
+  const std::size_t start = facts.start;
+  const std::size_t cut = facts.cut;
+  LineWrite w;
+  w.out = output_.reserve(cut - start + 2 + simd::kGroup);
+  w.from = start;
+  w.numbers = facts.numbers;
+  w.first_numeric = fast_block::bit(steps, &fast_block::Step::numeric, facts.first);
+  // Defined names, looked up upper-cased, give way to their values.
+  if (!symbols().empty()) [[unlikely]]
+    w = substitute_names(facts, w);
+  char* o = fast_block::emit(*window_, w.from, cut, w.out);
+  fast_block::JoinFacts& lead = w.lead;
+  if (w.first_numeric) {
     lead.start = facts.first - start;
     lead.length = fast_block::token_length(steps, facts.first);
   }
   // A line whose only number-like token is its first joins the next output line: at its comment,
   // or at its end when that token is the only one.
-  const bool leading_number = first_numeric && numbers == 1;
+  const bool leading_number = w.first_numeric && w.numbers == 1;
   if (facts.rem) {
     // A blank stays before REM after a value: the blanks before it kept one as the blank between
     // two values, and a string that REM follows at once gets one. After a number alone the line

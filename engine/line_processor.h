@@ -108,16 +108,41 @@ class LineProcessor {
   // `kObserve`: the token observer is told of each token.
   template <bool kAlternative, bool kObserve>
   bool process_line(std::span<char> text, Tokenizer& tokenizer, LineState& line);
+  // What the lines of one call of process_input share.
+  struct Run {
+    Tokenizer& tokenizer;
+    LineState& line;
+    LineObserver*& lines;  // set to null once nothing more reaches the output
+    ProcessResult& result;
+  };
+  // Starts the next line: its output's start kept, the line observer told.
+  void begin_line(Run& run);
   // Takes the next line, `text`, through the token loop, after telling the line observer; returns
   // false when the run stops (a character that begins no token, a failed write).
-  bool token_line(std::span<char> text, Tokenizer& tokenizer, LineState& line, LineObserver*& lines,
-                  ProcessResult& result);
+  bool token_line(std::span<char> text, Run& run);
+  // The same for the line at [first, last) (`last` its LF, overwritten), without its CR bytes.
+  bool token_line(char* first, char* last, Run& run);
   // Converts a run of whole lines, each ended by its LF; returns false when the run stops.
-  bool process_lines(std::span<char> text, Tokenizer& tokenizer, LineState& line,
-                     LineObserver*& lines, ProcessResult& result);
+  bool process_lines(std::span<char> text, Run& run);
+  // The same for the `n` bytes at `text`, which end with a LF: one window, classified at once.
+  bool process_window(char* text, std::size_t n, Run& run);
+  // Writes the window's lines at [first, end) from the masks, the defined names replaced by
+  // their values; false when the write failed.
+  bool write_together(std::size_t first, std::size_t end);
   // Writes the line `facts` tells of, in the classified window whose text begins at `text`, from
   // the masks.
   void write_line(const char* text, const fast_block::Line& facts, const LineState& line);
+  // A line being written from the masks: where its output goes on, the first byte not yet
+  // written, its number-like tokens, and what the join tracker needs of it.
+  struct LineWrite {
+    char* out = nullptr;
+    std::size_t from = 0;
+    std::size_t numbers = 0;
+    bool first_numeric = false;
+    fast_block::JoinFacts lead;
+  };
+  // Writes the line up to each defined name and the name's value in its place, from `w` on.
+  LineWrite substitute_names(const fast_block::Line& facts, LineWrite w);
   void handle_delimiter(Tokenizer& tokenizer, LineState& line);
   // `word` is the Word's upper-cased copy at the end of the output, after its blank. Returns true
   // when the DEFINE handler took the word, having written what it needed.

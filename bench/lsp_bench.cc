@@ -203,6 +203,20 @@ int main(int argc, char** argv) {
                 }));
   }
 
+  // Completion of a word (the constants and the document's words), after the middle line's
+  // number.
+  {
+    const std::size_t middle = text.find('\n', text.size() / 2) + 1;
+    const Json position = {
+        {"line",
+         std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(middle), '\n')},
+        {"character", text.find_first_not_of("0123456789", middle) - middle}};
+    std::printf("completion of a word: %.1f ms\n", cpu_ms([&] {
+                  request(server, "textDocument/completion",
+                          {{"textDocument", document_id}, {"position", position}});
+                }));
+  }
+
   // Code actions over the whole document, as an editor asks after Ctrl+A, with warnings on.
   server.handle(
       R"({"jsonrpc":"2.0","method":"workspace/didChangeConfiguration","params":{"settings":{"warnings":true}}})");

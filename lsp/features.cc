@@ -1,6 +1,8 @@
 // The language features: what the server answers about an open document, from its analysis.
 #include <algorithm>
+#include <iterator>
 #include <span>
+#include <string>
 #include <unordered_set>
 
 #include "engine/diagnostic_text.h"
@@ -124,6 +126,30 @@ std::pair<int, int> semantic_type(const TokenEvent& t, std::string_view text, bo
       break;
   }
   return {-1, 0};
+}
+
+// Calls `each(analysis, first, last)` for the lines that hold the bytes [from, to) of `text`, a
+// stretch of whole lines (256 KiB) at a time, each read again with its tokens from the kept
+// analysis's checkpoint before it: the tokens of the whole document are never held at once.
+template <typename Each>
+void for_each_stretch(const IncrementalAnalysis& kept, std::string_view text, std::size_t from,
+                      std::size_t to, Each each) {
+  constexpr std::size_t kStretch = 256 * 1024;
+  to = std::min(to, text.size());
+  for (std::size_t first = from; first < to;) {
+    const std::size_t lf = first + kStretch < to ? text.find('\n', first + kStretch) : to;
+    const std::size_t last = lf < to ? lf + 1 : to;
+    each(kept.lines_between(text, first, last), first, last);
+    first = last;
+  }
+}
+
+// The text of a Word token upper-cased, as the converter looks it up.
+std::string upper_word_of(std::string_view text, const TokenEvent& t) {
+  std::string word(text.substr(t.offset, t.length));
+  for (char& c : word)
+    c = char_class::to_upper(c);
+  return word;
 }
 
 }  // namespace
@@ -398,19 +424,19 @@ Json Server::rename(const Json& params) {
   std::string upper = new_name;
   for (char& c : upper)
     c = char_class::to_upper(c);
-  const Analysis tokens = analysis_of(open, true);
-  for (const TokenEvent& t : tokens.tokens) {
-    if (t.role != TokenRole::Word || t.line <= definition.place.line) continue;
-    const std::string_view text = std::string_view(open.document.text()).substr(t.offset, t.length);
-    if (text.size() != upper.size()) continue;
-    std::string word(text);
-    for (char& c : word)
-      c = char_class::to_upper(c);
-    if (word == upper)
-      throw RpcError(error_code::kRequestFailed, "'" + new_name + "' is used as a word at line " +
-                                                     std::to_string(t.line) +
-                                                     ", which the new name would replace");
-  }
+  const std::string_view text = open.document.text();
+  for_each_stretch(open.analysis, text, definition.place.offset, text.size(),
+                   [&](const Analysis& stretch, std::size_t, std::size_t) {
+                     for (const TokenEvent& t : stretch.tokens) {
+                       if (t.role != TokenRole::Word || t.line <= definition.place.line ||
+                           t.length != upper.size() || upper_word_of(text, t) != upper)
+                         continue;
+                       throw RpcError(error_code::kRequestFailed,
+                                      "'" + new_name + "' is used as a word at line " +
+                                          std::to_string(t.line) +
+                                          ", which the new name would replace");
+                     }
+                   });
   Json edits = Json::array();
   edits.push_back({{"range", range(open.document, definition.place)}, {"newText", new_name}});
   const auto index = static_cast<std::size_t>(&definition - analysis.definitions.data());
@@ -468,8 +494,7 @@ void Server::completion(const Json& id, const Json& params) {
     return;
   }
   Json items = Json::array();
-  // The words need the tokens, which are not kept: the document is read again with them.
-  const Analysis analysis = analysis_of(open, true);
+  const Analysis& analysis = open.kept();
   for (const Definition& d : analysis.definitions) {
     items.push_back(
         {{"label", d.name},
@@ -478,17 +503,19 @@ void Server::completion(const Json& id, const Json& params) {
          {"documentation", d.place.line > 0 ? "Defined at line " + std::to_string(d.place.line)
                                             : std::string("Defined in the settings")}});
   }
-  // The words of the document, as the converter writes them.
-  std::vector<std::string> words;
-  for (const TokenEvent& t : analysis.tokens) {
-    if (t.role != TokenRole::Word) continue;
-    std::string word(text.substr(t.offset, t.length));
-    for (char& c : word)
-      c = char_class::to_upper(c);
-    if (word.find('"') == std::string::npos) words.push_back(std::move(word));
-  }
+  // The words of the document, as the converter writes them, each once.
+  std::unordered_set<std::string> seen;
+  for_each_stretch(open.analysis, text, 0, text.size(),
+                   [&](const Analysis& stretch, std::size_t, std::size_t) {
+                     for (const TokenEvent& t : stretch.tokens) {
+                       if (t.role != TokenRole::Word) continue;
+                       std::string word = upper_word_of(text, t);
+                       if (word.find('"') == std::string::npos) seen.insert(std::move(word));
+                     }
+                   });
+  std::vector<std::string> words(std::make_move_iterator(seen.begin()),
+                                 std::make_move_iterator(seen.end()));
   std::sort(words.begin(), words.end());
-  words.erase(std::unique(words.begin(), words.end()), words.end());
   for (const std::string& word : words) {
     if (analysis.find_definition(word) == nullptr) items.push_back({{"label", word}, {"kind", 6}});
   }
@@ -538,51 +565,49 @@ PackedIntegers Server::semantic_data(const OpenDocument& open, std::size_t from,
   std::int64_t previous_line = 0;
   std::int64_t previous_start = 0;
   std::size_t on_line = index.line_of(std::min(from, text.size()));
-  // The lines asked for, a stretch of whole lines at a time, each read again with its tokens from
-  // the kept analysis's checkpoint before it: the tokens of the whole document are never held.
-  constexpr std::size_t kStretch = 256 * 1024;
-  for (std::size_t first = from; first < to;) {
-    const std::size_t lf = first + kStretch < to ? text.find('\n', first + kStretch) : to;
-    const std::size_t last = lf < to ? lf + 1 : to;
-    const Analysis analysis = open.analysis.lines_between(text, first, last);
-    std::vector<std::size_t> targets;  // where the numbers that jumps name start
-    for (const LineNumberUse& jump : analysis.jumps)
-      targets.push_back(jump.place.offset);
-    std::sort(targets.begin(), targets.end());
-    auto target = targets.begin();  // the first target not before the token
-    for (const TokenEvent& t : analysis.tokens) {
-      // A token that began before the stretch was taken with the one before it, but for the
-      // first, which takes the one that reaches into it.
-      if ((first == from ? t.offset + t.length <= from : t.offset < first) || t.offset >= last)
-        continue;
-      if (target != targets.begin() && *std::prev(target) >= t.offset)
-        target = std::lower_bound(targets.begin(), target, t.offset);
-      while (target != targets.end() && *target < t.offset)
-        ++target;
-      const auto [type, modifiers] = semantic_type(t, text.substr(t.offset, t.length),
-                                                   target != targets.end() && *target == t.offset);
-      if (type < 0) continue;
-      // The tokens come in the order of the text: the editors' line that holds each is walked to.
-      if (t.offset < index.line_start(on_line)) on_line = index.line_of(t.offset);
-      while (on_line + 1 < index.line_count() && index.line_start(on_line + 1) <= t.offset)
-        ++on_line;
-      const TextRange r = index.range_on(on_line, t.offset, t.offset + t.length, encoding_);
-      const std::int64_t line = r.start.line;
-      const std::int64_t start = r.start.character;
-      const std::int64_t end = r.end.character;
-      if (end <= start) continue;
-      // Each is less than the text's size, which a document's text never reaches 2^32 bytes for.
-      data.push_back(static_cast<std::uint32_t>(line - previous_line));
-      data.push_back(
-          static_cast<std::uint32_t>(line == previous_line ? start - previous_start : start));
-      data.push_back(static_cast<std::uint32_t>(end - start));
-      data.push_back(static_cast<std::uint32_t>(type));
-      data.push_back(static_cast<std::uint32_t>(modifiers));
-      previous_line = line;
-      previous_start = start;
-    }
-    first = last;
-  }
+  // The lines asked for, a stretch at a time.
+  for_each_stretch(
+      open.analysis, text, from, to,
+      [&](const Analysis& analysis, std::size_t first, std::size_t last) {
+        std::vector<std::size_t> targets;  // where the numbers that jumps name start
+        for (const LineNumberUse& jump : analysis.jumps)
+          targets.push_back(jump.place.offset);
+        std::sort(targets.begin(), targets.end());
+        auto target = targets.begin();  // the first target not before the token
+        for (const TokenEvent& t : analysis.tokens) {
+          // A token that began before the stretch was taken with the one before it, but for the
+          // first, which takes the one that reaches into it.
+          if ((first == from ? t.offset + t.length <= from : t.offset < first) || t.offset >= last)
+            continue;
+          if (target != targets.begin() && *std::prev(target) >= t.offset)
+            target = std::lower_bound(targets.begin(), target, t.offset);
+          while (target != targets.end() && *target < t.offset)
+            ++target;
+          const auto [type, modifiers] = semantic_type(
+              t, text.substr(t.offset, t.length), target != targets.end() && *target == t.offset);
+          if (type < 0) continue;
+          // The tokens come in the order of the text: the editors' line that holds each is walked
+          // to.
+          if (t.offset < index.line_start(on_line)) on_line = index.line_of(t.offset);
+          while (on_line + 1 < index.line_count() && index.line_start(on_line + 1) <= t.offset)
+            ++on_line;
+          const TextRange r = index.range_on(on_line, t.offset, t.offset + t.length, encoding_);
+          const std::int64_t line = r.start.line;
+          const std::int64_t start = r.start.character;
+          const std::int64_t end = r.end.character;
+          if (end <= start) continue;
+          // Each is less than the text's size, which a document's text never reaches 2^32 bytes
+          // for.
+          data.push_back(static_cast<std::uint32_t>(line - previous_line));
+          data.push_back(
+              static_cast<std::uint32_t>(line == previous_line ? start - previous_start : start));
+          data.push_back(static_cast<std::uint32_t>(end - start));
+          data.push_back(static_cast<std::uint32_t>(type));
+          data.push_back(static_cast<std::uint32_t>(modifiers));
+          previous_line = line;
+          previous_start = start;
+        }
+      });
   return data;
 }
 

@@ -62,6 +62,9 @@ TEST(QuickFix, ProofsHoldTheFixedLineToWhatTheFixMeans) {
       {"10 PRINT \"abc  \n", "unclosed-string", 13, 13, "\"", FixKind::CloseString, false, false},
       {"10 PRINT X REM note\n20 END\n", "rem-joins-next-line", 10, 11, "\n", FixKind::OwnLine,
        false, true},
+      // A line added before a DEFINE's message: the message names the line's new number.
+      {"10 PRINT X REM note\n20 END\n30 DEFINE Q 5\n30 DEFINE Q 5 DEFINE R 6\n",
+       "rem-joins-next-line", 10, 11, "\n", FixKind::OwnLine, false, true},
       // The apostrophe stands in the string the user meant: moving it cuts the string in two.
       {its, "number-joined", 11, 11, "\n", FixKind::OwnLine, false, false},
       {"10 PRINT 1\n5\n20 END\n", "number-joined", 11, 13, "", FixKind::RemoveNumber, false, true},

@@ -8,6 +8,7 @@
 #include "engine/diagnostic_text.h"
 #include "engine/tokenizer.h"
 #include "lsp/server.h"
+#include "session/analysis_collector.h"
 #include "session/json.h"
 #include "session/quick_fix.h"
 #include "session/words.h"
@@ -142,14 +143,6 @@ void for_each_stretch(const IncrementalAnalysis& kept, std::string_view text, st
     each(kept.lines_between(text, first, last), first, last);
     first = last;
   }
-}
-
-// The text of a Word token upper-cased, as the converter looks it up.
-std::string upper_word_of(std::string_view text, const TokenEvent& t) {
-  std::string word(text.substr(t.offset, t.length));
-  for (char& c : word)
-    c = char_class::to_upper(c);
-  return word;
 }
 
 }  // namespace
@@ -421,22 +414,20 @@ Json Server::rename(const Json& params) {
                        (other->place.line > 0 ? " at line " + std::to_string(other->place.line)
                                               : std::string(" in the settings")));
   // A word of that name after the definition would be replaced too, and change the program.
-  std::string upper = new_name;
-  for (char& c : upper)
-    c = char_class::to_upper(c);
+  const std::string upper = upper_word(new_name);
   const std::string_view text = open.document.text();
-  for_each_stretch(open.analysis, text, definition.place.offset, text.size(),
-                   [&](const Analysis& stretch, std::size_t, std::size_t) {
-                     for (const TokenEvent& t : stretch.tokens) {
-                       if (t.role != TokenRole::Word || t.line <= definition.place.line ||
-                           t.length != upper.size() || upper_word_of(text, t) != upper)
-                         continue;
-                       throw RpcError(error_code::kRequestFailed,
-                                      "'" + new_name + "' is used as a word at line " +
-                                          std::to_string(t.line) +
-                                          ", which the new name would replace");
-                     }
-                   });
+  for_each_stretch(
+      open.analysis, text, definition.place.offset, text.size(),
+      [&](const Analysis& stretch, std::size_t, std::size_t) {
+        for (const TokenEvent& t : stretch.tokens) {
+          if (t.role != TokenRole::Word || t.line <= definition.place.line ||
+              t.length != upper.size() || upper_word(text.substr(t.offset, t.length)) != upper)
+            continue;
+          throw RpcError(error_code::kRequestFailed,
+                         "'" + new_name + "' is used as a word at line " + std::to_string(t.line) +
+                             ", which the new name would replace");
+        }
+      });
   Json edits = Json::array();
   edits.push_back({{"range", range(open.document, definition.place)}, {"newText", new_name}});
   const auto index = static_cast<std::size_t>(&definition - analysis.definitions.data());
@@ -509,7 +500,7 @@ void Server::completion(const Json& id, const Json& params) {
                    [&](const Analysis& stretch, std::size_t, std::size_t) {
                      for (const TokenEvent& t : stretch.tokens) {
                        if (t.role != TokenRole::Word) continue;
-                       std::string word = upper_word_of(text, t);
+                       std::string word = upper_word(text.substr(t.offset, t.length));
                        if (word.find('"') == std::string::npos) seen.insert(std::move(word));
                      }
                    });

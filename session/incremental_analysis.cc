@@ -118,8 +118,7 @@ IncrementalAnalysis::ListCounts IncrementalAnalysis::sizes(const Analysis& analy
 
 std::int64_t IncrementalAnalysis::find_messages(const Analysis& old, std::size_t first,
                                                 std::int64_t stopped_line,
-                                                std::vector<Renumbering>& found,
-                                                std::size_t until) {
+                                                std::vector<Renumbering>& found) {
   // Each message's place is kept with its diagnostic; the output is only checked to hold the
   // line's number there.
   std::int64_t unsure = 0;
@@ -131,13 +130,12 @@ std::int64_t IncrementalAnalysis::find_messages(const Analysis& old, std::size_t
     if (d.note || !writes_message(d.kind)) continue;
     before = d.line == line ? before + 1 : 0;
     line = d.line;
-    const auto index = static_cast<std::size_t>(line);
-    if (index < old.output_start.size() && old.output_start[index - 1] >= until) break;
     if (stopped_line != 0 && line >= stopped_line) {
       // The messages of the stop's line may be cut off by the stop, and later ones are dropped.
       if (line == stopped_line) unsure = line;
       continue;
     }
+    const auto index = static_cast<std::size_t>(line);
     const Decimal number(line);
     const std::size_t digits = number.view().size();
     const std::size_t at =
@@ -160,7 +158,7 @@ std::optional<std::string> IncrementalAnalysis::output_renumbered(std::size_t fr
   const std::size_t first =
       count_below(analysis_.diagnostics, after + 1, [](const KeptDiagnostic& d) { return d.line; });
   std::vector<Renumbering> found;
-  if (find_messages(analysis_, first, stopped_line_, found, to) != 0) return std::nullopt;
+  if (find_messages(analysis_, first, stopped_line_, found) != 0) return std::nullopt;
   std::string out;
   std::size_t at = from;
   for (const Renumbering& r : found) {

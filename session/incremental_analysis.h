@@ -196,10 +196,8 @@ class IncrementalAnalysis {
   // before its stop at `stopped_line` (0: none), from the places the diagnostics kept: their
   // numbers go to `found`. Returns the last line whose messages are not all known for certain
   // (the stop's, or one whose output does not hold its number where it was kept), 0 when none.
-  // The lines whose output starts at `until` or after are not looked at.
   static std::int64_t find_messages(const Analysis& old, std::size_t first,
-                                    std::int64_t stopped_line, std::vector<Renumbering>& found,
-                                    std::size_t until = std::string::npos);
+                                    std::int64_t stopped_line, std::vector<Renumbering>& found);
   // The labels [head, tail) were read again as `middle`: the keys of the labels' numbers follow,
   // and the keys that labels came to or went from are noted.
   void update_labels(std::size_t head, std::size_t tail, const std::vector<LineNumberUse>& middle);

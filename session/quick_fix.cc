@@ -397,10 +397,10 @@ bool fix_holds(const IncrementalAnalysis& kept, std::string_view text, std::size
   if (frees_stop) return false;
   const std::string_view line_output = before.substr(head.size(), old_at(line + 1) - head.size());
   std::string_view tail = before.substr(head.size() + line_output.size());
-  // A fix that adds or removes lines moves the numbers that the later lines' messages name (the
-  // kept analysis knows where they stand from their lines' diagnostics).
+  // A fix that adds or removes lines moves the numbers that the later lines' messages name (each
+  // message begins so; the kept analysis finds them by their lines' diagnostics).
   std::optional<std::string> moved;
-  if (added != 0) {
+  if (added != 0 && tail.find(kDirectiveMessageStart) != std::string_view::npos) {
     const std::size_t tail_start = trial.from.output + head.size() + line_output.size();
     moved = kept.output_renumbered(tail_start, tail_start + tail.size(), line, added);
     if (!moved) return false;

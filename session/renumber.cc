@@ -979,9 +979,11 @@ RenumberResult renumber(std::string_view source, const RenumberRequest& request,
         span += end;
       }
     }
+    // An empty line at the end keeps its line end, which is all it holds.
     if (open_end && span_order.back() != span_last) {
       const std::string_view end = line_end_of(span, 0, span.size());
-      span.resize(span.size() - end.size());
+      if (span.size() > end.size() && span[span.size() - end.size() - 1] != '\n')
+        span.resize(span.size() - end.size());
     }
     for (const RenumberEdit& e : digits) {
       if (e.to <= from) result.edits.push_back(e);

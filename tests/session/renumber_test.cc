@@ -153,6 +153,8 @@ const std::vector<Case>& cases() {
        move(10, 10, 20), "20 PRINT 2\r\n30 PRINT 1"},
       {"a move of the last line, which has no line end", "10 PRINT 1\n20 PRINT 2\n30 GOTO 10",
        move(30, 30, 10), "10 PRINT 1\n15 GOTO 10\n20 PRINT 2"},
+      {"a move of the last line before lines that end in an empty one", "10 PRINT 1\n\n20 PRINT 2",
+       move(20, 20, 0), "5 PRINT 2\n10 PRINT 1\n\n"},
       {"a move over a DEFINE", "10 PRINT\nDEFINE A = 1\n20 PRINT A\n", move(10, 10, 20), "",
        "holds the DEFINE of A"},
       {"a move of a line that runs on", "10 PRINT X REM\n20 PRINT Y\n30 END\n", move(10, 10, 20),

@@ -514,7 +514,10 @@ std::string prove(const Scan& s, std::string_view text, const SessionOptions& op
         as_line = as_line || use.constant == d;
       if (as_line) {
         const std::size_t n = digit_run(value);
-        value = mapped_number(mapping, std::string(canonical_number(value))) + value.substr(n);
+        // A number that keeps its line is not edited, leading zeros and all.
+        const std::string number(canonical_number(value));
+        if (const std::string to = mapped_number(mapping, number); to != number)
+          value = to + value.substr(n);
       }
     }
     if (x.name != y.name || value != y.value)

@@ -137,6 +137,8 @@ const std::vector<Case>& cases() {
       {"no lines in the range", "10 END\n", lines(100, 200, 1, 1), "",
        "no line is numbered from 100 to 200"},
       {"CR LF", "10 GOTO 20\r\n20 GOTO 10\r\n", whole(1, 1), "1 GOTO 2\r\n2 GOTO 1\r\n"},
+      {"a constant's line with a leading zero, kept", "DEFINE H = 010\n10 GOTO H\n", whole(10, 10),
+       "DEFINE H = 010\n10 GOTO H\n"},
       {"lone CR: the converter drops it", "10 GOTO 10 \r20 PRINT\r", whole(1, 1),
        "1 GOTO 1 \r20 PRINT\r"},
       {"lone CR inside a number", "10 GOTO 20\r20 GOTO 10\r", whole(1, 1), "",

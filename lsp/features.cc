@@ -611,7 +611,7 @@ void Server::semantic_tokens(const Json& id, const Json& params) {
   std::string tail = ",\"resultId\":";
   append_json_string(tail, open.tokens_id);
   tail += '}';
-  reply_integers(id, "{\"data\":", PackedIntegers::Reader(open.tokens), open.tokens.size(), tail);
+  reply_integers(id, "{\"data\":", open.tokens, tail);
 }
 
 void Server::semantic_tokens_range(const Json& id, const Json& params) {
@@ -627,7 +627,7 @@ void Server::semantic_tokens_range(const Json& id, const Json& params) {
   };
   const PackedIntegers data =
       semantic_data(open, offset_of(range.at("start")), offset_of(range.at("end")));
-  reply_integers(id, "{\"data\":", PackedIntegers::Reader(data), data.size(), "}");
+  reply_integers(id, "{\"data\":", data, "}");
 }
 
 // The tokens as edits of the last ones sent: the one stretch between what stayed at the start and
@@ -645,8 +645,7 @@ void Server::semantic_tokens_delta(const Json& id, const Json& params) {
   open.tokens_id = result_id;
   if (!known) {
     open.tokens = std::move(data);
-    reply_integers(id, "{\"data\":", PackedIntegers::Reader(open.tokens), open.tokens.size(),
-                   id_text);
+    reply_integers(id, "{\"data\":", open.tokens, id_text);
     return;
   }
   const std::size_t old_size = open.tokens.size();

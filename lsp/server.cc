@@ -79,14 +79,29 @@ void Server::reply_text(const Json& id, std::string_view result) {
   write_message(out_, {reply_head(id), result, "}"});
 }
 
-void Server::reply_integers(const Json& id, std::string_view head, PackedIntegers::Reader list,
-                            std::size_t count, std::string_view tail) {
-  const std::string start = reply_head(id) + std::string(head);
-  const std::size_t size = start.size() + json_integers_size(list, count) + tail.size() + 1;
-  write_message(out_, size, [&](ByteSink& body) {
+namespace {
+
+// A reply of `head`, the integers' text of `list_size` bytes, and `tail`.
+void send_integers(ByteSink& out, const std::string& start, PackedIntegers::Reader list,
+                   std::size_t count, std::size_t list_size, std::string_view tail) {
+  write_message(out, start.size() + list_size + tail.size() + 1, [&](ByteSink& body) {
     return body.write(start) && write_json_integers(body, list, count) && body.write(tail) &&
            body.write("}");
   });
+}
+
+}  // namespace
+
+void Server::reply_integers(const Json& id, std::string_view head, PackedIntegers::Reader list,
+                            std::size_t count, std::string_view tail) {
+  send_integers(out_, reply_head(id) + std::string(head), list, count,
+                json_integers_size(list, count), tail);
+}
+
+void Server::reply_integers(const Json& id, std::string_view head, const PackedIntegers& list,
+                            std::string_view tail) {
+  send_integers(out_, reply_head(id) + std::string(head), PackedIntegers::Reader(list), list.size(),
+                json_integers_size(list), tail);
 }
 
 void Server::reply_error(const Json& id, int code, std::string_view message) {

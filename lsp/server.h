@@ -121,6 +121,9 @@ class Server {
   // `tail`, written as it is sent.
   void reply_integers(const Json& id, std::string_view head, PackedIntegers::Reader list,
                       std::size_t count, std::string_view tail);
+  // The same with the whole list, whose text's size is known without reading it.
+  void reply_integers(const Json& id, std::string_view head, const PackedIntegers& list,
+                      std::string_view tail);
   void reply_error(const Json& id, int code, std::string_view message);
   void notify(std::string_view method, Json params);
   void log(int type, std::string_view message);

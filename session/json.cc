@@ -63,24 +63,17 @@ void append_json_integer(std::string& out, std::int64_t value) {
   out.append(digits, end);
 }
 
-namespace {
-
-std::size_t decimal_digits(std::uint32_t value) {
-  std::size_t digits = 1;
-  for (; value >= 10; value /= 10)
-    ++digits;
-  return digits;
-}
-
-}  // namespace
-
 std::size_t json_integers_size(PackedIntegers::Reader from, std::size_t count) {
   std::size_t size = count > 0 ? 2 + count - 1 : 2;  // the brackets and the commas
   for (std::size_t i = 0; i < count; ++i) {
     const std::uint32_t value = from.next();
-    size += value < 10 ? 1 : value < 100 ? 2 : decimal_digits(value);
+    size += value < 10 ? 1 : value < 100 ? 2 : PackedIntegers::decimal_digits(value);
   }
   return size;
+}
+
+std::size_t json_integers_size(const PackedIntegers& list) {
+  return list.empty() ? 2 : 2 + list.size() - 1 + list.digits();
 }
 
 bool write_json_integers(ByteSink& out, PackedIntegers::Reader from, std::size_t count) {

@@ -23,6 +23,8 @@ void append_json_integer(std::string& out, std::int64_t value);
 // the text written to `out` a few kilobytes at a time (the list may be too long to be held as
 // text).
 std::size_t json_integers_size(PackedIntegers::Reader from, std::size_t count);
+// The size of the whole list's text, known without reading it.
+std::size_t json_integers_size(const PackedIntegers& list);
 bool write_json_integers(ByteSink& out, PackedIntegers::Reader from, std::size_t count);
 
 }  // namespace vorpex

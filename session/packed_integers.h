@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -14,6 +15,7 @@ class PackedIntegers {
  public:
   void push_back(std::uint32_t value) {
     ++count_;
+    digits_ += value < 10 ? 1 : decimal_digits(value);
     while (value >= 0x80) {
       put(static_cast<std::uint8_t>(value | 0x80));
       value >>= 7;
@@ -21,28 +23,50 @@ class PackedIntegers {
     put(static_cast<std::uint8_t>(value));
   }
   std::size_t size() const { return count_; }
+  // The decimal digits of all the integers (the size of the list as text, but for separators).
+  std::size_t digits() const { return digits_; }
+  static std::size_t decimal_digits(std::uint32_t value) {
+    std::size_t digits = 1;
+    for (; value >= 10; value /= 10)
+      ++digits;
+    return digits;
+  }
   bool empty() const { return count_ == 0; }
   // The bytes they take, and the bytes held.
   std::size_t bytes() const { return bytes_; }
   std::size_t memory() const { return blocks_.size() * kBlock; }
   std::uint8_t byte(std::size_t at) const { return blocks_[at / kBlock][at % kBlock]; }
 
-  // Reads the integers in order, from the one that starts at byte `at`.
+  // Reads the integers in order, from the one that starts at byte `at`; 0 past the last.
   class Reader {
    public:
-    explicit Reader(const PackedIntegers& list, std::size_t at = 0) : list_(&list), at_(at) {}
+    explicit Reader(const PackedIntegers& list, std::size_t at = 0) : list_(&list), next_(at) {}
     std::uint32_t next() {
       std::uint32_t value = 0;
-      for (unsigned shift = 0;; shift += 7) {
-        const std::uint8_t b = list_->byte(at_++);
+      for (unsigned shift = 0; shift < 35; shift += 7) {
+        if (here_ == end_ && !refill()) break;
+        const std::uint8_t b = *here_++;
         value |= static_cast<std::uint32_t>(b & 0x7F) << shift;
-        if (b < 0x80) return value;
+        if (b < 0x80) break;
       }
+      return value;
     }
 
    private:
+    // Points at the rest of the block that holds byte `next_`.
+    bool refill() {
+      if (next_ >= list_->bytes_) return false;
+      const std::size_t stop = std::min((next_ / kBlock + 1) * kBlock, list_->bytes_);
+      here_ = list_->blocks_[next_ / kBlock].get() + next_ % kBlock;
+      end_ = here_ + (stop - next_);
+      next_ = stop;
+      return true;
+    }
+
     const PackedIntegers* list_;
-    std::size_t at_;
+    std::size_t next_;  // the first byte past `end_`
+    const std::uint8_t* here_ = nullptr;
+    const std::uint8_t* end_ = nullptr;
   };
 
   // What two lists share: their first `head` integers, which end at byte `head_bytes` of both,
@@ -64,6 +88,7 @@ class PackedIntegers {
   std::vector<std::unique_ptr<std::uint8_t[]>> blocks_;
   std::size_t bytes_ = 0;
   std::size_t count_ = 0;
+  std::size_t digits_ = 0;
 };
 
 }  // namespace vorpex

@@ -140,19 +140,6 @@ std::size_t LineIndex::column_of_units(std::size_t line, std::string_view text,
   return at;
 }
 
-std::size_t LineIndex::line_start(std::size_t line) const {
-  return line < starts_.size() ? starts_[line] : text_.size();
-}
-
-std::string_view LineIndex::line_text(std::size_t line) const {
-  if (line >= starts_.size()) return {};
-  const std::size_t start = starts_[line];
-  std::size_t end = line + 1 < starts_.size() ? starts_[line + 1] : text_.size();
-  if (end > start && text_[end - 1] == '\n') --end;
-  if (end > start && text_[end - 1] == '\r') --end;
-  return text_.substr(start, end - start);
-}
-
 std::size_t LineIndex::line_of(std::size_t offset) const {
   const auto after = std::upper_bound(starts_.begin(), starts_.end(), offset);
   return static_cast<std::size_t>(after - starts_.begin()) - 1;
@@ -172,17 +159,9 @@ TextRange LineIndex::range(std::size_t from, std::size_t to, Encoding encoding) 
   return range_on(line_of(from), from, to, encoding);
 }
 
-TextRange LineIndex::range_on(std::size_t line, std::size_t from, std::size_t to,
-                              Encoding encoding) const {
-  from = std::min(from, text_.size());
+TextRange LineIndex::range_walked(std::size_t line, std::size_t from, std::size_t to,
+                                  Encoding encoding) const {
   const std::string_view text = line_text(line);
-  if (ascii_[line]) {  // a byte is a character, in either count
-    const auto first = static_cast<std::int64_t>(std::min(from - starts_[line], text.size()));
-    const auto last =
-        static_cast<std::int64_t>(std::min(std::max(to, from) - starts_[line], text.size()));
-    const auto at = static_cast<std::int64_t>(line);
-    return {{at, first}, {at, std::max(first, last)}};
-  }
   const Checkpoint at = walk_to(line, text, from - starts_[line]);
   const TextPosition start{
       static_cast<std::int64_t>(line),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -41,9 +42,18 @@ class LineIndex {
   std::string_view text() const { return text_; }
   std::size_t line_count() const { return starts_.size(); }
   // Where line `line` (from 0) starts; the text's size past the last line.
-  std::size_t line_start(std::size_t line) const;
+  std::size_t line_start(std::size_t line) const {
+    return line < starts_.size() ? starts_[line] : text_.size();
+  }
   // Line `line` without its line end; empty past the last line.
-  std::string_view line_text(std::size_t line) const;
+  std::string_view line_text(std::size_t line) const {
+    if (line >= starts_.size()) return {};
+    const std::size_t start = starts_[line];
+    std::size_t end = line + 1 < starts_.size() ? starts_[line + 1] : text_.size();
+    if (end > start && text_[end - 1] == '\n') --end;
+    if (end > start && text_[end - 1] == '\r') --end;
+    return text_.substr(start, end - start);
+  }
   // The line (from 0) that holds byte `offset`; the line end's bytes belong to their line.
   std::size_t line_of(std::size_t offset) const;
 
@@ -55,7 +65,16 @@ class LineIndex {
   TextRange range(std::size_t from, std::size_t to, Encoding encoding) const;
   // The same where the caller knows the line that holds `from` (a reader of offsets in order,
   // which walks the lines itself).
-  TextRange range_on(std::size_t line, std::size_t from, std::size_t to, Encoding encoding) const;
+  TextRange range_on(std::size_t line, std::size_t from, std::size_t to, Encoding encoding) const {
+    from = std::min(from, text_.size());
+    if (!ascii_[line]) return range_walked(line, from, to, encoding);
+    // A byte is a character, in either count.
+    const std::size_t size = line_text(line).size();
+    const auto first = static_cast<std::int64_t>(std::min(from - starts_[line], size));
+    const auto last = static_cast<std::int64_t>(std::min(std::max(to, from) - starts_[line], size));
+    const auto at = static_cast<std::int64_t>(line);
+    return {{at, first}, {at, std::max(first, last)}};
+  }
   // The byte offset of `position`; a character past the line's end stands for the end, and one
   // inside a character for its start. Empty for a negative number or a line past the last.
   std::optional<std::size_t> offset(TextPosition position, Encoding encoding) const;
@@ -66,6 +85,9 @@ class LineIndex {
   }
 
  private:
+  // range_on() on a line that holds other bytes than ASCII.
+  TextRange range_walked(std::size_t line, std::size_t from, std::size_t to,
+                         Encoding encoding) const;
   // The byte of the position that is `units` UTF-16 units into line `line` (whose text is
   // `text`), counted from the nearest checkpoint of a long line.
   std::size_t column_of_units(std::size_t line, std::string_view text, std::int64_t units) const;

@@ -37,6 +37,7 @@ TEST(Json, WritesAPackedListAsTheSameArray) {
     ASSERT_TRUE(write_json_integers(out, PackedIntegers::Reader(packed), size));
     EXPECT_EQ(out.text, expected) << size;
     EXPECT_EQ(json_integers_size(PackedIntegers::Reader(packed), size), expected.size()) << size;
+    EXPECT_EQ(json_integers_size(packed), expected.size()) << size;
     EXPECT_EQ(out.parts > 1, size == 5000) << size;
   }
 }

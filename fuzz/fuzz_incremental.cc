@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <vector>
 
 #include "bench/source_generator.h"
 #include "session/analysis.h"
@@ -136,6 +137,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   };
   check();
+  // Outside the bytes that an update read again, the tokens are those of the text before, at the
+  // same place counted from its start (before them) or from its end (after them).
+  vorpex::SessionOptions with_tokens = options;
+  with_tokens.tokens = true;
+  const auto outside = [&](const std::string& of, std::size_t head, std::size_t tail) {
+    std::vector<std::tuple<bool, std::size_t, std::size_t, std::size_t, int>> out;
+    for (const vorpex::TokenEvent& t : vorpex::analyze(of, with_tokens).tokens) {
+      if (t.offset < head || t.offset >= of.size() - tail)
+        out.emplace_back(t.offset >= head, t.offset < head ? t.offset : of.size() - t.offset,
+                         t.length, t.column, static_cast<int>(t.role));
+    }
+    return out;
+  };
+  std::string text_before = text;
   // The editors' index of the lines, kept across the same edits, against one made afresh.
   vorpex::LineIndex index(text);
   vorpex::TextChange change;
@@ -177,11 +192,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     cr_index.update(text, change);
     change = {};
     check();
+    const std::size_t head = kept.read_from();
+    const std::size_t tail = text.size() - kept.read_to();
+    if (head > kept.read_to() || kept.read_to() > text.size() ||
+        outside(text_before, head, tail) != outside(text, head, tail)) {
+      std::fprintf(stderr,
+                   "fuzz_incremental: property violated: the tokens outside the lines "
+                   "read again\n");
+      std::abort();
+    }
+    text_before = text;
   }
   // The tokens of a stretch of lines, read from the kept analysis, are a fresh analysis's.
   {
-    vorpex::SessionOptions with_tokens = options;
-    with_tokens.tokens = true;
     const vorpex::Analysis fresh = vorpex::analyze(text, with_tokens);
     const std::size_t from = random.below(text.size() + 1);
     const std::size_t to = std::min(text.size(), from + random.below(400));

@@ -546,15 +546,15 @@ Json Server::document_symbols(const Json& params) {
   return symbols;
 }
 
-PackedIntegers Server::semantic_data(const OpenDocument& open, std::size_t from,
-                                     std::size_t to) const {
+PackedIntegers Server::semantic_data(const OpenDocument& open, std::size_t from, std::size_t to,
+                                     TextPosition* after) const {
   const std::string_view text = open.document.text();
   const LineIndex& index = open.document.index();
   to = std::min(to, text.size());
   // Packed as it grows: a large document's list is neither copied nor grown by doubling.
   PackedIntegers data;
-  std::int64_t previous_line = 0;
-  std::int64_t previous_start = 0;
+  std::int64_t previous_line = after != nullptr ? after->line : 0;
+  std::int64_t previous_start = after != nullptr ? after->character : 0;
   std::size_t on_line = index.line_of(std::min(from, text.size()));
   // The lines asked for, a stretch at a time.
   for_each_stretch(
@@ -599,19 +599,100 @@ PackedIntegers Server::semantic_data(const OpenDocument& open, std::size_t from,
           previous_start = start;
         }
       });
+  if (after != nullptr) *after = {previous_line, previous_start};
   return data;
+}
+
+Server::TokensEdit Server::refresh_tokens(OpenDocument& open) const {
+  SentTokens& sent = open.tokens;
+  if (!sent.changed) return {};
+  const std::string_view text = open.document.text();
+  const LineIndex& index = open.document.index();
+  const std::size_t from = std::min(sent.same_head, text.size());
+  const std::size_t to = std::max(from, text.size() - std::min(sent.same_tail, text.size()));
+  // The editors' lines of the stretch made again, both ends at a line start; the lines after it
+  // are those of the old text moved by as many lines as the text gained.
+  const auto first_line = static_cast<std::int64_t>(index.line_of(from));
+  const std::int64_t end_line =
+      static_cast<std::int64_t>(index.line_of(to)) -
+      (static_cast<std::int64_t>(index.line_count()) - static_cast<std::int64_t>(sent.lines));
+  const bool has_tail = sent.same_tail > 0;
+
+  // The old tokens before the stretch, those in it, and the first one after it.
+  struct Token {
+    std::uint32_t values[5];
+    TextPosition at;
+  };
+  const std::size_t count = sent.data.size() / 5;
+  PackedIntegers::Reader reader(sent.data);
+  TextPosition at;
+  std::size_t index_of = 0;  // of the next token read
+  std::size_t digits = 0;    // of the tokens read
+  const auto next = [&] {
+    Token t{};
+    for (std::uint32_t& v : t.values) {
+      v = reader.next();
+      digits += PackedIntegers::decimal_digits(v);
+    }
+    at.character = t.values[0] == 0 ? at.character + t.values[1] : t.values[1];
+    at.line += t.values[0];
+    t.at = at;
+    ++index_of;
+    return t;
+  };
+  TextPosition before;  // the last token before the stretch
+  std::size_t head = 0, head_bytes = 0, head_digits = 0;
+  std::optional<Token> tail;  // the first one after it
+  std::size_t tail_bytes = sent.data.bytes();
+  while (index_of < count) {
+    const Token t = next();
+    if (t.at.line < first_line) {
+      before = t.at;
+      head = index_of;
+      head_bytes = reader.at();
+      head_digits = digits;
+      continue;
+    }
+    if (has_tail && t.at.line >= end_line) {
+      tail = t;
+      tail_bytes = reader.at();
+      break;
+    }
+  }
+  PackedIntegers middle = semantic_data(open, from, to, &before);
+  if (tail) {
+    // Its place as the stretch made again leaves it: the line it moved to, after the last token.
+    const std::int64_t line = tail->at.line + static_cast<std::int64_t>(index.line_count()) -
+                              static_cast<std::int64_t>(sent.lines);
+    tail->values[0] = static_cast<std::uint32_t>(line - before.line);
+    tail->values[1] = static_cast<std::uint32_t>(
+        line == before.line ? tail->at.character - before.character : tail->at.character);
+    for (const std::uint32_t v : tail->values)
+      middle.push_back(v);
+  }
+  const TokensEdit edit{5 * head, head_bytes, 5 * (index_of - head), middle.size()};
+  if (head_bytes == 0 && tail_bytes == sent.data.bytes()) {
+    sent.data = std::move(middle);  // all of it made again: not copied
+  } else {
+    sent.data.splice(head_bytes, tail_bytes, edit.deleted, digits - head_digits, middle);
+  }
+  sent.lines = index.line_count();
+  sent.changed = false;
+  sent.same_head = sent.same_tail = text.size();
+  return edit;
 }
 
 void Server::semantic_tokens(const Json& id, const Json& params) {
   OpenDocument& open = open_document(params);
-  // The tokens sent before are let go first: a large document's are not held twice.
-  open.tokens = {};
-  open.tokens = semantic_data(open, 0, open.document.text().size());
-  open.tokens_id = std::to_string(++result_ids_);
+  SentTokens& sent = open.tokens;
+  // Tokens that all change are let go first: a large document's are not held twice.
+  if (sent.same_head == 0 && sent.same_tail == 0) sent = {};
+  refresh_tokens(open);
+  sent.id = std::to_string(++result_ids_);
   std::string tail = ",\"resultId\":";
-  append_json_string(tail, open.tokens_id);
+  append_json_string(tail, sent.id);
   tail += '}';
-  reply_integers(id, "{\"data\":", open.tokens, tail);
+  reply_integers(id, "{\"data\":", sent.data, tail);
 }
 
 void Server::semantic_tokens_range(const Json& id, const Json& params) {
@@ -630,38 +711,37 @@ void Server::semantic_tokens_range(const Json& id, const Json& params) {
   reply_integers(id, "{\"data\":", data, "}");
 }
 
-// The tokens as edits of the last ones sent: the one stretch between what stayed at the start and
-// what stayed at the end.
+// The tokens as edits of the last ones sent: the one stretch of them that changed.
 void Server::semantic_tokens_delta(const Json& id, const Json& params) {
   OpenDocument& open = open_document(params);
+  SentTokens& sent = open.tokens;
   const Json& previous = member(params, "previousResultId");
-  const bool known = previous.is_string() && previous.get<std::string>() == open.tokens_id;
-  if (!known) open.tokens = {};
-  PackedIntegers data = semantic_data(open, 0, open.document.text().size());
-  const std::string result_id = std::to_string(++result_ids_);
+  const bool known = previous.is_string() && previous.get<std::string>() == sent.id;
+  // Tokens that all change are let go first, and replaced whole.
+  const std::size_t old_size = sent.data.size();
+  const bool whole = sent.same_head == 0 && sent.same_tail == 0;
+  if (!known || whole) sent = {};
+  TokensEdit edit = refresh_tokens(open);
+  if (whole) edit.deleted = old_size;
+  sent.id = std::to_string(++result_ids_);
   std::string id_text = ",\"resultId\":";
-  append_json_string(id_text, result_id);
+  append_json_string(id_text, sent.id);
   id_text += '}';
-  open.tokens_id = result_id;
   if (!known) {
-    open.tokens = std::move(data);
-    reply_integers(id, "{\"data\":", open.tokens, id_text);
+    reply_integers(id, "{\"data\":", sent.data, id_text);
     return;
   }
-  const std::size_t old_size = open.tokens.size();
-  const PackedIntegers::Common same = PackedIntegers::common(open.tokens, data);
-  open.tokens = std::move(data);
-  if (same.head == old_size && same.head == open.tokens.size()) {
-    reply(id, Json{{"edits", Json::array()}, {"resultId", result_id}});
+  if (edit.deleted == 0 && edit.inserted == 0) {
+    reply(id, Json{{"edits", Json::array()}, {"resultId", sent.id}});
     return;
   }
   std::string tail = ",\"deleteCount\":";
-  append_json_integer(tail, static_cast<std::int64_t>(old_size - same.head - same.tail));
+  append_json_integer(tail, static_cast<std::int64_t>(edit.deleted));
   tail += ",\"start\":";
-  append_json_integer(tail, static_cast<std::int64_t>(same.head));
+  append_json_integer(tail, static_cast<std::int64_t>(edit.start));
   tail += "}]" + id_text;
-  reply_integers(id, "{\"edits\":[{\"data\":", PackedIntegers::Reader(open.tokens, same.head_bytes),
-                 open.tokens.size() - same.head - same.tail, tail);
+  reply_integers(id, "{\"edits\":[{\"data\":", PackedIntegers::Reader(sent.data, edit.start_bytes),
+                 edit.inserted, tail);
 }
 
 // Pull diagnostics: the same list that is published, or "unchanged" when the client has it.

@@ -425,9 +425,17 @@ void Server::analyse(OpenDocument& open) {
     open.analysis.reset(open.document.text());
     open.analysis_settings = settings_generation_ + 1;
     open.cr_index.reset(open.document.text());
-  } else {
+    open.tokens.changed = true;
+    open.tokens.same_head = open.tokens.same_tail = 0;
+  } else if (change.changed) {
     open.analysis.update(open.document.text(), change);
     open.cr_index.update(open.document.text(), change);
+    // The semantic tokens sent still hold outside the lines read again.
+    SentTokens& tokens = open.tokens;
+    tokens.changed = true;
+    tokens.same_head = std::min(tokens.same_head, open.analysis.read_from());
+    tokens.same_tail =
+        std::min(tokens.same_tail, open.document.text().size() - open.analysis.read_to());
   }
   open.missing = open.analysis.missing_targets();
   open.cr_joins = open.cr_index.warning(open.document.text());

@@ -46,9 +46,21 @@ struct RpcError : std::runtime_error {
   int code;
 };
 
-// An open document and its analysis, kept from one change to the next (the tokens, which only
-// semantic tokens, completion and rename want, and the line map, which only the output's request
-// wants, are made again for each of those requests).
+// The semantic tokens last sent, kept across the changes of the text since: those of its first
+// `same_head` bytes and of its last `same_tail` bytes still hold, and the lines between are made
+// again at the next request for tokens and spliced in.
+struct SentTokens {
+  PackedIntegers data;
+  std::string id;         // the result id they were sent with
+  std::size_t lines = 0;  // the editors' lines of the text they were made for
+  bool changed = true;    // the text changed since (at first: nothing is made yet)
+  std::size_t same_head = 0;
+  std::size_t same_tail = 0;
+};
+
+// An open document and its analysis, kept from one change to the next (the tokens of the analysis,
+// which completion and rename want, and the line map, which only the output's request wants, are
+// made again for each of those requests).
 struct OpenDocument {
   Document document;
   std::int64_t version = 0;
@@ -59,8 +71,7 @@ struct OpenDocument {
   std::optional<KeptDiagnostic> cr_joins;  // their warning, if any
   std::uint64_t generation = 0;            // counts the changes of the text
   std::uint64_t diagnostics_id = 0;  // the pull diagnostics' result id, from the server's count
-  PackedIntegers tokens;             // the semantic tokens last sent in full or as a delta
-  std::string tokens_id;             // and their result id
+  SentTokens tokens;                 // the semantic tokens last sent in full or as a delta
   bool stale = false;                // changed since its diagnostics were made and published
 
   const Analysis& kept() const { return analysis.analysis(); }
@@ -154,8 +165,19 @@ class Server {
   void semantic_tokens_range(const Json& id, const Json& params);
   void semantic_tokens_delta(const Json& id, const Json& params);
   Json pull_diagnostics(const Json& params);
-  // The semantic tokens of the bytes [from, to) of a document, encoded as the protocol says.
-  PackedIntegers semantic_data(const OpenDocument& open, std::size_t from, std::size_t to) const;
+  // The semantic tokens of the bytes [from, to) of a document, encoded as the protocol says, the
+  // first one after a token at `*after` (line and character) when it is given; `*after` is then
+  // left at the last one.
+  PackedIntegers semantic_data(const OpenDocument& open, std::size_t from, std::size_t to,
+                               TextPosition* after = nullptr) const;
+  // Brings the tokens last sent up to the text; what changed is one stretch of their integers.
+  struct TokensEdit {
+    std::size_t start = 0;  // the first integer that changed
+    std::size_t start_bytes = 0;
+    std::size_t deleted = 0;  // the integers it replaced
+    std::size_t inserted = 0;
+  };
+  TokensEdit refresh_tokens(OpenDocument& open) const;
   Json code_actions(const Json& params);
   Json output(const Json& params);
   Json execute_command(const Json& params);

@@ -313,13 +313,18 @@ IncrementalAnalysis::IncrementalAnalysis(const SessionOptions& options,
 void IncrementalAnalysis::reset(std::string_view text) {
   if (refused_) {
     analysis_ = analyze(text, options_);
+    read_from_ = 0;
+    read_to_ = text.size();
     return;
   }
   keep(text, read(text, 0, nullptr));
 }
 
 void IncrementalAnalysis::update(std::string_view text, const TextChange& change) {
-  if (!change.changed) return;
+  if (!change.changed) {
+    read_from_ = read_to_ = text.size();
+    return;
+  }
   if (refused_ || checkpoints_.empty()) {
     reset(text);
     return;
@@ -703,6 +708,8 @@ void IncrementalAnalysis::keep(std::string_view text, Reading&& r) {
   const std::int64_t old_meet_line = met ? old->state.line_number + 1 : 0;
   const std::int64_t delta = shift.by;
   const auto byte_delta = static_cast<std::int64_t>(size) - static_cast<std::int64_t>(size_);
+  read_from_ = head.offset;
+  read_to_ = met ? moved(old->offset, byte_delta) : size;
   const auto counts_moved = [&](std::size_t now, std::size_t then) {
     return static_cast<std::int64_t>(now) - static_cast<std::int64_t>(then);
   };

@@ -106,6 +106,11 @@ class IncrementalAnalysis {
   // The lines that the last reset() or update() read, and the first of them.
   std::int64_t first_line_read() const { return first_line_read_; }
   std::int64_t lines_read() const { return lines_read_; }
+  // The bytes [read_from(), read_to()) of the text, whole lines, that the last reset() or update()
+  // read: outside them, all it found is what the text before had at the same place, counted from
+  // its start before them and from its end after them (none read: both are the text's size).
+  std::size_t read_from() const { return read_from_; }
+  std::size_t read_to() const { return read_to_; }
 
  private:
   // The lists of an analysis that follow the lines of the text: a checkpoint counts how much of
@@ -221,6 +226,8 @@ class IncrementalAnalysis {
   std::size_t size_ = 0;              // the text's size
   std::int64_t first_line_read_ = 0;
   std::int64_t lines_read_ = 0;
+  std::size_t read_from_ = 0;
+  std::size_t read_to_ = 0;
 };
 
 }  // namespace vorpex

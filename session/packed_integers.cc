@@ -1,43 +1,55 @@
 #include "session/packed_integers.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace vorpex {
 
-namespace {
-
-// A byte that ends an integer.
-bool ends_integer(std::uint8_t b) {
-  return b < 0x80;
+void PackedIntegers::put_bytes(const std::uint8_t* bytes, std::size_t n) {
+  while (n > 0) {
+    if (bytes_ % kBlock == 0) blocks_.emplace_back(new std::uint8_t[kBlock]);
+    const std::size_t step = std::min(n, kBlock - bytes_ % kBlock);
+    std::memcpy(blocks_.back().get() + bytes_ % kBlock, bytes, step);
+    bytes_ += step;
+    bytes += step;
+    n -= step;
+  }
 }
 
-}  // namespace
+void PackedIntegers::put_bytes_of(const PackedIntegers& list, std::size_t from, std::size_t to) {
+  for (std::size_t at = from; at < to;) {
+    const std::size_t stop = std::min(to, (at / kBlock + 1) * kBlock);
+    put_bytes(list.blocks_[at / kBlock].get() + at % kBlock, stop - at);
+    at = stop;
+  }
+}
 
-PackedIntegers::Common PackedIntegers::common(const PackedIntegers& a, const PackedIntegers& b) {
-  Common c;
-  // The same bytes hold the same integers: those that end among the bytes both start with.
-  const std::size_t shorter = std::min(a.bytes_, b.bytes_);
-  for (std::size_t at = 0; at < shorter && a.byte(at) == b.byte(at); ++at) {
-    if (ends_integer(a.byte(at))) {
-      ++c.head;
-      c.head_bytes = at + 1;
-    }
-  }
-  // The bytes both end with, after the head's: the integers that begin among them, after an
-  // integer's last byte, and the first one only when it begins right after the head in both.
-  std::size_t same = 0;
-  while (same < shorter - c.head_bytes &&
-         a.byte(a.bytes_ - 1 - same) == b.byte(b.bytes_ - 1 - same))
-    ++same;
-  for (std::size_t k = 0; k < same; ++k) {
-    if (ends_integer(a.byte(a.bytes_ - 1 - k))) ++c.tail;
-  }
-  const auto starts_integer = [&](const PackedIntegers& list, std::size_t at) {
-    return at == c.head_bytes || ends_integer(list.byte(at - 1));
+void PackedIntegers::splice(std::size_t from, std::size_t to, std::size_t removed,
+                            std::size_t removed_digits, const PackedIntegers& middle) {
+  to = std::min(to, bytes_);
+  from = std::min(from, to);
+  PackedIntegers out;
+  std::size_t kept = 0;  // the blocks before it are let go
+  const auto let_go_below = [&](std::size_t at) {
+    for (; kept < at / kBlock; ++kept)
+      blocks_[kept].reset();
   };
-  if (c.tail > 0 && !(starts_integer(a, a.bytes_ - same) && starts_integer(b, b.bytes_ - same)))
-    --c.tail;
-  return c;
+  // This list's bytes [begin, end), each block let go once they are past it.
+  const auto copy = [&](std::size_t begin, std::size_t end) {
+    for (std::size_t at = begin; at < end;) {
+      const std::size_t stop = std::min(end, (at / kBlock + 1) * kBlock);
+      out.put_bytes(blocks_[at / kBlock].get() + at % kBlock, stop - at);
+      at = stop;
+      let_go_below(at);
+    }
+  };
+  copy(0, from);
+  let_go_below(to);
+  out.put_bytes_of(middle, 0, middle.bytes_);
+  copy(to, bytes_);
+  out.count_ = count_ - removed + middle.count_;
+  out.digits_ = digits_ - removed_digits + middle.digits_;
+  *this = std::move(out);
 }
 
 }  // namespace vorpex

@@ -51,6 +51,8 @@ class PackedIntegers {
       }
       return value;
     }
+    // The byte the next integer starts at.
+    std::size_t at() const { return next_ - static_cast<std::size_t>(end_ - here_); }
 
    private:
     // Points at the rest of the block that holds byte `next_`.
@@ -69,14 +71,11 @@ class PackedIntegers {
     const std::uint8_t* end_ = nullptr;
   };
 
-  // What two lists share: their first `head` integers, which end at byte `head_bytes` of both,
-  // and their last `tail` integers; head + tail is at most the shorter list's size.
-  struct Common {
-    std::size_t head = 0;
-    std::size_t head_bytes = 0;
-    std::size_t tail = 0;
-  };
-  static Common common(const PackedIntegers& a, const PackedIntegers& b);
+  // Replaces the integers in the bytes [from, to), `removed` of them with `removed_digits` decimal
+  // digits, by those of `middle`. Each block is let go once it is copied, so that a long list is
+  // not held twice.
+  void splice(std::size_t from, std::size_t to, std::size_t removed, std::size_t removed_digits,
+              const PackedIntegers& middle);
 
  private:
   static constexpr std::size_t kBlock = 64 * 1024;
@@ -84,6 +83,9 @@ class PackedIntegers {
     if (bytes_ % kBlock == 0) blocks_.emplace_back(new std::uint8_t[kBlock]);
     blocks_.back()[bytes_++ % kBlock] = b;
   }
+  void put_bytes(const std::uint8_t* bytes, std::size_t n);
+  // Appends the bytes [from, to) of `list`.
+  void put_bytes_of(const PackedIntegers& list, std::size_t from, std::size_t to);
 
   std::vector<std::unique_ptr<std::uint8_t[]>> blocks_;
   std::size_t bytes_ = 0;

@@ -418,6 +418,22 @@ TEST(Server, OffersTheNearestLinesForAMissingTarget) {
   }
 }
 
+// A delta of semantic tokens applied to those sent before.
+void apply_delta(std::vector<std::int64_t>& data, const Json& delta) {
+  for (const Json& edit : delta["edits"]) {
+    const auto start = data.begin() + edit["start"].get<std::ptrdiff_t>();
+    data.erase(start, start + edit["deleteCount"].get<std::ptrdiff_t>());
+    const std::vector<std::int64_t> inserted = edit["data"];
+    data.insert(data.begin() + edit["start"].get<std::ptrdiff_t>(), inserted.begin(),
+                inserted.end());
+  }
+}
+
+Json full_tokens(Session& s) {
+  return s.request("textDocument/semanticTokens/full",
+                   {{"textDocument", {{"uri", Session::kUri}}}})["result"];
+}
+
 // A delta applied to the tokens sent before gives the tokens of the new text, whatever the edit.
 TEST(Server, SemanticTokenDeltasRebuildTheFullTokens) {
   const std::vector<std::string> texts = {"10 PRINT X\n20 GOTO 10\n",
@@ -429,7 +445,7 @@ TEST(Server, SemanticTokenDeltasRebuildTheFullTokens) {
   Session s;
   s.open(texts[0]);
   const Json document = {{"uri", Session::kUri}};
-  Json full = s.request("textDocument/semanticTokens/full", {{"textDocument", document}})["result"];
+  Json full = full_tokens(s);
   std::vector<std::int64_t> data = full["data"];
   std::string id = full["resultId"];
   for (std::size_t i = 1; i < texts.size(); ++i) {
@@ -438,18 +454,11 @@ TEST(Server, SemanticTokenDeltasRebuildTheFullTokens) {
               {"contentChanges", {{{"text", texts[i]}}}}});
     const Json delta = s.request("textDocument/semanticTokens/full/delta",
                                  {{"textDocument", document}, {"previousResultId", id}})["result"];
-    for (const Json& edit : delta["edits"]) {
-      const auto start = data.begin() + edit["start"].get<std::ptrdiff_t>();
-      data.erase(start, start + edit["deleteCount"].get<std::ptrdiff_t>());
-      const std::vector<std::int64_t> inserted = edit["data"];
-      data.insert(data.begin() + edit["start"].get<std::ptrdiff_t>(), inserted.begin(),
-                  inserted.end());
-    }
+    apply_delta(data, delta);
     id = delta["resultId"];
-    const Json fresh =
-        s.request("textDocument/semanticTokens/full", {{"textDocument", document}})["result"];
-    EXPECT_EQ(Json(data), fresh["data"]) << texts[i];
-    id = fresh["resultId"];
+    Session fresh;
+    fresh.open(texts[i]);
+    EXPECT_EQ(Json(data), full_tokens(fresh)["data"]) << texts[i];
   }
 }
 
@@ -506,6 +515,11 @@ TEST(Server, ChangesGiveTheDiagnosticsOfTheTextAfresh) {
   s.open(text);
   Document mirror(text);
   int version = 1;
+  // The semantic tokens too, kept across the changes, as deltas or in full, or after two bursts.
+  Json tokens = full_tokens(s);
+  std::vector<std::int64_t> data = tokens["data"];
+  std::string id = tokens["resultId"];
+  int burst_count = 0;
   for (const std::vector<Change>& burst : bursts) {
     for (const Change& change : burst) {
       Json item = {{"text", change.line < 0 ? change.text + mirror.text() : change.text}};
@@ -525,6 +539,19 @@ TEST(Server, ChangesGiveTheDiagnosticsOfTheTextAfresh) {
     Session fresh;
     fresh.open(mirror.text());
     EXPECT_EQ(s.diagnostics(), fresh.diagnostics()) << "after change " << version;
+    if (++burst_count % 3 == 1) continue;
+    if (burst_count % 3 == 0) {
+      const Json delta = s.request(
+          "textDocument/semanticTokens/full/delta",
+          {{"textDocument", {{"uri", Session::kUri}}}, {"previousResultId", id}})["result"];
+      apply_delta(data, delta);
+      id = delta["resultId"];
+    } else {
+      tokens = full_tokens(s);
+      data = tokens["data"].get<std::vector<std::int64_t>>();
+      id = tokens["resultId"];
+    }
+    EXPECT_EQ(Json(data), full_tokens(fresh)["data"]) << "after change " << version;
   }
 }
 

@@ -27,34 +27,50 @@ TEST(PackedIntegers, ReadsBackWhatWasPut) {
     ASSERT_EQ(reader.next(), values[i]) << i;
 }
 
-// The integers two lists share at their start and at their end, as a delta of semantic tokens
-// sends them: never more than they share, and all of it where their bytes tell.
-TEST(PackedIntegers, FindsWhatTwoListsShareAtBothEnds) {
+// A stretch of integers replaced by others, where the lists are short and where the stretch and
+// what stays cross blocks of bytes: the list reads back as if it had been made so, its count and
+// digits too.
+TEST(PackedIntegers, SplicesAStretchInPlace) {
+  std::vector<std::uint32_t> many;
+  for (std::uint32_t i = 0; i < 100000; ++i)
+    many.push_back(i % 7 == 0 ? 300 + i : i % 100);
   const struct {
-    std::vector<std::uint32_t> a, b;
-    std::size_t head, tail;
+    std::vector<std::uint32_t> list;
+    std::size_t from, to;  // the integers replaced
+    std::vector<std::uint32_t> middle;
   } cases[] = {
-      {{}, {}, 0, 0},
-      {{1, 2, 3}, {1, 2, 3}, 3, 0},
-      {{1, 2, 3}, {1, 9, 3}, 1, 1},
-      {{1, 2, 3}, {1, 2, 3, 4}, 3, 0},
-      {{1, 2, 3}, {0, 1, 2, 3}, 0, 3},
-      {{5, 5, 5}, {5, 5}, 2, 0},
-      // A wide integer whose last bytes are another's whole: not shared.
-      {{7, 300, 1}, {7, 44, 1}, 1, 1},
-      {{7, 0x80 | 44, 2, 1}, {7, 44, 2, 1}, 1, 2},
-      {{1, 200}, {2, 200}, 0, 1},
-      {{128, 1}, {0, 1, 1}, 0, 1},
+      {{}, 0, 0, {}},
+      {{}, 0, 0, {1, 200, 3}},
+      {{1, 200, 3}, 0, 3, {}},
+      {{1, 200, 3}, 1, 2, {70000, 5}},
+      {{1, 200, 3}, 3, 3, {9}},
+      {many, 0, 0, {4}},
+      {many, 50000, 50001, {}},
+      {many, 10, 99990, {1, 2, 3}},
+      {many, 99999, 100000, many},
   };
   for (const auto& c : cases) {
-    const PackedIntegers::Common same = PackedIntegers::common(packed(c.a), packed(c.b));
-    EXPECT_EQ(same.head, c.head) << c.a.size() << " " << c.b.size();
-    EXPECT_EQ(same.tail, c.tail) << c.a.size() << " " << c.b.size();
-    // The head's bytes end where the integer after it starts.
-    const PackedIntegers list = packed(c.a);
-    if (same.head < c.a.size()) {
-      EXPECT_EQ(PackedIntegers::Reader(list, same.head_bytes).next(), c.a[same.head]);
+    PackedIntegers list = packed(c.list);
+    std::size_t from = 0, to = 0, digits = 0;
+    PackedIntegers::Reader reader(list);
+    for (std::size_t i = 0; i < c.to; ++i) {
+      if (i == c.from) from = reader.at();
+      const std::uint32_t v = reader.next();
+      if (i >= c.from) digits += PackedIntegers::decimal_digits(v);
     }
+    to = reader.at();
+    if (c.from == c.to) from = to;
+    list.splice(from, to, c.to - c.from, digits, packed(c.middle));
+    std::vector<std::uint32_t> expected(c.list.begin(), c.list.begin() + c.from);
+    expected.insert(expected.end(), c.middle.begin(), c.middle.end());
+    expected.insert(expected.end(), c.list.begin() + c.to, c.list.end());
+    const PackedIntegers made = packed(expected);
+    ASSERT_EQ(list.size(), expected.size()) << c.from;
+    EXPECT_EQ(list.digits(), made.digits()) << c.from;
+    EXPECT_EQ(list.bytes(), made.bytes()) << c.from;
+    PackedIntegers::Reader back(list);
+    for (std::size_t i = 0; i < expected.size(); ++i)
+      ASSERT_EQ(back.next(), expected[i]) << c.from << " at " << i;
   }
 }
 

@@ -42,6 +42,8 @@ class PackedIntegers {
    public:
     explicit Reader(const PackedIntegers& list, std::size_t at = 0) : list_(&list), next_(at) {}
     std::uint32_t next() {
+      // Most take one byte.
+      if (here_ != end_ && *here_ < 0x80) return *here_++;
       std::uint32_t value = 0;
       for (unsigned shift = 0; shift < 35; shift += 7) {
         if (here_ == end_ && !refill()) break;

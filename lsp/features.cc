@@ -606,6 +606,9 @@ PackedIntegers Server::semantic_data(const OpenDocument& open, std::size_t from,
 Server::TokensEdit Server::refresh_tokens(OpenDocument& open) const {
   SentTokens& sent = open.tokens;
   if (!sent.changed) return {};
+  // Tokens that all change are let go first: a large document's are not held twice.
+  const std::size_t let_go = sent.same_head == 0 && sent.same_tail == 0 ? sent.data.size() : 0;
+  if (let_go > 0) sent.data = {};
   const std::string_view text = open.document.text();
   const LineIndex& index = open.document.index();
   const std::size_t from = std::min(sent.same_head, text.size());
@@ -670,11 +673,11 @@ Server::TokensEdit Server::refresh_tokens(OpenDocument& open) const {
     for (const std::uint32_t v : tail->values)
       middle.push_back(v);
   }
-  const TokensEdit edit{5 * head, head_bytes, 5 * (index_of - head), middle.size()};
+  const TokensEdit edit{5 * head, head_bytes, let_go + 5 * (index_of - head), middle.size()};
   if (head_bytes == 0 && tail_bytes == sent.data.bytes()) {
     sent.data = std::move(middle);  // all of it made again: not copied
   } else {
-    sent.data.splice(head_bytes, tail_bytes, edit.deleted, digits - head_digits, middle);
+    sent.data.splice(head_bytes, tail_bytes, edit.deleted, digits - head_digits, std::move(middle));
   }
   sent.lines = index.line_count();
   sent.changed = false;
@@ -685,8 +688,6 @@ Server::TokensEdit Server::refresh_tokens(OpenDocument& open) const {
 void Server::semantic_tokens(const Json& id, const Json& params) {
   OpenDocument& open = open_document(params);
   SentTokens& sent = open.tokens;
-  // Tokens that all change are let go first: a large document's are not held twice.
-  if (sent.same_head == 0 && sent.same_tail == 0) sent = {};
   refresh_tokens(open);
   sent.id = std::to_string(++result_ids_);
   std::string tail = ",\"resultId\":";
@@ -717,12 +718,8 @@ void Server::semantic_tokens_delta(const Json& id, const Json& params) {
   SentTokens& sent = open.tokens;
   const Json& previous = member(params, "previousResultId");
   const bool known = previous.is_string() && previous.get<std::string>() == sent.id;
-  // Tokens that all change are let go first, and replaced whole.
-  const std::size_t old_size = sent.data.size();
-  const bool whole = sent.same_head == 0 && sent.same_tail == 0;
-  if (!known || whole) sent = {};
-  TokensEdit edit = refresh_tokens(open);
-  if (whole) edit.deleted = old_size;
+  if (!known) sent = {};
+  const TokensEdit edit = refresh_tokens(open);
   sent.id = std::to_string(++result_ids_);
   std::string id_text = ",\"resultId\":";
   append_json_string(id_text, sent.id);

@@ -16,37 +16,30 @@ void PackedIntegers::put_bytes(const std::uint8_t* bytes, std::size_t n) {
   }
 }
 
-void PackedIntegers::put_bytes_of(const PackedIntegers& list, std::size_t from, std::size_t to) {
+void PackedIntegers::let_go_below(std::size_t at) {
+  // The blocks before are let go already, from the first on.
+  for (std::size_t block = at / kBlock; block > 0 && blocks_[block - 1]; --block)
+    blocks_[block - 1].reset();
+}
+
+void PackedIntegers::take_bytes(PackedIntegers& list, std::size_t from, std::size_t to) {
   for (std::size_t at = from; at < to;) {
     const std::size_t stop = std::min(to, (at / kBlock + 1) * kBlock);
     put_bytes(list.blocks_[at / kBlock].get() + at % kBlock, stop - at);
     at = stop;
+    list.let_go_below(at);
   }
 }
 
 void PackedIntegers::splice(std::size_t from, std::size_t to, std::size_t removed,
-                            std::size_t removed_digits, const PackedIntegers& middle) {
+                            std::size_t removed_digits, PackedIntegers&& middle) {
   to = std::min(to, bytes_);
   from = std::min(from, to);
   PackedIntegers out;
-  std::size_t kept = 0;  // the blocks before it are let go
-  const auto let_go_below = [&](std::size_t at) {
-    for (; kept < at / kBlock; ++kept)
-      blocks_[kept].reset();
-  };
-  // This list's bytes [begin, end), each block let go once they are past it.
-  const auto copy = [&](std::size_t begin, std::size_t end) {
-    for (std::size_t at = begin; at < end;) {
-      const std::size_t stop = std::min(end, (at / kBlock + 1) * kBlock);
-      out.put_bytes(blocks_[at / kBlock].get() + at % kBlock, stop - at);
-      at = stop;
-      let_go_below(at);
-    }
-  };
-  copy(0, from);
+  out.take_bytes(*this, 0, from);
   let_go_below(to);
-  out.put_bytes_of(middle, 0, middle.bytes_);
-  copy(to, bytes_);
+  out.take_bytes(middle, 0, middle.bytes_);
+  out.take_bytes(*this, to, bytes_);
   out.count_ = count_ - removed + middle.count_;
   out.digits_ = digits_ - removed_digits + middle.digits_;
   *this = std::move(out);

@@ -74,10 +74,10 @@ class PackedIntegers {
   };
 
   // Replaces the integers in the bytes [from, to), `removed` of them with `removed_digits` decimal
-  // digits, by those of `middle`. Each block is let go once it is copied, so that a long list is
-  // not held twice.
+  // digits, by those of `middle`. Each block of both is let go once it is copied, so that a long
+  // list is not held twice.
   void splice(std::size_t from, std::size_t to, std::size_t removed, std::size_t removed_digits,
-              const PackedIntegers& middle);
+              PackedIntegers&& middle);
 
  private:
   static constexpr std::size_t kBlock = 64 * 1024;
@@ -86,8 +86,10 @@ class PackedIntegers {
     blocks_.back()[bytes_++ % kBlock] = b;
   }
   void put_bytes(const std::uint8_t* bytes, std::size_t n);
-  // Appends the bytes [from, to) of `list`.
-  void put_bytes_of(const PackedIntegers& list, std::size_t from, std::size_t to);
+  // Lets go the blocks wholly before byte `at`.
+  void let_go_below(std::size_t at);
+  // Appends the bytes [from, to) of `list`, letting each block of it go once they are past it.
+  void take_bytes(PackedIntegers& list, std::size_t from, std::size_t to);
 
   std::vector<std::unique_ptr<std::uint8_t[]>> blocks_;
   std::size_t bytes_ = 0;
